@@ -1,0 +1,29 @@
+# Warnings, the SIMD baseline and the sanitizer switch shared by every target.
+add_compile_options(-Wall -Wextra)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+  # The NEON routines compile through SIMDe; give it SSE4.2 at least.
+  add_compile_options(-march=x86-64-v2)
+endif()
+
+set(SANITIZE "" CACHE STRING "sanitizers: empty, address (address+undefined) or thread")
+if(SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT SANITIZE STREQUAL "")
+  message(FATAL_ERROR "SANITIZE must be empty, address or thread")
+endif()
+
+# Registers a GoogleTest executable of one module with its labels (net, slow, threaded).
+function(add_module_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  if(T_LABELS)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()
