@@ -49,4 +49,16 @@ void libtessaro_process(unsigned char* out, const unsigned char* left, const uns
 void sgm_n_path(unsigned char* out, const unsigned char* left, const unsigned char* right);
 int BindThreadToCpu(int processor);
 
+// Image statistics and the error-match percentage.
+int CalculateImageValue(const unsigned char* left, const unsigned char* right, unsigned int* left_histogram,
+                        unsigned int* right_histogram);
+int CalculateDisparityImageValue(unsigned char* image, unsigned long bins, unsigned int* histogram);
+int GetDisparityImageQuality(unsigned char* image, unsigned long bins, unsigned long from, unsigned long total);
+int CalculateErrMatch();
+void CalculateGrayValueNumber(unsigned char value, unsigned int* histogram);
+
+// Calibration remap of image pairs.
+int camcal_init(char* path, float shift_offset, int shift_opt, int max_value);
+int camcal(int camera, int, int, unsigned char* source, unsigned char* destination);
+
 }  // extern "C"

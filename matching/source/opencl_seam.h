@@ -1,0 +1,11 @@
+// Where the CPU matcher hands over to the OpenCL code: set-up at init and the GPU census cost.
+#pragma once
+
+#include "libtessaro.h"
+
+// Sets up OpenCL and the GPU pipeline that suits the parameters (called by libtessaro_init).
+void tessaro_opencl_init(const tagSGMParameterSet& set, unsigned short* path_costs);
+
+// Fills the cost volume on the GPU (called by sgm_n_path when the OpenCL flag is set).
+// Returns false when no GPU census is available, so the CPU census runs instead.
+bool tessaro_opencl_census(unsigned short* cost, const unsigned char* left, const unsigned char* right);
