@@ -16,11 +16,6 @@ constexpr unsigned long kWorkers = 6;
 constexpr unsigned long kUnitBegin[kWorkers] = {0, 1, 2, 3, 4, 14};
 constexpr unsigned long kUnitEnd[kWorkers] = {1, 2, 3, 4, 14, 24};
 
-// Index of the smallest sum; the lowest index wins ties.
-unsigned long cheapest_index(const unsigned short* sums, unsigned long count) {
-  return static_cast<unsigned long>(std::min_element(sums, sums + count) - sums);
-}
-
 }  // namespace
 
 void sgm_calculate_disparity_thread(unsigned char* out, unsigned long begin, unsigned long end, unsigned long index) {
@@ -35,8 +30,9 @@ void sgm_calculate_disparity_thread(unsigned char* out, unsigned long begin, uns
       asm_sgm_zero(sums.data(), disparities * sizeof(unsigned short));
       asm_sgm_sum(sgm_path_costs, plane_size, pixel * cell_size + 1, sums.data(), disparities,
                   sgm_params.path_number);
+      // The cheapest sum wins; the lowest index wins ties.
       out[pixel] = static_cast<unsigned char>(sgm_params.disparity_min +
-                                              static_cast<long>(cheapest_index(sums.data(), disparities)));
+                                              static_cast<long>(sgm_min_index(sums.data(), disparities)));
     }
   }
 }

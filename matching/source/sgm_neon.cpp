@@ -20,6 +20,7 @@ constexpr unsigned long kRecurrenceStep = 16;  // two interleaved groups of eigh
 constexpr unsigned long kByteLanes = 16;      // bytes per register
 constexpr unsigned long kClearBlock = 32;
 constexpr unsigned long kCopyBlock = 64;
+constexpr unsigned long kBitsPerLaneByte = 8;
 
 // One entry of the recurrence: cost + min(same, lower + P1, upper + P1, minPrev + P2) - minPrev, wrapping.
 inline unsigned short recurrence_value(const unsigned short* previous_cell, const unsigned short* cost,
@@ -146,4 +147,19 @@ unsigned short sgm_min_value(const unsigned short* values, unsigned long count) 
   for (; k < count; ++k)
     if (values[k] < smallest) smallest = values[k];
   return smallest;
+}
+
+unsigned long sgm_min_index(const unsigned short* values, unsigned long count) {
+  const unsigned short smallest = sgm_min_value(values, count);
+  const uint16x8_t target = vdupq_n_u16(smallest);
+  unsigned long k = 0;
+  for (; k + kLanes <= count; k += kLanes) {
+    // One byte per lane, 0xff where the lane holds the minimum: the lowest set byte is the first match.
+    const uint8x8_t equal = vmovn_u16(vceqq_u16(vld1q_u16(values + k), target));
+    const uint64_t bits = vget_lane_u64(vreinterpret_u64_u8(equal), 0);
+    if (bits != 0) return k + static_cast<unsigned long>(__builtin_ctzll(bits)) / kBitsPerLaneByte;
+  }
+  for (; k < count; ++k)
+    if (values[k] == smallest) return k;
+  return 0;
 }

@@ -33,3 +33,5 @@ void sgm_setpixelResult(const unsigned char* source, unsigned long bytes, unsign
 
 // Smallest of `count` values (65535 for none).
 unsigned short sgm_min_value(const unsigned short* values, unsigned long count);
+// Index of the first of the smallest of `count` values (0 for none).
+unsigned long sgm_min_index(const unsigned short* values, unsigned long count);

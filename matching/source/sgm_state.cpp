@@ -10,6 +10,8 @@ unsigned char* sgm_range_flags_previous = nullptr;
 unsigned char* sgm_prev_disparity = nullptr;
 unsigned short* sgm_cost_volume = nullptr;
 unsigned short* sgm_path_costs = nullptr;
+uint64_t* sgm_census_left = nullptr;
+uint64_t* sgm_census_right = nullptr;
 unsigned char* sgm_sampled_left = nullptr;
 unsigned char* sgm_sampled_right = nullptr;
 
@@ -47,6 +49,8 @@ void sgm_free_buffers() {
   free_buffer(sgm_cost_volume);
   free_buffer(sgm_path_costs);
   free_buffer(s_sgm_uniqueness_err);
+  free_buffer(sgm_census_left);
+  free_buffer(sgm_census_right);
   free_buffer(sgm_sampled_left);
   free_buffer(sgm_sampled_right);
 }
@@ -61,6 +65,11 @@ void sgm_allocate_buffers() {
   sgm_cost_volume = new unsigned short[pixels * disparities]();
   sgm_path_costs = new unsigned short[sgm_params.path_number * sgm_plane_size()]();
   s_sgm_uniqueness_err = new unsigned char[pixels]();
+  // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than
+  // the transform itself. Each frame writes the same pixels, so the others stay zero.
+  const unsigned long words = pixels * sgm_census_words(sgm_params.window_scale);
+  sgm_census_left = new uint64_t[words]();
+  sgm_census_right = new uint64_t[words]();
   if (sgm_params.mode == kIntervalSamplingMode) {
     sgm_sampled_left = new unsigned char[pixels]();
     sgm_sampled_right = new unsigned char[pixels]();

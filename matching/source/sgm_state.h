@@ -47,8 +47,16 @@ extern unsigned char* sgm_range_flags_previous;  // 1 = search this pixel over t
 extern unsigned char* sgm_prev_disparity;        // last CPU result, centre of the temporal window
 extern unsigned short* sgm_cost_volume;          // m x n x D census costs, pixel-major
 extern unsigned short* sgm_path_costs;           // path_number planes of m x n cells of D+2 values
+extern uint64_t* sgm_census_left;               // census signatures of the left image, kept zeroed outside
+extern uint64_t* sgm_census_right;              // the computed area so that reuse across frames is exact
 extern unsigned char* sgm_sampled_left;          // interval-sampling mode: every second row and column
 extern unsigned char* sgm_sampled_right;
+
+constexpr unsigned long kCensusWordBits = 64;
+// 64-bit words that hold the (2r+1)^2 bits of one census signature.
+constexpr unsigned long sgm_census_words(unsigned long r) {
+  return ((2 * r + 1) * (2 * r + 1) + kCensusWordBits - 1) / kCensusWordBits;
+}
 
 // Values per path cell: a guard, the D path costs, a guard.
 inline unsigned long sgm_cell_size() { return static_cast<unsigned long>(sgm_params.disparity_count) + 2; }
