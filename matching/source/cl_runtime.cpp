@@ -23,7 +23,9 @@ bool Selected(unsigned long mask, std::size_t index) { return (mask >> (index % 
 std::vector<cl::Platform> SelectPlatforms(unsigned long platform_mask) {
   std::vector<cl::Platform> platforms;
   cl::Platform::get(&platforms);
-  if (platforms.empty()) throw cl::Error(CL_DEVICE_NOT_FOUND, "clGetPlatformIDs");
+  // The driver loader reports "no platform" with this status; a runtime that answers with an empty
+  // list gets the same report.
+  if (platforms.empty()) throw cl::Error(CL_PLATFORM_NOT_FOUND_KHR, "clGetPlatformIDs");
   std::cout << "clPlatformsSize: " << platforms.size() << std::endl;
   std::vector<cl::Platform> selected;
   for (std::size_t i = 0; i < platforms.size(); ++i) {

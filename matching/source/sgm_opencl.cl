@@ -352,9 +352,11 @@ inline PathGeometry path_geometry(ulong m, ulong n, ulong d_range, ulong dispari
   g.cell_stride = (long)d_range + 2;
   g.cost_stride = (long)d_range;
   g.disparities = (long)disparities;
-  g.border = (long)border;
-  g.first_col = (long)border + (long)d_range - 1;
-  g.last_col = (long)n - (long)border - 1;
+  // The previous pixel of a line's first pixel lies one step outside the region; a border of at
+  // least 1 keeps it inside the image.
+  g.border = max((long)border, 1L);
+  g.first_col = g.border + (long)d_range - 1;
+  g.last_col = (long)n - g.border - 1;
   g.p1 = p1;
   g.p2 = p2;
   return g;
@@ -450,12 +452,14 @@ __kernel void clCalculateDisparity(__global const ushort* PathValueCost, __globa
   const long pixel = row * (long)ImageWidth + col;
   const long cell_stride = (long)DisparityRange + 2;
   const long plane_stride = cell_stride * (long)(ImageHeight * ImageWidth);
+  // 32 disparities, or fewer when the cells are shorter, so that no sum reads past its cell.
+  const long summed = min((long)MAX_SUMMED_DISPARITIES, (long)DisparityRange);
   ushort sums[MAX_SUMMED_DISPARITIES];
   for (int d = 0; d < MAX_SUMMED_DISPARITIES; ++d) sums[d] = 0;
   for (long plane = 0; plane < 8; ++plane) {
-    add_path_costs(sums, PathValueCost + plane * plane_stride + pixel * cell_stride, MAX_SUMMED_DISPARITIES);
+    add_path_costs(sums, PathValueCost + plane * plane_stride + pixel * cell_stride, summed);
   }
-  select_disparity(sums, MAX_SUMMED_DISPARITIES, (long)DisparityRange, UniquenessRatio, pixel, DisparityValue,
+  select_disparity(sums, summed, (long)DisparityRange, UniquenessRatio, pixel, DisparityValue,
                    LeftMinValue, UniquenessErr);
 }
 
@@ -467,7 +471,7 @@ __kernel void clCalculateDisparityDisparity16(__global const ushort* PathValueCo
                                               __global uchar* DisparityValue, ulong ImageHeight,
                                               ulong ImageWidth, ulong DisparityRange, ulong UniquenessRatio,
                                               __global ushort* LeftMinValue, __global uchar* UniquenessErr) {
-  const long summed = 16;
+  const long summed = min(16L, (long)DisparityRange);
   const long col = (long)get_global_id(0);
   const long row = (long)get_global_id(1);
   if (col >= (long)ImageWidth || row >= (long)ImageHeight) return;
