@@ -244,14 +244,14 @@ __kernel void clDataInitDisparity(__global ushort* RightCost, __global uchar* Ri
 // ---------------------------------------------------------------------------------------------
 
 // Geometry of one path plane: cells of cell_stride values (low guard, path costs, high guard) and
-// costs of cost_stride values per pixel; disparities path costs computed per pixel (16 or 32).
+// costs of cost_stride values per pixel; `disparities` path costs are computed per pixel (16 or 32).
 typedef struct {
   long m, n;
   long cell_stride;
   long cost_stride;
   long disparities;
-  long border;       // ow: rows border .. m-border-1 are aggregated
-  long first_col;    // c0 = border + D - 1
+  long border;       // rows border .. m-border-1 are aggregated
+  long first_col;    // border + D - 1
   long last_col;     // n - border - 1
   ushort p1, p2;
 } PathGeometry;

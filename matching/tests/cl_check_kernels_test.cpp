@@ -102,8 +102,9 @@ TEST_F(ClCheckKernels, RightDisparityTakesTheCheapestLeftmostMatch) {
 // Column 0 with disparity 0 has no right neighbour one column further left: it counts as differing.
 TEST_F(ClCheckKernels, LeftRightCheckFlagsOnlyDoubleMismatches) {
   const long m = 5, n = 33;
-  const auto left = cltest::Random(m * n, 31, 0, 9), right = cltest::Random(m * n, 32, 0, 9);
-  const auto flags = cltest::Random(m * n, 33, 0, 1);
+  auto left = cltest::Random(m * n, 31, 0, 9), flags = cltest::Random(m * n, 33, 0, 1);
+  const auto right = cltest::Random(m * n, 32, 0, 9);
+  for (long y = 0; y < m; ++y) left[y * n] = flags[y * n] = 0;  // column 0 at disparity 0, unflagged
   for (cl_ulong max_diff : {0UL, 1UL, 3UL, 255UL}) {
     SCOPED_TRACE(max_diff);
     std::vector<uint8_t> expected = flags;
