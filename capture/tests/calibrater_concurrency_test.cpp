@@ -16,6 +16,7 @@ namespace {
 
 constexpr int kRemaps = 10000;
 constexpr int kRebuilds = 50;
+constexpr int kRightEvery = 100;
 
 TEST(OffsetRebuild, RemapsSeeOnlyWholeTablesWhileOffsetsAreRebuilt) {
   TempFolder folder;
@@ -39,11 +40,12 @@ TEST(OffsetRebuild, RemapsSeeOnlyWholeTablesWhileOffsetsAreRebuilt) {
       if (CalibraterImageGrayInit(path.c_str(), k % 2 == 0 ? 0.0f : 3.0f) != 0) ++failed_rebuilds;
   });
   int torn = 0;
-  std::vector<unsigned char> out(kVUCount), right(kVUCount);
+  std::vector<unsigned char> out(kVUCount);
   for (int k = 0; k < kRemaps; ++k) {
-    ASSERT_EQ(CalibraterImageProcess(source.data(), out.data(), 0), 0);
-    ASSERT_EQ(CalibraterImageProcess(source.data(), right.data(), 1), 0);
-    if (out != with_zero && out != with_three) ++torn;
+    // Mostly the left camera, whose table the offset changes; now and then the right one.
+    const int camera = k % kRightEvery == 0 ? 1 : 0;
+    ASSERT_EQ(CalibraterImageProcess(source.data(), out.data(), camera), 0);
+    if (camera == 0 && out != with_zero && out != with_three) ++torn;
   }
   rebuilder.join();
   EXPECT_EQ(failed_rebuilds.load(), 0);

@@ -36,6 +36,14 @@ void WriteModel(const std::string& path, const Model& model) {
 
 constexpr int kFocalLength = 200;
 
+// OpenCV's own worker threads (TBB) are not built for the thread sanitizer, which then reports
+// races inside them; the rectification runs serially in these tests.
+class SerialOpenCV : public ::testing::Environment {
+ public:
+  void SetUp() override { cv::setNumThreads(0); }
+};
+const auto* const kSerialOpenCV = ::testing::AddGlobalTestEnvironment(new SerialOpenCV);
+
 class DynamicCalibration : public ::testing::Test {
  protected:
   void TearDown() override { CalibraterImageUnInit(); }
