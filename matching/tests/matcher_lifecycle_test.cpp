@@ -129,6 +129,24 @@ TEST_F(MatcherLifecycle, FullRangeFramesFlagNothingAndNarrowedFramesFlagFailures
   EXPECT_EQ(flagged(), 0);
 }
 
+TEST_F(MatcherLifecycle, ImagesTooSmallForTheWindowOrWithoutPathsGiveTheMinimumEverywhere) {
+  struct Case {
+    int height, width, radius, paths;
+  };
+  for (const Case c : {Case{1, 1, 1, 4}, Case{4, 70, 2, 4}, Case{30, 12, 1, 8}, Case{9, 40, 1, 0}, Case{0, 0, 1, 4}}) {
+    tagSGMParameterSet set = MatcherParameters(c.height, c.width, 2, 10, c.radius);
+    set.path_number = static_cast<uint64_t>(c.paths);
+    ASSERT_EQ(libtessaro_init(set), 0);
+    const size_t pixels = static_cast<size_t>(c.height) * c.width;
+    std::vector<uint8_t> image(pixels + 1, 40), out(pixels + 1, kSentinel);
+    image[pixels / 2] = 200;
+    libtessaro_process(out.data(), image.data(), image.data(), false);
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x) ASSERT_EQ(out[y * c.width + x], x >= c.width - 8 ? 0 : 2) << y << "," << x;
+    EXPECT_EQ(out[pixels], kSentinel);
+  }
+}
+
 class ShiftRecovery : public ::testing::TestWithParam<int> {
  protected:
   void TearDown() override { libtessaro_close(); }
