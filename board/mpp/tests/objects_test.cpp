@@ -40,17 +40,6 @@ TEST(Buffers, GroupRefusesBuffersBeyondItsLimits) {
   mpp_buffer_put(c);
 }
 
-TEST(Buffers, NullArgumentsAreRefused) {
-  EXPECT_NE(mpp_buffer_get(nullptr, nullptr, 10, "t"), MPP_SUCCESS);
-  MppBuffer buffer = nullptr;
-  EXPECT_NE(mpp_buffer_get(nullptr, &buffer, 0, "t"), MPP_SUCCESS);
-  EXPECT_NE(mpp_buffer_put(nullptr), MPP_SUCCESS);
-  EXPECT_EQ(mpp_buffer_get_ptr(nullptr), nullptr);
-  EXPECT_NE(mpp_frame_deinit(nullptr), MPP_SUCCESS);
-  MppPacket packet = nullptr;
-  EXPECT_NE(mpp_packet_deinit(&packet), MPP_SUCCESS);
-}
-
 TEST(Contexts, CallsOfTheOtherKindOrBeforeInitFail) {
   MppCtx ctx = nullptr;
   MppApi* mpi = nullptr;

@@ -73,8 +73,3 @@ TEST_F(PropertiesTest, ValuesNeverOverrunTheDocumentedSize) {
   std::string long_default(200, 'd');
   EXPECT_EQ(property_get("absent", value_, long_default.c_str()), PROPERTY_VALUE_MAX - 1);
 }
-
-TEST_F(PropertiesTest, NullArgumentsAreRefused) {
-  EXPECT_EQ(property_get(nullptr, value_, "d"), -1);
-  EXPECT_EQ(property_get("k", nullptr, "d"), -1);
-}
