@@ -1,6 +1,7 @@
 // Media library stand-in: H.264 decoding with libavcodec into NV12 frames.
 #include "h264_decoder.h"
 
+#include <climits>
 #include <cstring>
 
 extern "C" {
@@ -113,18 +114,17 @@ MPP_RET H264Decoder::PutPacket(const Packet* packet) {
     bool inside = packet->data == nullptr ||
                   (packet->position >= packet->data &&
                    packet->length <= packet->capacity - static_cast<size_t>(packet->position - packet->data));
-    if (!inside) return MPP_FAILURE;
+    bool representable = packet->length <= static_cast<size_t>(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE);
+    if (!inside || !representable) return MPP_FAILURE;
     input_.assign(packet->position, packet->position + packet->length);
     input_.resize(packet->length + AV_INPUT_BUFFER_PADDING_SIZE, 0);
     packet_->data = input_.data();
     packet_->size = static_cast<int>(packet->length);
-    int result = avcodec_send_packet(codec_, packet_);
-    if (result == AVERROR(EAGAIN)) {
-      if (Drain() != MPP_SUCCESS) return MPP_FAILURE;
-      result = avcodec_send_packet(codec_, packet_);
+    // Damaged data yields no picture, as on the hardware, rather than a failed put.
+    if (avcodec_send_packet(codec_, packet_) == AVERROR(EAGAIN) && Drain() == MPP_SUCCESS) {
+      avcodec_send_packet(codec_, packet_);
     }
     av_packet_unref(packet_);
-    // Damaged data is not the caller's fault; it simply yields no picture, as on the hardware.
     if (Drain() != MPP_SUCCESS) return MPP_FAILURE;
   }
   if (!packet->eos) return MPP_SUCCESS;
