@@ -64,27 +64,22 @@ TEST_F(MakeRootTest, LaysOutTheBoardFoldersLedFilesAndFakes) {
   for (const char* fake : {"bin/date", "bin/reboot", "system/bin/cpufreq.sh"}) {
     EXPECT_TRUE(IsExecutableFile(root_ / fake)) << fake << " must be a real file, not a link";
   }
+  EXPECT_NE(ReadFile(root_ / "system" / "build.prop").find("\nro.quenlivark.product.all=simulated-board\n"),
+            std::string::npos);
 }
 
 TEST_F(MakeRootTest, LaidOutRootServesCommandsAndProperties) {
-  ASSERT_EQ(MakeRoot("--property ro.serial=42", root_), 0);
+  ASSERT_EQ(MakeRoot("--property ro.serial=42 --property ro.quenlivark.product.all=QV-9", root_), 0);
   setenv("BOARD_ROOT", root_.c_str(), 1);
   EXPECT_EQ(board::RunCommand("date 010100002000.00"), 0);
   EXPECT_EQ(board::RunCommand("reboot"), 0);
   EXPECT_EQ(board::RunCommand("/system/bin/cpufreq.sh"), 0);
   EXPECT_EQ(ReadFile(root_ / "fake-calls.log"), "date 010100002000.00\nreboot\ncpufreq.sh\n");
   char value[PROPERTY_VALUE_MAX];
-  EXPECT_GT(property_get("ro.quenlivark.product.all", value, ""), 0) << "a firmware text by default";
+  EXPECT_EQ(property_get("ro.quenlivark.product.all", value, ""), 4) << "given, it replaces the default";
+  EXPECT_STREQ(value, "QV-9");
   EXPECT_EQ(property_get("ro.serial", value, ""), 2);
   EXPECT_STREQ(value, "42");
-}
-
-TEST_F(MakeRootTest, GivenPropertiesReplaceTheDefaultFirmwareText) {
-  ASSERT_EQ(MakeRoot("--property ro.quenlivark.product.all=QV-9", root_), 0);
-  setenv("BOARD_ROOT", root_.c_str(), 1);
-  char value[PROPERTY_VALUE_MAX];
-  EXPECT_EQ(property_get("ro.quenlivark.product.all", value, ""), 4);
-  EXPECT_STREQ(value, "QV-9");
 }
 
 TEST_F(MakeRootTest, ExtraFilesAreCopiedToTheirBoardPaths) {

@@ -1,6 +1,5 @@
-// System commands: which parts of a command line are board paths, and the words the runner sees.
+// System commands: which parts of a command line are board paths.
 #include "board/system_command.h"
-#include "command_words.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +21,4 @@ TEST(CommandPaths, OtherPathsAndLookAlikesStayUnchanged) {
   EXPECT_EQ(MapCommandPaths("/work/build/data/log/x", "/r"), "/work/build/data/log/x");
   EXPECT_EQ(MapCommandPaths("cmd > /dev/null 2>&1", "/r"), "cmd > /dev/null 2>&1");
   EXPECT_EQ(MapCommandPaths("", "/r"), "");
-}
-
-TEST(CommandWords, SplitAtBlanksQuotesOperatorsAndAssignments) {
-  EXPECT_EQ(board::CommandWords("echo $(re) `x`;a|b&&c>d \"q\" 'z' V=/bin/w"),
-            (std::vector<std::string>{"echo", "re", "x", "a", "b", "c", "d", "q", "z", "V", "/bin/w"}));
-  EXPECT_EQ(board::BaseName("/usr/sbin/reboot"), "reboot");
-  EXPECT_EQ(board::BaseName("date"), "date");
-  EXPECT_TRUE(board::HasShellSyntax("killall x; reboot"));
-  EXPECT_TRUE(board::HasShellSyntax("killall $(cat n)"));
-  EXPECT_FALSE(board::HasShellSyntax("killall -9 quarnel"));
 }
