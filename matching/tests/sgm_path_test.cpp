@@ -65,6 +65,7 @@ struct TwoCells {
   static constexpr int kD = 16;
   uint16_t cells[2][kD + 2];
   uint16_t cost[kD];
+  uint16_t minima[2] = {0, 0xEEEE};  // the previous cell's minimum is its entry 0
   unsigned char flag = 0;
   TwoCells() {
     std::fill(cells[0], cells[0] + kD + 2, 100);
@@ -72,7 +73,7 @@ struct TwoCells {
     std::fill(cells[1], cells[1] + kD + 2, 0xEEEE);
     for (int d = 0; d < kD; ++d) cost[d] = static_cast<uint16_t>(20 + d);
   }
-  void Run(int previous, bool full) { sgm_path_pixel<0, -1>(flag, cells[1], cost, previous, full); }
+  void Run(int previous, bool full) { sgm_path_pixel<0, -1>(flag, cells[1], cost, previous, full, minima + 1); }
 };
 
 TEST_F(PathAggregation, ABestCostEqualToTheThresholdIsAccepted) {
@@ -84,6 +85,7 @@ TEST_F(PathAggregation, ABestCostEqualToTheThresholdIsAccepted) {
   EXPECT_EQ(accepted.flag, 0);
   EXPECT_EQ(accepted.cells[1][5], 24 + p2);
   EXPECT_EQ(accepted.cells[1][1], 0xEEEE);  // outside the window nothing is written
+  EXPECT_EQ(accepted.minima[1], 24 + p2);    // the cell's minimum counts the entries kept from before
   Init(0, TwoCells::kD, 8, 73);
   TwoCells rejected;
   rejected.Run(8, false);
@@ -105,6 +107,7 @@ TEST_F(PathAggregation, AFailedWindowFillsTheRestWithoutTheJumpTerm) {
   }
   EXPECT_EQ(pixel.cells[1][0], 0xEEEE);
   EXPECT_EQ(pixel.cells[1][TwoCells::kD + 1], 0xEEEE);
+  EXPECT_EQ(pixel.minima[1], pixel.cost[0]);
 }
 
 TEST_F(PathAggregation, AFullRangePixelIsFlaggedAgainWhenItStillFails) {
