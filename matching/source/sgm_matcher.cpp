@@ -128,8 +128,7 @@ int libtessaro_init(tagSGMParameterSet set) {
 
 void libtessaro_close() { sgm_free_buffers(); }
 
-void libtessaro_process(unsigned char* out, const unsigned char* left, const unsigned char* right,
-                        bool use_previous) {
+void libtessaro_process(unsigned char* out, const unsigned char* left, const unsigned char* right, bool use_previous) {
   if (sgm_cost_volume == nullptr) return;  // not initialised, or closed
   // The GPU pipelines take their frames here once they exist; every other frame runs on the CPU.
   process_on_cpu(out, left, right, use_previous);

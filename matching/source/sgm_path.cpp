@@ -16,7 +16,8 @@ constexpr int kByteValues = 256;  // disparities are reported as one byte
 // Runs the path over a rectangle in the order its dependency needs: top-left first for paths whose
 // previous pixel lies above (or to the left in the same row), bottom-right first otherwise.
 template <int DY, int DX>
-void aggregate_rectangle(unsigned short* plane, unsigned short* minima, long row_begin, long row_end, long column_begin, long column_end) {
+void aggregate_rectangle(unsigned short* plane, unsigned short* minima, long row_begin, long row_end, long column_begin,
+                         long column_end) {
   constexpr bool kForward = DY < 0 || (DY == 0 && DX < 0);
   const long n = static_cast<long>(s_sgm_n);
   const long cell_size = static_cast<long>(sgm_cell_size());
@@ -41,7 +42,7 @@ using EightPathWorker = void (*)(unsigned short*, unsigned short*);
 
 // Four-path directions in plane order.
 constexpr FourPathWorker kFourPathWorkers[kMaxFourPaths] = {sgm_path_thread<0, -1>, sgm_path_thread<-1, 0>,
-                                                             sgm_path_thread<0, 1>, sgm_path_thread<1, 0>};
+                                                            sgm_path_thread<0, 1>, sgm_path_thread<1, 0>};
 
 // Eight-path directions in plane order, with the processor each worker pins itself to.
 struct EightPathDirection {
@@ -49,9 +50,9 @@ struct EightPathDirection {
   int processor;
 };
 constexpr EightPathDirection kEightPathDirections[kMaxEightPaths] = {
-    {sgm_path_forward<0, -1>, 4},  {sgm_path_forward<-1, -1>, 4}, {sgm_path_forward<-1, 0>, 0},
-    {sgm_path_forward<-1, 1>, 1},  {sgm_path_backward<0, 1>, 5},  {sgm_path_backward<1, 1>, 5},
-    {sgm_path_backward<1, 0>, 2},  {sgm_path_backward<1, -1>, 3}};
+    {sgm_path_forward<0, -1>, 4}, {sgm_path_forward<-1, -1>, 4}, {sgm_path_forward<-1, 0>, 0},
+    {sgm_path_forward<-1, 1>, 1}, {sgm_path_backward<0, 1>, 5},  {sgm_path_backward<1, 1>, 5},
+    {sgm_path_backward<1, 0>, 2}, {sgm_path_backward<1, -1>, 3}};
 
 }  // namespace
 
