@@ -232,7 +232,7 @@ TEST_F(PacketTest, KeyValueParserWithoutOutputOnlyMeasures) {
   uint32_t consumed = 0;
   EXPECT_EQ(kQeltOk, AnalysisPacketHandler[kElementKeyValue](element.data(), 8, nullptr, 0, &consumed));
   EXPECT_EQ(8u, consumed);
-  uint8_t out[2] = {0x11, 0x22};
+  uint8_t out[3] = {0x11, 0x22, 0x33};
   EXPECT_EQ(kQeltBufferTooSmall, AnalysisPacketHandler[kElementKeyValue](element.data(), 8, out, 2, &consumed));
   EXPECT_EQ(0x11, out[0]);
   EXPECT_EQ(kQeltOk, AnalysisPacketHandler[kElementKeyValueACK](element.data(), 8, out, 3, nullptr))
