@@ -121,10 +121,4 @@ TEST_F(TimedLock, OwnerLocksAgainAtOnceAndUnlocksAsOften) {
   EXPECT_EQ(kQeltOk, other);
 }
 
-TEST(TimedLockArguments, NullMutexIsRefused) {
-  EXPECT_EQ(kQeltNullArgument, ThreadMutexCreate(nullptr, "x"));
-  EXPECT_EQ(kQeltNullArgument, ThreadMutexLock(nullptr, 0));
-  EXPECT_EQ(kQeltNullArgument, ThreadMutexUnLock(nullptr));
-}
-
 }  // namespace

@@ -239,24 +239,4 @@ TEST_F(PacketTest, KeyValueParserWithoutOutputOnlyMeasures) {
       << "rows 47 and 48 accept a null consumed count";
 }
 
-TEST_F(PacketTest, EmptyRowsHaveNoHandlers) {
-  for (int type : {25, 26, 27, 28, 29, 30, 46}) {
-    EXPECT_EQ(nullptr, SetPacketHandler[type]) << type;
-    EXPECT_EQ(nullptr, AnalysisPacketHandler[type]) << type;
-  }
-}
-
-TEST_F(PacketTest, ByteOrderHelpersIgnoreNullPointers) {
-  uint8_t b[4];
-  SetUint32(0x0A0B0C0D, b);
-  EXPECT_EQ((Bytes{10, 11, 12, 13}), Bytes(b, b + 4));
-  uint32_t v = 7;
-  GetUint32Value(nullptr, &v);
-  EXPECT_EQ(7u, v);
-  SetUint16(0x0102, nullptr);
-  uint16_t h = 0;
-  GetUint16Value(b, &h);
-  EXPECT_EQ(0x0A0B, h);
-}
-
 }  // namespace

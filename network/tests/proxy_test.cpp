@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/socket.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -154,13 +155,33 @@ TEST(ProxyThreads, DirectlyStartedBodyStopsThroughItsStopper) {
   EXPECT_EQ(1u, log.Count("[Proxy]Exit ZUQ client proxy thread has been exited"));
 }
 
-TEST(ProxyThreads, ServerPassOfAnUnknownTypeDoesNothing) {
+}  // namespace
+
+namespace {
+
+std::vector<uint8_t> g_analysed;
+int g_analysed_resync = -1;
+int RecordStream(int, const uint8_t* data, uint32_t length, int resync) {
+  g_analysed.assign(data, data + length);
+  g_analysed_resync = resync;
+  return 0;
+}
+
+TEST(ClientReceiveStep, HandsBytesOnAndReportsSilenceAndClosing) {
   nettest::LogCapture log;
-  ServerProxyProcess(0);
-  ServerProxyProcess(5);
-  EXPECT_TRUE(log.Lines().empty());
-  EXPECT_EQ(kQeltUnknownServerType, ServerProxyAddClient(3, 4, 9));
-  EXPECT_EQ(kQeltUnknownServerType, ServerRemoveClient(3, 4, 0));
+  ProxyRegisterClientStreamAnalysis(RecordStream);
+  int pair[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
+  uint8_t buffer[64];
+  EXPECT_EQ(kQeltSelectTimeout, TCPClientReceiveProxyProcess(pair[0], buffer, sizeof buffer, 0));
+  ASSERT_EQ(3, write(pair[1], "abc", 3));
+  EXPECT_EQ(kQeltOk, TCPClientReceiveProxyProcess(pair[0], buffer, sizeof buffer, 1));
+  EXPECT_EQ((std::vector<uint8_t>{'a', 'b', 'c'}), g_analysed);
+  EXPECT_EQ(1, g_analysed_resync);
+  close(pair[1]);
+  EXPECT_EQ(kQeltPeerClosed, TCPClientReceiveProxyProcess(pair[0], buffer, sizeof buffer, 0));
+  close(pair[0]);
+  ProxyRegisterClientStreamAnalysis(nullptr);
 }
 
 }  // namespace

@@ -191,10 +191,4 @@ TEST(SocketSend, ResetPeerGivesACodeInsteadOfSigpipe) {
   EXPECT_EQ(0u, sent);
 }
 
-TEST(SocketSend, NullArgumentsAreRefused) {
-  uint32_t sent = 0;
-  EXPECT_EQ(kQeltNullArgument, SocketSendBuffer(1, nullptr, 1, &sent));
-  EXPECT_EQ(kQeltNullArgument, SendPacketFragment(1, nullptr, 1, &sent));
-}
-
 }  // namespace

@@ -60,6 +60,14 @@ void StopAllProxyProcess(void);
 void ServerProxyProcess(uint32_t server_type);
 int NewClientProcess(int server_fd, uint32_t server_type, int* max_fd);
 
+// Where TCPClientReceiveProxyProcess hands an image stream connection's bytes: the image
+// stream's client analysis, registered by that protocol.
+typedef int (*ClientStreamAnalysisFunc)(int fd, const uint8_t* data, uint32_t length, int resync);
+int ProxyRegisterClientStreamAnalysis(ClientStreamAnalysisFunc analysis);
+// One receive step of an image stream client connection: 0 after handing bytes on, 27 when
+// nothing arrived within 100 microseconds, 51 when the peer closed, 42 or 52 on a wait error.
+int TCPClientReceiveProxyProcess(int fd, uint8_t* buffer, uint32_t length, int resync);
+
 // Dispatch by server type to the protocol that owns it (53 outside 1..4).
 int ServerProxyAddClient(int server_fd, int fd, uint32_t server_type);
 int ServerProxyShowClient(uint32_t server_type);
