@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
 
 #include "pelarin/proxy.h"
 
@@ -15,6 +14,9 @@ constexpr int kPassWaitMillis = 1;
 constexpr useconds_t kPassPauseMicros = 3 * 1000;
 
 bool ValidType(uint32_t type) { return type >= kFirstServerType && type <= kLastServerType; }
+
+// One readiness set per server type: each type has exactly one thread running its passes.
+ServerPollSet g_ready[kLastServerType + 1];
 
 }  // namespace
 
@@ -62,9 +64,9 @@ void ServerProxyProcess(uint32_t server_type) {
   int max_fd = table->max_fd;
   // Descriptors of any size: poll, not select. Clients are watched for writing only when the
   // protocol has something to send.
-  thread_local std::unique_ptr<ServerPollSet> ready(new ServerPollSet);
+  ServerPollSet* ready = &g_ready[server_type];
   const short events = ops->send_step != nullptr ? (POLLIN | POLLOUT) : POLLIN;
-  SocketPollSetBuild(table, ready.get(), events);
+  SocketPollSetBuild(table, ready, events);
   const int n = poll(ready->fds, ready->count, kPassWaitMillis);
   if (n < 0) {
     if (errno != EINTR) Qeltmlog(2, "[Proxy] ServerProxyProcess Select failed, socket fd: %d, errno=%d\n", server_fd, errno);
@@ -76,8 +78,8 @@ void ServerProxyProcess(uint32_t server_type) {
     if (max_fd > table->max_fd) table->max_fd = max_fd;
     return;  // the clients are served in the next pass
   }
-  RecvProcess(server_fd, server_type, ready.get());
-  if (SendProcess(server_fd, server_type, ready.get()) != kQeltOk) return;
+  RecvProcess(server_fd, server_type, ready);
+  if (SendProcess(server_fd, server_type, ready) != kQeltOk) return;
   usleep(kPassPauseMicros);
 }
 

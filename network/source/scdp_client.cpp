@@ -6,8 +6,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <string_view>
 
 #include "pelarin/packet.h"
 #include "scdp_internal.h"
@@ -39,9 +37,16 @@ struct ByteArea {
 // reply view stays valid until the same thread's next request.
 thread_local ByteArea t_reply;
 
-std::string_view AddressOf(const ScdpRequest& request) {
-  return std::string_view(request.ip, strnlen(request.ip, kAddressTextBytes - 1));
-}
+// The request's peer address, bounded and terminated.
+struct PeerAddress {
+  explicit PeerAddress(const ScdpRequest& request) {
+    const size_t length = strnlen(request.ip, kAddressTextBytes - 1);
+    memcpy(text, request.ip, length);
+    text[length] = '\0';
+  }
+  const char* c_str() const { return text; }
+  char text[kAddressTextBytes];
+};
 
 // Finds the session of a peer; 50 when none. Called under the client lock.
 int FindSession(const char* address, ClientSession** node) {
@@ -192,7 +197,7 @@ int SCDPClientGetSocketFD(const char* address, int* fd) {
 // reply and hand it to the analysis, so concurrent requests never take each other's replies.
 int SCDPClientSendCtrl(const ScdpRequest* request, ScdpReplyView* reply) {
   if (request == nullptr || reply == nullptr || request->payload == nullptr) return kQeltNullArgument;
-  const std::string address(AddressOf(*request));
+  const PeerAddress address(*request);
   std::lock_guard<std::mutex> guard(g_scdp_client_lock);
   ClientSession* node = nullptr;
   int rc = FindSession(address.c_str(), &node);
@@ -215,7 +220,7 @@ int SCDPClientSendCtrl(const ScdpRequest* request, ScdpReplyView* reply) {
 
 int SCDPClientSendCtrlWithoutACK(const ScdpRequest* request) {
   if (request == nullptr || request->payload == nullptr) return kQeltNullArgument;
-  const std::string address(AddressOf(*request));
+  const PeerAddress address(*request);
   std::lock_guard<std::mutex> guard(g_scdp_client_lock);
   ClientSession* node = nullptr;
   const int rc = FindSession(address.c_str(), &node);

@@ -227,6 +227,66 @@ TEST_F(PacketTest, ComposerReportsAPacketThatDoesNotFit) {
   EXPECT_EQ(kQeltBufferTooSmall, PacketComposeOne(kElementKeyValue, payload.data(), 100, buffer.data(), 7, &length));
 }
 
+// The remaining element kinds: numbers, byte runs, counted texts, placeholders and empty values.
+TEST_F(PacketTest, EveryOtherElementKindHasItsWireBytes) {
+  const uint8_t one = 9, three[3] = {1, 2, 3}, four[4] = {1, 2, 3, 4};
+  RelatedDeviceStatusRecord related{{1, 2}, 0, "a", 0, "b"};
+  ExtraInformationRecord extra{0, "hi"};
+  DeviceTimestampRecord stamp{{1, 2}};
+  NetworkDelayRecord delay{{1, 2, 3, 4}, {5, 6}};
+  FeatureStatusRecord feature{{7, 8}, 0x0102};
+  PeripheralRegisterRecord reg{9, 0, "r"};
+  ControlSoftwareRecord software{{1, 2, 3}, 0, "a", 0, "bc"};
+  ControlTextRecord text{{1, 2, 3}, 0, "x"};
+  ControlRelatedDeviceRecord device{{1, 2, 3, 4}, 0x0A0B0C0D, 0, "y"};
+  ControlDateTimeRecord date{{1, 2, 3}, {4, 5}};
+  ControlFeatureRecord control_feature{{1, 2, 3, 4}, 6};
+  const struct {
+    uint8_t type;
+    const void* record;
+    Bytes expected;
+  } cases[] = {
+      {kElementCheckSum, nullptr, {5, 0, 0, 0, 1, 0}},
+      {kElementImageCheckSum, nullptr, {7, 0, 0, 0, 0}},
+      {kElementDeviceRunDuration, nullptr, {8, 0, 0, 0, 0}},
+      {kElementAppRunDuration, nullptr, {9, 0, 0, 0, 0}},
+      {kElementDeviceStatus, nullptr, {11, 0, 0, 0, 5, 0, 0, 0, 0, 0}},
+      {kElementSoftwareVersion, nullptr, {12, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0}},
+      {kElementRelatedDeviceStatus, &related, {15, 0, 0, 0, 14, 1, 2, 0, 0, 0, 2, 'a', 0, 0, 0, 0, 2, 'b', 0}},
+      {kElementDeviceLocation, &one, {16, 0, 0, 0, 1, 9}},
+      {kElementDeviceExtraInformation, &extra, {17, 0, 0, 0, 7, 0, 0, 0, 3, 'h', 'i', 0}},
+      {kElementDevicedTimestamp, &stamp, {18, 0, 0, 0, 8, 0, 0, 0, 1, 0, 0, 0, 2}},
+      {kElementNetworkDelay, &delay, {19, 0, 0, 0, 16, 0, 1, 0, 2, 0, 3, 0, 4, 0, 0, 0, 5, 0, 0, 0, 6}},
+      {kElementChannelDirection, &one, {20, 0, 0, 0, 1, 9}},
+      {kElementFeatureStatus, &feature, {21, 0, 0, 0, 4, 7, 8, 1, 2}},
+      {kElementPeripheralRegister, &reg, {22, 0, 0, 0, 7, 9, 0, 0, 0, 2, 'r', 0}},
+      {kElementLogLevel, nullptr, {23, 0, 0, 0, 2, 0, 0}},
+      {kElementFrameRealtimeTargetInformation, nullptr, {24, 0, 0, 0, 0}},
+      {kElementCommonReponse, &one, {31, 0, 0, 0, 1, 9}},
+      {kElementControlDevice, three, {32, 0, 0, 0, 3, 1, 2, 3}},
+      {kElementControlSoftware, &software,
+       {33, 0, 0, 0, 16, 1, 2, 3, 0, 0, 0, 2, 'a', 0, 0, 0, 0, 3, 'b', 'c', 0}},
+      {kElementControlPacketLogFile, nullptr, Concat({{34, 0, 0, 0, 16}, Bytes(16, 0)})},
+      {kElementControlCameraCorrection, &software,
+       {35, 0, 0, 0, 16, 1, 2, 3, 0, 0, 0, 2, 'a', 0, 0, 0, 0, 3, 'b', 'c', 0}},
+      {kElementControlDeviceInformation, &text, {38, 0, 0, 0, 9, 1, 2, 3, 0, 0, 0, 2, 'x', 0}},
+      {kElementControlRelatedDevice, &device,
+       {39, 0, 0, 0, 14, 1, 2, 3, 4, 0x0A, 0x0B, 0x0C, 0x0D, 0, 0, 0, 2, 'y', 0}},
+      {kElementControlDeviceLocation, four, {40, 0, 0, 0, 4, 1, 2, 3, 4}},
+      {kElementControlExtraInformation, &text, {41, 0, 0, 0, 9, 1, 2, 3, 0, 0, 0, 2, 'x', 0}},
+      {kElementControlDateTime, &date, {42, 0, 0, 0, 11, 1, 2, 3, 0, 0, 0, 4, 0, 0, 0, 5}},
+      {kElementControlRemoteShell, &text, {43, 0, 0, 0, 9, 1, 2, 3, 0, 0, 0, 2, 'x', 0}},
+      {kElementControlFeature, &control_feature, {44, 0, 0, 0, 8, 1, 2, 3, 4, 0, 0, 0, 6}},
+      {kElementControlDevicMode, four, {45, 0, 0, 0, 4, 1, 2, 3, 4}},
+  };
+  for (const auto& c : cases) {
+    memset(scratch_, 0, sizeof scratch_);
+    EXPECT_EQ(c.expected, Build(c.type, c.record)) << "type " << int{c.type};
+  }
+  EXPECT_EQ(2u, software.text1_length);
+  EXPECT_EQ(3u, software.text2_length);
+}
+
 TEST_F(PacketTest, KeyValueParserWithoutOutputOnlyMeasures) {
   const Bytes element = {47, 0, 0, 0, 3, 'a', 'b', 'c'};
   uint32_t consumed = 0;
