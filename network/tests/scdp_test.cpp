@@ -194,6 +194,22 @@ TEST_F(ControlServerTest, ClosedClientFreesItsSlot) {
   });
 }
 
+TEST_F(ControlServerTest, ClosingClientDoesNotKeepTheOthersFromBeingServed) {
+  const int other = nettest::ConnectLoopback(server_.port());
+  ASSERT_GE(other, 0);
+  ASSERT_TRUE(nettest::SendAll(other, Request(kEcho)));
+  EXPECT_EQ(Words({2, kEcho, 0, 0}), ReadReply(other));  // both are accepted now
+  close(client_);
+  client_ = -1;
+  ASSERT_TRUE(nettest::SendAll(other, Request(kEcho, {'q'})));
+  Bytes expected = Words({2, kEcho, 0, 1});
+  expected.push_back('q');
+  EXPECT_EQ(expected, ReadReply(other));
+  ASSERT_TRUE(log_.WaitFor("[SCDP]SCDP server remove client"));
+  server_.WithThreadStopped([](ServerSocketTable* table) { EXPECT_EQ(1u, table->client_count); });
+  close(other);
+}
+
 TEST_F(ControlServerTest, LibraryClientExchangesWithTheServer) {
   ASSERT_EQ(kQeltOk, SCDPClientConnectSession("127.0.0.1", server_.port()));
   EXPECT_EQ(kQeltSessionExists, SCDPClientExist("127.0.0.1"));
