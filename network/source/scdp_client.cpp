@@ -61,16 +61,18 @@ void CloseSession(ClientSession* node) {
   SockeRemoveClientByClientInfo(g_scdp_clients, node);
 }
 
-// Reads and drops whatever already waits on the socket (a reply that came after its request
-// timed out). False when the peer has closed the connection.
+// Reads and drops what already waits on the socket (a reply that came after its request timed
+// out), at most one largest reply's worth so a peer that never stops cannot hold the caller.
+// False when the peer has closed the connection.
 bool DrainStaleBytes(int fd) {
   uint8_t scratch[kDrainChunkBytes];
-  for (;;) {
+  for (uint64_t drained = 0; drained <= kScdpMaxReplyValueBytes;) {
     const ssize_t n = recv(fd, scratch, sizeof scratch, MSG_DONTWAIT);
-    if (n > 0) continue;
     if (n == 0) return false;
-    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    drained += static_cast<uint64_t>(n);
   }
+  return true;
 }
 
 int SendRequest(const ScdpRequest& request, ClientSession* node) {
