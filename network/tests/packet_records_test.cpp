@@ -139,18 +139,6 @@ TEST_P(RowTest, ParserNeverWritesPastTheOutputCapacity) {
   }
 }
 
-TEST_P(RowTest, NullArgumentsAreRefused) {
-  uint32_t consumed = 0;
-  EXPECT_EQ(kQeltNullArgument, AnalysisPacketHandler[GetParam()](nullptr, 100, nullptr, 0, &consumed));
-  uint8_t element[512];
-  const uint32_t size = Build(element, sizeof element);
-  const uint8_t t = GetParam();
-  const bool count_optional = t == kElementCtrlImage || t == kElementKeyValue || t == kElementKeyValueACK ||
-                              t == kElementCtrlObject;
-  const int rc = AnalysisPacketHandler[t](element, size, nullptr, 0, nullptr);
-  EXPECT_EQ(count_optional ? kQeltOk : kQeltNullArgument, rc);
-}
-
 INSTANTIATE_TEST_SUITE_P(EveryRow, RowTest, ::testing::ValuesIn(AllRows()),
                          [](const ::testing::TestParamInfo<uint8_t>& info) {
                            return "Type" + std::to_string(info.param);

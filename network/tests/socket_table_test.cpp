@@ -37,17 +37,6 @@ std::vector<uint32_t> FreeChain(const ServerSocketTable& t) {
   return chain;
 }
 
-TEST(ServerTable, FreshTableHasEveryFreeSlotInOrder) {
-  auto table = NewTable();
-  const auto free_chain = FreeChain(*table);
-  ASSERT_EQ(kMaxClientsPerServer, free_chain.size());
-  for (uint32_t i = 0; i < kMaxClientsPerServer; ++i) ASSERT_EQ(i, free_chain[i]);
-  EXPECT_TRUE(UsedChain(*table).empty());
-  EXPECT_EQ(kMaxClientsPerServer - 1, table->last_free);
-}
-
-// Random accepts and removals against a model: free slots leave from the head and return to
-// the tail, used slots keep the order of acceptance.
 TEST(ServerTable, ChainsFollowAPlainModel) {
   auto table = NewTable();
   AddServerSocket(table.get(), 3, 1234);

@@ -58,19 +58,6 @@ TEST(SocketSetup, ServerRefusesANonIPv4Address) {
   EXPECT_EQ(1u, log.Count("Server ip is not right"));
 }
 
-TEST(SocketSetup, ServerIsNonBlockingWithKeepAlive) {
-  int fd = -1;
-  ASSERT_EQ(kQeltOk, TCPServerInit("127.0.0.1", 0, &fd, kServerFlagKeepAlive));
-  EXPECT_NE(0, fcntl(fd, F_GETFL) & O_NONBLOCK);
-  int value = 0;
-  socklen_t size = sizeof value;
-  getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &value, &size);
-  EXPECT_EQ(1, value);
-  getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &value, &size);
-  EXPECT_EQ(60, value);
-  close(fd);
-}
-
 TEST(SocketSetup, ConnectToAClosedPortFailsWithItsCode) {
   uint16_t port = 0;
   close(nettest::ListenLoopback(&port));  // nobody listens there now
