@@ -41,19 +41,23 @@ Result ForEachChildSpan(std::string_view body, std::string_view open_tag, std::s
 }
 
 std::size_t FindRecordEnd(std::string_view span, std::size_t open) {
+  // Each tag is searched for once: the nearer of the next opening and the next closing is taken,
+  // and only the one taken is searched for again, so the walk stays linear in the span.
   std::size_t depth = 1;
   std::size_t cursor = open + kRecordOpen.size();
+  std::size_t next_open = span.find(kRecordOpen, cursor);
+  std::size_t next_close = span.find(kRecordClose, cursor);
   for (;;) {
-    const std::size_t next_close = span.find(kRecordClose, cursor);
     if (next_close == npos) return npos;
-    const std::size_t next_open = span.find(kRecordOpen, cursor);
     if (next_open != npos && next_open < next_close) {
       ++depth;
       cursor = next_open + kRecordOpen.size();
+      next_open = span.find(kRecordOpen, cursor);
       continue;
     }
     cursor = next_close + kRecordClose.size();
     if (--depth == 0) return cursor;
+    next_close = span.find(kRecordClose, cursor);
   }
 }
 

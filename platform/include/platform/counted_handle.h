@@ -2,8 +2,15 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 
 #include "platform/memory_manager.h"
+
+// The shared use count: a new count of 1; adding one; dropping one, which frees the count and
+// answers true when it reaches zero.
+std::size_t* NewUseCount();
+void AddUse(std::size_t* count);
+bool DropUse(std::size_t* count);
 
 // Not thread-safe: the programs copy and drop handles on one thread at a time.
 template <typename T>
@@ -13,14 +20,14 @@ class CountedHandle {
   // Takes ownership; when the count cannot be allocated the object is deleted and the handle is empty.
   explicit CountedHandle(T* object) : object_(object), count_(nullptr) {
     if (object_ == nullptr) return;
-    count_ = NewObject<std::size_t>(1u);
+    count_ = NewUseCount();
     if (count_ == nullptr) {
       DeleteObject(object_);
       object_ = nullptr;
     }
   }
   CountedHandle(const CountedHandle& other) : object_(other.object_), count_(other.count_) {
-    if (count_ != nullptr) ++*count_;
+    if (count_ != nullptr) AddUse(count_);
   }
   CountedHandle& operator=(const CountedHandle& other) {
     if (this != &other) {
@@ -42,10 +49,7 @@ class CountedHandle {
   }
   void Drop() {
     if (count_ == nullptr) return;
-    if (--*count_ == 0) {
-      DeleteObject(object_);
-      DeleteObject(count_);
-    }
+    if (DropUse(count_)) DeleteObject(object_);
     object_ = nullptr;
     count_ = nullptr;
   }
