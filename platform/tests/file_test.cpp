@@ -195,20 +195,3 @@ TEST(FileWidePath, PathLongerThanTheBufferFailsInsteadOfNamingAnotherFile) {
   EXPECT_EQ(file.Open(Widen(victim).c_str(), kFileAccessRead, 0), RESULT_OK);
   file.Close();
 }
-
-TEST(FileBaseClass, OperationsAreNotImplemented) {
-  struct PlainFile : BaseFile {};
-  PlainFile file;
-  std::size_t count = 0;
-  char byte = 0;
-  EXPECT_EQ(file.Create("x", 1, 1), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(file.Open(std::string("x"), 1, 1), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(file.Open(L"x", 1, 1), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(file.Read(&byte, 1, &count), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(file.Write(&byte, 1, &count), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(file.Close(), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(file.Seek(0, 0), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(file.Sync(), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(file.Truncate(0), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(file.GetSize(), 0u);
-}

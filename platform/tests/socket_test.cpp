@@ -153,17 +153,6 @@ TEST(LinuxSocketCreate, UnknownFamilyMakesAnIPv4Socket) {
   socket.Close();
 }
 
-TEST(LinuxSocketCreate, EnumerationsMapToLinuxValues) {
-  EXPECT_EQ(BaseSocket::ToAddressFamily(kSocketFamilyIPv6), AF_INET6);
-  EXPECT_EQ(BaseSocket::ToAddressFamily(kSocketFamilyUnix), AF_UNIX);
-  EXPECT_EQ(BaseSocket::ToAddressFamily(-1), AF_INET);
-  EXPECT_EQ(BaseSocket::ToSocketType(kSocketTypeDatagram), SOCK_DGRAM);
-  EXPECT_EQ(BaseSocket::ToSocketType(5), SOCK_STREAM);
-  EXPECT_EQ(BaseSocket::ToProtocol(kSocketProtocolTcp), IPPROTO_TCP);
-  EXPECT_EQ(BaseSocket::ToProtocol(kSocketProtocolUdp), IPPROTO_UDP);
-  EXPECT_EQ(BaseSocket::ToProtocol(9), 0);
-}
-
 TEST(LinuxSocketBind, AddressInUseIsThePlainBindCodeInTheMainProgram) {
   LinuxSocket first;
   LinuxSocket second;
@@ -259,23 +248,4 @@ TEST(LinuxSocketClose, DescriptorIsForgottenAfterAnyCloseAttempt) {
   std::size_t count = 0;
   EXPECT_EQ(socket.Send("x", 1, 0, &count), RESULT_SOCKET_SEND);
   EXPECT_EQ(socket.Listen(1), RESULT_SOCKET_LISTEN);
-}
-
-TEST(LinuxSocketHandles, SetHandleAdoptsADescriptor) {
-  LinuxSocket socket;
-  EXPECT_EQ(socket.SetHandle(42), RESULT_OK);
-  EXPECT_EQ(socket.GetHandle(), 42);
-  socket.SetHandle(-1);
-}
-
-TEST(BaseSocketClass, OperationsAreNotImplemented) {
-  struct PlainSocket : BaseSocket {};
-  PlainSocket socket;
-  std::size_t count = 0;
-  EXPECT_EQ(socket.Create(0, 0, 0), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(socket.Send("x", 1, 0, &count), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(socket.Accept(nullptr), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(socket.SetOption(1, 1, "x", 1), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(socket.Close(), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(socket.GetHandle(), 0);
 }

@@ -80,27 +80,8 @@ TEST(LinuxThreadLifetime, EntryKeepsRunningAfterDestroyAndDeletion) {
   finished.wait();
 }
 
-TEST(LinuxThreadOperations, SuspendResumeAndJoinAreNotSupported) {
-  LinuxThread thread;
-  EXPECT_EQ(thread.Suspend(), RESULT_NOT_SUPPORTED);
-  EXPECT_EQ(thread.Resume(), RESULT_NOT_SUPPORTED);
-  EXPECT_EQ(thread.Join(), RESULT_NOT_SUPPORTED);
-}
-
 TEST(LinuxThreadOperations, MainThreadIdIsTheProcessId) {
   EXPECT_EQ(LinuxThread::GetCurrentThreadId(), static_cast<std::int64_t>(getpid()));
   EXPECT_EQ(BaseProcess::GetCurrentProcessId(), static_cast<std::int64_t>(getpid()));
   EXPECT_EQ(LinuxProcess::GetCurrentProcessId(), static_cast<std::int64_t>(getpid()));
-}
-
-TEST(BaseThreadAndProcess, OperationsAreNotImplemented) {
-  struct PlainThread : BaseThread {};
-  struct PlainProcess : BaseProcess {};
-  PlainThread thread;
-  PlainProcess process;
-  EXPECT_EQ(thread.Create(nullptr, 0, nullptr, nullptr), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(thread.Start(), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(thread.Join(), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(process.Start(), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(process.Stop(), RESULT_NOT_IMPLEMENTED);
 }

@@ -59,4 +59,3 @@ TEST(WatchdogBind, AddressNotAvailableHasItsOwnCode) {
   if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no permission to create a network namespace";
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
-
