@@ -99,6 +99,15 @@ int StopRingTake(ObjectRing* ring, StopClientState* client) {
   client->sent = 0;
   client->header = slot.header;
   client->last_slot = t;
+  if (client->last_sequence == 0) {
+    // A fresh client gives up the older blocks: they count as taken by it.
+    for (uint32_t i = 0; i < ring->slot_count; ++i) {
+      ObjectRingSlot& older = ring->slots[i];
+      if (older.state == kSlotNew && older.sequence < slot.sequence) {
+        if (++older.readers_done >= ring->reader_count.load()) older.state = kSlotConsumed;
+      }
+    }
+  }
   client->last_sequence = slot.sequence;
   if (++slot.readers_done >= ring->reader_count.load()) slot.state = kSlotConsumed;
   ring->read_index = t;
