@@ -188,12 +188,6 @@ TEST_F(DiscoveryList, MalformedDatagramsAreRejectedAtEveryLength) {
   EXPECT_EQ(SDDPCheckReplyAck(), 0);
 }
 
-TEST_F(DiscoveryList, RemovingAnUnlistedAddressIsHarmless) {
-  EXPECT_EQ(SDDPRemoveDevice("10.9.9.9"), kQeltOk);
-  EXPECT_EQ(SDDPAddDevice(nullptr), kQeltNullArgument);
-  EXPECT_TRUE(g_events.empty());
-}
-
 // The schedule of broadcasts, seen through the send attempts' log lines: without a broadcast
 // interface every due send logs a failure, which is what is counted here.
 class DiscoverySchedule : public DiscoveryList {

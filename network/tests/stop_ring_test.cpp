@@ -149,11 +149,4 @@ TEST_F(ObjectRingTest, ReadersAtAnySpeedGetBlocksInOrderNeverTwiceAndIntact) {
   EXPECT_LT(slow_kinds.size(), fast_kinds.size());
 }
 
-TEST_F(ObjectRingTest, RingReportsNoRingAndKeepsSlotWhenMemoryIsRefused) {
-  StopClientState client{};
-  EXPECT_EQ(StopRingTake(nullptr, &client), kQeltRingEmpty);
-  const ObjectPara h = Header(1, 0);
-  EXPECT_EQ(StopRingWrite(nullptr, &h, nullptr, 0), kQeltRingEmpty);
-}
-
 }  // namespace
