@@ -33,7 +33,7 @@ struct StopClientState {
   uint16_t pending_acks;
   ObjectPara header;
   uint32_t last_slot;
-  uint64_t last_sequence;  // 0: has taken nothing since it started
+  uint64_t last_sequence;  // the newest block this client has taken or given up
   uint8_t* packet;
   uint32_t packet_capacity;
   uint32_t packet_length;
@@ -49,6 +49,9 @@ ObjectRing* StopRingCreate(uint32_t slot_count);
 void StopRingFree(ObjectRing* ring);
 // Both run under the ring lock.
 int StopRingWrite(ObjectRing* ring, const ObjectPara* header, const void* data, uint32_t size);
+// A client that starts streaming gives up the blocks already written: it receives those written
+// after its start. Call with the client already counted in reader_count.
+void StopRingJoin(ObjectRing* ring, StopClientState* client);
 // Builds the client's next block packet when a newer block exists; 0 also when there is none.
 int StopRingTake(ObjectRing* ring, StopClientState* client);
 

@@ -21,19 +21,14 @@ bool Reserve(uint8_t** buffer, uint32_t* capacity, uint32_t size) {
   return true;
 }
 
-// The slot to send next: the oldest block newer than the client's last one, or for a client that
-// has taken nothing yet the newest block. kRingNone when there is none.
+// The slot to send next: the oldest block newer than the client's last one; kRingNone when there
+// is none. Blocks overwritten before the client took them are lost to it, never sent out of order.
 uint32_t ChooseSlot(const ObjectRing* ring, const StopClientState* client) {
   uint32_t chosen = kRingNone;
   for (uint32_t i = 0; i < ring->slot_count; ++i) {
     const ObjectRingSlot& s = ring->slots[i];
-    if (s.state == kSlotEmpty) continue;
-    if (client->last_sequence == 0) {
-      if (chosen == kRingNone || s.sequence > ring->slots[chosen].sequence) chosen = i;
-    } else if (s.sequence > client->last_sequence &&
-               (chosen == kRingNone || s.sequence < ring->slots[chosen].sequence)) {
-      chosen = i;
-    }
+    if (s.state == kSlotEmpty || s.sequence <= client->last_sequence) continue;
+    if (chosen == kRingNone || s.sequence < ring->slots[chosen].sequence) chosen = i;
   }
   return chosen;
 }
@@ -83,6 +78,16 @@ int StopRingWrite(ObjectRing* ring, const ObjectPara* header, const void* data, 
   return kQeltOk;
 }
 
+void StopRingJoin(ObjectRing* ring, StopClientState* client) {
+  if (ring == nullptr || client == nullptr) return;
+  client->last_sequence = ring->last_sequence;
+  const uint32_t readers = ring->reader_count.load();
+  for (uint32_t i = 0; i < ring->slot_count; ++i) {
+    ObjectRingSlot& s = ring->slots[i];
+    if (s.state == kSlotNew && ++s.readers_done >= readers) s.state = kSlotConsumed;
+  }
+}
+
 int StopRingTake(ObjectRing* ring, StopClientState* client) {
   if (ring == nullptr || client == nullptr) return kQeltRingEmpty;
   const uint32_t t = ChooseSlot(ring, client);
@@ -99,15 +104,6 @@ int StopRingTake(ObjectRing* ring, StopClientState* client) {
   client->sent = 0;
   client->header = slot.header;
   client->last_slot = t;
-  if (client->last_sequence == 0) {
-    // A fresh client gives up the older blocks: they count as taken by it.
-    for (uint32_t i = 0; i < ring->slot_count; ++i) {
-      ObjectRingSlot& older = ring->slots[i];
-      if (older.state == kSlotNew && older.sequence < slot.sequence) {
-        if (++older.readers_done >= ring->reader_count.load()) older.state = kSlotConsumed;
-      }
-    }
-  }
   client->last_sequence = slot.sequence;
   if (++slot.readers_done >= ring->reader_count.load()) slot.state = kSlotConsumed;
   ring->read_index = t;

@@ -363,9 +363,13 @@ int STOPRequeryCtrlPacketProcess(StopClientState* client, const CtrlObject* requ
   ObjectRing* ring = g_ring.load();
   switch (request->command) {
     case kStopStart:
-      if (client->state != kStopStreaming) {
-        if (ring != nullptr) ++ring->reader_count;
-        client->last_sequence = 0;  // a (re)started stream begins with the newest block
+      if (client->state != kStopStreaming && ring != nullptr) {
+        // The writer holds the lock only for a copy; the server thread may wait for it. Counting
+        // and joining under the lock makes every block written after this one reach the client.
+        ThreadMutexLock(&g_ring_lock, kMutexWaitForever);
+        ++ring->reader_count;
+        StopRingJoin(ring, client);
+        ThreadMutexUnLock(&g_ring_lock);
       }
       client->state = kStopStreaming;
       if (client->pending_acks < kMaxPendingAcks) ++client->pending_acks;

@@ -107,6 +107,35 @@ TEST_F(ObjectStream, StartedClientGetsAckThenEachBlockInOrder) {
   close(fd);
 }
 
+TEST_F(ObjectStream, SlowReaderGetsWholePacketsWhenSendsArePartial) {
+  // A tiny receive window makes the server's sends partial: each must resume at its offset.
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int window = 4096;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port_);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_TRUE(nettest::SendAll(fd, nettest::CtrlObjectPacket(kStopRequest, kStopStart)));
+  ASSERT_TRUE(WaitUntil([] { return STOPServerReaderCount() == 1; }));
+  std::vector<std::vector<uint8_t>> blocks;
+  for (uint32_t kind = 1; kind <= 3; ++kind) {
+    blocks.push_back(PatternBytes(kObjectRecordBytes * 4000 + kind, kind));  // about 930 KB each
+    Write(kind, blocks.back());
+  }
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(nettest::ReadExactly(fd, kStopCtrlPacketBytes, &bytes));
+  EXPECT_EQ(bytes[8], kElementCtrlObject);
+  EXPECT_EQ(bytes[14], kStopAcknowledge);
+  for (uint32_t kind = 1; kind <= 3; ++kind) {
+    const std::vector<uint8_t>& block = blocks[kind - 1];
+    ASSERT_TRUE(nettest::ReadExactly(fd, kObjectPacketHeadBytes + block.size(), &bytes));
+    ASSERT_EQ(bytes, ObjectPacket(kind, 4000, block)) << "block " << kind;
+  }
+  close(fd);
+}
+
 TEST_F(ObjectStream, StopFromAClientThatNeverStartedLeavesNoReader) {
   nettest::LogCapture log;
   const int fd = nettest::ConnectLoopback(port_);
