@@ -69,10 +69,8 @@ void clSgmProcessDisparity16(const unsigned char* left, const unsigned char* rig
     clEnqueueRange(aggregate, clPathRange(path, grid, p.d_range));
   }
 
-  // The selection covers columns 0 .. n-D-1; the map is cleared first so that the last D columns read
-  // 0 in every frame instead of carrying what the previous frame's fill left there.
-  const cl_uchar zero = 0;
-  if (p.m * p.n != 0) commandQueues.front().enqueueFillBuffer(b.disparity, zero, 0, p.m * p.n);
+  // The selection covers columns 0 .. n-D-1. The last D columns keep the zero of the buffer's creation:
+  // with disparity 0 there and no left pixel mapping onto them, the check never flags them for the fill.
   cl::Kernel select(program, "clCalculateDisparityDisparity16");
   for (unsigned pair = 0; pair < kPathPairs; ++pair) select.setArg(pair, b.path_pairs[pair]);
   select.setArg(4, b.disparity);
