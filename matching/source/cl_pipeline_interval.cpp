@@ -6,8 +6,8 @@
 
 namespace {
 
-constexpr uint64_t kSamplingStep = 2;           // every second row and column
-constexpr uint64_t kInputColumnsPerItem = 16;    // full-size columns per census work item
+constexpr uint64_t kSamplingStep = 2;          // every second row and column
+constexpr uint64_t kInputColumnsPerItem = 16;  // full-size columns per census work item
 constexpr cl_mem_flags kCensusWordFlags = CL_MEM_READ_WRITE;
 
 uint64_t HalfRows() { return clPipelineParameters.m / kSamplingStep; }

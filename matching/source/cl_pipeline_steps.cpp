@@ -9,11 +9,11 @@
 
 namespace {
 
-constexpr uint64_t kLanes = 16;          // pixels per work item of the census and reset kernels
-constexpr uint64_t kAsteriskArms = 4;    // arms of an asterisk census window
+constexpr uint64_t kLanes = 16;           // pixels per work item of the census and reset kernels
+constexpr uint64_t kAsteriskArms = 4;     // arms of an asterisk census window
 constexpr uint64_t kArmChunkSamples = 4;  // radius step that adds one byte per arm (r/4 + 1 bytes)
 constexpr uint64_t kResetCostFactor = 8;  // the reset cost is 8 x px
-constexpr uint64_t kGuardCells = 2;      // a guard value at each end of a path cell
+constexpr uint64_t kGuardCells = 2;       // a guard value at each end of a path cell
 
 constexpr cl_mem_flags kResultFlags = CL_MEM_READ_WRITE | CL_MEM_ALLOC_HOST_PTR | CL_MEM_HOST_READ_ONLY;
 constexpr cl_mem_flags kPathFlags = CL_MEM_READ_WRITE | CL_MEM_ALLOC_HOST_PTR;

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <CL/opencl.hpp>
-
 #include <cstdint>
 #include <string>
 

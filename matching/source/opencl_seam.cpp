@@ -51,8 +51,8 @@ bool tessaro_opencl_process(unsigned char* out, const unsigned char* left, const
   if (wanted == ClPipelineOwner::kNone) return false;
   // Only a pipeline whose set-up made the current buffers for these very images may run; buffers made
   // for other parameters (a later libtessaro_setparam without init) leave the frame to the CPU path.
-  const bool fits = wanted == clPipelineOwner && p.m == sgm_params.source_height &&
-                    p.n == sgm_params.source_width && static_cast<int64_t>(p.d_range) == sgm_params.disparity_count;
+  const bool fits = wanted == clPipelineOwner && p.m == sgm_params.source_height && p.n == sgm_params.source_width &&
+                    static_cast<int64_t>(p.d_range) == sgm_params.disparity_count;
   if (!fits) return false;
   switch (wanted) {
     case ClPipelineOwner::kIntervalSampling:

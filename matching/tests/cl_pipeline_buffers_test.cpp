@@ -96,8 +96,9 @@ TEST(ClPipelineCost, FirstPathColumnCarriesItsCensusCost) {
 TEST(ClPipelineCost, SixteenDisparityResultEndsInZeroColumns) {
   // The selection leaves the last D columns alone; they read 0 in every frame, the check included.
   constexpr int kHeight = 32, kWidth = 64, kRadius = 1, kDisparities = 16;
-  const auto frames = pipetest::Run(Parameters(kHeight, kWidth, kDisparities, kRadius, true, 15, 1),
-                                    {MakeShiftedPair(kHeight, kWidth, 5, 9, 27), pipetest::NoisePair(kHeight, kWidth, 28)});
+  const auto frames =
+      pipetest::Run(Parameters(kHeight, kWidth, kDisparities, kRadius, true, 15, 1),
+                    {MakeShiftedPair(kHeight, kWidth, 5, 9, 27), pipetest::NoisePair(kHeight, kWidth, 28)});
   for (const pipetest::Frame& frame : frames) {
     long nonzero = 0;
     for (int y = 0; y < kHeight; ++y)

@@ -54,8 +54,7 @@ TEST_P(ClPipelineChecks, FlatImageFailsExactlyOutsideThePathRegion) {
   EXPECT_EQ(nonzero, 0);
   EXPECT_EQ(frame.errmatch, static_cast<int>(100 - flagged * 100 / (kHeight * kWidth)));
 
-  const Frame wrapped =
-      pipetest::Run(Parameters(kHeight, kWidth, d_range(), kRadius, true, kWrappingRatio), {flat})[0];
+  const Frame wrapped = pipetest::Run(Parameters(kHeight, kWidth, d_range(), kRadius, true, kWrappingRatio), {flat})[0];
   EXPECT_EQ(std::count(wrapped.err.begin(), wrapped.err.end(), 1), 0);
 }
 
@@ -116,8 +115,8 @@ TEST_P(ClPipelineChecks, LeftRightCheckAndFillFollowTheReference) {
   ASSERT_NE(expected, selected.out) << "the crafted pair gives the check nothing to do";
 
   // Two identical frames: the second starts from what the first left on the device.
-  const auto checked = pipetest::Run(Parameters(kHeight, kWidth, d_range(), kRadius, true, 0, lr_max_diff),
-                                     {pair, pair});
+  const auto checked =
+      pipetest::Run(Parameters(kHeight, kWidth, d_range(), kRadius, true, 0, lr_max_diff), {pair, pair});
   EXPECT_EQ(checked[0].out, expected);
   EXPECT_EQ(checked[1].out, checked[0].out);
   EXPECT_EQ(checked[1].err, checked[0].err);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
 
 #include "cl_pipeline_test_support.h"
 
@@ -39,8 +40,8 @@ TEST_P(ClPipelineCpuEqual, GpuMatchesCpuInsideThePathRegion) {
         mismatches += value != cpu[0].out[y * c.width + x];
         at_shift += value == c.shift;
       }
-    std::printf("%dx%d D=%d r=%d: %ld pixels compared, %ld mismatches, %ld at shift %d\n", c.width, c.height,
-                c.d_range, r, compared, mismatches, at_shift, c.shift);
+    std::printf("%dx%d D=%d r=%d: %ld pixels compared, %ld mismatches, %ld at shift %d\n", c.width, c.height, c.d_range,
+                r, compared, mismatches, at_shift, c.shift);
     ASSERT_GT(compared, 0);
     EXPECT_EQ(mismatches, 0);
     EXPECT_GE(static_cast<double>(at_shift), kMinShiftShare * compared);
@@ -50,6 +51,11 @@ TEST_P(ClPipelineCpuEqual, GpuMatchesCpuInsideThePathRegion) {
 // D = 32 at shift 7 and D = 16 at shift 5, on a small image and on the depth size standing upright.
 INSTANTIATE_TEST_SUITE_P(Sizes, ClPipelineCpuEqual,
                          testing::Values(Setting{128, 64, 32, 7}, Setting{128, 64, 16, 5}, Setting{240, 320, 32, 7},
-                                         Setting{240, 320, 16, 5}));
+                                         Setting{240, 320, 16, 5}),
+                         [](const testing::TestParamInfo<Setting>& info) {
+                           const Setting& s = info.param;
+                           return std::to_string(s.width) + "x" + std::to_string(s.height) + "_D" +
+                                  std::to_string(s.d_range);
+                         });
 
 }  // namespace

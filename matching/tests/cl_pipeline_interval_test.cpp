@@ -46,7 +46,8 @@ TEST(ClPipelineInterval, EveryFrameStartsFromAFreshErrorMap) {
   // At full width 240 the half width 120 is not a multiple of 16: the reset must still reach its end.
   for (const int width : {240, 320}) {
     SCOPED_TRACE(testing::Message() << "n=" << width);
-    const tagSGMParameterSet set = Parameters(kHeight, width, kDisparities, kRadius, true, kRatio, 255, 8, kIntervalMode);
+    const tagSGMParameterSet set =
+        Parameters(kHeight, width, kDisparities, kRadius, true, kRatio, 255, 8, kIntervalMode);
     const TestPair noise = pipetest::NoisePair(kHeight, width, 81);
     const TestPair flat = pipetest::UniformPair(kHeight, width, 120);
     // Unrelated images flag much inside the path region; a flat pair flags nothing there.
@@ -62,8 +63,10 @@ TEST(ClPipelineInterval, EveryFrameStartsFromAFreshErrorMap) {
 TEST(ClPipelineInterval, LeftRightDifferenceHasNoEffect) {
   constexpr int kHeight = 96, kWidth = 192, kRadius = 2;
   const TestPair pair = MakeShiftedPair(kHeight, kWidth, 8, 20, 91);
-  const auto strict = pipetest::Run(Parameters(kHeight, kWidth, kDisparities, kRadius, true, kRatio, 0, 8, kIntervalMode), {pair});
-  const auto loose = pipetest::Run(Parameters(kHeight, kWidth, kDisparities, kRadius, true, kRatio, 255, 8, kIntervalMode), {pair});
+  const auto strict =
+      pipetest::Run(Parameters(kHeight, kWidth, kDisparities, kRadius, true, kRatio, 0, 8, kIntervalMode), {pair});
+  const auto loose =
+      pipetest::Run(Parameters(kHeight, kWidth, kDisparities, kRadius, true, kRatio, 255, 8, kIntervalMode), {pair});
   EXPECT_EQ(strict[0].out, loose[0].out);
   EXPECT_EQ(strict[0].err, loose[0].err);
 }
@@ -74,8 +77,10 @@ TEST(ClPipelineInterval, OtherDisparityRangesMatchOnTheCpu) {
   const TestPair pair = MakeShiftedPair(kHeight, kWidth, 6, 6, 95);
   for (const int d_range : {16, 48}) {
     SCOPED_TRACE(testing::Message() << "D=" << d_range);
-    const auto gpu = pipetest::Run(Parameters(kHeight, kWidth, d_range, kRadius, true, 0, 255, 8, kIntervalMode), {pair});
-    const auto cpu = pipetest::Run(Parameters(kHeight, kWidth, d_range, kRadius, false, 0, 255, 8, kIntervalMode), {pair});
+    const auto gpu =
+        pipetest::Run(Parameters(kHeight, kWidth, d_range, kRadius, true, 0, 255, 8, kIntervalMode), {pair});
+    const auto cpu =
+        pipetest::Run(Parameters(kHeight, kWidth, d_range, kRadius, false, 0, 255, 8, kIntervalMode), {pair});
     EXPECT_EQ(gpu[0].out, cpu[0].out);
   }
 }

@@ -103,9 +103,11 @@ struct PipelineCase {
   int disparities;
   int interval_sampling;
 };
-constexpr PipelineCase kPipelineCases[] = {
-    {"interval sampling", 640, 480, 32, 1}, {"32 disparities", 640, 480, 32, 0}, {"32 disparities", 320, 240, 32, 0},
-    {"16 disparities", 640, 480, 16, 0},    {"16 disparities", 320, 240, 16, 0}};
+constexpr PipelineCase kPipelineCases[] = {{"interval sampling", 640, 480, 32, 1},
+                                           {"32 disparities", 640, 480, 32, 0},
+                                           {"32 disparities", 320, 240, 32, 0},
+                                           {"16 disparities", 640, 480, 16, 0},
+                                           {"16 disparities", 320, 240, 16, 0}};
 constexpr unsigned long kPipelinePaths = 8;
 constexpr unsigned short kPenalty1 = 10;
 constexpr unsigned short kPenalty2 = 60;
