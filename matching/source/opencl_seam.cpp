@@ -1,5 +1,4 @@
-// OpenCL hand-over points of the matcher: set-up at init, the complete GPU pipelines per frame, and
-// the GPU census cost of the CPU path.
+// OpenCL hand-over points of the matcher: set-up at init, GPU pipeline frames and the GPU census cost.
 #include "opencl_seam.h"
 
 #include "cl_census.h"

@@ -1,5 +1,4 @@
-// Device buffers of the GPU pipelines: path planes filled at set-up whatever the host holds, guards that
-// keep their fill, the cost of the first path column, and result columns no selection writes.
+// GPU pipeline device buffers: path planes' initial fill and guards, first path column cost, zero result columns.
 #include <gtest/gtest.h>
 
 #include <bitset>

@@ -1,5 +1,4 @@
-// The uniqueness test, the left-right check and its fill in the full-resolution GPU pipelines, held
-// against what they must flag on crafted inputs and against a plain reference of the checks.
+// The uniqueness test, left-right check and fill of the full-resolution GPU pipelines on crafted inputs.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -1,5 +1,4 @@
-// The interval-sampling GPU pipeline: half-size results, disparities at half scale, and a per-frame reset
-// of its check buffers that covers every column.
+// The interval-sampling GPU pipeline: half-size results at half scale and a reset covering every column.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,5 +1,4 @@
-// Set-ups in one process replace each other completely: D = 32, 16, 32 in turn give each frame the
-// result a fresh process gives; and a frame the current GPU buffers do not fit runs on the CPU.
+// Repeated set-ups in one process equal fresh processes; frames the GPU buffers do not fit run on the CPU.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
