@@ -1,0 +1,55 @@
+// A real-time run of the simulated cameras at 20 frames per second for 16 seconds: every frame
+// pairs, and the frame-rate lines (one per camera at the 300th frame) read about 20.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "cam.h"
+#include "capture_test_support.h"
+
+namespace {
+
+constexpr int kFrameRate = 20;
+constexpr auto kRunTime = std::chrono::seconds(16);  // the 300th frame comes at 15 s
+constexpr double kRateLow = 19.8;
+constexpr double kRateHigh = 20.3;
+
+TEST(RealtimeCaptureTest, TwentyFramesPerSecondPairWithoutMismatch) {
+  capture_test::MakeBoardRoot();
+  simcam::Settings settings;
+  settings.frame_rate = kFrameRate;
+  simcam::Configure(settings);
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(cam_init(), 0);
+  ASSERT_EQ(cam_start(), 0);
+  size_t pairs = 0;
+  const auto end = std::chrono::steady_clock::now() + kRunTime;
+  while (std::chrono::steady_clock::now() < end) {
+    cam_frame_t left, right;
+    if (cam_dqbuf(&left, &right))
+      ++pairs;
+    else
+      std::this_thread::sleep_for(std::chrono::microseconds(1000));
+  }
+  cam_stop();
+  const auto lines = capture_test::Lines(::testing::internal::GetCapturedStdout());
+  std::vector<double> rates;
+  for (const auto& line : lines) {
+    if (line.find(" frame rate, index=") == std::string::npos) continue;
+    rates.push_back(std::stod(line.substr(line.rfind('=') + 1)));
+    std::printf("%s\n", line.c_str());
+  }
+  std::printf("pairs=%zu in %lld s\n", pairs, static_cast<long long>(kRunTime.count()));
+  ASSERT_EQ(rates.size(), 2u);  // left and right at the 300th frame
+  for (double rate : rates) {
+    EXPECT_GE(rate, kRateLow);
+    EXPECT_LE(rate, kRateHigh);
+  }
+  EXPECT_EQ(capture_test::CountContaining(lines, "time not match"), 0u);
+  EXPECT_EQ(capture_test::CountContaining(lines, "lost..."), 0u);
+  EXPECT_GE(pairs, static_cast<size_t>(kFrameRate * kRunTime.count() * 95 / 100));
+}
+
+}  // namespace
