@@ -15,7 +15,6 @@ constexpr double kTextureCellM = 0.012;   // size of the finest texture grain on
 constexpr double kTextureOffsetM = 0.00317;
 constexpr double kReflectanceLow = 40.0;  // reflectance range of the textures
 constexpr double kReflectanceSpan = 160.0;
-constexpr double kCameraSeparationSign = 1.0;  // camera 1 lies to the right of camera 0
 
 // A repeatable pseudo-random value in [0, 1) for an integer cell of a surface.
 double CellNoise(int64_t a, int64_t b, uint32_t surface) {
@@ -45,10 +44,11 @@ enum Surface : uint32_t { kFloor = 1, kLeftWall = 2, kRightWall = 3, kObjectBase
 }  // namespace
 
 PassageScene::PassageScene(const ModuleGeometry& geometry) : geometry_(geometry) {
+  // Depths of 1.2, 1.5 and 2.0 m give depth-image disparities of 25, 20 and 15 (floor: 12).
   objects_ = {
-      {-0.35, 1.3, 0.40, 0.30, 0.50, 0.0},
-      {0.30, 1.7, 0.35, 0.45, -0.35, 0.7},
-      {0.00, 2.0, 0.50, 0.35, 0.25, 1.5},
+      {-0.35, 1.2, 0.30, 0.40, 0.50, 0.0},
+      {0.30, 1.5, 0.40, 0.35, -0.35, 0.7},
+      {0.00, 2.0, 0.35, 0.50, 0.25, 1.5},
   };
   std::sort(objects_.begin(), objects_.end(),
             [](const PassageObject& a, const PassageObject& b) { return a.depth_m > b.depth_m; });
@@ -66,39 +66,41 @@ PassageScene::PassageScene(const ModuleGeometry& geometry) : geometry_(geometry)
     object_textures_.push_back(texture);
   }
 
-  // Floor and walls by casting each pixel's ray from its camera's centre.
-  background_disparity_.create(geometry_.height, geometry_.width, CV_32FC1);
+  // Floor and walls by casting each pixel's ray from its camera's centre; camera 1 sits the
+  // baseline away towards the top of the raw frame.
+  background_parallax_.create(geometry_.height, geometry_.width, CV_32FC1);
   for (int camera = 0; camera < 2; ++camera) {
-    const double center = kCameraSeparationSign * geometry_.baseline_m * camera;
+    const double center = -geometry_.baseline_m * camera;
     background_[camera].create(geometry_.height, geometry_.width, CV_8UC1);
     for (int v = 0; v < geometry_.height; ++v) {
       for (int u = 0; u < geometry_.width; ++u) {
         const double xn = (u - geometry_.center_x) / geometry_.focal_px;
         const double yn = (v - geometry_.center_y) / geometry_.focal_px;
         double depth = kFloorDepthM;
-        double x = center + xn * depth;
+        const double x = xn * depth;
         double reflectance = 0;
         if (x > kWallHalfWidthM || x < -kWallHalfWidthM) {
           const double wall_x = x > 0 ? kWallHalfWidthM : -kWallHalfWidthM;
-          depth = (wall_x - center) / xn;
-          reflectance = SurfaceReflectance(yn * depth, depth, x > 0 ? kRightWall : kLeftWall);
+          depth = wall_x / xn;
+          reflectance = SurfaceReflectance(center + yn * depth, depth, x > 0 ? kRightWall : kLeftWall);
         } else {
-          reflectance = SurfaceReflectance(x, yn * depth, kFloor);
+          reflectance = SurfaceReflectance(x, center + yn * depth, kFloor);
         }
         background_[camera].at<uint8_t>(v, u) = cv::saturate_cast<uint8_t>(reflectance);
-        if (camera == 0) background_disparity_.at<float>(v, u) = static_cast<float>(geometry_.DisparityForDepth(depth));
+        if (camera == 0) background_parallax_.at<float>(v, u) = static_cast<float>(geometry_.ParallaxForDepth(depth));
       }
     }
   }
 }
 
-int PassageScene::ObjectDisparity(const PassageObject& object) const {
-  return static_cast<int>(std::lround(geometry_.DisparityForDepth(object.depth_m)));
+int PassageScene::ObjectParallax(const PassageObject& object) const {
+  return static_cast<int>(std::lround(geometry_.ParallaxForDepth(object.depth_m)));
 }
 
 cv::Point PassageScene::ObjectCorner(const PassageObject& object, double seconds) const {
   // Objects travel along the passage and come back in at the other end of the view.
-  const double half_view_m = geometry_.center_y * object.depth_m / geometry_.focal_px + object.size_y_m;
+  const double half_view_m = geometry_.center_y * object.depth_m / geometry_.focal_px + object.size_y_m +
+                             geometry_.baseline_m;
   const double travel = 2 * half_view_m;
   double y = std::fmod(object.phase_m + object.speed_m_per_s * seconds + half_view_m, travel);
   if (y < 0) y += travel;
@@ -115,7 +117,7 @@ void PassageScene::Render(int camera, double seconds, cv::Mat* reflectance) cons
   const cv::Rect frame(0, 0, geometry_.width, geometry_.height);
   for (size_t i = 0; i < objects_.size(); ++i) {
     cv::Point corner = ObjectCorner(objects_[i], seconds);
-    corner.x -= camera * ObjectDisparity(objects_[i]);
+    corner.y += camera * ObjectParallax(objects_[i]);
     const cv::Mat& texture = object_textures_[i];
     const cv::Rect placed(corner, texture.size());
     const cv::Rect visible = placed & frame;
@@ -124,14 +126,14 @@ void PassageScene::Render(int camera, double seconds, cv::Mat* reflectance) cons
   }
 }
 
-cv::Mat PassageScene::LeftDisparity(double seconds) const {
-  cv::Mat disparity = background_disparity_.clone();
+cv::Mat PassageScene::LeftParallax(double seconds) const {
+  cv::Mat parallax = background_parallax_.clone();
   const cv::Rect frame(0, 0, geometry_.width, geometry_.height);
   for (size_t i = 0; i < objects_.size(); ++i) {
     const cv::Rect visible = cv::Rect(ObjectCorner(objects_[i], seconds), object_textures_[i].size()) & frame;
-    if (!visible.empty()) disparity(visible).setTo(static_cast<float>(ObjectDisparity(objects_[i])));
+    if (!visible.empty()) parallax(visible).setTo(static_cast<float>(ObjectParallax(objects_[i])));
   }
-  return disparity;
+  return parallax;
 }
 
 bool LoadFileFrames(const std::vector<std::string>& paths, int width, int height, std::vector<FileFrame>* frames,

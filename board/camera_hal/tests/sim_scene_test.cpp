@@ -7,76 +7,101 @@
 #include <filesystem>
 #include <set>
 
+#include "board/sim_module_geometry.h"
 #include "sim_scene.h"
 
 namespace {
 
 using simcam::ModuleGeometry;
 using simcam::PassageScene;
+namespace module = board::sim_module;
 
-// Share of camera-0 pixels whose reflectance reappears in camera 1 at the given disparity.
-double MatchingShare(const cv::Mat& left, const cv::Mat& right, const cv::Mat& disparity, const cv::Rect& area) {
-  int same = 0;
-  int counted = 0;
-  for (int v = area.y; v < area.br().y; ++v)
-    for (int u = area.x; u < area.br().x; ++u) {
-      const float exact = disparity.at<float>(v, u);
-      const int d = static_cast<int>(std::lround(exact));
-      if (u - d < 0 || std::abs(exact - d) > 1e-3f) continue;  // walls: no whole-pixel shift
-      ++counted;
-      same += left.at<uint8_t>(v, u) == right.at<uint8_t>(v, u - d);
+// Share of camera-0 pixels that reappear in camera 1 the known parallax lower, over the pixels
+// away from depth edges (occlusions) and with a whole-pixel parallax (walls have none).
+double AgreeingShare(const cv::Mat& left, const cv::Mat& right, const cv::Mat& parallax, int* counted) {
+  cv::Mat neighbourhood_max;
+  cv::dilate(parallax, neighbourhood_max, cv::Mat(), cv::Point(-1, -1), 30);
+  int agree = 0;
+  *counted = 0;
+  for (int v = 0; v < left.rows; ++v)
+    for (int u = 0; u < left.cols; ++u) {
+      const float exact = parallax.at<float>(v, u);
+      const int p = static_cast<int>(std::lround(exact));
+      if (std::abs(exact - p) > 1e-3f || neighbourhood_max.at<float>(v, u) != exact || v + p >= left.rows) continue;
+      ++*counted;
+      agree += left.at<uint8_t>(v, u) == right.at<uint8_t>(v + p, u);
     }
-  return counted == 0 ? 0.0 : static_cast<double>(same) / counted;
+  return *counted == 0 ? 0.0 : static_cast<double>(agree) / *counted;
 }
 
-TEST(PassageSceneTest, RightViewIsTheLeftViewShiftedByTheKnownDisparity) {
+TEST(PassageSceneTest, CameraOneSeesCameraZerosViewTheKnownParallaxLower) {
   const ModuleGeometry geometry;
   const PassageScene scene(geometry);
   for (double seconds : {0.0, 0.73, 2.5}) {
     cv::Mat left, right;
     scene.Render(0, seconds, &left);
     scene.Render(1, seconds, &right);
-    const cv::Mat disparity = scene.LeftDisparity(seconds);
-    // Away from depth edges (occlusions) the views agree pixel for pixel.
-    cv::Mat dilated;
-    cv::dilate(disparity, dilated, cv::Mat(), cv::Point(-1, -1), 25);
-    int agree = 0, total = 0;
-    for (int v = 0; v < geometry.height; ++v)
-      for (int u = 40; u < geometry.width; ++u) {
-        if (std::abs(dilated.at<float>(v, u) - disparity.at<float>(v, u)) > 0.5f) continue;
-        const float exact = disparity.at<float>(v, u);
-        const int d = static_cast<int>(std::lround(exact));
-        if (std::abs(exact - d) > 1e-3f) continue;  // walls: no whole-pixel shift to compare
-        ++total;
-        agree += left.at<uint8_t>(v, u) == right.at<uint8_t>(v, u - d);
-      }
-    ASSERT_GT(total, geometry.width * geometry.height / 4);
-    EXPECT_GT(static_cast<double>(agree) / total, 0.97) << "at " << seconds << " s";
+    int counted = 0;
+    const double share = AgreeingShare(left, right, scene.LeftParallax(seconds), &counted);
+    EXPECT_GT(counted, geometry.width * geometry.height / 4);
+    EXPECT_GT(share, 0.99) << "at " << seconds << " s";
   }
 }
 
 TEST(PassageSceneTest, ObjectsLieAtSeveralDepthsAndMove) {
   const ModuleGeometry geometry;
   const PassageScene scene(geometry);
-  std::set<int> disparities;
+  std::set<int> parallaxes;
   for (const auto& object : scene.Objects()) {
-    disparities.insert(scene.ObjectDisparity(object));
+    parallaxes.insert(scene.ObjectParallax(object));
     EXPECT_NE(scene.ObjectCorner(object, 0.0), scene.ObjectCorner(object, 0.5));
+    // Whole depth-image disparities, as the module's geometry gives them.
+    EXPECT_DOUBLE_EQ(scene.ObjectParallax(object), module::kDepthScale * module::RectifiedDisparity(object.depth_m * 100));
   }
-  EXPECT_EQ(disparities.size(), scene.Objects().size());
-  EXPECT_GT(*disparities.rbegin(), std::lround(geometry.DisparityForDepth(PassageScene::kFloorDepthM)));
-  // Each object's top shows in both views at its own disparity.
-  cv::Mat left, right;
-  scene.Render(0, 1.0, &left);
-  scene.Render(1, 1.0, &right);
-  const cv::Mat disparity = scene.LeftDisparity(1.0);
+  EXPECT_EQ(parallaxes.size(), scene.Objects().size());
+  EXPECT_GT(*parallaxes.begin(), geometry.ParallaxForDepth(PassageScene::kFloorDepthM));
+  const cv::Mat parallax = scene.LeftParallax(1.0);
   for (const auto& object : scene.Objects()) {
-    const cv::Point corner = scene.ObjectCorner(object, 1.0);
-    const cv::Rect inner = cv::Rect(corner + cv::Point(2, 2), cv::Size(6, 6)) & cv::Rect(0, 0, 640, 480);
-    if (inner.area() < 36) continue;
-    EXPECT_FLOAT_EQ(disparity.at<float>(inner.y, inner.x), static_cast<float>(scene.ObjectDisparity(object)));
+    const cv::Point inside = scene.ObjectCorner(object, 1.0) + cv::Point(3, 3);
+    if (!cv::Rect(0, 0, geometry.width, geometry.height).contains(inside)) continue;
+    EXPECT_FLOAT_EQ(parallax.at<float>(inside), static_cast<float>(scene.ObjectParallax(object)));
   }
-  EXPECT_GT(MatchingShare(left, right, disparity, cv::Rect(100, 0, 440, 480)), 0.9);
+}
+
+// Samples a raw frame into the depth-size grey image as the module's ideal geometry describes.
+cv::Mat GreyImage(const cv::Mat& raw, bool right_camera) {
+  cv::Mat grey(module::kDepthHeight, module::kDepthWidth, CV_8UC1);
+  for (int r = 0; r < grey.rows; ++r)
+    for (int c = 0; c < grey.cols; ++c) {
+      const int y = right_camera ? module::RightGreyRawY(c) : module::LeftGreyRawY(c);
+      grey.at<uint8_t>(r, c) = raw.at<uint8_t>(y, module::GreyRawX(r));
+    }
+  return grey;
+}
+
+TEST(PassageSceneTest, RectifiedGreyPairHasTheFloorsDisparityAlongRows) {
+  const PassageScene scene{ModuleGeometry()};
+  cv::Mat left_raw, right_raw;
+  scene.Render(0, 0.0, &left_raw);
+  scene.Render(1, 0.0, &right_raw);
+  const cv::Mat left = GreyImage(left_raw, false);
+  const cv::Mat right = GreyImage(right_raw, true);
+  const int floor_disparity = static_cast<int>(module::RectifiedDisparity(PassageScene::kFloorDepthM * 100));
+  ASSERT_EQ(floor_disparity, 12);
+  const cv::Mat parallax = scene.LeftParallax(0.0);
+  cv::Mat neighbourhood_max;  // floor pixels near an object may be hidden in the other view
+  cv::dilate(parallax, neighbourhood_max, cv::Mat(), cv::Point(-1, -1), 30);
+  int agree = 0, counted = 0;
+  for (int r = 0; r < left.rows; ++r)
+    for (int c = floor_disparity; c < left.cols; ++c) {
+      const int raw_y = module::LeftGreyRawY(c);
+      const int raw_x = module::GreyRawX(r);
+      if (neighbourhood_max.at<float>(raw_y, raw_x) != 2.0f * floor_disparity) continue;  // open floor only
+      ++counted;
+      agree += left.at<uint8_t>(r, c) == right.at<uint8_t>(r, c - floor_disparity);
+    }
+  EXPECT_GT(counted, left.rows * left.cols / 4);
+  EXPECT_GT(static_cast<double>(agree) / counted, 0.99);
 }
 
 TEST(FileFramesTest, ImageFileBecomesNv21Planes) {
