@@ -63,7 +63,8 @@ TEST(RectifiedPairTest, FloorShowsAtItsKnownDisparity) {
   for (int d = 0; d < kSearchedDisparities; ++d) {
     if (d == expected) continue;
     EXPECT_LT(shares[d], shares[expected]) << "disparity " << d;
-    if (box_disparities.count(d) == 0) {
+    // Box tops have coarse texture (two-pixel grain at 1.2 m), so a shift one off still half-matches.
+    if (box_disparities.count(d) == 0 && box_disparities.count(d - 1) == 0 && box_disparities.count(d + 1) == 0) {
       EXPECT_LT(shares[d], shares[expected] / 4) << "disparity " << d;
     }
   }
