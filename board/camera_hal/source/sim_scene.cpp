@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 
 namespace simcam {
 namespace {
@@ -140,6 +141,11 @@ bool LoadFileFrames(const std::vector<std::string>& paths, int width, int height
                     std::string* error) {
   frames->clear();
   for (const std::string& path : paths) {
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(path, ignored)) {
+      *error = "no image file " + path;
+      return false;
+    }
     cv::Mat bgr = cv::imread(path, cv::IMREAD_COLOR);
     if (bgr.empty()) {
       *error = "cannot read image " + path;

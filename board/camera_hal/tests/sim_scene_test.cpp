@@ -10,6 +10,11 @@
 #include "board/sim_module_geometry.h"
 #include "sim_scene.h"
 
+// Reading and converting an image through OpenCV registers GDAL's drivers and starts TBB's worker
+// pool; the thread sanitizer cannot see their own synchronisation (uninstrumented), and that code
+// is not ours.
+extern "C" const char* __tsan_default_suppressions() { return "deadlock:libgdal.so\nrace:libtbb.so\n"; }
+
 namespace {
 
 using simcam::ModuleGeometry;
