@@ -226,7 +226,7 @@ TEST_F(SimCameraTest, SilentCameraDeliversNothing) {
 }
 
 TEST_F(SimCameraTest, ProducersShareOneFrameClock) {
-  settings_.frame_rate = 200;
+  settings_.frame_rate = 50;  // slow enough for a sanitizer build to keep up
   settings_.stamp_skew_us = 7000;
   OpenAndStart();
   while (simcam::FramesDelivered(0) < 40 || simcam::FramesDelivered(1) < 40) usleep(1000);
@@ -240,10 +240,10 @@ TEST_F(SimCameraTest, ProducersShareOneFrameClock) {
         EXPECT_EQ(r.stamp, l.stamp + 7000) << "frame " << l.frame;
         ++compared;
       }
-  EXPECT_GT(compared, 10u);  // a camera that falls behind the clock skips ticks
-  // Consecutive frames of one camera lie one period (5 ms) apart.
+  EXPECT_GT(compared, 10u);  // camera 1 may start a few ticks after camera 0
+  // Consecutive frames of one camera lie one period (20 ms) apart.
   for (size_t i = 1; i < left.size(); ++i)
-    EXPECT_EQ(left[i].stamp - left[i - 1].stamp, 5000 * (left[i].frame - left[i - 1].frame));
+    EXPECT_EQ(left[i].stamp - left[i - 1].stamp, 20000 * (left[i].frame - left[i - 1].frame));
 }
 
 TEST_F(SimCameraTest, CommandGateHoldsACallerInsideSendCommand) {
