@@ -111,14 +111,6 @@ TEST(PidStepTest, ZeroIntegralGainKeepsEveryValueFinite) {
   }
 }
 
-TEST(PidStepTest, DerivativeIsTheChangeOfTheError) {
-  tagCamExposureConfiguration config = capture_test::TestExposureConfig();
-  PidState state;
-  const auto first = PidStep(config, &state, Shares{0.5, 0.0}, kGainMin, kTimeMin, kGainMin, kTimeMin);
-  const auto second = PidStep(config, &state, Shares{0.2, 0.0}, kGainMin, kTimeMin, kGainMin, kTimeMin);
-  EXPECT_DOUBLE_EQ(second.derivative, second.error - first.error);
-}
-
 TEST(ControllerLimitsTest, GainMaximumAboveTheOffsetLosesItAfterTheLevelStep) {
   EXPECT_EQ(exposure::LevelStep(1000000, 1000005, 5), 1);
   EXPECT_EQ(exposure::KeptGainMax(1000005), 5);
@@ -157,16 +149,6 @@ TEST(LightnessTest, BoxMeanStaysInsideTheImage) {
   EXPECT_EQ(calculatemean_value(5, 4, 99, -7, image.data()), 0);
   EXPECT_EQ(calculatemean_value(2, 2, 0, 0, image.data()), 0);
   EXPECT_EQ(calculatemean_value(5, 4, 1, 1, nullptr), 0);
-}
-
-TEST(QualityRuleTest, FalseOnceWarningsLastTheOutOfServiceTime) {
-  tagCamExposureConfiguration config = capture_test::TestExposureConfig();  // 20 fps x 2 s
-  EXPECT_TRUE(exposure::QualityFromWarnings(0, config));
-  EXPECT_TRUE(exposure::QualityFromWarnings(39, config));
-  EXPECT_FALSE(exposure::QualityFromWarnings(40, config));
-  config.image_out_of_service_sec = 0;
-  EXPECT_TRUE(exposure::QualityFromWarnings(0, config));
-  EXPECT_FALSE(exposure::QualityFromWarnings(1, config));
 }
 
 }  // namespace

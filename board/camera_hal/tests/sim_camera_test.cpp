@@ -225,6 +225,43 @@ TEST_F(SimCameraTest, SilentCameraDeliversNothing) {
   EXPECT_EQ(simcam::FramesDelivered(1), 0u);
 }
 
+TEST_F(SimCameraTest, ImageFilesAreDeliveredInTurn) {
+  const std::string folder = std::string(STEREO_DATA_DIR);
+  if (!std::filesystem::exists(folder + "/venus/left.png")) GTEST_SKIP() << "stereo data folder absent: " << folder;
+  settings_.manual = true;
+  settings_.content = "files";
+  settings_.left_files = {folder + "/tsukuba/left.png", folder + "/venus/left.png"};
+  settings_.right_files = {folder + "/tsukuba/right.png", folder + "/venus/right.png"};
+  OpenAndStart();
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(simcam::DeliverFrames(), 2);
+  const auto seen = SeenBy(0);
+  EXPECT_NE(seen[0].mean_y, seen[1].mean_y);  // two different pictures
+  EXPECT_EQ(seen[0].mean_y, seen[2].mean_y);  // then the first again
+}
+
+TEST_F(SimCameraTest, ShippedSettingsFileHoldsTheDefaults) {
+  simcam::Settings loaded;
+  loaded.frame_rate = 0;  // every value must come from the file
+  loaded.brightness_schedule.clear();
+  std::string error;
+  ASSERT_TRUE(simcam::LoadSettings(SIM_CAMERA_DATA_DIR "/sim_camera.conf", &loaded, &error)) << error;
+  const simcam::Settings defaults;
+  EXPECT_EQ(loaded.frame_rate, defaults.frame_rate);
+  EXPECT_EQ(loaded.manual, defaults.manual);
+  EXPECT_EQ(loaded.content, defaults.content);
+  EXPECT_EQ(loaded.gain_min, defaults.gain_min);
+  EXPECT_EQ(loaded.gain_max, defaults.gain_max);
+  EXPECT_EQ(loaded.time_min, defaults.time_min);
+  EXPECT_EQ(loaded.time_max, defaults.time_max);
+  EXPECT_EQ(loaded.initial_gain, defaults.initial_gain);
+  EXPECT_EQ(loaded.initial_time, defaults.initial_time);
+  EXPECT_EQ(loaded.reference_ev, defaults.reference_ev);
+  EXPECT_EQ(loaded.silent_camera, defaults.silent_camera);
+  ASSERT_EQ(loaded.brightness_schedule.size(), 1u);
+  EXPECT_EQ(loaded.brightness_schedule[0].brightness, 1.0);
+  EXPECT_TRUE(loaded.command_answers.empty());
+}
+
 TEST_F(SimCameraTest, ProducersShareOneFrameClock) {
   settings_.frame_rate = 50;  // slow enough for a sanitizer build to keep up
   settings_.stamp_skew_us = 7000;
