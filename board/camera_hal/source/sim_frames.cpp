@@ -96,7 +96,7 @@ bool ProduceFrame(SimCamera& camera, uint64_t frame, uint64_t stamp) {
   camera.next_buffer = (b + 1) % kBufferCount;
   cv::Mat& y = camera.y_buffers[b];
   cv::Mat& vu = camera.vu_buffers[b];
-  cv::Mat reflectance;
+  cv::Mat& reflectance = camera.reflectance;
   SimState& state = State();
   if (settings.content == "files") {
     const std::vector<FileFrame>& frames = state.file_frames[camera.index];
@@ -154,11 +154,13 @@ void ProducerLoop(SimCamera* camera) {
   if (Clock::now() <= state.clock_start) frame = 0;
   while (!camera->stopping) {
     // A camera that fell behind the clock (a loaded machine) catches up frame by frame, so both
-    // cameras keep delivering the same ticks; only a backlog beyond a bound is dropped.
+    // cameras keep delivering the same ticks; a backlog beyond a bound is dropped up to the next
+    // tick on a grid of that bound, where a camera lagging alike lands as well.
     const uint64_t current = static_cast<uint64_t>(std::max<int64_t>(0, (Clock::now() - state.clock_start) / period));
     if (current > frame + kMaxBacklogFrames) {
-      camera->skipped += current - frame;
-      frame = current;
+      const uint64_t resume = (current / kMaxBacklogFrames + 1) * kMaxBacklogFrames;
+      camera->skipped += resume - frame;
+      frame = resume;
     }
     const Clock::time_point due = state.clock_start + period * frame;
     if (state.wake.wait_until(lock, due, [camera] { return camera->stopping; })) break;

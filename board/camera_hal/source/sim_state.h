@@ -49,6 +49,7 @@ struct SimCamera {
   std::mutex frame_mutex;  // one frame at a time: buffers, jitter source, counters
   cv::Mat y_buffers[kBufferCount];
   cv::Mat vu_buffers[kBufferCount];
+  cv::Mat reflectance;  // the scene before exposure, kept to spare an allocation per frame
   int next_buffer = 0;
   std::mt19937 jitter;
   std::atomic<uint64_t> delivered{0};
