@@ -2,12 +2,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <numeric>
-#include <thread>
 #include <vector>
 
 #include "board/sim_camera.h"
@@ -179,17 +177,6 @@ TEST_F(SimCameraTest, BrightnessFollowsGainTimesTimeOneFrameLateAndSaturates) {
   EXPECT_EQ(simcam::AppliedGain(0), settings_.gain_max);
 }
 
-TEST_F(SimCameraTest, SceneBrightnessFollowsTheSchedule) {
-  settings_.manual = true;
-  settings_.brightness_schedule = {{0, 1.0}, {2, 0.5}, {4, 0.0}};
-  OpenAndStart();
-  for (int i = 0; i < 5; ++i) simcam::DeliverFrames();
-  const auto seen = SeenBy(1);
-  ASSERT_EQ(seen.size(), 5u);
-  EXPECT_NEAR(seen[2].mean_y, seen[1].mean_y / 2, 1.0);
-  EXPECT_EQ(seen[4].mean_y, 0.0);
-}
-
 TEST_F(SimCameraTest, FramesAlternateBetweenTwoBuffers) {
   settings_.manual = true;
   OpenAndStart();
@@ -281,23 +268,6 @@ TEST_F(SimCameraTest, ProducersShareOneFrameClock) {
   // Consecutive frames of one camera lie one period (20 ms) apart.
   for (size_t i = 1; i < left.size(); ++i)
     EXPECT_EQ(left[i].stamp - left[i - 1].stamp, 20000 * (left[i].frame - left[i - 1].frame));
-}
-
-TEST_F(SimCameraTest, CommandGateHoldsACallerInsideSendCommand) {
-  settings_.manual = true;
-  OpenAndStart();
-  simcam::HoldCommands();
-  std::atomic<bool> returned{false};
-  std::thread caller([this, &returned] {
-    devices_[0]->ops->send_command(devices_[0], kCameraCommandSetGain, 2000000, 0);
-    returned = true;
-  });
-  simcam::WaitUntilCommandHeld();
-  EXPECT_FALSE(returned.load());
-  simcam::ReleaseCommands();
-  caller.join();
-  EXPECT_TRUE(returned.load());
-  EXPECT_EQ(devices_[0]->ops->send_command(devices_[0], kCameraCommandGetGain, 0, 0), 2000000);
 }
 
 }  // namespace
