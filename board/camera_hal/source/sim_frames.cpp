@@ -153,14 +153,12 @@ void ProducerLoop(SimCamera* camera) {
   uint64_t frame = static_cast<uint64_t>((Clock::now() - state.clock_start) / period) + 1;
   if (Clock::now() <= state.clock_start) frame = 0;
   while (!camera->stopping) {
-    // A camera that fell behind the clock (a loaded machine) catches up frame by frame, so both
-    // cameras keep delivering the same ticks; a backlog beyond a bound is dropped up to the next
-    // tick on a grid of that bound, where a camera lagging alike lands as well.
+    // A camera that fell more than a frame behind the clock (a stalled machine) drops the ticks it
+    // missed, as a sensor does; when the whole process stalled, both cameras resume on one tick.
     const uint64_t current = static_cast<uint64_t>(std::max<int64_t>(0, (Clock::now() - state.clock_start) / period));
-    if (current > frame + kMaxBacklogFrames) {
-      const uint64_t resume = (current / kMaxBacklogFrames + 1) * kMaxBacklogFrames;
-      camera->skipped += resume - frame;
-      frame = resume;
+    if (current > frame + 1) {
+      camera->skipped += current - frame;
+      frame = current;
     }
     const Clock::time_point due = state.clock_start + period * frame;
     if (state.wake.wait_until(lock, due, [camera] { return camera->stopping; })) break;

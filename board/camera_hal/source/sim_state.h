@@ -25,7 +25,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kBufferCount = 2;            // frames alternate between two buffers per camera
 constexpr uint8_t kNeutralChroma = 128;     // VU value of the grey passage scene
 constexpr auto kStatisticsInterval = std::chrono::seconds(1);
-constexpr uint64_t kMaxBacklogFrames = 20;  // frames a late camera may deliver late, not drop
 constexpr int kFailure = -EINVAL;
 constexpr int kNoDevice = -ENODEV;
 
