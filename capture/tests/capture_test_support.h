@@ -16,12 +16,25 @@
 
 namespace capture_test {
 
+// Board roots made by this process, removed when it ends.
+inline std::vector<std::filesystem::path>& MadeRoots() {
+  static std::vector<std::filesystem::path> roots;
+  return roots;
+}
+
+inline void RemoveMadeRoots() {
+  std::error_code ignored;
+  for (const auto& root : MadeRoots()) std::filesystem::remove_all(root, ignored);
+}
+
 // Every test runs in a process of its own under ctest, with its own board root.
 inline std::filesystem::path MakeBoardRoot() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   const auto root = std::filesystem::temp_directory_path() /
                     ("capture_test_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" + info->name());
   std::filesystem::create_directories(root);
+  if (MadeRoots().empty()) std::atexit(RemoveMadeRoots);
+  MadeRoots().push_back(root);
   setenv("BOARD_ROOT", root.c_str(), 1);
   board::SetLogToStderr(false);
   return root;

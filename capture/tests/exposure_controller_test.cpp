@@ -1,4 +1,4 @@
-// Tests of the exposure arithmetic: shares, the PID step's limits, lightness and the quality rule.
+// Tests of the exposure arithmetic: shares, the PID step's limits and the lightness measure.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -58,9 +58,13 @@ TEST(RealtimeCaptureTest, TwentyFramesPerSecondPairWithoutMismatch) {
     EXPECT_GE(rate, kRateLow);
     EXPECT_LE(rate, kRateHigh);
   }
-  EXPECT_EQ(mismatches, 0u);
-  // A frame is lost only when this consumer thread is kept off the processor for a whole frame
-  // period (a loaded machine); that is shown above, not judged.
+  // Both cameras stamp a tick alike, so pairs match unless this consumer thread is kept off the
+  // processor for a whole frame period (a loaded machine): then each camera loses a frame, and a
+  // consumer waking between the two cameras' frames of one tick takes one mismatched pair.
+  EXPECT_LE(mismatches * 2, lost);
+  if (lost == 0) {
+    EXPECT_EQ(mismatches, 0u);
+  }
   EXPECT_GE(pairs, static_cast<size_t>(kFrameRate * kRunTime.count() * 95 / 100));
 }
 
