@@ -11,11 +11,8 @@ ImageRing* RingOf(ServerSocketTable* table) {
   return table == nullptr ? nullptr : static_cast<ImageRing*>(table->server_data);
 }
 
-// The slot a client takes next: for a client that took nothing yet the newest image, else the
-// oldest image newer than its last. kStipNone when there is none.
+// The slot a client takes next: the oldest image newer than its last; kStipNone when there is none.
 uint32_t NextSlotFor(const ImageRing* ring, uint64_t last_sequence) {
-  if (ring->write_index == kStipNone) return kStipNone;
-  if (last_sequence == 0) return ring->write_index;
   uint32_t best = kStipNone;
   for (uint32_t i = 0; i < ring->slot_count; ++i) {
     const ImageRingSlot& s = ring->slots[i];
@@ -64,8 +61,9 @@ int STIPWriteServerData(ServerSocketTable* table, const ImagePara* header, const
   const uint32_t s = ring->write_index == kStipNone ? 0 : (ring->write_index + 1) % ring->slot_count;
   ImageRingSlot& slot = ring->slots[s];
   if (!pelarin::StipReserve(&slot.data, &slot.capacity, size)) return kQeltOutOfMemory;
-  const bool untaken = slot.readers_done == kStipNone || slot.readers_done < ring->reader_count;
-  if (slot.state == kSlotNew && ring->reader_count != 0 && untaken) {
+  // Only clients that were streaming when the image was written are owed it.
+  const uint32_t taken = slot.readers_done == kStipNone ? 0 : slot.readers_done;
+  if (slot.state == kSlotNew && ring->reader_count != 0 && taken < slot.readers_at_write) {
     Qeltmlog(1, "[STIP]Send Image too slow, discard the image, read index: %d, write index: %d\n",
              static_cast<int>(ring->read_index), static_cast<int>(ring->write_index));
   }
@@ -76,6 +74,7 @@ int STIPWriteServerData(ServerSocketTable* table, const ImagePara* header, const
   slot.header = *header;
   slot.header.data_size = size;  // the size the slot really holds is the size sent
   slot.sequence = ++ring->last_sequence;
+  slot.readers_at_write = ring->reader_count;
   ring->write_index = s;
   return kQeltOk;
 }
@@ -115,8 +114,8 @@ int STIPReadServerData(ServerSocketTable* table, ClientSlot* client_slot) {
 void STIPRingAddReader(ImageRing* ring, StipClientState* client) {
   if (ring == nullptr || client == nullptr) return;
   ++ring->reader_count;
-  // A client (re)starting takes the newest image first, never one older than it.
-  client->last_sequence = 0;
+  // A client (re)starting takes the images written from now on, never an older one.
+  client->last_sequence = ring->last_sequence;
 }
 
 void STIPRingRemoveReader(ImageRing* ring) {

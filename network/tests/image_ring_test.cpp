@@ -117,6 +117,7 @@ TEST_F(RingFixture, StalledReaderDoesNotHoldBackAFastOne) {
   ClientSlot* fast = AddReader();
   ClientSlot* stalled = AddReader();
   Write(1);
+  ASSERT_EQ(Take(fast), 1);
   ASSERT_EQ(Take(stalled), 1);
   for (uint32_t i = 2; i <= 30; ++i) {
     Write(i);
@@ -149,12 +150,15 @@ TEST_F(RingFixture, InterleavedReadersNeverSeeAnImageTwiceOrOutOfOrder) {
   }
 }
 
-TEST_F(RingFixture, NewReaderStartsWithTheNewestImage) {
+TEST_F(RingFixture, NewReaderStartsWithTheNextImageWritten) {
   Make(kRingSlotsYrd);
   for (uint32_t i = 1; i <= 5; ++i) Write(i);
   ClientSlot* late = AddReader();
-  EXPECT_EQ(Take(late), 5);
-  EXPECT_EQ(Take(late), -1);
+  EXPECT_EQ(Take(late), -1) << "nothing older than the start";
+  Write(6);
+  Write(7);
+  EXPECT_EQ(Take(late), 6);
+  EXPECT_EQ(Take(late), 7);
 }
 
 TEST_F(RingFixture, EmptyRingGivesNothing) {
@@ -163,18 +167,19 @@ TEST_F(RingFixture, EmptyRingGivesNothing) {
   EXPECT_EQ(Take(reader), -1);
 }
 
-TEST_F(RingFixture, OverwritingAnUntakenImageIsReportedOnlyWithReaders) {
+TEST_F(RingFixture, OverwritingAnImageOwedToAReaderIsReported) {
   nettest::LogCapture log;
   Make(kRingSlotsNorb);
   for (uint32_t i = 1; i <= 9; ++i) Write(i);
-  EXPECT_EQ(log.Count("[STIP]Send Image too slow"), 0u) << "no reader: overwrites are silent";
   ClientSlot* reader = AddReader();
-  ASSERT_EQ(Take(reader), 9);
-  for (uint32_t i = 10; i <= 13; ++i) Write(i);  // 13 lands in the slot of 9, which was taken
-  log.Clear();
-  Write(14);  // overwrites image 10, never taken
+  Write(10);  // overwrites 6, written before the reader started
+  EXPECT_EQ(log.Count("[STIP]Send Image too slow"), 0u) << "images nobody was owed go silently";
+  ASSERT_EQ(Take(reader), 10);
+  for (uint32_t i = 11; i <= 14; ++i) Write(i);  // 14 replaces 10, which was taken
+  EXPECT_EQ(log.Count("[STIP]Send Image too slow"), 0u);
+  Write(15);  // replaces 11, owed to the reader and never taken
   EXPECT_EQ(log.Count("[STIP]Send Image too slow"), 1u);
-  EXPECT_EQ(Take(reader), 11);  // the overwritten slot now holds 14; the oldest newer is 11
+  EXPECT_EQ(Take(reader), 12) << "the oldest image still held";
 }
 
 TEST_F(RingFixture, SlotKeepsTheSizeItHoldsAndReusesItsBuffer) {

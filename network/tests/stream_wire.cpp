@@ -59,33 +59,37 @@ std::vector<uint8_t> CtrlPacket(uint8_t command_type, uint8_t command, uint32_t 
   return v;
 }
 
-bool ParseStream(const std::vector<uint8_t>& bytes, std::vector<Image>* images, size_t* acks) {
+size_t ParseComplete(const std::vector<uint8_t>& bytes, std::vector<Image>* images, size_t* acks) {
   size_t at = 0;
-  while (at < bytes.size()) {
-    if (bytes.size() - at < 13 || memcmp(&bytes[at], kHead, 8) != 0) return false;
+  while (bytes.size() - at >= 13) {
+    if (memcmp(&bytes[at], kHead, 8) != 0) return kMalformed;
     const uint8_t type = bytes[at + 8];
     const uint32_t length = Get32(&bytes[at + 9]);
-    at += 13;
-    if (type == 37 && length == 12 && bytes.size() - at >= 12) {
+    if (type == 37 && length == 12) {
+      if (bytes.size() - at < 25) break;
       ++*acks;
-      at += 12;
+      at += 25;
       continue;
     }
-    if (type != 6 || length != 28 || bytes.size() - at < 28) return false;
+    if (type != 6 || length != 28) return kMalformed;
+    if (bytes.size() - at < 41) break;
     Image image;
-    const uint8_t* v = &bytes[at];
+    const uint8_t* v = &bytes[at + 13];
     image.header.image_type = Get32(v);
     image.header.frame_index = Get32(v + 4);
     image.header.width = Get16(v + 8);
     image.header.height = Get16(v + 10);
     image.header.data_size = Get32(v + 12);
-    at += 28;
-    if (bytes.size() - at < image.header.data_size) return false;
-    image.data.assign(bytes.begin() + at, bytes.begin() + at + image.header.data_size);
-    at += image.header.data_size;
+    if (bytes.size() - at - 41 < image.header.data_size) break;
+    image.data.assign(bytes.begin() + at + 41, bytes.begin() + at + 41 + image.header.data_size);
+    at += 41 + image.header.data_size;
     images->push_back(std::move(image));
   }
-  return true;
+  return at;
+}
+
+bool ParseStream(const std::vector<uint8_t>& bytes, std::vector<Image>* images, size_t* acks) {
+  return ParseComplete(bytes, images, acks) == bytes.size();
 }
 
 std::vector<uint8_t> I420Pattern(uint32_t width, uint32_t height, uint32_t frame) {

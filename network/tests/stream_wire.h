@@ -2,6 +2,7 @@
 // wire layout, and a plain parser of a received byte stream.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -19,6 +20,9 @@ std::vector<uint8_t> ImagePacket(const ImagePara& header, const std::vector<uint
 // Head and a CtrlImage element with the given value fields.
 std::vector<uint8_t> CtrlPacket(uint8_t command_type, uint8_t command, uint32_t image_type = 3,
                                 uint16_t width = 640, uint16_t height = 480, uint8_t frame_rate = 20);
+constexpr size_t kMalformed = static_cast<size_t>(-1);
+// Takes the complete packets at the start of a stream; the bytes they used, or kMalformed.
+size_t ParseComplete(const std::vector<uint8_t>& bytes, std::vector<Image>* images, size_t* acks);
 // Splits a well-formed stream into image and control packets; false on anything malformed.
 bool ParseStream(const std::vector<uint8_t>& bytes, std::vector<Image>* images, size_t* acks);
 // A moving test pattern in planar YUV 4:2:0 of width x height.

@@ -41,6 +41,7 @@ struct ImageRingSlot {
   uint32_t capacity;       // bytes allocated in data
   uint32_t readers_done;   // clients that took this image; kStipNone after each write
   uint64_t sequence;       // write sequence of the image held (0: never written)
+  uint32_t readers_at_write;  // streaming clients when the image was written: those owed it
 };
 
 struct ImageRing {
@@ -62,7 +63,7 @@ struct StipClientState {
   uint32_t image_type;
   ImagePara header;        // header of the image taken last; data_size is the raw size
   uint32_t last_slot;
-  uint64_t last_sequence;  // write sequence of the image taken last (0: none yet)
+  uint64_t last_sequence;  // write sequence of the image taken last, or of the last write at its start
   uint8_t* raw;            // the image taken last, as it came from the ring
   uint32_t raw_capacity;
   uint8_t* packet;         // the one outgoing packet: built once, sent from `sent` on
