@@ -1,6 +1,10 @@
 // Image stream server: set-up and tear-down, server tables and rings of the two image server
 // types, clients joining and leaving, the ring locks and the capture side's image write.
+#include <pthread.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
 
 #include <cmath>
 #include <cstdlib>
@@ -16,6 +20,8 @@ std::shared_mutex g_stip_life;
 namespace {
 
 constexpr double kBitsPerMegabit = 1024.0 * 1024.0;
+constexpr long kNanosPerMilli = 1000 * 1000;
+constexpr long kNanosPerSecond = 1000 * 1000 * 1000;
 
 uint32_t SlotCountOf(unsigned type) { return type == kServerNorbImage ? kRingSlotsNorb : kRingSlotsYrd; }
 
@@ -109,9 +115,19 @@ bool StipImageServerType(unsigned type) { return type == kServerYrdImage || type
 
 const char* StipRingName(unsigned type) { return type == kServerNorbImage ? "NORB" : "YRD"; }
 
+// A timed wait on the mutex itself: the caller wakes as soon as the holder releases it, not at
+// the next retry of a polling lock, and never later than the deadline.
 int StipLockRing(unsigned type, int timeout_ms) {
   if (!StipImageServerType(type) || !g_stip.lock_made[type]) return kQeltMutexInvalid;
-  return ThreadMutexLock(&g_stip.locks[type], timeout_ms);
+  if (timeout_ms == kMutexWaitForever) return ThreadMutexLock(&g_stip.locks[type], timeout_ms);
+  timespec deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_nsec += static_cast<long>(timeout_ms) * kNanosPerMilli;
+  deadline.tv_sec += deadline.tv_nsec / kNanosPerSecond;
+  deadline.tv_nsec %= kNanosPerSecond;
+  const int rc = pthread_mutex_clocklock(&g_stip.locks[type], CLOCK_MONOTONIC, &deadline);
+  if (rc == 0) return kQeltOk;
+  return rc == ETIMEDOUT || rc == EBUSY ? kQeltMutexBusy : kQeltMutexLock;
 }
 
 int StipUnlockRing(unsigned type) {
