@@ -97,21 +97,6 @@ TEST_F(RingFixture, LappedReaderContinuesWithOldestRemainingNeverOlderOrRepeated
   EXPECT_EQ(got, (std::vector<long>{8, 9, 10, 11}));
 }
 
-TEST_F(RingFixture, ReaderTakesNothingWhileItsPacketIsStillGoingOut) {
-  Make(kRingSlotsYrd);
-  ClientSlot* reader = AddReader();
-  auto* c = static_cast<StipClientState*>(reader->protocol_data);
-  Write(1);
-  ASSERT_EQ(Take(reader), 1);
-  c->packet_length = 100;  // a packet partly sent
-  c->sent = 40;
-  Write(2);
-  EXPECT_EQ(Take(reader), -1);
-  c->packet_length = 0;
-  c->sent = 0;
-  EXPECT_EQ(Take(reader), 2);
-}
-
 TEST_F(RingFixture, StalledReaderDoesNotHoldBackAFastOne) {
   Make(kRingSlotsNorb);
   ClientSlot* fast = AddReader();
@@ -161,12 +146,6 @@ TEST_F(RingFixture, NewReaderStartsWithTheNextImageWritten) {
   EXPECT_EQ(Take(late), 7);
 }
 
-TEST_F(RingFixture, EmptyRingGivesNothing) {
-  Make(kRingSlotsNorb);
-  ClientSlot* reader = AddReader();
-  EXPECT_EQ(Take(reader), -1);
-}
-
 TEST_F(RingFixture, OverwritingAnImageOwedToAReaderIsReported) {
   nettest::LogCapture log;
   Make(kRingSlotsNorb);
@@ -192,17 +171,6 @@ TEST_F(RingFixture, SlotKeepsTheSizeItHoldsAndReusesItsBuffer) {
   EXPECT_EQ(slot.data, buffer) << "a smaller image reuses the buffer";
   EXPECT_EQ(slot.data_size, 10u);
   EXPECT_EQ(slot.header.data_size, 10u);
-}
-
-TEST_F(RingFixture, MissingRingAndMissingClientAreRefused) {
-  ServerSocketTable bare{};
-  ImagePara h{};
-  uint8_t byte = 0;
-  EXPECT_EQ(STIPWriteServerData(&bare, &h, &byte, 1), kQeltRingEmpty);
-  ClientSlot slot{};
-  EXPECT_EQ(STIPReadServerData(&bare, &slot), kQeltRingEmpty);
-  Make(kRingSlotsNorb);
-  EXPECT_EQ(STIPReadServerData(table_, &slot), kQeltRingEmpty);
 }
 
 // The capture side's write path through the module, with the server set up and torn down.

@@ -268,3 +268,16 @@ TEST_F(StipStreamFixture, ChannelChecksAndStoppingAChannelReturn) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without the receive thread nobody would answer the stop: it must not wait for one.
+TEST(StipChannels, StoppingAChannelWithoutTheReceiveThreadReturns) {
+  for (unsigned channel = 0; channel < kStipChannelCount; ++channel) {
+    EXPECT_EQ(STIPProxyStreamChannelStart(channel), kQeltOk);
+    EXPECT_EQ(STIPProxyStreamChannelStop(channel), kQeltOk);
+  }
+  EXPECT_EQ(STIPProxyStreamChannelStop(3), kQeltUnsupported);
+}
+
+}  // namespace
