@@ -4,8 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
-
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -20,8 +19,7 @@ std::shared_mutex g_stip_life;
 namespace {
 
 constexpr double kBitsPerMegabit = 1024.0 * 1024.0;
-constexpr long kNanosPerMilli = 1000 * 1000;
-constexpr long kNanosPerSecond = 1000 * 1000 * 1000;
+constexpr useconds_t kLockStepMicros = 50;
 
 uint32_t SlotCountOf(unsigned type) { return type == kServerNorbImage ? kRingSlotsNorb : kRingSlotsYrd; }
 
@@ -115,19 +113,19 @@ bool StipImageServerType(unsigned type) { return type == kServerYrdImage || type
 
 const char* StipRingName(unsigned type) { return type == kServerNorbImage ? "NORB" : "YRD"; }
 
-// A timed wait on the mutex itself: the caller wakes as soon as the holder releases it, not at
-// the next retry of a polling lock, and never later than the deadline.
+// Tries the mutex in short steps until a monotonic deadline: the caller gets it within a step of
+// its release and never waits past the time-out, whatever happens to the wall clock.
 int StipLockRing(unsigned type, int timeout_ms) {
   if (!StipImageServerType(type) || !g_stip.lock_made[type]) return kQeltMutexInvalid;
   if (timeout_ms == kMutexWaitForever) return ThreadMutexLock(&g_stip.locks[type], timeout_ms);
-  timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_nsec += static_cast<long>(timeout_ms) * kNanosPerMilli;
-  deadline.tv_sec += deadline.tv_nsec / kNanosPerSecond;
-  deadline.tv_nsec %= kNanosPerSecond;
-  const int rc = pthread_mutex_clocklock(&g_stip.locks[type], CLOCK_MONOTONIC, &deadline);
-  if (rc == 0) return kQeltOk;
-  return rc == ETIMEDOUT || rc == EBUSY ? kQeltMutexBusy : kQeltMutexLock;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const int rc = pthread_mutex_trylock(&g_stip.locks[type]);
+    if (rc == 0) return kQeltOk;
+    if (rc != EBUSY && rc != EAGAIN) return kQeltMutexLock;
+    if (std::chrono::steady_clock::now() >= deadline) return kQeltMutexBusy;
+    usleep(kLockStepMicros);
+  }
 }
 
 int StipUnlockRing(unsigned type) {
