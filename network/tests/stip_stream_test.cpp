@@ -16,6 +16,7 @@
 #include "net_helpers.h"
 #include "pelarin/proxy.h"
 #include "pelarin/stip.h"
+#include "stip_internal.h"
 #include "stream_wire.h"
 
 namespace {
@@ -127,8 +128,14 @@ class StipStreamFixture : public ::testing::Test {
     h.height = type == kStipImageTypeColor ? 480 : 320;
     std::vector<uint8_t> data = type == kStipImageTypeColor ? streamtest::I420Pattern(640, 480, index)
                                                             : std::vector<uint8_t>(kDisparityBytes, uint8_t(index));
-    // The capture side retries only when a lock is busy; a write never waits longer.
-    while (STIPServerWriteImage(&h, data.data(), static_cast<unsigned>(data.size())) == kQeltMutexBusy) usleep(100);
+    // Into both rings as the capture side's write does, but waiting for each lock as long as it
+    // takes, so that a busy lock on a loaded machine neither drops nor repeats an image.
+    for (unsigned type : {kServerNorbImage, kServerYrdImage}) {
+      ASSERT_EQ(pelarin::StipLockRing(type, kMutexWaitForever), kQeltOk);
+      EXPECT_EQ(STIPWriteServerData(GetServerSocketInfo(type), &h, data.data(), static_cast<uint32_t>(data.size())),
+                kQeltOk);
+      pelarin::StipUnlockRing(type);
+    }
   }
   // Reads a raw client's stream until image `last` (or the deadline).
   static std::vector<Image> ReadUntil(int fd, uint32_t last) {
