@@ -290,7 +290,11 @@ int STIPServerCloseSession(unsigned server_type) {
   ServerSocketTable* table = TableOf(server_type);
   if (table == nullptr) return kQeltNoServerSocket;
   ImageRing* ring = static_cast<ImageRing*>(table->server_data);
-  if (ring != nullptr) ring->reader_count = 0;
+  if (ring != nullptr) {
+    const int lock = StipLockRing(server_type, kMutexWaitForever);
+    ring->reader_count = 0;  // every client goes with the server socket
+    if (lock == kQeltOk) StipUnlockRing(server_type);
+  }
   return RemoveServerSocket(table);
 }
 
