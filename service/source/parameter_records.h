@@ -10,7 +10,7 @@
 static_assert(sizeof(tagVideoDeviceParameterSet) == 8360, "video device parameter set layout");
 static_assert(offsetof(tagVideoDeviceParameterSet, calibration_file_name) == 12, "layout");
 static_assert(offsetof(tagVideoDeviceParameterSet, dynamic_calibration_enable) == 8204, "layout");
-static_assert(offsetof(tagVideoDeviceParameterSet, calibrate_color_image) == 8236, "layout");
+static_assert(offsetof(tagVideoDeviceParameterSet, calibrate_color_image) == 8232, "layout");
 static_assert(offsetof(tagVideoDeviceParameterSet, window_scale) == 8248, "layout");
 static_assert(offsetof(tagVideoDeviceParameterSet, sgm_penalty1) == 8256, "layout");
 static_assert(offsetof(tagVideoDeviceParameterSet, ddr_disparity_range) == 8264, "layout");
