@@ -186,14 +186,6 @@ TEST(TextLoaders, CopyTheTextsWhole) {
   EXPECT_STREQ(vendor, "V 2");
 }
 
-TEST(TextLoaders, NameTooLongForItsBufferFails) {
-  TempFolder folder;
-  FileConfigurationManagerPtr store =
-      StoreWith(folder, {{"application_name", std::string(kConfigurationTextBytes, 'n')}});
-  char name[kConfigurationTextBytes];
-  EXPECT_NE(LoadBaseConfiguration(store, name), RESULT_OK);
-}
-
 TEST(NetworkLoader, ReadsAddressAndBasePort) {
   TempFolder folder;
   FileConfigurationManagerPtr store = StoreWith(folder, {{"server_addr", "127.0.0.9"}, {"server_port", "7000"}});

@@ -68,14 +68,6 @@ TEST_F(ConfigurationSearch, BoardFolderIsTriedLastAndSeedsItsUserFileThere) {
   store->Close();
 }
 
-TEST_F(ConfigurationSearch, UserFileAloneIsEnough) {
-  WriteWholeFile(work_.File(kUserConfigurationFileName), WithValue(ShippedConfiguration(), "application_name", "user"));
-  ManagedPtr<FileConfigurationManager> store(NewObject<FileConfigurationManager>());
-  ASSERT_EQ(OpenServiceConfiguration(store.get()), RESULT_OK);
-  EXPECT_EQ(OpenedName(store.get()), "user");
-  store->Close();
-}
-
 TEST_F(ConfigurationSearch, NoFilesAnywhereFailsWithTheLastOpensCode) {
   ManagedPtr<FileConfigurationManager> store(NewObject<FileConfigurationManager>());
   const Result opened = OpenServiceConfiguration(store.get());
