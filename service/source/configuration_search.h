@@ -13,7 +13,8 @@ constexpr const char* kBoardConfigurationFolder = "/system/etc/";
 constexpr std::size_t kConfigurationPathBytes = 4096;
 
 // Writes the running executable's folder, with its trailing '/', into `buffer` of `size` bytes
-// (zero-filled, always terminated); 0, or -1 when the link cannot be read or holds no '/'.
+// (zero-filled, always terminated); 0, or -1 (an empty text) when the link cannot be read, holds
+// no '/', or may have been cut to fit the buffer.
 int GetExecutableDirectory(char* buffer, std::size_t size);
 
 // Opens the store with the two names in the working folder, then in the running executable's
