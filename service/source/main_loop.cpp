@@ -1,0 +1,51 @@
+// The main loop: every 10 ms the heartbeat when it is due and frames flowed, then the due delay tasks.
+#include "main_loop.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include "process_state.h"
+#include "qelt_log.h"
+
+std::atomic<bool> g_stop_flag{false};
+std::atomic<bool> g_frame_seen{false};
+std::atomic<std::uint32_t> g_passage_direction{0};
+
+namespace {
+
+constexpr std::uint64_t kMicrosecondsPerSecond = 1000000;
+constexpr std::uint64_t kNanosecondsPerMicrosecond = 1000;
+
+std::uint64_t MonotonicMicroseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * kMicrosecondsPerSecond +
+         static_cast<std::uint64_t>(now.tv_nsec) / kNanosecondsPerMicrosecond;
+}
+
+}  // namespace
+
+void HeartbeatTick(const MainLoopContext& context) {
+  if (!g_frame_seen.exchange(false)) return;
+  if (context.heartbeat != nullptr) context.heartbeat->Send();
+  PrintLog("main", "%s Heartbeat: Argument1=%s, Argument2=%p, Argument3=%d \n", context.application_name,
+           context.application_name, static_cast<void*>(context.heartbeat), context.heartbeat_interval_in_second);
+}
+
+void MainLoopTick(const MainLoopContext& context, std::int64_t tick, std::int64_t period) {
+  if (period > 0 && tick % period == 0) HeartbeatTick(context);
+  if (context.scheduler != nullptr) context.scheduler->RunDueTasks(MonotonicMicroseconds());
+}
+
+void RunMainLoop(const MainLoopContext& context) {
+  g_stop_flag.store(false);
+  const std::int64_t period = static_cast<std::int64_t>(context.heartbeat_interval_in_second) * kTicksPerSecond;
+  std::int64_t tick = 1;
+  do {
+    MainLoopTick(context, tick, period);
+    usleep(kTickMicroseconds);
+    ++tick;
+  } while (!g_stop_flag.load());
+}
+
+void RequestStop() { g_stop_flag.store(true); }

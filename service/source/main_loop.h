@@ -1,0 +1,27 @@
+// The main loop: every 10 ms the heartbeat when it is due and frames flowed, then the due delay tasks.
+#pragma once
+
+#include <cstdint>
+
+#include "heartbeat_client.h"
+#include "platform/delay_task_scheduler.h"
+
+// Main-loop ticks per second of heartbeat interval, and the sleep that makes one tick.
+constexpr std::int64_t kTicksPerSecond = 100;
+constexpr unsigned kTickMicroseconds = 10000;
+
+struct MainLoopContext {
+  HeartbeatClient* heartbeat;  // may be null: nothing is sent, the line is still logged
+  DelayTaskScheduler* scheduler;
+  const char* application_name;
+  std::int32_t heartbeat_interval_in_second;
+};
+
+// When a frame was seen since the last heartbeat: clears the flag, sends one and logs it.
+void HeartbeatTick(const MainLoopContext& context);
+// One tick without its sleep: the heartbeat on a multiple of the period, then the due tasks.
+void MainLoopTick(const MainLoopContext& context, std::int64_t tick, std::int64_t period);
+// Ticks until the stop flag is set.
+void RunMainLoop(const MainLoopContext& context);
+// Sets the stop flag.
+void RequestStop();

@@ -1,0 +1,4 @@
+// Entry of the depth service program.
+#include "quarnel_startup.h"
+
+int main() { return ExitStatusFor(RunQuarnel()); }

@@ -1,0 +1,122 @@
+// The service's start-up in order, the undo of every earlier step on failure, and the exit status.
+#include "quarnel_startup.h"
+
+#include <csignal>
+
+#include "board/fennick.h"
+#include "board/system_command.h"
+#include "configuration_loaders.h"
+#include "configuration_search.h"
+#include "heartbeat_client.h"
+#include "main_loop.h"
+#include "platform/delay_task_scheduler.h"
+#include "platform/file_configuration_manager.h"
+#include "platform/memory_manager.h"
+#include "process_state.h"
+#include "qelt_log.h"
+#include "service_context.h"
+#include "service_start.h"
+#include "status_led.h"
+
+namespace {
+
+constexpr const char* kRemoveCoreFilesCommand = "rm /data/core/*";
+constexpr const char* kCpuFrequencyCommand = "/system/bin/cpufreq.sh";
+constexpr int kLowByteMask = 0xFF;
+constexpr int kExitForFailureWithoutLowByte = 255;
+
+// The undo that every exit path shares once the store is open.
+void CloseStoreAndLeds(FileConfigurationManager* store) {
+  store->Close();
+  SetAllLEDOff();
+  CloseAllLED();
+}
+
+void ShowStartingThenStartCrashCatcher() {
+  OpenAllLED();
+  SetRedLedOn();
+  fennick();
+  board::RunCommand(kRemoveCoreFilesCommand);
+  board::RunCommand(kCpuFrequencyCommand);
+  BaseMemoryManager::Instance();
+  std::signal(SIGPIPE, sig_pipe_handle);
+}
+
+// Creates, starts and runs everything after the two loaders of the program itself; the store is
+// open and loaded. Undoes its own steps; the caller closes the store and the LEDs.
+Result RunWithConfiguration(FileConfigurationManagerPtr store, const char* application_name,
+                            const HeartbeatConfiguration& heartbeat) {
+  DelayTaskScheduler* scheduler = NewObject<DelayTaskScheduler>();
+  if (scheduler == nullptr) return RESULT_OUT_OF_MEMORY;
+  Result result = scheduler->Init();
+  if (result != RESULT_OK) {
+    DeleteObject(scheduler);
+    return result;
+  }
+
+  // SEAM: the video device is constructed here, in this function's storage, once it is linked.
+  ServiceContext context = {nullptr, scheduler, store.Get()};
+  result = StartZuqService(store, &context);
+  if (result != RESULT_OK) {
+    scheduler->Deinit();
+    DeleteObject(scheduler);
+    return result;
+  }
+
+  HeartbeatClient heartbeat_client;
+  result = heartbeat_client.Open(heartbeat.local_heartbeat_socket_addr, heartbeat.local_heartbeat_socket_port,
+                                 heartbeat.daemon_listen_socket_addr, heartbeat.daemon_listen_socket_port,
+                                 application_name);
+  if (result == RESULT_OK) {
+    const MainLoopContext loop = {&heartbeat_client, scheduler, application_name,
+                                  heartbeat.local_heartbeat_interval_in_second};
+    RunMainLoop(loop);
+    heartbeat_client.Close();
+  }
+  StopZuqService(&context);
+  scheduler->Deinit();
+  DeleteObject(scheduler);
+  return result;
+}
+
+}  // namespace
+
+void sig_pipe_handle(int signal_number) {
+  PrintLog("main", "receive a sig_pipe signal, we ignore it sig_no=%d\n", signal_number);
+}
+
+int ExitStatusFor(Result result) {
+  if (result == RESULT_OK) return 0;
+  const int low_byte = static_cast<int>(result & kLowByteMask);
+  return low_byte != 0 ? low_byte : kExitForFailureWithoutLowByte;
+}
+
+Result RunQuarnel() {
+  ShowStartingThenStartCrashCatcher();
+
+  FileConfigurationManagerPtr store(NewObject<FileConfigurationManager>());
+  if (store.Get() == nullptr) {
+    SetAllLEDOff();
+    CloseAllLED();
+    return RESULT_OUT_OF_MEMORY;
+  }
+  Result result = OpenServiceConfiguration(store.Get());
+  if (result != RESULT_OK) {
+    SetAllLEDOff();
+    CloseAllLED();
+    return result;
+  }
+
+  // Both records live here for the whole run.
+  char application_name[kConfigurationTextBytes] = {};
+  HeartbeatConfiguration heartbeat = {};
+  result = store->Load();
+  if (result == RESULT_OK) result = LoadBaseConfiguration(store, application_name);
+  if (result == RESULT_OK) result = LoadHeartbeatConfiguration(store, &heartbeat);
+  if (result == RESULT_OK) {
+    g_passage_direction.store(heartbeat.passage_direction);
+    result = RunWithConfiguration(store, application_name, heartbeat);
+  }
+  CloseStoreAndLeds(store.Get());
+  return result;
+}

@@ -1,0 +1,63 @@
+// Starting the service: the remaining configuration, the network service and the camera pipeline.
+#include "service_start.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "board/board_root.h"
+#include "configuration_loaders.h"
+#include "network_init_record.h"
+#include "qelt_log.h"
+
+namespace {
+constexpr const char* kLogTag = "main";
+constexpr const char* kLogFolder = "/data/log";
+constexpr mode_t kLogFolderMode = 0775;
+
+void EnsureLogFolder() {
+  const std::string folder = board::MapPath(kLogFolder);
+  DIR* opened = opendir(folder.c_str());
+  if (opened != nullptr) {
+    closedir(opened);
+    return;
+  }
+  mkdir(folder.c_str(), kLogFolderMode);
+}
+}  // namespace
+
+Result StartZuqService(FileConfigurationManagerPtr store, ServiceContext* context) {
+  if (context == nullptr) return RESULT_INVALID_ARGUMENT;
+  char serial_number[kConfigurationTextBytes] = {};
+  char vendor_name[kConfigurationTextBytes] = {};
+  Result result = LoadZuqConfiguration(store, serial_number, vendor_name);
+  if (result != RESULT_OK) {
+    PrintLog(kLogTag, "StartZuqService, load zuq configuration failed\n");
+    return result;
+  }
+  EnsureLogFolder();
+
+  char server_addr[kConfigurationTextBytes] = {};
+  std::uint32_t server_port = 0;
+  result = LoadNetworkConfiguration(store, server_addr, &server_port);
+  if (result != RESULT_OK) {
+    PrintLog(kLogTag, "StartZuqService, load network configuration failed\n");
+    return result;
+  }
+  tagNetworkInitPara network_record;
+  result = FillNetworkInitRecord(server_addr, server_port, &network_record);
+  if (result != RESULT_OK) return result;
+
+  // SEAM: the network service start, the control handler, the video-device and exposure
+  // loaders and the camera start belong here, once the network service interface and the
+  // video device are linked into this program. Until then the start fails visibly.
+  PrintLog(kLogTag, "StartZuqService, network service and camera are not available in this build\n");
+  return RESULT_NOT_IMPLEMENTED;
+}
+
+Result StopZuqService(ServiceContext* context) {
+  // SEAM: Stop and Deinit of the video device, then the network service's uninit.
+  (void)context;
+  return RESULT_OK;
+}
