@@ -168,6 +168,18 @@ TEST_F(ConfigurationTest, NothingFoundFails) {
   EXPECT_NE(OpenDaemonConfiguration(&store, ""), RESULT_OK);
 }
 
+TEST_F(ConfigurationTest, ShippedDefaultWatchesQuarnel) {
+  ListenerSettings settings;
+  const std::vector<ProcessItem> entries = Load(watchdog_test::ReadFile(SHIPPED_DEFAULT_CONFIGURATION), &settings);
+  EXPECT_EQ(settings.address, "127.0.0.1");
+  EXPECT_GE(settings.interval_s, 1u);
+  ASSERT_EQ(entries.size(), 1u);  // every key present
+  EXPECT_EQ(entries[0].process_name, "quarnel");
+  EXPECT_EQ(entries[0].enabled, 1);
+  EXPECT_EQ(entries[0].reboot_machine, 0);
+  EXPECT_GE(entries[0].check_period_ms, kMinimumCheckPeriodMs);
+}
+
 TEST(ExitValue, EveryFailureExitsNonZero) {
   EXPECT_EQ(ExitValueFor(RESULT_OK), 0);
   for (Result failure : {RESULT_FAILED, RESULT_INVALID_ARGUMENT, RESULT_OUT_OF_MEMORY, RESULT_FILE_OPEN,

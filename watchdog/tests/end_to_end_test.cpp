@@ -188,6 +188,11 @@ TEST_F(VastrelTest, StartsHearsAndRestartsAfterKillAndAfterSilence) {
   EXPECT_EQ(CountInOutput(run_line), 3u);
   EXPECT_TRUE(Alive(third));
   EXPECT_EQ(CountInOutput("DaemonServer::Reboot, reboot_command"), 0u);
+
+  // A broken pipe is reported and ignored.
+  ASSERT_EQ(kill(vastrel_, SIGPIPE), 0);
+  EXPECT_TRUE(WaitFor([&] { return CountInOutput("receive a sig_pipe signal, we ignore it sig_no=13\n") == 1; }));
+  EXPECT_EQ(waitpid(vastrel_, nullptr, WNOHANG), 0);
 }
 
 TEST_F(VastrelTest, WallClockJumpOfADayWithHeartbeatsFlowingCausesNoAction) {
