@@ -25,6 +25,10 @@ constexpr const char* kSender = "heartbeat_sender";
 constexpr const char* kSecondSender = "pulse_sender";
 constexpr int kHeartbeatIntervalMs = 200;
 constexpr long kOneDaySeconds = 86400;
+// Check periods: short where restarts are wanted, long where a stalled machine must not cause one.
+// Both are many heartbeat intervals, so a healthy sender is never taken for a silent one.
+constexpr int kRestartPeriodSeconds = 2;
+constexpr int kSteadyPeriodSeconds = 5;
 // Allowed drift between the wall and monotonic clocks over the test, for NTP slewing.
 constexpr long kClockDriftSeconds = 2;
 
@@ -94,7 +98,7 @@ class VastrelTest : public BoardRootTest {
   }
 
   // The daemon's default configuration in the board's /etc, watching the given programs.
-  void Configure(const std::vector<Program>& programs) {
+  void Configure(const std::vector<Program>& programs, int check_period_s) {
     std::ostringstream text;
     text << "<cd_configurations name=daemon>\n<configuration name=default_configuration>\n"
          << "<module name=common_config>\n"
@@ -106,7 +110,8 @@ class VastrelTest : public BoardRootTest {
       text << "<record name=process" << i + 1 << " type=container>\n"
            << Record("item_enable", "integer", "1") << Record("process_name", "string", programs[i].name)
            << Record("command_line", "string", CommandLine(programs[i])) << Record("argument", "string", "none")
-           << Record("check_period", "integer", "1") << Record("immediately_execute", "integer", "1")
+           << Record("check_period", "integer", std::to_string(check_period_s))
+           << Record("immediately_execute", "integer", "1")
            << Record("reboot_machine", "integer", "0") << "</record>\n";
     }
     text << "</module>\n</configuration>\n</cd_configurations>\n";
@@ -163,7 +168,7 @@ class VastrelTest : public BoardRootTest {
 };
 
 TEST_F(VastrelTest, StartsHearsAndRestartsAfterKillAndAfterSilence) {
-  Configure({Sender()});
+  Configure({Sender()}, kRestartPeriodSeconds);
   StartVastrel();
   ASSERT_TRUE(WaitFor([&] { return CountInOutput(HeardLine(kSender)) > 0; })) << Output();
   const int first = SenderPid(kSender);
@@ -200,7 +205,7 @@ TEST_F(VastrelTest, WallClockJumpOfADayWithHeartbeatsFlowingCausesNoAction) {
   const std::vector<std::string> environment = {std::string("LD_PRELOAD=") + WALL_CLOCK_SHIFT_LIBRARY,
                                                 "WALL_CLOCK_SHIFT_FILE=" + shift_file.string(),
                                                 "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
-  Configure({Sender(), SecondSender()});
+  Configure({Sender(), SecondSender()}, kSteadyPeriodSeconds);
   StartVastrel(environment);
   ASSERT_TRUE(WaitFor([&] {
     return CountInOutput(HeardLine(kSender)) > 0 && CountInOutput(HeardLine(kSecondSender)) > 0;
@@ -236,9 +241,9 @@ TEST_F(VastrelTest, WallClockJumpOfADayWithHeartbeatsFlowingCausesNoAction) {
 }
 
 TEST_F(VastrelTest, RefusedEntryEndsStartUpWithNonZeroExit) {
-  Configure({Sender()});
+  Configure({Sender()}, kRestartPeriodSeconds);
   std::string text = ReadFile(root_ / "etc" / "default_video_stereo_daemon_configuration.xml");
-  const std::string period = Record("check_period", "integer", "1");
+  const std::string period = Record("check_period", "integer", std::to_string(kRestartPeriodSeconds));
   text.replace(text.find(period), period.size(), Record("check_period", "integer", "0"));
   watchdog_test::WriteFile(root_ / "etc" / "default_video_stereo_daemon_configuration.xml", text);
   StartVastrel();
