@@ -2,7 +2,6 @@
 // module, which also runs the exposure step on the grey pair and switches the status LEDs.
 #include "stereo_image_process.h"
 
-#include <sched.h>
 #include <sys/select.h>
 
 #include <atomic>
@@ -15,6 +14,7 @@
 #include "capture_imports.h"
 #include "device_log.h"
 #include "device_status.h"
+#include "libtessaro.h"
 #include "status_led.h"
 
 namespace {
@@ -77,13 +77,6 @@ void FreeSlotsLocked() {
   memset(g_slots, 0, sizeof(g_slots));
 }
 
-void PinToCpu(int cpu) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
-  sched_setaffinity(0, sizeof(set), &set);  // a failed pin only loses the placement
-}
-
 void SleepPoll() {
   timeval wait{0, kPollMicroseconds};
   select(0, nullptr, nullptr, nullptr, &wait);
@@ -113,7 +106,7 @@ bool RunExposureStep(bool exposure_ok, int8_t& led_counter) {
 }
 
 void HandOffLoop() {
-  PinToCpu(kHandOffCpu);
+  BindThreadToCpu(kHandOffCpu);  // a failed pin only loses the placement
   bool exposure_ok = false;
   int8_t led_counter = 0;
   while (g_run.load() == 1) {
