@@ -52,6 +52,16 @@ int BindThreadToCpu(int processor);
 // Image statistics and the error-match percentage.
 int CalculateImageValue(const unsigned char* left, const unsigned char* right, unsigned int* left_histogram,
                         unsigned int* right_histogram);
+// Histogram workers: rows [begin, end) of m x n images into 256-entry partials; worker k < 6 pins
+// itself to processor k.
+void CalculateImageValueThread(const unsigned char* left, const unsigned char* right, unsigned int* left_partial,
+                               unsigned int* right_partial, unsigned long begin, unsigned long end,
+                               unsigned long worker);
+void CalculateDisparityImageValueThread(const unsigned char* image, unsigned int* partial, unsigned long begin,
+                                        unsigned long end, unsigned long worker);
+// The histograms add to the caller's arrays and count m x n pixels: that count, the sum of the
+// entries, is what a share of the histogram is taken of. Disparity values of `bins` and above are
+// not counted. 0 done, 1 for a null pointer.
 int CalculateDisparityImageValue(unsigned char* image, unsigned long bins, unsigned int* histogram);
 int GetDisparityImageQuality(unsigned char* image, unsigned long bins, unsigned long from, unsigned long total);
 int CalculateErrMatch();

@@ -1,0 +1,166 @@
+// Census transform with a square window of radius r and the Hamming-distance matching cost.
+#include "sgm_census.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "sgm_state.h"
+
+#if defined(__ARM_NEON) || defined(__aarch64__)
+#include <arm_neon.h>
+#else
+#define SIMDE_ENABLE_NATIVE_ALIASES
+#include <simde/arm/neon.h>
+#endif
+
+namespace {
+
+constexpr long kVectorPixels = 16;  // pixels per 128-bit register of bytes
+constexpr unsigned long kBitsPerByte = 8;
+
+// Signature of one pixel: bit p is set when window position p (rows top to bottom, columns left to right)
+// is strictly brighter than the centre.
+template <unsigned long R>
+void census_signature(const unsigned char* image, long n, long y, long x, uint64_t* signature) {
+  constexpr unsigned long kWords = sgm_census_words(R);
+  constexpr long kRadius = static_cast<long>(R);
+  uint64_t words[kWords] = {};
+  const unsigned char centre = image[y * n + x];
+  unsigned long p = 0;
+  for (long dy = -kRadius; dy <= kRadius; ++dy) {
+    const unsigned char* row = image + (y + dy) * n + x;
+    for (long dx = -kRadius; dx <= kRadius; ++dx, ++p)
+      words[p / kCensusWordBits] |= static_cast<uint64_t>(row[dx] > centre) << (p % kCensusWordBits);
+  }
+  for (unsigned long w = 0; w < kWords; ++w) signature[w] = words[w];
+}
+
+// Word `word` of the signatures of 16 neighbouring pixels starting at (y, x): the 64 compare bits are
+// gathered as eight byte planes (plane b holds bits 8b to 8b+7 of every pixel), then transposed so that each
+// pixel's eight bytes form its little-endian word.
+template <unsigned long R>
+void census_word_of_16(const unsigned char* image, long n, long y, long x, unsigned long word, uint64_t* first) {
+  constexpr unsigned long kWords = sgm_census_words(R);
+  constexpr unsigned long kSide = 2 * R + 1;
+  constexpr unsigned long kBits = kSide * kSide;
+  constexpr long kRadius = static_cast<long>(R);
+  const uint8x16_t centre = vld1q_u8(image + y * n + x);
+  uint8x16_t planes[kBitsPerByte];
+  for (uint8x16_t& plane : planes) plane = vdupq_n_u8(0);
+  for (unsigned long q = 0; q < kCensusWordBits && word * kCensusWordBits + q < kBits; ++q) {
+    const unsigned long p = word * kCensusWordBits + q;
+    const long dy = static_cast<long>(p / kSide) - kRadius;
+    const long dx = static_cast<long>(p % kSide) - kRadius;
+    const uint8x16_t brighter = vcgtq_u8(vld1q_u8(image + (y + dy) * n + x + dx), centre);
+    const uint8x16_t bit = vdupq_n_u8(static_cast<uint8_t>(1u << (q % kBitsPerByte)));
+    planes[q / kBitsPerByte] = vorrq_u8(planes[q / kBitsPerByte], vandq_u8(brighter, bit));
+  }
+  uint8x16_t pairs[kBitsPerByte];
+  for (unsigned long b = 0; b < kBitsPerByte; b += 2) {
+    pairs[b] = vzip1q_u8(planes[b], planes[b + 1]);      // pixels 0 to 7
+    pairs[b + 1] = vzip2q_u8(planes[b], planes[b + 1]);  // pixels 8 to 15
+  }
+  uint16x8_t quads[kBitsPerByte];  // [half][quarter]: bytes 0-3 of pixels, then bytes 4-7
+  for (unsigned long half = 0; half < 2; ++half) {
+    for (unsigned long h = 0; h < 2; ++h) {
+      const uint16x8_t low = vreinterpretq_u16_u8(pairs[4 * half + h]);
+      const uint16x8_t high = vreinterpretq_u16_u8(pairs[4 * half + 2 + h]);
+      quads[4 * half + 2 * h] = vzip1q_u16(low, high);
+      quads[4 * half + 2 * h + 1] = vzip2q_u16(low, high);
+    }
+  }
+  for (unsigned long k = 0; k < 4; ++k) {
+    const uint32x4_t low = vreinterpretq_u32_u16(quads[k]);
+    const uint32x4_t high = vreinterpretq_u32_u16(quads[4 + k]);
+    const uint64x2_t even = vreinterpretq_u64_u32(vzip1q_u32(low, high));
+    const uint64x2_t odd = vreinterpretq_u64_u32(vzip2q_u32(low, high));
+    uint64_t* out = first + 4 * k * kWords + word;
+    out[0] = vgetq_lane_u64(even, 0);
+    out[kWords] = vgetq_lane_u64(even, 1);
+    out[2 * kWords] = vgetq_lane_u64(odd, 0);
+    out[3 * kWords] = vgetq_lane_u64(odd, 1);
+  }
+}
+
+// Signatures of rows [row_begin, row_end) and columns [column_begin, column_end), 16 pixels at a time.
+template <unsigned long R>
+void census_signatures(const unsigned char* image, long row_begin, long row_end, long column_begin,
+                       long column_end, uint64_t* signatures) {
+  constexpr unsigned long kWords = sgm_census_words(R);
+  const long n = static_cast<long>(s_sgm_n);
+  for (long y = row_begin; y < row_end; ++y) {
+    long x = column_begin;
+    for (; x + kVectorPixels <= column_end; x += kVectorPixels)
+      for (unsigned long w = 0; w < kWords; ++w)
+        census_word_of_16<R>(image, n, y, x, w, signatures + (y * n + x) * kWords);
+    for (; x < column_end; ++x) census_signature<R>(image, n, y, x, signatures + (y * n + x) * kWords);
+  }
+}
+
+template <unsigned long kWords>
+inline unsigned short hamming_distance(const uint64_t* a, const uint64_t* b) {
+  unsigned int bits = 0;
+  for (unsigned long w = 0; w < kWords; ++w) bits += static_cast<unsigned int>(__builtin_popcountll(a[w] ^ b[w]));
+  return static_cast<unsigned short>(bits);
+}
+
+}  // namespace
+
+template <unsigned long R>
+void calculate_census_cost(unsigned short* cost, const unsigned char* left, const unsigned char* right) {
+  constexpr unsigned long kWords = sgm_census_words(R);
+  const SgmArea area = sgm_census_area();
+  if (area.row_begin >= area.row_end || area.column_begin >= area.column_end) return;
+  const long n = static_cast<long>(s_sgm_n);
+  const long disparities = static_cast<long>(sgm_params.disparity_count);
+  const long r = static_cast<long>(R);
+  // The module keeps scratch for its own radius; another radius gets zero-filled scratch of its own.
+  std::vector<uint64_t> own_left, own_right;
+  uint64_t* left_signatures = sgm_census_left;
+  uint64_t* right_signatures = sgm_census_right;
+  if (R != sgm_params.window_scale || left_signatures == nullptr) {
+    own_left.assign(s_sgm_m * s_sgm_n * kWords, 0);
+    own_right.assign(s_sgm_m * s_sgm_n * kWords, 0);
+    left_signatures = own_left.data();
+    right_signatures = own_right.data();
+  }
+  census_signatures<R>(left, area.row_begin, area.row_end, area.column_begin, area.column_end, left_signatures);
+  census_signatures<R>(right, area.row_begin, area.row_end, r, area.column_end, right_signatures);
+  for (long y = area.row_begin; y < area.row_end; ++y) {
+    for (long x = area.column_begin; x < area.column_end; ++x) {
+      const long pixel = y * n + x;
+      const uint64_t* left_signature = left_signatures + pixel * kWords;
+      const uint64_t* right_signature = right_signatures + pixel * kWords;
+      unsigned short* pixel_cost = cost + pixel * disparities;
+      for (long d = 0; d < disparities; ++d)
+        pixel_cost[d] = hamming_distance<kWords>(left_signature, right_signature - d * static_cast<long>(kWords));
+    }
+  }
+}
+
+template void calculate_census_cost<1>(unsigned short*, const unsigned char*, const unsigned char*);
+template void calculate_census_cost<2>(unsigned short*, const unsigned char*, const unsigned char*);
+template void calculate_census_cost<3>(unsigned short*, const unsigned char*, const unsigned char*);
+template void calculate_census_cost<4>(unsigned short*, const unsigned char*, const unsigned char*);
+template void calculate_census_cost<5>(unsigned short*, const unsigned char*, const unsigned char*);
+template void calculate_census_cost<6>(unsigned short*, const unsigned char*, const unsigned char*);
+template void calculate_census_cost<7>(unsigned short*, const unsigned char*, const unsigned char*);
+template void calculate_census_cost<8>(unsigned short*, const unsigned char*, const unsigned char*);
+template void calculate_census_cost<9>(unsigned short*, const unsigned char*, const unsigned char*);
+
+extern "C" void calculate_census(unsigned short* cost, const unsigned char* left, const unsigned char* right,
+                                 unsigned long window_scale) {
+  using Instance = void (*)(unsigned short*, const unsigned char*, const unsigned char*);
+  static constexpr Instance kInstances[] = {calculate_census_cost<1>, calculate_census_cost<2>,
+                                            calculate_census_cost<3>, calculate_census_cost<4>,
+                                            calculate_census_cost<5>, calculate_census_cost<6>,
+                                            calculate_census_cost<7>, calculate_census_cost<8>,
+                                            calculate_census_cost<9>};
+  if (window_scale < kMinWindowScale || window_scale > kMaxWindowScale) {
+    std::printf("window_scale error\n");
+    return;
+  }
+  kInstances[window_scale - kMinWindowScale](cost, left, right);
+  std::printf("window_scale: %lu\n", window_scale);
+}

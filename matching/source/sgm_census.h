@@ -1,0 +1,13 @@
+// Census transform of the two images and the Hamming-distance cost volume.
+#pragma once
+
+extern "C" {
+// Fills the cost volume with the census costs of radius window_scale (1 to 9); any other radius leaves the
+// volume unchanged and prints "window_scale error".
+void calculate_census(unsigned short* cost, const unsigned char* left, const unsigned char* right,
+                      unsigned long window_scale);
+}
+
+// One radius of the census cost: signatures of both images, then the cost of every matched pixel and index.
+template <unsigned long R>
+void calculate_census_cost(unsigned short* cost, const unsigned char* left, const unsigned char* right);

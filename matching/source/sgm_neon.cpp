@@ -1,0 +1,165 @@
+// The matcher's inner loops on 128-bit NEON registers (SIMDe on x86-64), each beside its plain twin.
+// The fast forms work in whole vector steps and finish the remainder exactly, never touching memory
+// outside the ranges they are given.
+#if defined(__ARM_NEON) || defined(__aarch64__)
+#include <arm_neon.h>
+#else
+#define SIMDE_ENABLE_NATIVE_ALIASES
+#include <simde/arm/neon.h>
+#endif
+
+#include <cstdint>
+
+#include "sgm_neon.h"
+#include "sgm_state.h"
+
+namespace {
+
+constexpr unsigned long kLanes = 8;           // u16 values per register
+constexpr unsigned long kRecurrenceStep = 16;  // two interleaved groups of eight lanes
+constexpr unsigned long kByteLanes = 16;      // bytes per register
+constexpr unsigned long kClearBlock = 32;
+constexpr unsigned long kCopyBlock = 64;
+constexpr unsigned long kBitsPerLaneByte = 8;
+
+// One entry of the recurrence: cost + min(same, lower + P1, upper + P1, minPrev + P2) - minPrev, wrapping.
+inline unsigned short recurrence_value(const unsigned short* previous_cell, const unsigned short* cost,
+                                       unsigned long d, unsigned short min_previous, unsigned short p1,
+                                       unsigned short p2) {
+  unsigned short best = previous_cell[d + 1];
+  const unsigned short lower = static_cast<unsigned short>(previous_cell[d] + p1);
+  const unsigned short upper = static_cast<unsigned short>(previous_cell[d + 2] + p1);
+  const unsigned short jump = static_cast<unsigned short>(min_previous + p2);
+  if (lower < best) best = lower;
+  if (upper < best) best = upper;
+  if (jump < best) best = jump;
+  return static_cast<unsigned short>(cost[d] + best - min_previous);
+}
+
+}  // namespace
+
+extern "C" {
+
+void asm_cost_accumulation(unsigned long start, unsigned long end, const unsigned short* min_previous,
+                           const unsigned short* previous_cell, const unsigned short* cost, unsigned short* cell,
+                           const unsigned short* P1, const unsigned short* P2) {
+  const uint16x8_t min_prev = vdupq_n_u16(*min_previous);
+  const uint16x8_t p1 = vdupq_n_u16(*P1);
+  const uint16x8_t jump = vdupq_n_u16(static_cast<unsigned short>(*min_previous + *P2));
+  auto step = [&](unsigned long d) {
+    const uint16x8_t same = vld1q_u16(previous_cell + d + 1);
+    const uint16x8_t lower = vaddq_u16(vld1q_u16(previous_cell + d), p1);
+    const uint16x8_t upper = vaddq_u16(vld1q_u16(previous_cell + d + 2), p1);
+    const uint16x8_t best = vminq_u16(vminq_u16(same, lower), vminq_u16(upper, jump));
+    vst1q_u16(cell + d + 1, vsubq_u16(vaddq_u16(vld1q_u16(cost + d), best), min_prev));
+  };
+  unsigned long d = start;
+  for (; d + kRecurrenceStep <= end; d += kRecurrenceStep) {
+    step(d);
+    step(d + kLanes);
+  }
+  if (d + kLanes <= end) {
+    step(d);
+    d += kLanes;
+  }
+  for (; d < end; ++d) cell[d + 1] = recurrence_value(previous_cell, cost, d, *min_previous, *P1, *P2);
+}
+
+void cost_accumulation(unsigned long start, unsigned long end, unsigned short min_previous,
+                       unsigned short* previous_cell, unsigned short* cost, unsigned short* cell) {
+  for (unsigned long d = start; d < end; ++d)
+    cell[d + 1] = recurrence_value(previous_cell, cost, d, min_previous, sgm_params.penalty1, sgm_params.penalty2);
+}
+
+void asm_sgm_sum(unsigned short* base, unsigned long stride, unsigned long index, unsigned short* sums,
+                 unsigned long count, unsigned long planes) {
+  const unsigned short* first = base + index;
+  unsigned long k = 0;
+  for (; k + kLanes <= count; k += kLanes) {
+    uint16x8_t total = vld1q_u16(sums + k);
+    for (unsigned long p = 0; p < planes; ++p) total = vaddq_u16(total, vld1q_u16(first + p * stride + k));
+    vst1q_u16(sums + k, total);
+  }
+  for (; k < count; ++k) {
+    unsigned short total = sums[k];
+    for (unsigned long p = 0; p < planes; ++p) total = static_cast<unsigned short>(total + first[p * stride + k]);
+    sums[k] = total;
+  }
+}
+
+void sgm_sum(unsigned short* base, unsigned long stride, unsigned long index, unsigned short* sums) {
+  const unsigned long count = static_cast<unsigned long>(sgm_params.disparity_count);
+  for (unsigned long p = 0; p < sgm_params.path_number; ++p)
+    for (unsigned long k = 0; k < count; ++k)
+      sums[k] = static_cast<unsigned short>(sums[k] + base[index + p * stride + k]);
+}
+
+void asm_sgm_zero(void* buffer, unsigned long bytes) {
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  const uint8x16_t zero = vdupq_n_u8(0);
+  unsigned long i = 0;
+  for (; i + kClearBlock <= bytes; i += kClearBlock) {
+    vst1q_u8(out + i, zero);
+    vst1q_u8(out + i + kByteLanes, zero);
+  }
+  if (i + kByteLanes <= bytes) {
+    vst1q_u8(out + i, zero);
+    i += kByteLanes;
+  }
+  for (; i < bytes; ++i) out[i] = 0;
+}
+
+void sgm_zero(unsigned short* buffer, unsigned long) {
+  const unsigned long count = static_cast<unsigned long>(sgm_params.disparity_count);
+  for (unsigned long k = 0; k < count; ++k) buffer[k] = 0;
+}
+
+void asm_sgm_setpixelResult(const unsigned char* source, unsigned long bytes, unsigned char* destination) {
+  unsigned long i = 0;
+  for (; i + kCopyBlock <= bytes; i += kCopyBlock) {
+    const uint8x16_t a = vld1q_u8(source + i);
+    const uint8x16_t b = vld1q_u8(source + i + kByteLanes);
+    const uint8x16_t c = vld1q_u8(source + i + 2 * kByteLanes);
+    const uint8x16_t d = vld1q_u8(source + i + 3 * kByteLanes);
+    vst1q_u8(destination + i, a);
+    vst1q_u8(destination + i + kByteLanes, b);
+    vst1q_u8(destination + i + 2 * kByteLanes, c);
+    vst1q_u8(destination + i + 3 * kByteLanes, d);
+  }
+  for (; i + kByteLanes <= bytes; i += kByteLanes) vst1q_u8(destination + i, vld1q_u8(source + i));
+  for (; i < bytes; ++i) destination[i] = source[i];
+}
+
+void sgm_setpixelResult(const unsigned char* source, unsigned long bytes, unsigned char* destination) {
+  for (unsigned long i = 0; i < bytes; ++i) destination[i] = source[i];
+}
+
+}  // extern "C"
+
+unsigned short sgm_min_value(const unsigned short* values, unsigned long count) {
+  unsigned short smallest = UINT16_MAX;
+  unsigned long k = 0;
+  if (count >= kLanes) {
+    uint16x8_t lowest = vld1q_u16(values);
+    for (k = kLanes; k + kLanes <= count; k += kLanes) lowest = vminq_u16(lowest, vld1q_u16(values + k));
+    smallest = vminvq_u16(lowest);
+  }
+  for (; k < count; ++k)
+    if (values[k] < smallest) smallest = values[k];
+  return smallest;
+}
+
+unsigned long sgm_min_index(const unsigned short* values, unsigned long count) {
+  const unsigned short smallest = sgm_min_value(values, count);
+  const uint16x8_t target = vdupq_n_u16(smallest);
+  unsigned long k = 0;
+  for (; k + kLanes <= count; k += kLanes) {
+    // One byte per lane, 0xff where the lane holds the minimum: the lowest set byte is the first match.
+    const uint8x8_t equal = vmovn_u16(vceqq_u16(vld1q_u16(values + k), target));
+    const uint64_t bits = vget_lane_u64(vreinterpret_u64_u8(equal), 0);
+    if (bits != 0) return k + static_cast<unsigned long>(__builtin_ctzll(bits)) / kBitsPerLaneByte;
+  }
+  for (; k < count; ++k)
+    if (values[k] == smallest) return k;
+  return 0;
+}

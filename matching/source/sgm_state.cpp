@@ -1,0 +1,77 @@
+// The matcher's module state and the allocation of its buffers.
+#include "sgm_state.h"
+
+#include <algorithm>
+
+SgmModuleParameters sgm_params;
+uint64_t sgm_frame_count = 0;
+unsigned char* sgm_range_flags_current = nullptr;
+unsigned char* sgm_range_flags_previous = nullptr;
+unsigned char* sgm_prev_disparity = nullptr;
+unsigned short* sgm_cost_volume = nullptr;
+unsigned short* sgm_path_costs = nullptr;
+uint64_t* sgm_census_left = nullptr;
+uint64_t* sgm_census_right = nullptr;
+unsigned char* sgm_sampled_left = nullptr;
+unsigned char* sgm_sampled_right = nullptr;
+
+long sgm_first_matched_column() {
+  const long r = static_cast<long>(sgm_params.window_scale);
+  // For disparity_min >= 0 this is disparity_max + r - 1; a negative minimum must not reach left of column r.
+  return std::max<long>(sgm_params.disparity_max, sgm_params.disparity_count) + r - 1;
+}
+
+SgmArea sgm_census_area() {
+  const long r = static_cast<long>(sgm_params.window_scale);
+  return {r, static_cast<long>(s_sgm_m) - r, sgm_first_matched_column(), static_cast<long>(s_sgm_n) - r};
+}
+
+SgmArea sgm_processed_area() {
+  SgmArea area = sgm_census_area();
+  area.column_end -= std::max<long>(sgm_params.disparity_min, 0);
+  return area;
+}
+
+namespace {
+
+template <typename T>
+void free_buffer(T*& buffer) {
+  delete[] buffer;
+  buffer = nullptr;
+}
+
+}  // namespace
+
+void sgm_free_buffers() {
+  free_buffer(sgm_range_flags_current);
+  free_buffer(sgm_prev_disparity);
+  free_buffer(sgm_range_flags_previous);
+  free_buffer(sgm_cost_volume);
+  free_buffer(sgm_path_costs);
+  free_buffer(s_sgm_uniqueness_err);
+  free_buffer(sgm_census_left);
+  free_buffer(sgm_census_right);
+  free_buffer(sgm_sampled_left);
+  free_buffer(sgm_sampled_right);
+}
+
+void sgm_allocate_buffers() {
+  const unsigned long pixels = s_sgm_m * s_sgm_n;
+  const unsigned long disparities = static_cast<unsigned long>(sgm_params.disparity_count);
+  // Value-initialised: the cost volume and the error map are read before anything writes them.
+  sgm_range_flags_current = new unsigned char[pixels]();
+  sgm_prev_disparity = new unsigned char[pixels]();
+  sgm_range_flags_previous = new unsigned char[pixels]();
+  sgm_cost_volume = new unsigned short[pixels * disparities]();
+  sgm_path_costs = new unsigned short[sgm_params.path_number * sgm_plane_size()]();
+  s_sgm_uniqueness_err = new unsigned char[pixels]();
+  // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than
+  // the transform itself. Each frame writes the same pixels, so the others stay zero.
+  const unsigned long words = pixels * sgm_census_words(sgm_params.window_scale);
+  sgm_census_left = new uint64_t[words]();
+  sgm_census_right = new uint64_t[words]();
+  if (sgm_params.mode == kIntervalSamplingMode) {
+    sgm_sampled_left = new unsigned char[pixels]();
+    sgm_sampled_right = new unsigned char[pixels]();
+  }
+}

@@ -1,0 +1,136 @@
+// Holds the library's disparity images and temporal flags byte for byte against the plain reference matcher
+// over many parameter combinations and three-frame sequences.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <vector>
+
+#include "libtessaro.h"
+#include "reference_matcher.h"
+#include "sgm_state.h"
+#include "test_images.h"
+
+namespace {
+
+struct Combination {
+  int height, width, radius, disparity_min, disparity_max, paths, threads, window, threshold;
+  bool interval_sampling;
+  bool use_previous;
+};
+
+std::ostream& operator<<(std::ostream& out, const Combination& c) {
+  return out << c.width << "x" << c.height << " r=" << c.radius << " dmin=" << c.disparity_min
+             << " dmax=" << c.disparity_max << " paths=" << c.paths << " threads=" << c.threads << " W=" << c.window
+             << " threshold=" << c.threshold << (c.interval_sampling ? " interval" : "")
+             << (c.use_previous ? " use_previous" : "");
+}
+
+constexpr int kPenalty1 = 7;
+constexpr int kPenalty2 = 40;
+constexpr int kFrames = 3;
+constexpr int kFrameShifts[kFrames] = {5, 9, 4};
+
+tagSGMParameterSet ParametersOf(const Combination& c) {
+  tagSGMParameterSet set{};
+  set.image_height = static_cast<uint64_t>(c.height);
+  set.image_width = static_cast<uint64_t>(c.width);
+  set.disparity_min = c.disparity_min;
+  set.disparity_max = c.disparity_max;
+  set.window_scale = static_cast<uint64_t>(c.radius);
+  set.ddr_disparity_range = static_cast<uint64_t>(c.window);
+  set.path_number = static_cast<uint64_t>(c.paths);
+  set.thread_number = static_cast<uint64_t>(c.threads);
+  set.image_interval_sampling = c.interval_sampling ? 1 : 0;
+  set.sgm_penalty1 = kPenalty1;
+  set.sgm_penalty2 = kPenalty2;
+  set.ddr_threshold = static_cast<uint16_t>(c.threshold);
+  return set;
+}
+
+ReferenceSettings SettingsOf(const Combination& c) {
+  ReferenceSettings s;
+  s.height = c.height;
+  s.width = c.width;
+  s.disparity_min = c.disparity_min;
+  s.disparity_max = c.disparity_max;
+  s.radius = c.radius;
+  s.window = c.window;
+  s.paths = c.paths;
+  s.threshold = c.threshold;
+  s.penalty1 = kPenalty1;
+  s.penalty2 = kPenalty2;
+  s.interval_sampling = c.interval_sampling;
+  return s;
+}
+
+class MatcherAgainstReference : public ::testing::TestWithParam<Combination> {
+ protected:
+  void TearDown() override { libtessaro_close(); }
+};
+
+TEST_P(MatcherAgainstReference, EveryFrameAndFlagMapMatchesByteForByte) {
+  const Combination c = GetParam();
+  ASSERT_EQ(libtessaro_init(ParametersOf(c)), 0);
+  ReferenceMatcher reference(SettingsOf(c));
+  ASSERT_EQ(s_sgm_m, static_cast<unsigned long>(reference.rows()));
+  ASSERT_EQ(s_sgm_n, static_cast<unsigned long>(reference.columns()));
+  std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
+  for (int frame = 0; frame < kFrames; ++frame) {
+    const TestPair pair = MakeShiftedPair(c.height, c.width, kFrameShifts[frame], kFrameShifts[frame] + 6,
+                                          static_cast<unsigned>(frame + 1));
+    libtessaro_process(out.data(), pair.left.data(), pair.right.data(), c.use_previous);
+    const std::vector<uint8_t> expected = reference.Process(pair.left.data(), pair.right.data(), c.use_previous);
+    ASSERT_EQ(out, expected) << "frame " << frame;
+    const std::vector<uint8_t> flags(sgm_range_flags_previous, sgm_range_flags_previous + out.size());
+    ASSERT_EQ(flags, reference.full_range_flags()) << "flags after frame " << frame;
+  }
+}
+
+// Sizes are odd or small on purpose; thresholds range from "flag almost everything" to "flag nothing".
+const Combination kCombinations[] = {
+    // height width r dmin dmax paths threads W threshold interval use_previous
+    {37, 53, 1, 0, 16, 4, 1, 16, 30, false, true},
+    {37, 53, 1, 0, 16, 4, 6, 15, 30, false, true},
+    {37, 53, 2, 0, 16, 8, 1, 15, 60, false, true},
+    {37, 53, 2, 0, 16, 8, 6, 16, 0, false, true},
+    {37, 53, 3, 0, 24, 4, 6, 16, 80, false, true},
+    {37, 53, 3, 0, 24, 8, 1, 15, 80, false, true},
+    {41, 61, 4, 0, 24, 4, 1, 15, 100, false, true},
+    {41, 61, 4, 0, 24, 8, 6, 16, 100, false, true},
+    {45, 69, 2, 0, 32, 4, 6, 16, 50, false, true},
+    {45, 69, 2, 0, 32, 8, 1, 15, 50, false, true},
+    {45, 69, 1, 0, 32, 1, 1, 16, 20, false, true},
+    {45, 69, 1, 0, 32, 2, 6, 15, 20, false, true},
+    {45, 69, 3, 0, 32, 5, 1, 16, 90, false, true},
+    {45, 69, 3, 0, 32, 5, 6, 15, 90, false, true},
+    {47, 101, 2, 0, 64, 4, 6, 16, 60, false, true},
+    {47, 101, 2, 0, 64, 8, 1, 15, 60, false, true},
+    {47, 101, 1, 0, 64, 4, 1, 15, 65535, false, true},
+    {33, 109, 9, 0, 64, 4, 6, 16, 400, false, true},
+    {33, 109, 9, 0, 64, 8, 1, 15, 400, false, true},
+    {33, 61, 9, 0, 16, 4, 1, 15, 300, false, true},
+    {33, 61, 9, 0, 24, 8, 6, 16, 300, false, true},
+    {38, 57, 4, 0, 16, 2, 1, 16, 90, false, true},
+    {38, 57, 4, 0, 16, 3, 6, 15, 90, false, true},
+    {38, 57, 2, 0, 24, 5, 6, 16, 40, false, true},
+    {38, 57, 2, 0, 24, 7, 6, 15, 40, false, true},
+    {38, 57, 1, 0, 16, 4, 6, 16, 25, false, false},
+    {38, 57, 3, 0, 24, 8, 1, 15, 70, false, false},
+    // W at or above D (odd D included) searches the whole range.
+    {37, 53, 1, 0, 15, 4, 6, 15, 10, false, true},
+    {37, 53, 2, 0, 17, 4, 1, 24, 10, false, true},
+    // Minimum disparities other than 0 index the path cells relative to the minimum.
+    {37, 61, 2, 3, 19, 4, 6, 15, 40, false, true},
+    {37, 61, 2, 5, 29, 8, 1, 16, 40, false, true},
+    {37, 61, 2, -4, 12, 4, 6, 16, 40, false, true},
+    // Interval sampling halves odd sizes and matches every second row and column.
+    {75, 107, 1, 0, 16, 4, 6, 16, 20, true, true},
+    {74, 106, 2, 0, 24, 8, 1, 15, 30, true, true},
+    // thread_number 0 works as 1; path counts above 8 keep their extra planes at the initial fill.
+    {37, 53, 2, 0, 16, 4, 0, 16, 60, false, true},
+    {37, 53, 2, 0, 16, 10, 1, 16, 60, false, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Combinations, MatcherAgainstReference, ::testing::ValuesIn(kCombinations));
+
+}  // namespace

@@ -1,0 +1,196 @@
+// Times the CPU matcher against OpenCV's StereoSGBM on the same images, per stage as well, and
+// compares the error of both on a real scene with ground truth.
+//   matcher_bench [scene folder]
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "libtessaro.h"
+#include "sgm_census.h"
+#include "sgm_disparity.h"
+#include "sgm_path.h"
+#include "sgm_state.h"
+#include "stereo_scene.h"
+
+namespace {
+
+constexpr int kFrames = 15;
+constexpr int kWarmUpFrames = 2;
+constexpr int kBlockSize = 5;
+constexpr int kSgbmP1 = 8 * kBlockSize * kBlockSize;  // OpenCV's usual penalties for one channel
+constexpr int kSgbmP2 = 32 * kBlockSize * kBlockSize;
+constexpr int kSgbmUniqueness = 10;
+constexpr int kSgbmLeftRightDiff = 1;
+constexpr int kSgbmSpeckleWindow = 100;
+constexpr int kSgbmSpeckleRange = 2;
+constexpr float kSgbmScale = 16.0f;   // StereoSGBM reports disparities in 1/16 pixel
+constexpr int kSyntheticShift = 7;
+constexpr double kTextureBlurSigma = 1.0;
+constexpr unsigned long kCensusRadius = 2;
+constexpr unsigned short kPenalty1 = 10;
+constexpr unsigned short kPenalty2 = 60;
+constexpr unsigned short kThreshold = 200;
+constexpr unsigned long kWindow = 16;
+constexpr unsigned long kThreads = 6;
+
+struct BenchCase {
+  int width;
+  int height;
+  int disparities;
+};
+constexpr BenchCase kCases[] = {{640, 480, 64}, {320, 240, 32}};
+constexpr int kPathCounts[] = {4, 8};
+
+struct SgbmMode {
+  const char* name;
+  int mode;
+};
+constexpr SgbmMode kSgbmModes[] = {{"SGBM", cv::StereoSGBM::MODE_SGBM},
+                                   {"HH4", cv::StereoSGBM::MODE_HH4},
+                                   {"SGBM_3WAY", cv::StereoSGBM::MODE_SGBM_3WAY}};
+
+// The matcher prints a line per frame on standard output; this keeps the figures readable.
+class QuietStdout {
+ public:
+  QuietStdout() {
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    FILE* null = std::fopen("/dev/null", "w");
+    dup2(fileno(null), STDOUT_FILENO);
+    std::fclose(null);
+  }
+  ~QuietStdout() {
+    std::fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+double milliseconds_of(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median_milliseconds(const std::function<void()>& work) {
+  for (int i = 0; i < kWarmUpFrames; ++i) work();
+  std::vector<double> times;
+  for (int i = 0; i < kFrames; ++i) times.push_back(milliseconds_of(work));
+  std::nth_element(times.begin(), times.begin() + kFrames / 2, times.end());
+  return times[kFrames / 2];
+}
+
+tagSGMParameterSet matcher_parameters(int width, int height, int disparities, int paths) {
+  tagSGMParameterSet set{};
+  set.image_height = static_cast<uint64_t>(height);
+  set.image_width = static_cast<uint64_t>(width);
+  set.disparity_min = 0;
+  set.disparity_max = disparities;
+  set.window_scale = kCensusRadius;
+  set.ddr_disparity_range = kWindow;
+  set.path_number = static_cast<uint64_t>(paths);
+  set.thread_number = kThreads;
+  set.image_interval_sampling = 0;
+  set.sgm_penalty1 = kPenalty1;
+  set.sgm_penalty2 = kPenalty2;
+  set.ddr_threshold = kThreshold;
+  return set;
+}
+
+cv::Ptr<cv::StereoSGBM> make_sgbm(int disparities, int mode) {
+  return cv::StereoSGBM::create(0, disparities, kBlockSize, kSgbmP1, kSgbmP2, kSgbmLeftRightDiff, 0,
+                                kSgbmUniqueness, kSgbmSpeckleWindow, kSgbmSpeckleRange, mode);
+}
+
+// A blurred random texture and the same texture seen from a camera kSyntheticShift pixels to the right.
+void synthetic_pair(int width, int height, cv::Mat& left, cv::Mat& right) {
+  cv::Mat noise(height, width + kSyntheticShift, CV_8U);
+  cv::randu(noise, 0, 256);
+  cv::GaussianBlur(noise, noise, cv::Size(), kTextureBlurSigma);
+  left = noise(cv::Rect(kSyntheticShift, 0, width, height)).clone();
+  right = noise(cv::Rect(0, 0, width, height)).clone();
+}
+
+void time_case(const BenchCase& bench, int paths) {
+  cv::Mat left, right;
+  synthetic_pair(bench.width, bench.height, left, right);
+  cv::Mat out(bench.height, bench.width, CV_8U);
+  libtessaro_init(matcher_parameters(bench.width, bench.height, bench.disparities, paths));
+  double full = 0, narrowed = 0, census = 0, path = 0, winner = 0;
+  {
+    QuietStdout quiet;
+    full = median_milliseconds([&] { libtessaro_process(out.data, left.data, right.data, false); });
+    narrowed = median_milliseconds([&] { libtessaro_process(out.data, left.data, right.data, true); });
+    census = median_milliseconds([&] { calculate_census(sgm_cost_volume, left.data, right.data, kCensusRadius); });
+    path = median_milliseconds([&] { sgm_path(); });
+    winner = median_milliseconds([&] { sgm_calculate_disparity(out.data); });
+  }
+  libtessaro_close();
+  std::printf("%dx%d D=%d paths=%d\n", bench.width, bench.height, bench.disparities, paths);
+  std::printf("  tessaro full range   %8.2f ms  (census %.2f, paths %.2f, winner-take-all %.2f)\n", full, census, path,
+              winner);
+  std::printf("  tessaro narrowed W=%lu %7.2f ms\n", kWindow, narrowed);
+  double fastest = 0;
+  const char* fastest_name = "";
+  for (const SgbmMode& mode : kSgbmModes) {
+    cv::Ptr<cv::StereoSGBM> sgbm = make_sgbm(bench.disparities, mode.mode);
+    cv::Mat disparity;
+    const double ms = median_milliseconds([&] { sgbm->compute(left, right, disparity); });
+    std::printf("  OpenCV %-10s     %8.2f ms  ratio %.2f\n", mode.name, ms, ms / full);
+    if (fastest == 0 || ms < fastest) {
+      fastest = ms;
+      fastest_name = mode.name;
+    }
+  }
+  std::printf("  fastest OpenCV mode %s: tessaro (full range) is %.2fx %s\n", fastest_name,
+              fastest > full ? fastest / full : full / fastest, fastest > full ? "faster" : "slower");
+}
+
+void score_scene(const std::string& folder) {
+  StereoScene scene;
+  std::string error;
+  if (!LoadStereoScene(folder, scene, error)) {
+    std::printf("scene skipped: %s\n", error.c_str());
+    return;
+  }
+  cv::Mat out(scene.left.size(), CV_8U);
+  tagSGMParameterSet set = matcher_parameters(scene.left.cols, scene.left.rows, scene.disparities, 8);
+  libtessaro_init(set);
+  {
+    QuietStdout quiet;
+    libtessaro_process(out.data, scene.left.data, scene.right.data, false);
+  }
+  libtessaro_close();
+  cv::Mat matcher;
+  out.convertTo(matcher, CV_32F);
+  const DisparityScore ours = ScoreDisparity(matcher, scene);
+  cv::Mat raw, sgbm;
+  make_sgbm(scene.disparities, cv::StereoSGBM::MODE_SGBM)->compute(scene.left, scene.right, raw);
+  raw.convertTo(sgbm, CV_32F, 1.0 / kSgbmScale);
+  const DisparityScore theirs = ScoreDisparity(sgbm, scene);
+  std::printf("scene %s (%dx%d, D=%d): bad pixels (|d-gt|>1 over nonocc) and density\n", scene.name.c_str(),
+              scene.left.cols, scene.left.rows, scene.disparities);
+  std::printf("  tessaro 8 paths  bad %6.2f %%  density %6.2f %%\n", ours.bad_percent, ours.density_percent);
+  std::printf("  OpenCV SGBM      bad %6.2f %%  density %6.2f %%\n", theirs.bad_percent, theirs.density_percent);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::printf("median of %d frames; OpenCV threads: %d; tessaro r=%lu P1=%u P2=%u, %lu threads\n", kFrames,
+              cv::getNumThreads(), kCensusRadius, kPenalty1, kPenalty2, kThreads);
+  for (const BenchCase& bench : kCases)
+    for (int paths : kPathCounts) time_case(bench, paths);
+  score_scene(argc > 1 ? argv[1] : std::string(STEREO_DATA_DIR) + "/tsukuba");
+  return 0;
+}
