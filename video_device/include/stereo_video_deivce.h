@@ -35,8 +35,9 @@ class StereoVideoDeivce {
   int Stop();
 
   int GetDisparityOffset(double* offset, int* selector);
-  // Rebuilds the grey tables with the offset (negated for a negative selector). On failure the
-  // previous offset and tables stay and the result is RESULT_FAILED.
+  // Rebuilds the grey tables with the offset (negated for a negative selector). An offset that
+  // would move every grey row off the frame, or a failed rebuild, gives RESULT_FAILED and keeps
+  // the previous offset and tables.
   int SetDisparityOffset(double offset, int selector);
 
   // Keeps the parts of image whose disparity lies in (t2, t1], t1 = a*x/b - d, t2 = a*x/c - d.
@@ -49,7 +50,6 @@ class StereoVideoDeivce {
  private:
   static void* CaptureVideo(void* object);
   void CaptureVideoProcess();
-  void RemapGreyPair(const unsigned char* main_y, const unsigned char* second_y);
   void ShowExposureColour(uint8_t led_counter, bool previous_exposure_ok);
   void ShowMatchColour(uint8_t& led_counter, int err_match);
   void DeliverDisparity(unsigned long index, int err_match, bool exposure_ok);
@@ -75,10 +75,9 @@ class StereoVideoDeivce {
   int disparity_height_;
   cv::Mat median_output_;
 
-  // Keeps the grey-table rebuild apart from the capture thread's grey remap.
-  std::mutex grey_tables_mutex_;
-  bool grey_tables_ready_;
-  float applied_grey_offset_;
+  // Guards the offset settings and the initialised state between the caller and the control thread.
+  // The grey tables themselves are swapped by the calibration under its own lock.
+  std::mutex offset_mutex_;
   bool initialised_;
 
   PipelineStageTimes stage_times_;

@@ -1,4 +1,4 @@
-// Functions of the capture library that the video device calls.
+// Functions of the capture library that the video device calls: paired capture and auto exposure.
 #pragma once
 
 #include <cstdint>
@@ -21,17 +21,6 @@ struct cam_frame_t {
 static_assert(sizeof(cam_frame_t) == 56, "cam_frame_t is 56 bytes");
 
 extern "C" {
-// Calibration and remap.
-int CalibraterImageInit(const char* path, float offset);
-int CalibraterImageDynamicInit(const char* parameter_path, float offset, int, int, int shift, int focal_length,
-                               double stretch, int horizontal_translation, int vertical_translation);
-int CalibraterImageGrayInit(const char* path, float offset);
-void CalibraterImageUnInit();
-void CalibraterImageGetYUVHeightAndWidth(int* height, int* width);
-void CalibraterImageGetDepthHeightAndWidth(int* height, int* width);
-int CalibraterYUVImageProcess(unsigned char* y, unsigned char* vu, unsigned char* dst, int camera, bool remap);
-int CalibraterImageProcess(unsigned char* y, unsigned char* dst, int camera);
-
 // Paired frame capture.
 int cam_init();
 int cam_start();

@@ -5,6 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "calibrater_image.h"
 #include "capture_imports.h"
 #include "device_log.h"
 #include "libtessaro.h"
@@ -56,13 +57,6 @@ class StageTimer {
 void* StereoVideoDeivce::CaptureVideo(void* object) {
   static_cast<StereoVideoDeivce*>(object)->CaptureVideoProcess();
   return nullptr;
-}
-
-void StereoVideoDeivce::RemapGreyPair(const unsigned char* main_y, const unsigned char* second_y) {
-  std::lock_guard<std::mutex> tables(grey_tables_mutex_);
-  if (!grey_tables_ready_) return;  // a failed rebuild left no table: keep the last grey pair
-  CalibraterImageProcess(const_cast<unsigned char*>(main_y), left_gray_, kLeftCamera);
-  CalibraterImageProcess(const_cast<unsigned char*>(second_y), right_gray_, kRightCamera);
 }
 
 void StereoVideoDeivce::ShowExposureColour(uint8_t led_counter, bool previous_exposure_ok) {
@@ -121,7 +115,8 @@ void StereoVideoDeivce::CaptureVideoProcess() {
                 0, previous_exposure_ok, context_);
 
     timer.Restart();
-    RemapGreyPair(main_frame.y_plane, second_frame.y_plane);
+    CalibraterImageProcess(main_frame.y_plane, left_gray_, kLeftCamera);
+    CalibraterImageProcess(second_frame.y_plane, right_gray_, kRightCamera);
     timer.Lap(PipelineStage::kRemap);
     ShowExposureColour(led_counter, previous_exposure_ok);
     timer.Restart();

@@ -9,6 +9,9 @@
 #include <new>
 
 #include "base_memory_manager.h"
+#include "board/board_root.h"
+#include "calibrater_dynamic.h"
+#include "calibrater_image.h"
 #include "capture_imports.h"
 #include "device_log.h"
 #include "device_status.h"
@@ -20,6 +23,8 @@ constexpr const char* kLogTag = "StereoVideoDeivce";
 constexpr const char* kSourceName = "stereo_video_deivce";
 constexpr useconds_t kStopPollMicroseconds = 1000;
 constexpr float kInitialGreyOffset = 0.0f;
+// The offset moves the left grey rows over the raw frame; at this many rows no row keeps a source.
+constexpr float kGreyOffsetLimitRows = 480.0f;
 
 unsigned char* AllocateBytes(size_t size) {
   BaseMemoryManager::Instance();
@@ -81,8 +86,6 @@ StereoVideoDeivce::StereoVideoDeivce()
       colour_remap_(0),
       disparity_width_(0),
       disparity_height_(0),
-      grey_tables_ready_(false),
-      applied_grey_offset_(kInitialGreyOffset),
       initialised_(false) {
   memset(&settings_, 0, sizeof(settings_));
 }
@@ -114,24 +117,22 @@ int StereoVideoDeivce::AllocateBuffers(int colour_width, int colour_height, int 
 int StereoVideoDeivce::Init(tagVideoDeviceParameterSet* set, const tagCamExposureConfiguration* exposure) {
   if (set == nullptr || exposure == nullptr || running_.load() != 0) return kResultFailed;
 
-  std::lock_guard<std::mutex> tables(grey_tables_mutex_);
+  std::lock_guard<std::mutex> offsets(offset_mutex_);
   initialised_ = false;
-  grey_tables_ready_ = false;
   int result;
   if (set->dynamic_calibration_enable != 0) {
-    result = CalibraterImageDynamicInit(set->dynamic_calibration_file_name, kInitialGreyOffset, set->image_width,
+    result = CalibraterImageDynamicInit(board::MapPath(set->dynamic_calibration_file_name).c_str(),
+                                        kInitialGreyOffset, set->image_width,
                                         set->image_height, set->dynamic_disparity_shift, set->dynamic_focal_length,
                                         set->dynamic_stretch_factor, set->dynamic_horizontal_translation,
                                         set->dynamic_vertical_translation);
   } else {
-    result = CalibraterImageInit(set->calibration_file_name, kInitialGreyOffset);
+    result = CalibraterImageInit(board::MapPath(set->calibration_file_name).c_str(), kInitialGreyOffset);
   }
   if (result != 0) {
     _PrintLog(kLogTag, "[%s, %s, %d] Init, CalibraterImageGrayInit failed \n", kSourceName, __func__, __LINE__);
     return kResultFailed;
   }
-  grey_tables_ready_ = true;
-  applied_grey_offset_ = kInitialGreyOffset;
 
   int colour_height = 0, colour_width = 0;
   CalibraterImageGetYUVHeightAndWidth(&colour_height, &colour_width);
@@ -177,9 +178,8 @@ int StereoVideoDeivce::Deinit() {
   cam_exposure_uninit();
   cam_stop();
   libtessaro_close();
-  std::lock_guard<std::mutex> tables(grey_tables_mutex_);
+  std::lock_guard<std::mutex> offsets(offset_mutex_);
   CalibraterImageUnInit();
-  grey_tables_ready_ = false;
   initialised_ = false;
   return kResultOk;
 }
@@ -189,7 +189,7 @@ int StereoVideoDeivce::Cleanup() {
   cam_exposure_uninit();
   cam_stop();
   libtessaro_close();
-  std::lock_guard<std::mutex> tables(grey_tables_mutex_);
+  std::lock_guard<std::mutex> offsets(offset_mutex_);
   initialised_ = false;
   return kResultOk;
 }
@@ -221,7 +221,7 @@ int StereoVideoDeivce::Stop() {
 
 int StereoVideoDeivce::GetDisparityOffset(double* offset, int* selector) {
   if (offset == nullptr || selector == nullptr) return kResultFailed;
-  std::lock_guard<std::mutex> tables(grey_tables_mutex_);
+  std::lock_guard<std::mutex> offsets(offset_mutex_);
   *offset = settings_.shift_offset;
   *selector = settings_.shift_opt;
   return kResultOk;
@@ -229,19 +229,16 @@ int StereoVideoDeivce::GetDisparityOffset(double* offset, int* selector) {
 
 int StereoVideoDeivce::SetDisparityOffset(double offset, int selector) {
   const float grey_offset = SignedGreyOffset(offset, selector);
-  if (!std::isfinite(grey_offset)) return kResultFailed;
-  std::lock_guard<std::mutex> tables(grey_tables_mutex_);
+  if (!std::isfinite(grey_offset) || std::fabs(grey_offset) >= kGreyOffsetLimitRows) return kResultFailed;
+  std::lock_guard<std::mutex> offsets(offset_mutex_);
   if (!initialised_) return kResultFailed;
-  const int result = CalibraterImageGrayInit(settings_.calibration_file_name, grey_offset);
+  // The calibration builds the new tables aside and swaps them in; on failure the old ones stay.
+  const int result = CalibraterImageGrayInit(board::MapPath(settings_.calibration_file_name).c_str(), grey_offset);
   if (result != 0) {
     _PrintLog(kLogTag, "[%s, %s, %d] SetDisparityOffset, CalibraterImageGrayInit failed, error code:%d \n",
               kSourceName, __func__, __LINE__, result);
-    // A failed rebuild may have freed a table: rebuild the tables of the offset in effect.
-    grey_tables_ready_ = CalibraterImageGrayInit(settings_.calibration_file_name, applied_grey_offset_) == 0;
     return kResultFailed;
   }
-  applied_grey_offset_ = grey_offset;
-  grey_tables_ready_ = true;
   settings_.shift_offset = offset;
   settings_.shift_opt = selector;
   return kResultOk;
