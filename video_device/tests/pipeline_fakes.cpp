@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "calibrater_dynamic.h"
+#include "calibrater_image.h"
 #include "capture_imports.h"
 #include "libtessaro.h"
 
@@ -15,16 +17,18 @@ constexpr size_t kFramePixels = static_cast<size_t>(kFrameWidth) * kFrameHeight;
 
 std::vector<unsigned char> g_left_y(kFramePixels), g_left_vu(kFramePixels / 2);
 std::vector<unsigned char> g_right_y(kFramePixels), g_right_vu(kFramePixels / 2);
-// The grey table stands for the calibration's: rewritten by a rebuild, read by every grey remap.
+// The grey table stands for the calibration's: built aside by a rebuild and swapped in under the
+// table lock, read by every grey remap under the same lock.
+std::mutex g_table_lock;
 std::vector<int> g_grey_table;
-bool g_grey_table_present = false;
 tagSGMParameterSet g_matcher{};
 
 void BuildGreyTable(float offset) {
   PipelineFakes& f = PipelineFakes::Get();
-  g_grey_table.assign(static_cast<size_t>(f.depth_width) * f.depth_height, 0);
-  for (size_t i = 0; i < g_grey_table.size(); ++i) g_grey_table[i] = static_cast<int>(i) + static_cast<int>(offset);
-  g_grey_table_present = true;
+  std::vector<int> table(static_cast<size_t>(f.depth_width) * f.depth_height);
+  for (size_t i = 0; i < table.size(); ++i) table[i] = static_cast<int>(i) + static_cast<int>(offset);
+  std::lock_guard<std::mutex> hold(g_table_lock);
+  g_grey_table.swap(table);
 }
 
 cam_frame_t Frame(std::vector<unsigned char>& y, std::vector<unsigned char>& vu) {
@@ -89,15 +93,14 @@ int CalibraterImageGrayInit(const char*, float offset) {
     std::lock_guard<std::mutex> lock(f.mutex);
     f.grey_offsets.push_back(offset);
   }
-  if (std::fabs(offset) > f.max_grey_offset) {
-    g_grey_table.clear();  // as the real rebuild frees the table of the side that failed
-    g_grey_table_present = false;
-    return 8;
-  }
+  if (std::fabs(offset) > f.max_grey_offset) return 8;  // the tables held before stay
   BuildGreyTable(offset);
   return 0;
 }
-void CalibraterImageUnInit() { g_grey_table_present = false; }
+void CalibraterImageUnInit() {
+  std::lock_guard<std::mutex> hold(g_table_lock);
+  g_grey_table.clear();
+}
 void CalibraterImageGetYUVHeightAndWidth(int* height, int* width) {
   *height = kFrameHeight;
   *width = kFrameWidth;
@@ -116,9 +119,10 @@ int CalibraterYUVImageProcess(unsigned char* y, unsigned char* vu, unsigned char
   return 0;
 }
 int CalibraterImageProcess(unsigned char* y, unsigned char* dst, int) {
-  if (!g_grey_table_present) {
+  std::lock_guard<std::mutex> hold(g_table_lock);
+  if (g_grey_table.empty()) {
     ++PipelineFakes::Get().unsafe_uses;
-    return 0;
+    return 3;
   }
   for (size_t i = 0; i < g_grey_table.size(); ++i) dst[i] = y[static_cast<size_t>(g_grey_table[i]) % kFramePixels];
   return 0;

@@ -1,5 +1,5 @@
-// Test fakes of the capture library and the matcher: numbered frame pairs, recorded calls, and a
-// grey table that a failed rebuild frees, so that the device's use of the libraries can be checked.
+// Test fakes of the capture library and the matcher: constant frame pairs, recorded calls, and a
+// grey table rebuilt under a lock, so that the device's use of the libraries can be checked.
 #pragma once
 
 #include <atomic>
@@ -21,7 +21,7 @@ struct PipelineFakes {
   unsigned char left_level = 0x11;   // every byte of a left camera frame
   unsigned char right_level = 0x22;  // every byte of a right camera frame
   unsigned char disparity_level = 9;
-  double max_grey_offset = 100.0;  // larger offsets make the grey rebuild fail and free a table
+  double max_grey_offset = 100.0;  // larger offsets make the grey rebuild fail
 
   // What the device did (guarded by mutex).
   std::mutex mutex;
@@ -30,7 +30,7 @@ struct PipelineFakes {
   int matcher_interval_sampling = -1;      // as the matcher record carried it
   std::vector<unsigned char> matcher_left_levels;
   std::vector<int> colour_cameras;
-  std::atomic<int> unsafe_uses{0};         // remaps through a freed table, frames after the cameras closed
+  std::atomic<int> unsafe_uses{0};         // remaps without tables, frames after the cameras closed
   std::atomic<bool> cameras_open{false};
 
   void Event(const std::string& name);
