@@ -66,21 +66,6 @@ TEST_F(FastRoutines, RecurrenceEqualsPlainTwinForEveryRangeInsideTheCell) {
   }
 }
 
-TEST_F(FastRoutines, RecurrenceFollowsTheDefinitionWithWrapping) {
-  const uint16_t p1 = 3, p2 = 65533;  // minPrev + P2 wraps to 2, below the other candidates
-  const uint16_t previous[6] = {65535, 10, 20, 5, 65534, 65535};
-  const uint16_t cost[4] = {1, 2, 3, 4};
-  const uint16_t min_previous = 5;
-  uint16_t cell[6] = {};
-  asm_cost_accumulation(0, 4, &min_previous, previous, cost, cell, &p1, &p2);
-  for (int d = 0; d < 4; ++d) {
-    const uint16_t jump = static_cast<uint16_t>(min_previous + p2);
-    const uint16_t best = std::min({previous[d + 1], static_cast<uint16_t>(previous[d] + p1),
-                                    static_cast<uint16_t>(previous[d + 2] + p1), jump});
-    EXPECT_EQ(cell[d + 1], static_cast<uint16_t>(cost[d] + best - min_previous)) << d;
-  }
-}
-
 TEST_F(FastRoutines, SumEqualsLoopForEveryCountAndPlaneCount) {
   const unsigned long stride = 211;  // odd plane stride
   std::vector<uint16_t> base(10 * stride + 64);
@@ -125,13 +110,6 @@ TEST_F(FastRoutines, ClearTouchesExactlyTheGivenBytesAtEveryOffset) {
         ASSERT_EQ(buffer[i], inside ? 0 : kGuard8) << "offset " << offset << " length " << length << " at " << i;
       }
     }
-}
-
-TEST_F(FastRoutines, PlainClearEmptiesTheModulesDisparitiesOnly) {
-  InitModule(21, 4, 1, 2);
-  std::vector<uint16_t> sums(21 + kGuard, kGuard16);
-  sgm_zero(sums.data(), 0);
-  for (int i = 0; i < static_cast<int>(sums.size()); ++i) EXPECT_EQ(sums[i], i < 21 ? 0 : kGuard16);
 }
 
 TEST_F(FastRoutines, CopyEqualsPlainTwinAtEveryOffsetAndLength) {

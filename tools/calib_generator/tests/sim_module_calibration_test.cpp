@@ -1,1 +1,120 @@
-int main(){}
+// Rebuilds the simulated sensor module's calibration files and compares them with the committed ones.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <opencv2/core.hpp>
+
+#include "board/sim_module_geometry.h"
+#include "calibrater_image.h"
+#include "sim_module_calibration.h"
+
+namespace {
+
+namespace geometry = board::sim_module;
+
+const char* const kHeaderKeys[] = {"version", "zuq_type", "yuv_image_width", "yuv_image_height",
+                                   "baseline", "focal_length", "disparity_shift", "disparity_range"};
+const char* const kMapKeys[] = {"left_x_640", "left_y_640", "right_x_640", "right_y_640",
+                                "left_x_320", "left_y_320", "right_x_320", "right_y_320"};
+const char* const kParameterKeys[] = {"left_intrinsic", "right_intrinsic", "left_discoeffs", "right_discoeffs",
+                                      "projection_l", "projection_r", "rotation", "transformation"};
+
+class SimModuleCalibration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "sim_calib_XXXXXX").string();
+    folder_ = mkdtemp(pattern.data());
+    ASSERT_EQ(sim_module_calibration::WriteCalibrationFiles(Rebuilt(sim_module_calibration::kParameterFileName),
+                                                            Rebuilt(sim_module_calibration::kCalibrationFileName)),
+              0);
+  }
+  void TearDown() override {
+    CalibraterImageUnInit();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  std::string Rebuilt(const char* name) const { return folder_ + "/" + name; }
+  static std::string Committed(const char* name) { return std::string(SIM_MODULE_DATA_DIR) + "/" + name; }
+
+  // Expects the two files to hold the same text values and identical matrices under `keys`.
+  static void ExpectSame(const std::string& committed_path, const std::string& rebuilt_path,
+                         const std::vector<const char*>& text_keys, const std::vector<const char*>& matrix_keys) {
+    cv::FileStorage committed(committed_path, cv::FileStorage::READ);
+    cv::FileStorage rebuilt(rebuilt_path, cv::FileStorage::READ);
+    ASSERT_TRUE(committed.isOpened()) << committed_path;
+    for (const char* key : text_keys) {
+      EXPECT_FALSE(committed[key].empty()) << key;
+      EXPECT_EQ(committed[key].isString(), rebuilt[key].isString()) << key;
+      EXPECT_EQ(committed[key].real(), rebuilt[key].real()) << key;
+      EXPECT_EQ(committed[key].string(), rebuilt[key].string()) << key;
+    }
+    for (const char* key : matrix_keys) {
+      cv::Mat a, b;
+      committed[key] >> a;
+      rebuilt[key] >> b;
+      ASSERT_FALSE(a.empty()) << key;
+      ASSERT_EQ(a.type(), b.type()) << key;
+      ASSERT_EQ(a.size(), b.size()) << key;
+      EXPECT_EQ(cv::norm(a, b, cv::NORM_INF), 0.0) << key;
+    }
+  }
+
+  std::string folder_;
+};
+
+TEST_F(SimModuleCalibration, RebuiltCalibrationFileEqualsTheCommittedOne) {
+  ExpectSame(Committed(sim_module_calibration::kCalibrationFileName),
+             Rebuilt(sim_module_calibration::kCalibrationFileName), {std::begin(kHeaderKeys), std::end(kHeaderKeys)},
+             {std::begin(kMapKeys), std::end(kMapKeys)});
+}
+
+TEST_F(SimModuleCalibration, RebuiltParameterFileEqualsTheCommittedOne) {
+  ExpectSame(Committed(sim_module_calibration::kParameterFileName),
+             Rebuilt(sim_module_calibration::kParameterFileName), {"zuq_type"},
+             {std::begin(kParameterKeys), std::end(kParameterKeys)});
+}
+
+TEST_F(SimModuleCalibration, CommittedFileGivesTheGeometrysGreyImage) {
+  ASSERT_EQ(CalibraterImageInit(Committed(sim_module_calibration::kCalibrationFileName).c_str(), 0.0f), 0);
+  int height = 0, width = 0;
+  CalibraterImageGetDepthHeightAndWidth(&height, &width);
+  EXPECT_EQ(height, geometry::kDepthHeight);
+  EXPECT_EQ(width, geometry::kDepthWidth);
+  EXPECT_EQ(CalibraterImageGetFocalLength(), geometry::kFocalLength);
+  EXPECT_EQ(CalibraterImageGetZUQType(), 1);
+
+  // A raw pair rendered as the geometry describes, with disparity 9 everywhere: each raw frame
+  // holds a texture of the scene coordinate, the right one moved down by 2 * 9 raw rows.
+  constexpr int kDisparity = 9;
+  auto texture = [](int x, int y) { return static_cast<unsigned char>((x * 13 + y * 7) % 251 + 1); };
+  std::vector<unsigned char> left(geometry::kRawWidth * geometry::kRawHeight);
+  std::vector<unsigned char> right(left.size());
+  for (int y = 0; y < geometry::kRawHeight; ++y)
+    for (int x = 0; x < geometry::kRawWidth; ++x) {
+      left[y * geometry::kRawWidth + x] = texture(x, y);
+      right[y * geometry::kRawWidth + x] = texture(x, y - geometry::kDepthScale * kDisparity);
+    }
+  std::vector<unsigned char> left_grey(geometry::kDepthWidth * geometry::kDepthHeight);
+  std::vector<unsigned char> right_grey(left_grey.size());
+  ASSERT_EQ(CalibraterImageProcess(left.data(), left_grey.data(), 0), 0);
+  ASSERT_EQ(CalibraterImageProcess(right.data(), right_grey.data(), 1), 0);
+  // Left grey pixel (r, c) matches right grey pixel (r, c - d), and samples the raw pixel the
+  // geometry names.
+  for (int r = 0; r < geometry::kDepthHeight; ++r) {
+    for (int c = kDisparity; c < geometry::kDepthWidth - 1; ++c) {
+      const int index = r * geometry::kDepthWidth + c;
+      ASSERT_EQ(left_grey[index], texture(geometry::GreyRawX(r), geometry::LeftGreyRawY(c))) << r << "," << c;
+      ASSERT_EQ(left_grey[index], right_grey[index - kDisparity]) << r << "," << c;
+    }
+  }
+}
+
+TEST(SimModuleGeometry, DisparityAndDepthAreInverse) {
+  EXPECT_DOUBLE_EQ(geometry::RectifiedDisparity(100.0), 30.0);
+  EXPECT_DOUBLE_EQ(geometry::DepthForDisparity(geometry::RectifiedDisparity(250.0)), 250.0);
+  EXPECT_DOUBLE_EQ(geometry::RawRowParallax(100.0), 2 * geometry::RectifiedDisparity(100.0));
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// Tests of the dynamic calibration: maps generated from an ideal camera model against the closed
+// form, loading the generated file, and parameter files that cannot be used.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "board/board_root.h"
+#include "calibration_fixture.h"
+#include "calibrater_dynamic.h"
+#include "calibrater_image.h"
+#include "table_probe.h"
+
+using namespace calibration_fixture;
+
+namespace {
+
+// Ideal camera model: focal length 400 raw pixels (200 at the grey size), principal point at the
+// frame centre, no distortion or rotation, 15 along y between the cameras.
+struct Model {
+  std::string zuq_type = "b";
+  cv::Mat intrinsic = (cv::Mat_<double>(3, 3) << 400, 0, 320, 0, 400, 240, 0, 0, 1);
+  cv::Mat distortion = cv::Mat::zeros(1, 5, CV_64F);
+  cv::Mat rotation = cv::Mat::eye(3, 3, CV_64F);
+  cv::Mat translation = (cv::Mat_<double>(3, 1) << 0, 15, 0);
+};
+
+void WriteModel(const std::string& path, const Model& model) {
+  cv::FileStorage file(path, cv::FileStorage::WRITE);
+  file << "zuq_type" << model.zuq_type;
+  file << "left_intrinsic" << model.intrinsic << "right_intrinsic" << model.intrinsic;
+  file << "left_discoeffs" << model.distortion << "right_discoeffs" << model.distortion;
+  file << "projection_l" << cv::Mat::zeros(3, 4, CV_64F) << "projection_r" << cv::Mat::zeros(3, 4, CV_64F);
+  file << "rotation" << model.rotation << "transformation" << model.translation;
+}
+
+constexpr int kFocalLength = 200;
+
+// OpenCV's own worker threads (TBB) are not built for the thread sanitizer, which then reports
+// races inside them; the rectification runs serially in these tests.
+class SerialOpenCV : public ::testing::Environment {
+ public:
+  void SetUp() override { cv::setNumThreads(0); }
+};
+const auto* const kSerialOpenCV = ::testing::AddGlobalTestEnvironment(new SerialOpenCV);
+
+class DynamicCalibration : public ::testing::Test {
+ protected:
+  void TearDown() override { CalibraterImageUnInit(); }
+
+  int Generate(const Model& model, int shift = 0, const char* name = "generated.yml") {
+    WriteModel(folder_.File("model.yml"), model);
+    return GenerateDynamicCalibrationFile(folder_.File("model.yml").c_str(), folder_.File(name).c_str(), 640, 480,
+                                          shift, kFocalLength, 1.0, 0, 0);
+  }
+
+  cv::Mat Read(const char* key, const char* name = "generated.yml") {
+    cv::FileStorage file(folder_.File(name), cv::FileStorage::READ);
+    cv::Mat map;
+    file[key] >> map;
+    return map;
+  }
+
+  // Expects the map under `key` to equal `expected` element for element, in its element type;
+  // float maps to within the rounding of the rectification arithmetic.
+  void ExpectMap(const char* key, const cv::Mat& expected, int element_type) {
+    const cv::Mat map = Read(key);
+    ASSERT_EQ(map.type(), element_type) << key;
+    ASSERT_EQ(map.size(), expected.size()) << key;
+    const double tolerance = element_type == CV_32F ? 1e-3 : 0.0;
+    EXPECT_LE(cv::norm(map, expected, cv::NORM_INF), tolerance) << key;
+  }
+
+  TempFolder folder_;
+};
+
+TEST_F(DynamicCalibration, IdealModelGivesTheClosedFormMaps) {
+  ASSERT_EQ(Generate(Model()), 0);
+  const Maps ideal = IdealTurnedMaps();
+  ExpectMap("left_x_640", ideal.left_x_640, CV_16S);
+  ExpectMap("left_y_640", ideal.left_y_640, CV_16S);
+  ExpectMap("right_x_640", ideal.right_x_640, CV_16S);
+  ExpectMap("right_y_640", ideal.right_y_640, CV_16S);
+  ExpectMap("left_x_320", ideal.left_x_320, CV_16S);
+  ExpectMap("left_y_320", ideal.left_y_320, CV_32F);
+  ExpectMap("right_x_320", ideal.right_x_320, CV_16S);
+  ExpectMap("right_y_320", ideal.right_y_320, CV_16S);
+
+  cv::FileStorage file(folder_.File("generated.yml"), cv::FileStorage::READ);
+  EXPECT_EQ(static_cast<std::string>(file["version"]), "1.0");
+  EXPECT_EQ(static_cast<std::string>(file["zuq_type"]), "b");
+  EXPECT_EQ(static_cast<int>(file["yuv_image_width"]), 640);
+  EXPECT_EQ(static_cast<int>(file["yuv_image_height"]), 480);
+  EXPECT_EQ(static_cast<double>(file["baseline"]), 15.0);
+  EXPECT_EQ(static_cast<int>(file["focal_length"]), kFocalLength);
+  EXPECT_EQ(static_cast<int>(file["disparity_range"]), 32);
+}
+
+TEST_F(DynamicCalibration, ShiftCutsTheRightMapsFurtherDown) {
+  ASSERT_EQ(Generate(Model(), 4), 0);
+  const Maps ideal = IdealTurnedMaps(4);
+  ExpectMap("right_y_640", ideal.right_y_640, CV_16S);
+  ExpectMap("right_y_320", ideal.right_y_320, CV_16S);
+  ExpectMap("left_y_640", ideal.left_y_640, CV_16S);
+}
+
+TEST_F(DynamicCalibration, FullDistortionRowIsCutToTwelveTerms) {
+  Model model;
+  model.distortion = cv::Mat::zeros(1, 14, CV_64F);
+  ASSERT_EQ(Generate(model), 0);
+  ExpectMap("left_x_320", IdealTurnedMaps().left_x_320, CV_16S);
+}
+
+TEST_F(DynamicCalibration, TypeCMirrorsTheRightMapsAtTheMarkers) {
+  Model model;
+  model.zuq_type = "c";
+  ASSERT_EQ(Generate(model), 0);
+  const cv::Mat right_x = Read("right_x_640");
+  const cv::Mat right_y = Read("right_y_640");
+  // Ideal right x is the map row r, so 640 - r; a raw x of 0 becomes the marker 640.
+  EXPECT_EQ(right_x.at<short>(0, 0), 640);
+  EXPECT_EQ(right_x.at<short>(10, 5), 630);
+  EXPECT_EQ(right_y.at<short>(0, 0), 480 - 479);
+  EXPECT_EQ(right_y.at<short>(0, 479), 480);
+}
+
+TEST_F(DynamicCalibration, GeneratedFileLoadsIntoTheStaticTables) {
+  ASSERT_EQ(Generate(Model()), 0);
+  ASSERT_EQ(CalibraterImageInit(folder_.File("generated.yml").c_str(), 0.0f), 0);
+  const auto generated_left = table_probe::GreyTable(0);
+  const auto generated_right = table_probe::GreyTable(1);
+  std::vector<int> generated_y, generated_vu;
+  table_probe::ColourTables(1, generated_y, generated_vu);
+
+  WriteCalibration(folder_.File("static.yml"), Header(), IdealTurnedMaps());
+  ASSERT_EQ(CalibraterImageInit(folder_.File("static.yml").c_str(), 0.0f), 0);
+  EXPECT_EQ(generated_left, table_probe::GreyTable(0));
+  EXPECT_EQ(generated_right, table_probe::GreyTable(1));
+  std::vector<int> static_y, static_vu;
+  table_probe::ColourTables(1, static_y, static_vu);
+  EXPECT_EQ(generated_y, static_y);
+  EXPECT_EQ(generated_vu, static_vu);
+}
+
+TEST_F(DynamicCalibration, TypeAWritesTheHeaderAndGivesSix) {
+  Model model;
+  model.zuq_type = "ab";  // a comes first for the dynamic calibration
+  EXPECT_EQ(Generate(model), 6);
+  cv::FileStorage file(folder_.File("generated.yml"), cv::FileStorage::READ);
+  EXPECT_EQ(static_cast<std::string>(file["zuq_type"]), "a");
+  EXPECT_TRUE(file["left_x_640"].empty());
+}
+
+TEST_F(DynamicCalibration, UnusableParameterFilesGiveTheirResultAndWriteNothing) {
+  EXPECT_EQ(GenerateDynamicCalibrationFile(folder_.File("none.yml").c_str(), folder_.File("out.yml").c_str(), 0, 0,
+                                           0, kFocalLength, 1.0, 0, 0),
+            2);
+  Model no_type;
+  no_type.zuq_type = "x";
+  EXPECT_EQ(Generate(no_type, 0, "out.yml"), 8);
+  Model wrong_shape;
+  wrong_shape.intrinsic = cv::Mat::eye(2, 3, CV_64F);
+  EXPECT_EQ(Generate(wrong_shape, 0, "out.yml"), 8);
+  Model wrong_rotation;
+  wrong_rotation.rotation = cv::Mat::eye(3, 3, CV_64FC2);
+  EXPECT_EQ(Generate(wrong_rotation, 0, "out.yml"), 8);
+  Model not_finite;
+  not_finite.translation.at<double>(1) = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(Generate(not_finite, 0, "out.yml"), 8);
+  EXPECT_FALSE(std::filesystem::exists(folder_.File("out.yml")));
+
+  const std::string garbage = folder_.File("garbage.yml");
+  std::ofstream(garbage) << "left_intrinsic: !!opencv-matrix\n   rows: 3\n   cols: [ 3\n";
+  EXPECT_NE(GenerateDynamicCalibrationFile(garbage.c_str(), folder_.File("out.yml").c_str(), 0, 0, 0, kFocalLength,
+                                           1.0, 0, 0),
+            0);
+  const std::string bad_matrix = folder_.File("bad_matrix.yml");
+  std::ofstream(bad_matrix) << "%YAML:1.0\n---\nzuq_type: b\nrotation: !!opencv-matrix\n   rows: 3\n   cols: 3\n"
+                               "   dt: d\n   data: [ 1, 0, 0 ]\n";
+  EXPECT_EQ(GenerateDynamicCalibrationFile(bad_matrix.c_str(), folder_.File("out.yml").c_str(), 0, 0, 0,
+                                           kFocalLength, 1.0, 0, 0),
+            8);
+}
+
+TEST_F(DynamicCalibration, InitWritesTheFileUnderTheBoardRootAndLoadsIt) {
+  const std::string saved = board::Root();
+  setenv("BOARD_ROOT", folder_.path().c_str(), 1);
+  std::filesystem::create_directories(folder_.File("system/etc"));
+  WriteModel(folder_.File("model.yml"), Model());
+  const int result =
+      CalibraterImageDynamicInit(folder_.File("model.yml").c_str(), 0.0f, 640, 480, 0, kFocalLength, 1.0, 0, 0);
+  setenv("BOARD_ROOT", saved.c_str(), 1);
+  ASSERT_EQ(result, 0);
+  EXPECT_TRUE(std::filesystem::exists(folder_.File("system/etc/axis_dynamic.yml")));
+  EXPECT_EQ(table_probe::GreyTable(0)[1234], IdealLeftGreyEntry(1234));
+  EXPECT_EQ(CalibraterImageDynamicInit(folder_.File("none.yml").c_str(), 0.0f, 0, 0, 0, kFocalLength, 1.0, 0, 0), 2);
+}
+
+}  // namespace

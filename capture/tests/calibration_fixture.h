@@ -1,0 +1,111 @@
+// Test fixture: ideal calibration files with closed-form maps, written into a unique temp folder.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+namespace calibration_fixture {
+
+// The rectification maps of a calibration file, as they are written.
+struct Maps {
+  cv::Mat left_x_640, left_y_640, right_x_640, right_y_640;
+  cv::Mat left_x_320, left_y_320, right_x_320, right_y_320;
+};
+
+// Closed-form maps of an ideal type b (or c) module: the colour image is the raw frame, the grey
+// image the raw frame sampled at even pixels and turned; the right maps are `shift` grey rows
+// further down in the raw frame (twice that in raw rows), limited to the marker 480.
+//   colour map (r, c), 640 x 480:  x = r,      y = 479 - c
+//   grey map   (r, c), 320 x 240:  x = 2 r,    y = 478 - 2 c
+inline Maps IdealTurnedMaps(int shift = 0) {
+  Maps maps;
+  maps.left_x_640.create(640, 480, CV_16S);
+  maps.left_y_640.create(640, 480, CV_16S);
+  maps.right_x_640.create(640, 480, CV_16S);
+  maps.right_y_640.create(640, 480, CV_16S);
+  for (int r = 0; r < 640; ++r) {
+    for (int c = 0; c < 480; ++c) {
+      maps.left_x_640.at<short>(r, c) = static_cast<short>(r);
+      maps.left_y_640.at<short>(r, c) = static_cast<short>(479 - c);
+      maps.right_x_640.at<short>(r, c) = static_cast<short>(r);
+      maps.right_y_640.at<short>(r, c) = static_cast<short>(std::min(479 - c + 2 * shift, 480));
+    }
+  }
+  maps.left_x_320.create(320, 240, CV_16S);
+  maps.left_y_320.create(320, 240, CV_32F);
+  maps.right_x_320.create(320, 240, CV_16S);
+  maps.right_y_320.create(320, 240, CV_16S);
+  for (int r = 0; r < 320; ++r) {
+    for (int c = 0; c < 240; ++c) {
+      maps.left_x_320.at<short>(r, c) = static_cast<short>(2 * r);
+      maps.left_y_320.at<float>(r, c) = static_cast<float>(478 - 2 * c);
+      maps.right_x_320.at<short>(r, c) = static_cast<short>(2 * r);
+      maps.right_y_320.at<short>(r, c) = static_cast<short>(std::min(478 - 2 * c + 2 * shift, 480));
+    }
+  }
+  return maps;
+}
+
+// Expected grey table entry i of the ideal maps (left camera, no offset).
+inline int IdealLeftGreyEntry(int i) {
+  const int r = i / 240, c = i % 240;
+  return (478 - 2 * c) * 640 + 2 * r;
+}
+
+// Header values of a calibration file.
+struct Header {
+  std::string version = "1.0";
+  std::string zuq_type = "b";
+  int yuv_image_width = 640;
+  int yuv_image_height = 480;
+  int baseline = 15;
+  int focal_length = 200;
+  int disparity_shift = 0;
+  int disparity_range = 32;
+};
+
+inline void WriteHeader(cv::FileStorage& file, const Header& header) {
+  file << "version" << header.version << "zuq_type" << header.zuq_type;
+  file << "yuv_image_width" << header.yuv_image_width << "yuv_image_height" << header.yuv_image_height;
+  file << "baseline" << header.baseline << "focal_length" << header.focal_length;
+  file << "disparity_shift" << header.disparity_shift << "disparity_range" << header.disparity_range;
+}
+
+inline void WriteGreyMaps(cv::FileStorage& file, const Maps& maps) {
+  file << "left_x_320" << maps.left_x_320 << "left_y_320" << maps.left_y_320;
+  file << "right_x_320" << maps.right_x_320 << "right_y_320" << maps.right_y_320;
+}
+
+inline void WriteCalibration(const std::string& path, const Header& header, const Maps& maps) {
+  cv::FileStorage file(path, cv::FileStorage::WRITE);
+  WriteHeader(file, header);
+  file << "left_x_640" << maps.left_x_640 << "left_y_640" << maps.left_y_640;
+  file << "right_x_640" << maps.right_x_640 << "right_y_640" << maps.right_y_640;
+  WriteGreyMaps(file, maps);
+}
+
+// A unique folder for one test, removed with it.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "calib_test_XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace calibration_fixture

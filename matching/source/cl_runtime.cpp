@@ -1,0 +1,126 @@
+// OpenCL set-up: platform and device inventory, context, queues, the built kernel program, and the
+// report-and-exit of a failed OpenCL step.
+#include "cl_runtime.h"
+
+#include <iostream>
+
+#include "sgm_opencl_source.h"
+
+cl::Context context;
+cl::Program program;
+std::vector<cl::CommandQueue> commandQueues;
+std::vector<std::string> sourceFileNames{"sgm_opencl.cl"};
+
+namespace {
+
+constexpr const char* kLowestVersion = "OpenCL 0.0";
+constexpr unsigned kMaskBits = 64;
+
+// Whether bit `index` (modulo 64) of a selection mask is set.
+bool Selected(unsigned long mask, std::size_t index) { return (mask >> (index % kMaskBits)) & 1UL; }
+
+// Lists every platform, prints its description and returns those the mask selects.
+std::vector<cl::Platform> SelectPlatforms(unsigned long platform_mask) {
+  std::vector<cl::Platform> platforms;
+  cl::Platform::get(&platforms);
+  // The driver loader reports "no platform" with this status; a runtime that answers with an empty
+  // list gets the same report.
+  if (platforms.empty()) throw cl::Error(CL_PLATFORM_NOT_FOUND_KHR, "clGetPlatformIDs");
+  std::cout << "clPlatformsSize: " << platforms.size() << std::endl;
+  std::vector<cl::Platform> selected;
+  for (std::size_t i = 0; i < platforms.size(); ++i) {
+    const cl::Platform& platform = platforms[i];
+    std::cout << "clPlatformCount      : " << i << std::endl;
+    std::cout << "clPlatformVendor     : " << platform.getInfo<CL_PLATFORM_VENDOR>() << std::endl;
+    std::cout << "clPlatformName       : " << platform.getInfo<CL_PLATFORM_NAME>() << std::endl;
+    std::cout << "clPlatformVersion    : " << platform.getInfo<CL_PLATFORM_VERSION>() << std::endl;
+    std::cout << "clPlatformProfile    : " << platform.getInfo<CL_PLATFORM_PROFILE>() << std::endl;
+    std::cout << "clPlatformExtensions : " << platform.getInfo<CL_PLATFORM_EXTENSIONS>() << std::endl;
+    if (Selected(platform_mask, i)) selected.push_back(platform);
+  }
+  std::cout << std::endl;
+  return selected;
+}
+
+// The default-type devices of the selected platforms whose version string is the greatest (compared
+// byte by byte, so "OpenCL 1.10" is below "OpenCL 1.2").
+std::vector<cl::Device> DevicesOfNewestPlatforms(const std::vector<cl::Platform>& platforms) {
+  std::string newest = kLowestVersion;
+  for (const cl::Platform& platform : platforms) {
+    const std::string version = platform.getInfo<CL_PLATFORM_VERSION>();
+    if (version > newest) newest = version;
+  }
+  std::cout << "clPlatformVersionMax : " << newest << std::endl;
+  std::vector<cl::Device> devices;
+  for (const cl::Platform& platform : platforms) {
+    if (platform.getInfo<CL_PLATFORM_VERSION>() != newest) continue;
+    std::vector<cl::Device> platform_devices;
+    platform.getDevices(CL_DEVICE_TYPE_DEFAULT, &platform_devices);
+    // The wrapper answers "no device" with an empty list; it is a failure of the device query.
+    if (platform_devices.empty()) throw cl::Error(CL_DEVICE_NOT_FOUND, "clGetDeviceIDs");
+    std::cout << "clPlatformDevicesSize: " << platform_devices.size() << std::endl;
+    devices.insert(devices.end(), platform_devices.begin(), platform_devices.end());
+  }
+  std::cout << std::endl;
+  return devices;
+}
+
+// Prints every device and returns those the mask selects (availability is reported only).
+std::vector<cl::Device> ChooseDevices(const std::vector<cl::Device>& devices, unsigned long device_mask) {
+  std::cout << "clDevicesSize: " << devices.size() << std::endl;
+  std::vector<cl::Device> chosen;
+  for (std::size_t j = 0; j < devices.size(); ++j) {
+    const cl::Device& device = devices[j];
+    std::cout << "clDeviceCount            : " << j << std::endl;
+    std::cout << "clDeviceName             : " << device.getInfo<CL_DEVICE_NAME>() << std::endl;
+    std::cout << "clDeviceMaxWorkItemSizes : [";
+    for (const auto size : device.getInfo<CL_DEVICE_MAX_WORK_ITEM_SIZES>()) std::cout << " " << size;
+    std::cout << " ]" << std::endl;
+    std::cout << "clDeviceMaxWorkGroupSize : " << device.getInfo<CL_DEVICE_MAX_WORK_GROUP_SIZE>() << std::endl;
+    std::cout << "clDeviceAvailable        : " << (device.getInfo<CL_DEVICE_AVAILABLE>() ? 1 : 0) << std::endl;
+    if (Selected(device_mask, j)) chosen.push_back(device);
+  }
+  std::cout << std::endl;
+  std::cout << "clValidDevicesSize: " << chosen.size() << std::endl;
+  return chosen;
+}
+
+// Builds the program for the chosen devices; a failed build prints the first device's build log.
+void BuildProgram(const std::vector<cl::Device>& devices) {
+  try {
+    program.build(devices);
+  } catch (const cl::Error& error) {
+    if (error.err() != CL_BUILD_PROGRAM_FAILURE) throw;
+    std::cout << program.getBuildInfo<CL_PROGRAM_BUILD_LOG>(devices.front()) << std::endl;
+    throw;
+  }
+}
+
+}  // namespace
+
+void clInitWithSource(unsigned long platform_mask, unsigned long device_mask, const std::string& source) {
+  clErrorCodesInit();
+  const std::vector<cl::Platform> platforms = SelectPlatforms(platform_mask);
+  const std::vector<cl::Device> chosen = ChooseDevices(DevicesOfNewestPlatforms(platforms), device_mask);
+
+  context = cl::Context(chosen);
+  // A repeated set-up starts a fresh queue list: the pipelines launch on element 0, which must be a
+  // queue of the current context.
+  commandQueues.clear();
+  for (const cl::Device& device : chosen) commandQueues.emplace_back(context, device, 0);
+  std::cout << "clCommandQueuesSize: " << commandQueues.size() << std::endl << std::endl;
+
+  program = cl::Program(context, source);
+  BuildProgram(chosen);
+}
+
+void clInit(unsigned long platform_mask, unsigned long device_mask) {
+  clInitWithSource(platform_mask, device_mask, kSgmOpenclSource);
+}
+
+void clReportAndExit(const cl::Error& error) {
+  const int status = error.err();
+  std::cerr << "clError: err : " << clGetErrorCode(status) << " (" << status << ")" << std::endl;
+  std::cerr << "clError: what: " << error.what() << std::endl;
+  std::exit(status);
+}

@@ -1,0 +1,113 @@
+// Times the census cost on the OpenCL device against the CPU census at the camera and depth sizes, and
+// the first build of the kernel program.
+//   cl_bench
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <opencv2/core.hpp>
+#include <vector>
+
+#include "cl_census.h"
+#include "cl_runtime.h"
+#include "libtessaro.h"
+#include "sgm_census.h"
+#include "sgm_state.h"
+
+namespace {
+
+constexpr int kFrames = 15;
+constexpr int kWarmUpFrames = 2;
+constexpr unsigned long kCensusRadius = 2;
+
+struct BenchCase {
+  int width;
+  int height;
+  int disparities;
+};
+constexpr BenchCase kCases[] = {{640, 480, 64}, {640, 480, 24}, {320, 240, 48}, {320, 240, 24}};
+
+// clInit reports its inventory on standard output; this keeps the figures readable.
+class QuietStdout {
+ public:
+  QuietStdout() {
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    FILE* null = std::fopen("/dev/null", "w");
+    dup2(fileno(null), STDOUT_FILENO);
+    std::fclose(null);
+  }
+  ~QuietStdout() {
+    std::fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+double milliseconds_of(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median_milliseconds(const std::function<void()>& work) {
+  for (int i = 0; i < kWarmUpFrames; ++i) work();
+  std::vector<double> times;
+  for (int i = 0; i < kFrames; ++i) times.push_back(milliseconds_of(work));
+  std::nth_element(times.begin(), times.begin() + kFrames / 2, times.end());
+  return times[kFrames / 2];
+}
+
+tagSGMParameterSet census_parameters(const BenchCase& bench) {
+  tagSGMParameterSet set{};
+  set.image_height = static_cast<uint64_t>(bench.height);
+  set.image_width = static_cast<uint64_t>(bench.width);
+  set.disparity_max = bench.disparities;
+  set.window_scale = kCensusRadius;
+  set.ddr_disparity_range = static_cast<uint64_t>(bench.disparities);
+  set.path_number = 4;
+  set.thread_number = 1;
+  set.opencl_enable = 1;
+  return set;
+}
+
+void time_case(const BenchCase& bench) {
+  cv::Mat left(bench.height, bench.width, CV_8U), right(bench.height, bench.width, CV_8U);
+  cv::randu(left, 0, 256);
+  cv::randu(right, 0, 256);
+  double first = 0, gpu = 0, cpu = 0;
+  {
+    QuietStdout quiet;
+    libtessaro_init(census_parameters(bench));  // runs clInit and the census-cost set-up
+    first = milliseconds_of([&] { clCatch(cl_calculate_census, sgm_cost_volume, left.data, right.data); });
+    gpu = median_milliseconds([&] { clCatch(cl_calculate_census, sgm_cost_volume, left.data, right.data); });
+    cpu = median_milliseconds([&] { calculate_census(sgm_cost_volume, left.data, right.data, kCensusRadius); });
+  }
+  libtessaro_close();
+  std::printf("%dx%d D=%d r=%lu\n", bench.width, bench.height, bench.disparities, kCensusRadius);
+  std::printf("  OpenCL census cost   %8.2f ms  (first frame %.2f ms)\n", gpu, first);
+  std::printf("  CPU census cost      %8.2f ms  ratio OpenCL/CPU %.2f\n", cpu, gpu / cpu);
+}
+
+}  // namespace
+
+int main() {
+  // pocl keeps compiled programs in a cache; without it the build below is a true first build.
+  setenv("POCL_KERNEL_CACHE", "0", 1);
+  double build = 0;
+  {
+    QuietStdout quiet;
+    build = milliseconds_of([] { clCatch(clInit, -1, -1); });
+  }
+  std::printf("device: %s\n", commandQueues.front().getInfo<CL_QUEUE_DEVICE>().getInfo<CL_DEVICE_NAME>().c_str());
+  std::printf("first build of the kernel program (clInit, no kernel cache): %.1f ms\n", build);
+  std::printf("median of %d frames\n", kFrames);
+  for (const BenchCase& bench : kCases) time_case(bench);
+  return 0;
+}
