@@ -1,6 +1,8 @@
 // The pipeline variables shared by the GPU pipelines, and the buffer and launch helpers they use.
 #include "cl_pipeline_state.h"
 
+#include <algorithm>
+
 #include "cl_runtime.h"
 
 ClPipelineOwner clPipelineOwner = ClPipelineOwner::kNone;
@@ -19,6 +21,8 @@ uint64_t clSquareCensusBytes(uint64_t window_scale) {
 
 cl::Buffer clCreateZeroedBuffer(cl_mem_flags flags, std::size_t bytes) {
   if (commandQueues.empty()) throw cl::Error(CL_INVALID_COMMAND_QUEUE, "clCreateBuffer");
+  // OpenCL refuses empty buffers; an empty image still gets a valid (unused) one.
+  bytes = std::max<std::size_t>(bytes, 1);
   cl::Buffer buffer(context, flags, bytes);
   const cl_uchar zero = 0;
   commandQueues.front().enqueueFillBuffer(buffer, zero, 0, bytes);

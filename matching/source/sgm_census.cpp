@@ -85,8 +85,8 @@ void census_word_of_16(const unsigned char* image, long n, long y, long x, unsig
 
 // Signatures of rows [row_begin, row_end) and columns [column_begin, column_end), 16 pixels at a time.
 template <unsigned long R>
-void census_signatures(const unsigned char* image, long row_begin, long row_end, long column_begin,
-                       long column_end, uint64_t* signatures) {
+void census_signatures(const unsigned char* image, long row_begin, long row_end, long column_begin, long column_end,
+                       uint64_t* signatures) {
   constexpr unsigned long kWords = sgm_census_words(R);
   const long n = static_cast<long>(s_sgm_n);
   for (long y = row_begin; y < row_end; ++y) {
@@ -152,11 +152,10 @@ template void calculate_census_cost<9>(unsigned short*, const unsigned char*, co
 extern "C" void calculate_census(unsigned short* cost, const unsigned char* left, const unsigned char* right,
                                  unsigned long window_scale) {
   using Instance = void (*)(unsigned short*, const unsigned char*, const unsigned char*);
-  static constexpr Instance kInstances[] = {calculate_census_cost<1>, calculate_census_cost<2>,
-                                            calculate_census_cost<3>, calculate_census_cost<4>,
-                                            calculate_census_cost<5>, calculate_census_cost<6>,
-                                            calculate_census_cost<7>, calculate_census_cost<8>,
-                                            calculate_census_cost<9>};
+  static constexpr Instance kInstances[] = {
+      calculate_census_cost<1>, calculate_census_cost<2>, calculate_census_cost<3>,
+      calculate_census_cost<4>, calculate_census_cost<5>, calculate_census_cost<6>,
+      calculate_census_cost<7>, calculate_census_cost<8>, calculate_census_cost<9>};
   if (window_scale < kMinWindowScale || window_scale > kMaxWindowScale) {
     std::printf("window_scale error\n");
     return;

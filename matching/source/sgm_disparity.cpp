@@ -28,8 +28,7 @@ void sgm_calculate_disparity_thread(unsigned char* out, unsigned long begin, uns
     for (unsigned long x = 0; x < s_sgm_n; ++x) {
       const unsigned long pixel = y * s_sgm_n + x;
       asm_sgm_zero(sums.data(), disparities * sizeof(unsigned short));
-      asm_sgm_sum(sgm_path_costs, plane_size, pixel * cell_size + 1, sums.data(), disparities,
-                  sgm_params.path_number);
+      asm_sgm_sum(sgm_path_costs, plane_size, pixel * cell_size + 1, sums.data(), disparities, sgm_params.path_number);
       // The cheapest sum wins; the lowest index wins ties.
       out[pixel] = static_cast<unsigned char>(sgm_params.disparity_min +
                                               static_cast<long>(sgm_min_index(sums.data(), disparities)));

@@ -119,16 +119,16 @@ int libtessaro_init(tagSGMParameterSet set) {
   std::fill(sgm_prev_disparity, sgm_prev_disparity + pixels,
             static_cast<unsigned char>(sgm_params.disparity_count / 2));
   std::fill(sgm_range_flags_previous, sgm_range_flags_previous + pixels, 0);
-  std::fill(sgm_path_costs, sgm_path_costs + sgm_params.path_number * sgm_plane_size(),
-            static_cast<unsigned short>(sgm_params.census_bits + sgm_params.penalty2));
+  const unsigned short initial_cost = static_cast<unsigned short>(sgm_params.census_bits + sgm_params.penalty2);
+  std::fill(sgm_path_costs, sgm_path_costs + sgm_params.path_number * sgm_plane_size(), initial_cost);
+  std::fill(sgm_cell_minima, sgm_cell_minima + sgm_params.path_number * pixels, initial_cost);
   tessaro_opencl_init(copy, sgm_path_costs);
   return kSgmOk;
 }
 
 void libtessaro_close() { sgm_free_buffers(); }
 
-void libtessaro_process(unsigned char* out, const unsigned char* left, const unsigned char* right,
-                        bool use_previous) {
+void libtessaro_process(unsigned char* out, const unsigned char* left, const unsigned char* right, bool use_previous) {
   if (sgm_cost_volume == nullptr) return;  // not initialised, or closed
   // The GPU pipelines take their frames here once they exist; every other frame runs on the CPU.
   process_on_cpu(out, left, right, use_previous);

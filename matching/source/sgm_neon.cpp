@@ -15,17 +15,16 @@
 
 namespace {
 
-constexpr unsigned long kLanes = 8;           // u16 values per register
+constexpr unsigned long kLanes = 8;            // u16 values per register
 constexpr unsigned long kRecurrenceStep = 16;  // two interleaved groups of eight lanes
-constexpr unsigned long kByteLanes = 16;      // bytes per register
+constexpr unsigned long kByteLanes = 16;       // bytes per register
 constexpr unsigned long kClearBlock = 32;
 constexpr unsigned long kCopyBlock = 64;
 constexpr unsigned long kBitsPerLaneByte = 8;
 
 // One entry of the recurrence: cost + min(same, lower + P1, upper + P1, minPrev + P2) - minPrev, wrapping.
-inline unsigned short recurrence_value(const unsigned short* previous_cell, const unsigned short* cost,
-                                       unsigned long d, unsigned short min_previous, unsigned short p1,
-                                       unsigned short p2) {
+inline unsigned short recurrence_value(const unsigned short* previous_cell, const unsigned short* cost, unsigned long d,
+                                       unsigned short min_previous, unsigned short p1, unsigned short p2) {
   unsigned short best = previous_cell[d + 1];
   const unsigned short lower = static_cast<unsigned short>(previous_cell[d] + p1);
   const unsigned short upper = static_cast<unsigned short>(previous_cell[d + 2] + p1);

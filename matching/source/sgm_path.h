@@ -13,18 +13,22 @@ SgmSearchRange sgm_search_range(int previous, bool full);
 
 // One pixel of the path whose previous pixel is at (y + DY, x + DX): runs the recurrence over the pixel's
 // range, and when the best cost there is above the threshold, fills the rest of the cell and sets the flag.
+// `minimum` is the pixel's entry in the plane's map of cell minima, which it reads for the previous pixel and
+// keeps up to date for this one.
 template <int DY, int DX>
-void sgm_path_pixel(unsigned char& flag, unsigned short* cell, const unsigned short* cost, int previous, bool full);
+void sgm_path_pixel(unsigned char& flag, unsigned short* cell, const unsigned short* cost, int previous, bool full,
+                    unsigned short* minimum);
 
+// Path workers write their plane of path costs and its map of cell minima.
 // Four-path worker: one direction over the band [begin, end) of rows (horizontal) or columns (vertical).
 template <int DY, int DX>
-void sgm_path_thread(unsigned short* plane, unsigned long begin, unsigned long end);
+void sgm_path_thread(unsigned short* plane, unsigned short* minima, unsigned long begin, unsigned long end);
 
 // Eight-path workers over the whole processed area: top to bottom, left to right, or the reverse.
 template <int DY, int DX>
-void sgm_path_forward(unsigned short* plane);
+void sgm_path_forward(unsigned short* plane, unsigned short* minima);
 template <int DY, int DX>
-void sgm_path_backward(unsigned short* plane);
+void sgm_path_backward(unsigned short* plane, unsigned short* minima);
 
 // Aggregates every path of one frame; starts and joins its workers.
 void sgm_path();

@@ -10,6 +10,7 @@ unsigned char* sgm_range_flags_previous = nullptr;
 unsigned char* sgm_prev_disparity = nullptr;
 unsigned short* sgm_cost_volume = nullptr;
 unsigned short* sgm_path_costs = nullptr;
+unsigned short* sgm_cell_minima = nullptr;
 uint64_t* sgm_census_left = nullptr;
 uint64_t* sgm_census_right = nullptr;
 unsigned char* sgm_sampled_left = nullptr;
@@ -48,6 +49,7 @@ void sgm_free_buffers() {
   free_buffer(sgm_range_flags_previous);
   free_buffer(sgm_cost_volume);
   free_buffer(sgm_path_costs);
+  free_buffer(sgm_cell_minima);
   free_buffer(s_sgm_uniqueness_err);
   free_buffer(sgm_census_left);
   free_buffer(sgm_census_right);
@@ -64,6 +66,8 @@ void sgm_allocate_buffers() {
   sgm_range_flags_previous = new unsigned char[pixels]();
   sgm_cost_volume = new unsigned short[pixels * disparities]();
   sgm_path_costs = new unsigned short[sgm_params.path_number * sgm_plane_size()]();
+  // Kept beside the path costs so that each pixel finds its previous cell's minimum without a search.
+  sgm_cell_minima = new unsigned short[sgm_params.path_number * pixels]();
   s_sgm_uniqueness_err = new unsigned char[pixels]();
   // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than
   // the transform itself. Each frame writes the same pixels, so the others stay zero.

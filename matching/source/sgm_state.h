@@ -7,18 +7,18 @@
 
 // Parameters as the matcher keeps them after libtessaro_setparam.
 struct SgmModuleParameters {
-  int64_t mode = 0;                  // image_interval_sampling, widened
-  unsigned long source_height = 0;   // rows of the caller's images
-  unsigned long source_width = 0;    // columns of the caller's images
+  int64_t mode = 0;                 // image_interval_sampling, widened
+  unsigned long source_height = 0;  // rows of the caller's images
+  unsigned long source_width = 0;   // columns of the caller's images
   int32_t disparity_min = 0;
   int32_t disparity_max = 0;
-  int64_t disparity_count = 0;       // D
-  unsigned long window_scale = 0;    // census radius r
-  unsigned long census_bits = 0;     // px, also the base of the initial path-cost fill
-  uint16_t penalty1 = 0;             // P1
-  uint16_t penalty2 = 0;             // P2
-  uint16_t threshold = 0;            // temporal acceptance threshold
-  unsigned long window_width = 0;    // W
+  int64_t disparity_count = 0;     // D
+  unsigned long window_scale = 0;  // census radius r
+  unsigned long census_bits = 0;   // px, also the base of the initial path-cost fill
+  uint16_t penalty1 = 0;           // P1
+  uint16_t penalty2 = 0;           // P2
+  uint16_t threshold = 0;          // temporal acceptance threshold
+  unsigned long window_width = 0;  // W
   unsigned long path_number = 0;
   unsigned long thread_number = 0;
   bool opencl_enable = false;
@@ -35,7 +35,7 @@ struct SgmArea {
 constexpr int64_t kIntervalSamplingMode = 1;
 constexpr unsigned long kMinWindowScale = 1;
 constexpr unsigned long kMaxWindowScale = 9;
-constexpr unsigned long kFourPathLimit = 5;   // path_number below this selects the four-path mode
+constexpr unsigned long kFourPathLimit = 5;  // path_number below this selects the four-path mode
 constexpr unsigned long kMaxFourPaths = 4;
 constexpr unsigned long kMaxEightPaths = 8;
 constexpr uint16_t kFullRangeThreshold = 65535;
@@ -47,8 +47,9 @@ extern unsigned char* sgm_range_flags_previous;  // 1 = search this pixel over t
 extern unsigned char* sgm_prev_disparity;        // last CPU result, centre of the temporal window
 extern unsigned short* sgm_cost_volume;          // m x n x D census costs, pixel-major
 extern unsigned short* sgm_path_costs;           // path_number planes of m x n cells of D+2 values
-extern uint64_t* sgm_census_left;               // census signatures of the left image, kept zeroed outside
-extern uint64_t* sgm_census_right;              // the computed area so that reuse across frames is exact
+extern unsigned short* sgm_cell_minima;          // per path plane and pixel: the smallest of its D path costs
+extern uint64_t* sgm_census_left;                // census signatures of the left image, kept zeroed outside
+extern uint64_t* sgm_census_right;               // the computed area so that reuse across frames is exact
 extern unsigned char* sgm_sampled_left;          // interval-sampling mode: every second row and column
 extern unsigned char* sgm_sampled_right;
 

@@ -82,7 +82,7 @@ TEST(ClCensusCost, CpuCensusRunsWhereNoCensusBuffersWereMade) {
 // The set-up reports its OpenCL failure like every other step instead of ending unreported.
 TEST(ClCensusCostDeathTest, FailingSetUpIsReported) {
   testing::FLAGS_gtest_death_test_style = "threadsafe";
-  EXPECT_EXIT(Init(Parameters(0, 0, 24, 2, 0)), testing::ExitedWithCode(CL_INVALID_BUFFER_SIZE & 0xff),
+  EXPECT_EXIT(Init(Parameters(1L << 16, 1L << 16, 24, 2, 0)), testing::ExitedWithCode(CL_INVALID_BUFFER_SIZE & 0xff),
               "clError: err : CL_INVALID_BUFFER_SIZE \\(-61\\)\nclError: what: clCreateBuffer\n");
 }
 

@@ -47,7 +47,8 @@ TEST_F(MatcherLifecycle, InitSetsTheStartingStateAndClearsTheErrorMap) {
   const unsigned long pixels = 12 * 30;
   EXPECT_EQ(sgm_frame_count, 0u);
   EXPECT_TRUE(std::all_of(sgm_prev_disparity, sgm_prev_disparity + pixels, [](uint8_t v) { return v == 12; }));
-  EXPECT_TRUE(std::all_of(sgm_range_flags_previous, sgm_range_flags_previous + pixels, [](uint8_t v) { return v == 0; }));
+  EXPECT_TRUE(
+      std::all_of(sgm_range_flags_previous, sgm_range_flags_previous + pixels, [](uint8_t v) { return v == 0; }));
   EXPECT_TRUE(std::all_of(s_sgm_uniqueness_err, s_sgm_uniqueness_err + pixels, [](uint8_t v) { return v == 0; }));
   const uint16_t fill = 49 + 50;  // (2r+1)^2 + P2
   EXPECT_TRUE(std::all_of(sgm_path_costs, sgm_path_costs + 5 * sgm_plane_size(), [](uint16_t v) { return v == fill; }));

@@ -94,9 +94,7 @@ class ReferenceMatcher {
         }
   }
 
-  uint16_t* Cell(int plane, int pixel) {
-    return &cells_[(static_cast<size_t>(plane) * m_ * n_ + pixel) * (d_ + 2)];
-  }
+  uint16_t* Cell(int plane, int pixel) { return &cells_[(static_cast<size_t>(plane) * m_ * n_ + pixel) * (d_ + 2)]; }
 
   void Range(int pixel, int window, int& lo, int& hi) const {
     if (full_[pixel] || window >= d_) {

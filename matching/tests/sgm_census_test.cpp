@@ -1,5 +1,7 @@
 // Census transform and matching cost: signatures by direct comparison, window sizes of one to six words,
 // the matched columns, and the refusal of unknown radii.
+#include "sgm_census.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "matcher_test_support.h"
-#include "sgm_census.h"
 #include "sgm_state.h"
 
 namespace {
@@ -29,12 +30,12 @@ class Census : public ::testing::Test {
 };
 
 // The cost from the definition: window positions where one side is brighter than its centre and the other not.
-int DirectCost(const std::vector<uint8_t>& left, const std::vector<uint8_t>& right, int n, int r, int y, int x,
-               int d) {
+int DirectCost(const std::vector<uint8_t>& left, const std::vector<uint8_t>& right, int n, int r, int y, int x, int d) {
   int differing = 0;
   for (int i = -r; i <= r; ++i)
     for (int j = -r; j <= r; ++j)
-      differing += (left[(y + i) * n + x + j] > left[y * n + x]) != (right[(y + i) * n + x - d + j] > right[y * n + x - d]);
+      differing +=
+          (left[(y + i) * n + x + j] > left[y * n + x]) != (right[(y + i) * n + x - d + j] > right[y * n + x - d]);
   return differing;
 }
 
@@ -50,8 +51,8 @@ TEST_F(Census, EveryRadiusMatchesTheDefinitionOnRandomImages) {
     for (int y = r; y < height - r; ++y)
       for (int x = disparities + r - 1; x < width - r; ++x)
         for (int d = 0; d < disparities; ++d)
-          ASSERT_EQ(Cost(y, x, d), DirectCost(left, right, width, r, y, x, d)) << "r=" << r << " y=" << y
-                                                                                << " x=" << x << " d=" << d;
+          ASSERT_EQ(Cost(y, x, d), DirectCost(left, right, width, r, y, x, d))
+              << "r=" << r << " y=" << y << " x=" << x << " d=" << d;
   }
 }
 
@@ -70,7 +71,7 @@ TEST_F(Census, APixelDarkerThanAllNeighboursDiffersInEveryBitButTheCentre) {
     Init(height, width, 16, r);
     std::vector<uint8_t> left(height * width, 100), right(height * width, 100);
     const int y = r + 1, x = 40;
-    left[y * width + x] = 0;      // every neighbour is brighter
+    left[y * width + x] = 0;        // every neighbour is brighter
     left[y * width + x + 1] = 255;  // brighter than all: an empty signature
     calculate_census(sgm_cost_volume, left.data(), right.data(), r);
     for (int d = 0; d < 16; ++d) {
@@ -111,7 +112,8 @@ TEST_F(Census, AnUnknownRadiusLeavesTheCostsAndSaysSo) {
     testing::internal::CaptureStdout();
     calculate_census(sgm_cost_volume, image.data(), image.data(), radius);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "window_scale error\n");
-    EXPECT_TRUE(std::all_of(sgm_cost_volume, sgm_cost_volume + 9 * 40 * 16, [](uint16_t v) { return v == kUntouched; }));
+    EXPECT_TRUE(
+        std::all_of(sgm_cost_volume, sgm_cost_volume + 9 * 40 * 16, [](uint16_t v) { return v == kUntouched; }));
   }
   testing::internal::CaptureStdout();
   calculate_census(sgm_cost_volume, image.data(), image.data(), 1);

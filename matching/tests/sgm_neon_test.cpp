@@ -1,5 +1,7 @@
 // Holds each fast inner loop against its plain twin (and a loop written here) for every length and offset up
 // to a few vector blocks, with guard cells around every buffer left untouched.
+#include "sgm_neon.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "libtessaro.h"
-#include "sgm_neon.h"
 
 namespace {
 
@@ -40,8 +41,9 @@ class FastRoutines : public ::testing::Test {
     std::uniform_int_distribution<int> pick(0, 3);
     std::uniform_int_distribution<int> small(0, 200);
     std::uniform_int_distribution<int> any(0, 65535);
-    return static_cast<uint16_t>(pick(random_) == 0 ? 65535 - small(random_) : pick(random_) == 1 ? any(random_)
-                                                                                                   : small(random_));
+    return static_cast<uint16_t>(pick(random_) == 0   ? 65535 - small(random_)
+                                 : pick(random_) == 1 ? any(random_)
+                                                      : small(random_));
   }
 };
 
@@ -56,11 +58,11 @@ TEST_F(FastRoutines, RecurrenceEqualsPlainTwinForEveryRangeInsideTheCell) {
       for (int end = start; end <= disparities; ++end) {
         const uint16_t min_previous = *std::min_element(previous.begin() + 1, previous.end() - 1);
         std::vector<uint16_t> fast(disparities + 2 + 2 * kGuard, kGuard16), plain = fast;
-        asm_cost_accumulation(start, end, &min_previous, previous.data(), cost.data(), fast.data() + kGuard, &p1,
-                              &p2);
+        asm_cost_accumulation(start, end, &min_previous, previous.data(), cost.data(), fast.data() + kGuard, &p1, &p2);
         cost_accumulation(start, end, min_previous, previous.data(), cost.data(), plain.data() + kGuard);
         ASSERT_EQ(fast, plain) << "D=" << disparities << " [" << start << "," << end << ")";
-        ASSERT_TRUE(std::all_of(fast.begin(), fast.begin() + kGuard + start + 1, [](uint16_t v) { return v == kGuard16; }));
+        ASSERT_TRUE(
+            std::all_of(fast.begin(), fast.begin() + kGuard + start + 1, [](uint16_t v) { return v == kGuard16; }));
         ASSERT_TRUE(std::all_of(fast.begin() + kGuard + end + 1, fast.end(), [](uint16_t v) { return v == kGuard16; }));
       }
   }
@@ -121,8 +123,8 @@ TEST_F(FastRoutines, CopyEqualsPlainTwinAtEveryOffsetAndLength) {
       asm_sgm_setpixelResult(source.data() + offset, length, fast.data() + kGuard + offset);
       sgm_setpixelResult(source.data() + offset, length, plain.data() + kGuard + offset);
       ASSERT_EQ(fast, plain) << "offset " << offset << " length " << length;
-      ASSERT_TRUE(std::equal(source.begin() + offset, source.begin() + offset + length,
-                             fast.begin() + kGuard + offset));
+      ASSERT_TRUE(
+          std::equal(source.begin() + offset, source.begin() + offset + length, fast.begin() + kGuard + offset));
       ASSERT_TRUE(std::all_of(fast.begin(), fast.begin() + kGuard + offset, [](uint8_t v) { return v == kGuard8; }));
       ASSERT_TRUE(std::all_of(fast.end() - kGuard, fast.end(), [](uint8_t v) { return v == kGuard8; }));
     }

@@ -1,4 +1,6 @@
 // Temporal narrowing of the search, the acceptance threshold, the out-of-window fill and winner-take-all ties.
+#include "sgm_path.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 
 #include "matcher_test_support.h"
 #include "sgm_disparity.h"
-#include "sgm_path.h"
 #include "sgm_state.h"
 
 namespace {
@@ -65,6 +66,7 @@ struct TwoCells {
   static constexpr int kD = 16;
   uint16_t cells[2][kD + 2];
   uint16_t cost[kD];
+  uint16_t minima[2] = {0, 0xEEEE};  // the previous cell's minimum is its entry 0
   unsigned char flag = 0;
   TwoCells() {
     std::fill(cells[0], cells[0] + kD + 2, 100);
@@ -72,7 +74,7 @@ struct TwoCells {
     std::fill(cells[1], cells[1] + kD + 2, 0xEEEE);
     for (int d = 0; d < kD; ++d) cost[d] = static_cast<uint16_t>(20 + d);
   }
-  void Run(int previous, bool full) { sgm_path_pixel<0, -1>(flag, cells[1], cost, previous, full); }
+  void Run(int previous, bool full) { sgm_path_pixel<0, -1>(flag, cells[1], cost, previous, full, minima + 1); }
 };
 
 TEST_F(PathAggregation, ABestCostEqualToTheThresholdIsAccepted) {
@@ -84,6 +86,7 @@ TEST_F(PathAggregation, ABestCostEqualToTheThresholdIsAccepted) {
   EXPECT_EQ(accepted.flag, 0);
   EXPECT_EQ(accepted.cells[1][5], 24 + p2);
   EXPECT_EQ(accepted.cells[1][1], 0xEEEE);  // outside the window nothing is written
+  EXPECT_EQ(accepted.minima[1], 24 + p2);   // the cell's minimum counts the entries kept from before
   Init(0, TwoCells::kD, 8, 73);
   TwoCells rejected;
   rejected.Run(8, false);
@@ -99,12 +102,13 @@ TEST_F(PathAggregation, AFailedWindowFillsTheRestWithoutTheJumpTerm) {
   for (int d = 0; d < TwoCells::kD; ++d) {
     const bool inside = d >= 4 && d < 12;
     uint16_t expected = static_cast<uint16_t>(pixel.cost[d] + (inside ? 50 : 100));
-    if (d == 0) expected = pixel.cost[d];               // the previous minimum itself
+    if (d == 0) expected = pixel.cost[d];                              // the previous minimum itself
     if (d == 1) expected = static_cast<uint16_t>(pixel.cost[d] + p1);  // one step from it
     EXPECT_EQ(pixel.cells[1][d + 1], expected) << d;
   }
   EXPECT_EQ(pixel.cells[1][0], 0xEEEE);
   EXPECT_EQ(pixel.cells[1][TwoCells::kD + 1], 0xEEEE);
+  EXPECT_EQ(pixel.minima[1], pixel.cost[0]);
 }
 
 TEST_F(PathAggregation, AFullRangePixelIsFlaggedAgainWhenItStillFails) {
