@@ -6,11 +6,14 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 
 class LedDriverFiles {
  public:
+  // Reads the driver files of a board root that someone else laid out and removes.
+  explicit LedDriverFiles(std::string existing_root) : root_(std::move(existing_root)), owned_(false) {}
   // Makes a fresh board root with the driver folders (the files appear when the LEDs open).
-  explicit LedDriverFiles(bool with_driver_folders = true) {
+  explicit LedDriverFiles(bool with_driver_folders = true) : owned_(true) {
     char pattern[] = "/tmp/led-root-XXXXXX";
     root_ = mkdtemp(pattern);
     if (with_driver_folders) {
@@ -20,6 +23,7 @@ class LedDriverFiles {
     setenv("BOARD_ROOT", root_.c_str(), 1);
   }
   ~LedDriverFiles() {
+    if (!owned_) return;
     unsetenv("BOARD_ROOT");
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
@@ -55,4 +59,5 @@ class LedDriverFiles {
 
  private:
   std::string root_;
+  bool owned_;
 };
