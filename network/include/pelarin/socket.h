@@ -1,0 +1,173 @@
+// Socket layer: server tables of accepted clients, client session lists, socket set-up, sending
+// in pieces and the server receive and send steps, dispatched by server type.
+#pragma once
+
+#include <poll.h>
+#include <sys/select.h>
+#include <netinet/in.h>
+#include <cstdint>
+
+#include "pelarin/foundation.h"
+
+extern "C" {
+
+// Server types: the first argument of every dispatch.
+enum ServerType : uint32_t {
+  kServerYrdImage = 1,
+  kServerNorbImage = 2,
+  kServerControl = 3,
+  kServerObject = 4,
+};
+constexpr uint32_t kFirstServerType = kServerYrdImage;
+constexpr uint32_t kLastServerType = kServerObject;
+
+constexpr uint32_t kMaxClientsPerServer = 1024;
+constexpr uint32_t kNoSlot = 65535;
+constexpr uint32_t kClientReceiveBufferBytes = 76800;
+constexpr uint32_t kSendPieceBytes = 1600000;
+constexpr int kListenBacklog = 1024;
+constexpr int kSocketBufferBytes = 4096000;
+
+// TCPServerInit flags.
+constexpr int kServerFlagBlocking = 2;
+constexpr int kServerFlagKeepAlive = 4;
+
+struct ClientSlot {
+  int32_t fd;
+  uint32_t buffer_capacity;
+  uint8_t* buffer;
+  void* protocol_data;
+  uint32_t used_length;
+  uint32_t state;  // 1 in use, 0 free
+  uint32_t next;
+  uint32_t prev;
+};
+
+struct ServerSocketTable {
+  int32_t server_fd;
+  int32_t max_fd;
+  void* server_data;
+  uint32_t in_use;
+  uint32_t port;
+  uint32_t client_count;
+  uint32_t first_free;
+  uint32_t last_free;
+  uint32_t first_used;
+  uint32_t last_used;
+  ClientSlot slots[kMaxClientsPerServer];
+  void (*free_data_callback)(ClientSlot* slot);
+};
+
+// One connection of a client role, keyed by the peer's address text.
+struct ClientSession {
+  char ip_address[kAddressTextBytes];
+  int32_t fd;
+  void* header;  // protocol fields, owned by the node
+  uint8_t* data;
+  uint32_t data_capacity;
+  uint32_t received;
+  ClientSession* prev;
+  ClientSession* next;
+};
+
+struct ClientSessionList {
+  uint32_t count;
+  ClientSession* last;
+  ClientSession* first;
+};
+
+// Readiness of a server socket and its clients from one poll: the server socket first, then
+// the clients in used-chain order. A slot's entry is found through position_of_slot.
+struct ServerPollSet {
+  struct pollfd fds[1 + kMaxClientsPerServer];
+  uint32_t count;
+  uint16_t position_of_slot[kMaxClientsPerServer];
+};
+
+// What a protocol plugs into the socket layer for its server type.
+struct ServerProtocolOps {
+  ServerSocketTable* (*get_table)(void);
+  int (*add_client)(int server_fd, int fd);
+  int (*remove_client)(int server_fd, int fd);
+  int (*analysis)(int server_fd, int fd, const uint8_t* data, uint32_t length);
+  int (*send_step)(ClientSlot* slot);  // null: the protocol sends nothing in the send step
+  int (*show_clients)(void);
+};
+
+int ServerProtocolRegister(uint32_t server_type, const ServerProtocolOps* ops);
+const ServerProtocolOps* ServerProtocolFind(uint32_t server_type);
+
+// ---- server table ----
+int SocketFDInit(ServerSocketTable* table);
+int AddServerSocket(ServerSocketTable* table, int server_fd, uint32_t port);
+ClientSlot* AddClientSocket(ServerSocketTable* table, int fd);
+int RemoveClientSocket(ServerSocketTable* table, int fd);
+int ClientSocketFDInit(ServerSocketTable* table, int close_sockets);
+int RemoveServerSocket(ServerSocketTable* table);
+int SocketFDUnInit(ServerSocketTable* table);
+// Adds every client below FD_SETSIZE to the sets given; larger descriptors are left out and logged.
+int GetFdSetByServerSocket(ServerSocketTable* table, fd_set* read_set, fd_set* write_set);
+int GetMaxFdByServerSocket(ServerSocketTable* table, int* out);
+int SocketGetServerSocketFD(ServerSocketTable* table);
+ClientSlot* SocketGetClientFDInfo(ServerSocketTable* table, int fd);
+uint32_t SearchSocketIndex(ServerSocketTable* table, int fd);
+int ShowClientFreeSocket(ServerSocketTable* table);
+int ShowClientUseSocket(ServerSocketTable* table);
+int ShowServerSocket(ServerSocketTable* table);
+// Fills a poll set with the server socket and every client of the table.
+int SocketPollSetBuild(ServerSocketTable* table, ServerPollSet* set, short events);
+
+// ---- dispatch by server type ----
+ServerSocketTable* GetServerSocketInfo(uint32_t server_type);
+int ServerRemoveClient(int server_fd, int fd, uint32_t server_type);
+
+// ---- client session list ----
+int SocketInitClientHead(ClientSessionList* head);
+int SocketUnInitClientHead(ClientSessionList* head);
+int SockeRemoveAllClientFromList(ClientSessionList* head);
+int SocketAddClientToList(ClientSessionList* head, const char* address, int fd,
+                          int (*init)(ClientSession* node));
+int SocketFindClientList(ClientSessionList* head, const char* address, ClientSession** node);
+int SocketClientExist(ClientSessionList* head, const char* address);
+int SockeRemoveClientFromList(ClientSessionList* head, const char* address);
+int SockeRemoveClientByClientInfo(ClientSessionList* head, ClientSession* node);
+int SocketShowClientList(ClientSessionList* head);
+
+// ---- sockets ----
+int TCPServerInit(const char* address, uint32_t port, int* fd, int flags);
+int TCPConnectServer(const char* address, uint32_t port, int* fd);
+int ProcConnectFailed(int fd, const char* address, uint32_t port);
+int ConnectInProcess(int fd, const char* address, uint32_t port);
+int BroadcastServerInit(uint32_t port, int* fd);
+int BroadcastConnectServerInit(uint32_t port, int* fd);
+int CreateSocket(int domain, int type, int protocol, int* fd);
+int CreateServerSocket(const char* address, uint32_t port, int* fd, int flags);
+int SetSocketNonblocking(int fd);
+int CloseSocket(int fd);
+int SetListenSocketReuseable(int fd);
+int SocketSetKeepAlive(int fd);
+int GetIpV4SockAddrInfo(const char* address, uint32_t port, struct sockaddr_in* out);
+uint32_t GetLocalIPAddress(void);
+int SocketGetErrorCode(void);
+// Maps one errno value to the library's result code.
+int SocketMapErrno(int error);
+
+// ---- send ----
+int SocketSendBuffer(int fd, const uint8_t* buffer, uint32_t length, uint32_t* sent);
+int SendPacketFragment(int fd, const uint8_t* buffer, uint32_t length, uint32_t* sent);
+int SendBroadCastPacket(int fd, uint32_t port, const uint8_t* buffer, uint32_t length);
+int SendProcess(int server_fd, uint32_t server_type, ServerPollSet* ready);
+
+// ---- receive ----
+int RecvProcess(int server_fd, uint32_t server_type, ServerPollSet* ready);
+int BroadCastReceiveProcess(int fd, uint32_t port, uint8_t* buffer, uint32_t length);
+
+}  // extern "C"
+
+namespace pelarin {
+// One piece of a fragmented send: (fd, buffer, length, sent) -> result, as SocketSendBuffer.
+using SendPieceFunc = int (*)(int fd, const uint8_t* buffer, uint32_t length, uint32_t* sent);
+// SendPacketFragment's piece loop over any piece sender: stops at the first error or at a piece
+// that went out only partly, and reports the bytes sent over all pieces.
+int SendInPieces(int fd, const uint8_t* buffer, uint32_t length, uint32_t* sent, SendPieceFunc send_piece);
+}  // namespace pelarin

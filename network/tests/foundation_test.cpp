@@ -1,0 +1,124 @@
+// The library log (cut at 255 characters, callback or standard output) and the timed locks.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "net_helpers.h"
+#include "pelarin/foundation.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TEST(Log, LongMessageReachesTheCallbackCutTo255Characters) {
+  nettest::LogCapture log;
+  const std::string text(300, 'x');
+  Qeltmlog(0, "%s", text.c_str());
+  Socketlog(0, "%s", text.c_str());
+  const auto lines = log.Lines();
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ(std::string(255, 'x'), lines[0]);
+  EXPECT_EQ(std::string(255, 'x'), lines[1]);
+}
+
+TEST(Log, WithoutACallbackLinesGoToStandardOutput) {
+  SocketRegisterLogImageFunc(nullptr);
+  testing::internal::CaptureStdout();
+  Qeltmlog(0, "plain %d", 42);
+  EXPECT_EQ("plain 42\n", testing::internal::GetCapturedStdout());
+}
+
+TEST(Log, CallbackCanBeCalledFromManyThreadsAtOnce) {
+  nettest::LogCapture log;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < 500; ++i) Qeltmlog(0, "line %d", i);
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(2000u, log.Count("line "));
+}
+
+TEST(InitRecord, CopyIsZeroAndIdentityTextsAreFixed) {
+  const tagNetworkInitPara zero{};
+  EXPECT_EQ(0, memcmp(&zero, &QeltmParaCfg, sizeof zero));
+  EXPECT_STREQ("2.1.213002", QELTMVersion);
+  EXPECT_STREQ("Quenlivark", DefaultVenderName);
+  EXPECT_STREQ("00000001", DefaultSeralNumber);
+}
+
+class TimedLock : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(kQeltOk, ThreadMutexCreate(&mutex_, "test")); }
+  void TearDown() override { EXPECT_EQ(kQeltOk, ThreadMutexDestory(&mutex_)); }
+
+  // Holds the mutex on another thread until released.
+  void HoldElsewhere() {
+    holder_ = std::thread([this] {
+      ThreadMutexLock(&mutex_, kMutexWaitForever);
+      held_ = true;
+      while (!release_) std::this_thread::yield();
+      ThreadMutexUnLock(&mutex_);
+    });
+    while (!held_) std::this_thread::yield();
+  }
+  void Release() {
+    release_ = true;
+    holder_.join();
+  }
+
+  pthread_mutex_t mutex_;
+  std::thread holder_;
+  std::atomic<bool> held_{false}, release_{false};
+};
+
+TEST_F(TimedLock, HeldElsewhereGivesUpWith62) {
+  HoldElsewhere();
+  for (int timeout : {0, 1}) EXPECT_EQ(kQeltMutexLock, ThreadMutexLock(&mutex_, timeout));
+  const auto start = Clock::now();
+  EXPECT_EQ(kQeltMutexLock, ThreadMutexLock(&mutex_, 2));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1));  // one 1-ms pause
+  Release();
+  EXPECT_EQ(kQeltOk, ThreadMutexLock(&mutex_, 0));
+  EXPECT_EQ(kQeltOk, ThreadMutexUnLock(&mutex_));
+}
+
+TEST_F(TimedLock, TwoSecondTimeOutWaitsTheWholeBackoff) {
+  HoldElsewhere();
+  const auto start = Clock::now();
+  EXPECT_EQ(kQeltMutexLock, ThreadMutexLock(&mutex_, 2000));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2047));  // 1 + 2 + ... + 1024
+  Release();
+}
+
+TEST_F(TimedLock, WaiterGetsTheMutexOnceItIsReleased) {
+  HoldElsewhere();
+  std::thread releaser([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Release();
+  });
+  EXPECT_EQ(kQeltOk, ThreadMutexLock(&mutex_, kMutexWaitForever));
+  EXPECT_EQ(kQeltOk, ThreadMutexUnLock(&mutex_));
+  releaser.join();
+}
+
+TEST_F(TimedLock, OwnerLocksAgainAtOnceAndUnlocksAsOften) {
+  ASSERT_EQ(kQeltOk, ThreadMutexLock(&mutex_, 0));
+  ASSERT_EQ(kQeltOk, ThreadMutexLock(&mutex_, 2000));
+  ASSERT_EQ(kQeltOk, ThreadMutexUnLock(&mutex_));
+  int other = -1;
+  std::thread([&] { other = ThreadMutexLock(&mutex_, 0); }).join();
+  EXPECT_EQ(kQeltMutexLock, other) << "still held once";
+  ASSERT_EQ(kQeltOk, ThreadMutexUnLock(&mutex_));
+  std::thread([&] {
+    other = ThreadMutexLock(&mutex_, 0);
+    ThreadMutexUnLock(&mutex_);
+  }).join();
+  EXPECT_EQ(kQeltOk, other);
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+// Test helpers: log capture, loopback control server, raw loopback clients.
+#include "net_helpers.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace nettest {
+namespace {
+
+std::mutex g_lines_lock;
+std::vector<std::string> g_lines;
+
+int CaptureLine(const char*, const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  std::lock_guard<std::mutex> guard(g_lines_lock);
+  g_lines.emplace_back(text);
+  return 0;
+}
+
+}  // namespace
+
+LogCapture::LogCapture() {
+  Clear();
+  SocketRegisterLogImageFunc(CaptureLine);
+}
+LogCapture::~LogCapture() { SocketRegisterLogImageFunc(nullptr); }
+
+std::vector<std::string> LogCapture::Lines() const {
+  std::lock_guard<std::mutex> guard(g_lines_lock);
+  return g_lines;
+}
+
+size_t LogCapture::Count(const std::string& prefix) const {
+  std::lock_guard<std::mutex> guard(g_lines_lock);
+  size_t n = 0;
+  for (const auto& line : g_lines) n += line.compare(0, prefix.size(), prefix) == 0;
+  return n;
+}
+
+bool LogCapture::WaitFor(const std::string& prefix, size_t count, std::chrono::milliseconds deadline) const {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (Count(prefix) < count) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+void LogCapture::Clear() {
+  std::lock_guard<std::mutex> guard(g_lines_lock);
+  g_lines.clear();
+}
+
+ControlServer::ControlServer(RecvCtrlMsgFunc callback, void* context) {
+  if (SCDPInit(kScdpServerMode) != kQeltOk || SCDPInit(kScdpClientMode) != kQeltOk) return;
+  if (SCDPServerCreateSession("127.0.0.1", 0) != kQeltOk) return;
+  int fd = 0;
+  SCDPServerGetSocketFD(&fd);
+  sockaddr_in addr{};
+  socklen_t size = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+  port_ = ntohs(addr.sin_port);
+  SCDPRegisterRecvCtrlMsg(callback, context);
+  ok_ = ProxyThreadStart(kProxyCtrlAndBroadcast) == kQeltOk;
+}
+
+ControlServer::~ControlServer() {
+  StopAllProxyProcess();
+  SCDPUnInit();
+}
+
+void ControlServer::WithThreadStopped(const std::function<void(ServerSocketTable*)>& inspect) {
+  StopCtrlAndBroadCastProxyProcess();
+  inspect(SCDPServerGetSocketFDInfo());
+  ProxyThreadStart(kProxyCtrlAndBroadcast);
+}
+
+int ConnectLoopback(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int ListenLoopback(uint16_t* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0) {
+    close(fd);
+    return -1;
+  }
+  socklen_t size = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+
+bool SendAll(int fd, const std::vector<uint8_t>& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReadExactly(int fd, size_t n, std::vector<uint8_t>* out, std::chrono::milliseconds deadline) {
+  out->assign(n, 0);
+  size_t have = 0;
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (have < n) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    const ssize_t got = recv(fd, out->data() + have, n - have, 0);
+    if (got <= 0) return false;
+    have += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+std::vector<uint8_t> Packet(uint8_t type, const std::vector<uint8_t>& value) {
+  std::vector<uint8_t> p = {0x81, 0x42, 0x24, 0x18, 0x7E, 0xBD, 0xDB, 0xE7, type};
+  const uint32_t n = static_cast<uint32_t>(value.size());
+  for (int shift = 24; shift >= 0; shift -= 8) p.push_back(static_cast<uint8_t>(n >> shift));
+  p.insert(p.end(), value.begin(), value.end());
+  return p;
+}
+
+std::vector<uint8_t> Words(const std::vector<uint32_t>& words) {
+  std::vector<uint8_t> bytes;
+  for (uint32_t w : words) {
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<uint8_t>(w >> shift));
+  }
+  return bytes;
+}
+
+}  // namespace nettest

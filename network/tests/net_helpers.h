@@ -1,0 +1,58 @@
+// Test helpers: a log capture, a loopback control server with its thread, raw loopback clients.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "pelarin/proxy.h"
+#include "pelarin/scdp.h"
+
+namespace nettest {
+
+// Collects the library's log lines while alive.
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  std::vector<std::string> Lines() const;
+  size_t Count(const std::string& prefix) const;
+  // Waits until `count` lines start with `prefix`; false at the deadline.
+  bool WaitFor(const std::string& prefix, size_t count = 1,
+               std::chrono::milliseconds deadline = std::chrono::seconds(20)) const;
+  void Clear();
+};
+
+// A control server on 127.0.0.1 (port chosen by the system) served by the control thread.
+class ControlServer {
+ public:
+  explicit ControlServer(RecvCtrlMsgFunc callback, void* context = nullptr);
+  ~ControlServer();
+  uint16_t port() const { return port_; }
+  bool ok() const { return ok_; }
+  // Stops the thread so the test can read the server table, then starts it again.
+  void WithThreadStopped(const std::function<void(ServerSocketTable*)>& inspect);
+
+ private:
+  uint16_t port_ = 0;
+  bool ok_ = false;
+};
+
+// Raw loopback client: a blocking TCP socket connected to 127.0.0.1:port (-1 on failure).
+int ConnectLoopback(uint16_t port);
+// A listening socket on 127.0.0.1 with a system-chosen port.
+int ListenLoopback(uint16_t* port);
+// Sends everything (blocking socket).
+bool SendAll(int fd, const std::vector<uint8_t>& bytes);
+// Reads exactly n bytes or fails at the deadline / end of stream.
+bool ReadExactly(int fd, size_t n, std::vector<uint8_t>* out,
+                 std::chrono::milliseconds deadline = std::chrono::seconds(20));
+
+// Packets built by hand from the wire layout: head, one element of `type` with `value`.
+std::vector<uint8_t> Packet(uint8_t type, const std::vector<uint8_t>& value);
+// Control payload words, big-endian.
+std::vector<uint8_t> Words(const std::vector<uint32_t>& words);
+
+}  // namespace nettest

@@ -1,0 +1,408 @@
+// Control protocol over loopback: a server with a test callback, and the client against the
+// library's server and against a fake server that answers late, in parts, or not at all.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <thread>
+
+#include "net_helpers.h"
+#include "pelarin/packet.h"
+#include "pelarin/scdp.h"
+
+namespace {
+
+using nettest::Packet;
+using nettest::Words;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+enum TestCommand : uint32_t { kEcho = 1, kSilent = 2, kOversized = 3, kCapacity = 4, kReadFourWords = 5 };
+
+std::atomic<int> g_calls{0};
+std::atomic<int> g_last_length{-1};
+
+uint32_t Word(const uint8_t* p) {
+  uint32_t v;
+  GetUint32Value(p, &v);
+  return v;
+}
+
+void PutWords(tagACKMsgPara* reply, const Bytes& bytes) {
+  memcpy(reply->buffer, bytes.data(), bytes.size());
+  reply->used_size = static_cast<uint32_t>(bytes.size());
+  reply->reply_flag = 1;
+}
+
+// The test's control callback: the request's second word picks the behaviour. It reads the
+// first four words whatever the length, as a careless handler would.
+int TestCallback(const char* payload, int length, void*, tagACKMsgPara* reply) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(payload);
+  const uint32_t command = Word(p + 4);
+  const uint32_t words[4] = {Word(p), command, Word(p + 8), Word(p + 12)};
+  g_last_length = length;
+  switch (command) {
+    case kEcho: {
+      Bytes out = Words({2, kEcho, 0, static_cast<uint32_t>(length > 12 ? length - 12 : 0)});
+      if (length > 12) out.insert(out.end(), p + 12, p + length);
+      PutWords(reply, out);
+      break;
+    }
+    case kSilent: break;
+    case kOversized:
+      reply->reply_flag = 1;
+      reply->used_size = reply->capacity + 1;
+      break;
+    case kCapacity: PutWords(reply, Words({2, kCapacity, 0, 4, reply->capacity})); break;
+    default: PutWords(reply, Words({2, command, words[2], 4, static_cast<uint32_t>(length)})); break;
+  }
+  ++g_calls;
+  return 0;
+}
+
+Bytes Request(uint32_t command, const Bytes& data = {}) {
+  Bytes payload = Words({1, command, static_cast<uint32_t>(data.size())});
+  payload.insert(payload.end(), data.begin(), data.end());
+  return Packet(kElementKeyValue, payload);
+}
+
+// Reads one reply packet and returns its value.
+Bytes ReadReply(int fd) {
+  Bytes head;
+  if (!nettest::ReadExactly(fd, 13, &head)) return {};
+  EXPECT_EQ(Bytes({0x81, 0x42, 0x24, 0x18, 0x7E, 0xBD, 0xDB, 0xE7, 48}), Bytes(head.begin(), head.begin() + 9));
+  Bytes value;
+  nettest::ReadExactly(fd, Word(head.data() + 9), &value);
+  return value;
+}
+
+bool WaitCalls(int n) {
+  const auto end = Clock::now() + std::chrono::seconds(20);
+  while (g_calls.load() < n) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+class ControlServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_calls = 0;
+    g_last_length = -1;
+    ASSERT_TRUE(server_.ok());
+    client_ = nettest::ConnectLoopback(server_.port());
+    ASSERT_GE(client_, 0);
+  }
+  void TearDown() override { close(client_); }
+  // Sends a block and waits until the server has received it on its own (no coalescing).
+  void SendAlone(const Bytes& bytes) {
+    const size_t received = log_.Count(kReceivedLine);
+    ASSERT_TRUE(nettest::SendAll(client_, bytes));
+    ASSERT_TRUE(log_.WaitFor(kReceivedLine, received + 1));
+  }
+  static constexpr const char* kReceivedLine = "[Receive_packet]Buffer length";
+  nettest::LogCapture log_;
+  nettest::ControlServer server_{TestCallback};
+  int client_ = -1;
+};
+
+TEST_F(ControlServerTest, RequestIsAnsweredWithExactlyTheCallbacksBytes) {
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho, {'a', 'b', 'c'})));
+  Bytes head;
+  ASSERT_TRUE(nettest::ReadExactly(client_, 13 + 19, &head));
+  Bytes value = Words({2, kEcho, 0, 3});
+  value.insert(value.end(), {'a', 'b', 'c'});
+  EXPECT_EQ(Packet(kElementKeyValueACK, value), head);
+}
+
+TEST_F(ControlServerTest, EmptyRequestReachesTheCallbackWithLengthZero) {
+  ASSERT_TRUE(nettest::SendAll(client_, Packet(kElementKeyValue, {})));
+  EXPECT_EQ(Words({2, 0, 0, 4, 0}), ReadReply(client_));
+  EXPECT_EQ(0, g_last_length.load());
+}
+
+TEST_F(ControlServerTest, ShortPayloadIsPaddedForTheCallback) {
+  ASSERT_TRUE(nettest::SendAll(client_, Packet(kElementKeyValue, {0, 0, 0, 1, 0, 0, 0, kReadFourWords})));
+  EXPECT_EQ(Words({2, kReadFourWords, 0, 4, 8}), ReadReply(client_));
+}
+
+TEST_F(ControlServerTest, CallbackWithoutReplyFlagSendsNothing) {
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kSilent)));
+  ASSERT_TRUE(WaitCalls(1));
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
+  EXPECT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_)) << "the first bytes back answer the second request";
+}
+
+TEST_F(ControlServerTest, ReplyLargerThanTheCapacityIsRefused) {
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kOversized)));
+  ASSERT_TRUE(WaitCalls(1));
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
+  EXPECT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_));
+}
+
+TEST_F(ControlServerTest, UnknownElementTypesAreIgnoredAndTheConnectionStays) {
+  SendAlone(Packet(60, {1, 2, 3}));
+  EXPECT_EQ(1u, log_.Count("[SCDP]Rcv ctrl msg type 0x3c"));
+  SendAlone(Packet(200, {1}));
+  Bytes wrong_head = Request(kEcho);
+  wrong_head[3] = 0x19;
+  SendAlone(wrong_head);
+  EXPECT_EQ(1u, log_.Count("[SCDP]Head: 0x81 0x42 0x24 0x19"));
+  EXPECT_EQ(0, g_calls.load());
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho, {'z'})));
+  Bytes expected = Words({2, kEcho, 0, 1});
+  expected.push_back('z');
+  EXPECT_EQ(expected, ReadReply(client_));
+}
+
+TEST_F(ControlServerTest, HostileDeclaredLengthIsDroppedWithoutReadingPastTheReceive) {
+  for (uint32_t declared : {0xFFFFFFF0u, 0xFFFFFFFBu, 200u}) {
+    Bytes hostile = Packet(kElementKeyValue, Words({1, kEcho, 0}));
+    SetUint32(declared, hostile.data() + 9);
+    SendAlone(hostile);
+  }
+  EXPECT_EQ(3u, log_.Count("[SCDP]Request element does not fit"));
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
+  EXPECT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_));
+  EXPECT_EQ(1, g_calls.load());
+}
+
+TEST_F(ControlServerTest, ReplyElementSentToTheServerLeavesItsReplyBufferAlone) {
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kCapacity)));
+  EXPECT_EQ(Words({2, kCapacity, 0, 4, 4083}), ReadReply(client_));
+  SendAlone(Packet(kElementKeyValueACK, Bytes(5000, 0x42)));
+  EXPECT_EQ(1u, log_.Count("[SCDP]Rcv ctrl msg type 0x30"));
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kCapacity)));
+  EXPECT_EQ(Words({2, kCapacity, 0, 4, 4083}), ReadReply(client_));
+}
+
+TEST_F(ControlServerTest, ClosedClientFreesItsSlot) {
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
+  ReadReply(client_);
+  close(client_);
+  client_ = -1;
+  ASSERT_TRUE(log_.WaitFor("[SCDP]SCDP server remove client"));
+  server_.WithThreadStopped([](ServerSocketTable* table) {
+    EXPECT_EQ(0u, table->client_count);
+    EXPECT_EQ(kNoSlot, table->first_used);
+  });
+}
+
+TEST_F(ControlServerTest, ClosingClientDoesNotKeepTheOthersFromBeingServed) {
+  const int other = nettest::ConnectLoopback(server_.port());
+  ASSERT_GE(other, 0);
+  ASSERT_TRUE(nettest::SendAll(other, Request(kEcho)));
+  EXPECT_EQ(Words({2, kEcho, 0, 0}), ReadReply(other));  // both are accepted now
+  close(client_);
+  client_ = -1;
+  ASSERT_TRUE(nettest::SendAll(other, Request(kEcho, {'q'})));
+  Bytes expected = Words({2, kEcho, 0, 1});
+  expected.push_back('q');
+  EXPECT_EQ(expected, ReadReply(other));
+  ASSERT_TRUE(log_.WaitFor("[SCDP]SCDP server remove client"));
+  server_.WithThreadStopped([](ServerSocketTable* table) { EXPECT_EQ(1u, table->client_count); });
+  close(other);
+}
+
+TEST_F(ControlServerTest, LibraryClientExchangesWithTheServer) {
+  ASSERT_EQ(kQeltOk, SCDPClientConnectSession("127.0.0.1", server_.port()));
+  EXPECT_EQ(kQeltSessionExists, SCDPClientExist("127.0.0.1"));
+  const Bytes payload = Words({1, kEcho, 4, 0xCAFEF00D});
+  ScdpRequest request{};
+  strcpy(request.ip, "127.0.0.1");
+  request.payload = payload.data();
+  request.length = static_cast<uint32_t>(payload.size());
+  ScdpReplyView reply{};
+  ASSERT_EQ(kQeltOk, SCDPClientSendCtrl(&request, &reply));
+  EXPECT_EQ(Words({2, kEcho, 0, 4, 0xCAFEF00D}), Bytes(reply.payload, reply.payload + reply.length));
+  SCDPClientCloseSession("127.0.0.1");
+  EXPECT_EQ(kQeltNoSuchSession, SCDPClientExist("127.0.0.1"));
+  EXPECT_EQ(kQeltNoSession, SCDPClientSendCtrl(&request, &reply));
+}
+
+TEST(ControlAnalysis, CodesForBadBlocks) {
+  nettest::LogCapture log;
+  ScdpReplyView view{};
+  const Bytes type200 = Packet(200, {1});
+  EXPECT_EQ(kQeltBadElementType, SCDPAnalysisPacket(-1, type200.data(), type200.size(), &view));
+  const Bytes short_head = {0x81, 0x42, 0x24};
+  EXPECT_EQ(kQeltHeadTooShort, SCDPAnalysisPacket(-1, short_head.data(), 3, &view));
+  const Bytes head_only = {0x81, 0x42, 0x24, 0x18, 0x7E, 0xBD, 0xDB, 0xE7};
+  EXPECT_EQ(kQeltInvalid, SCDPAnalysisPacket(-1, head_only.data(), 8, &view));
+  EXPECT_EQ(kQeltNullArgument, SCDPAnalysisPacket(-1, nullptr, 8, &view));
+}
+
+// A fake control server on its own thread, driven step by step by the test.
+class FakeServer {
+ public:
+  FakeServer() {
+    listener_ = nettest::ListenLoopback(&port_);
+    thread_ = std::thread([this] { peer_ = accept(listener_, nullptr, nullptr); });
+  }
+  ~FakeServer() {
+    if (thread_.joinable()) thread_.join();
+    close(peer_);
+    close(listener_);
+  }
+  uint16_t port() const { return port_; }
+  // Waits for the connection (after the client connected).
+  void Accepted() { thread_.join(); }
+  // Reads one request packet, returns its payload.
+  Bytes ReadRequest() {
+    Bytes head, payload;
+    if (!nettest::ReadExactly(peer_, 13, &head)) return {};
+    nettest::ReadExactly(peer_, Word(head.data() + 9), &payload);
+    return payload;
+  }
+  void Reply(const Bytes& value, size_t split = 0) {
+    const Bytes packet = Packet(kElementKeyValueACK, value);
+    if (split == 0 || split >= packet.size()) {
+      nettest::SendAll(peer_, packet);
+      return;
+    }
+    nettest::SendAll(peer_, Bytes(packet.begin(), packet.begin() + split));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    nettest::SendAll(peer_, Bytes(packet.begin() + split, packet.end()));
+  }
+  void SendRaw(const Bytes& bytes) { nettest::SendAll(peer_, bytes); }
+  void CloseConnection() {
+    close(peer_);
+    peer_ = -1;
+  }
+
+ private:
+  int listener_ = -1, peer_ = -1;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+class ControlClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(kQeltOk, SCDPInit(kScdpClientMode));
+    ASSERT_EQ(kQeltOk, SCDPClientConnectSession("127.0.0.1", fake_.port()));
+    fake_.Accepted();
+  }
+  void TearDown() override { SCDPUnInit(); }
+  int Send(const Bytes& payload, ScdpReplyView* reply) {
+    ScdpRequest request{};
+    strcpy(request.ip, "127.0.0.1");
+    request.payload = payload.data();
+    request.length = static_cast<uint32_t>(payload.size());
+    return SCDPClientSendCtrl(&request, reply);
+  }
+  nettest::LogCapture log_;
+  FakeServer fake_;
+};
+
+TEST_F(ControlClientTest, ReplyOfThreeThousandBytesInTwoPartsArrivesWhole) {
+  Bytes value(3000);
+  for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<uint8_t>(i * 7);
+  std::thread server([&] {
+    fake_.ReadRequest();
+    fake_.Reply(value, 1001);
+  });
+  ScdpReplyView reply{};
+  EXPECT_EQ(kQeltOk, Send(Words({1, 1, 0}), &reply));
+  server.join();
+  EXPECT_EQ(value, Bytes(reply.payload, reply.payload + reply.length));
+}
+
+TEST_F(ControlClientTest, ReplyLongerThanTheBufferGrowsIt) {
+  const Bytes value(5000, 0x61);
+  std::thread server([&] {
+    fake_.ReadRequest();
+    fake_.Reply(value);
+  });
+  ScdpReplyView reply{};
+  EXPECT_EQ(kQeltOk, Send(Words({1, 1, 0}), &reply));
+  server.join();
+  EXPECT_EQ(value, Bytes(reply.payload, reply.payload + reply.length));
+}
+
+TEST_F(ControlClientTest, MissingReplyTimesOutAndALateReplyIsNotTakenForTheNext) {
+  std::mutex m;
+  std::condition_variable cv;
+  int stage = 0;
+  auto advance = [&](int to) {
+    std::lock_guard<std::mutex> g(m);
+    stage = to;
+    cv.notify_all();
+  };
+  auto wait = [&](int at) {
+    std::unique_lock<std::mutex> g(m);
+    cv.wait(g, [&] { return stage >= at; });
+  };
+  std::thread server([&] {
+    fake_.ReadRequest();
+    wait(1);  // the client gave up
+    fake_.Reply({'l', 'a', 't', 'e'});
+    advance(2);
+    fake_.ReadRequest();
+    fake_.Reply({'f', 'r', 'e', 's', 'h'});
+  });
+  ScdpReplyView reply{};
+  const auto start = Clock::now();
+  EXPECT_EQ(kQeltSelectTimeout, Send(Words({1, 1, 0}), &reply));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(kScdpReplyWaitMillis));
+  EXPECT_EQ(1u, log_.Count("[SCDP]Select time out, ip address: 127.0.0.1"));
+  advance(1);
+  wait(2);
+  EXPECT_EQ(kQeltOk, Send(Words({1, 1, 0}), &reply));
+  EXPECT_EQ(Bytes({'f', 'r', 'e', 's', 'h'}), Bytes(reply.payload, reply.payload + reply.length));
+  server.join();
+}
+
+TEST_F(ControlClientTest, ConcurrentRequestsEachGetTheirOwnReply) {
+  constexpr int kThreads = 3, kEach = 60;
+  std::thread server([&] {
+    for (int i = 0; i < kThreads * kEach; ++i) fake_.Reply(fake_.ReadRequest());
+  });
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < kThreads; ++t) {
+    callers.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        const Bytes payload = Words({1, 1, 4, static_cast<uint32_t>(t * 1000 + i)});
+        ScdpReplyView reply{};
+        if (Send(payload, &reply) != kQeltOk || payload != Bytes(reply.payload, reply.payload + reply.length)) {
+          ++mismatches;
+        }
+      }
+    });
+  }
+  for (auto& c : callers) c.join();
+  server.join();
+  EXPECT_EQ(0, mismatches.load());
+}
+
+TEST_F(ControlClientTest, PeerThatClosesEndsTheSession) {
+  std::thread server([&] {
+    fake_.ReadRequest();
+    fake_.CloseConnection();
+  });
+  ScdpReplyView reply{};
+  EXPECT_EQ(kQeltClientFailed, Send(Words({1, 1, 0}), &reply));
+  server.join();
+  EXPECT_EQ(kQeltNoSuchSession, SCDPClientExist("127.0.0.1"));
+}
+
+TEST_F(ControlClientTest, ReplyDeclaringMoreThanTheLimitIsRefused) {
+  std::thread server([&] {
+    fake_.ReadRequest();
+    Bytes head = Packet(kElementKeyValueACK, {});
+    SetUint32(0xFFFFFFF0u, head.data() + 9);
+    fake_.SendRaw(head);
+  });
+  ScdpReplyView reply{};
+  EXPECT_EQ(kQeltBufferTooSmall, Send(Words({1, 1, 0}), &reply));
+  server.join();
+}
+
+}  // namespace

@@ -1,0 +1,197 @@
+// LinuxFile over POSIX files: creation, access modes, reads and writes, seeking, sizes and wide paths.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "file_contents.h"
+#include "platform/file.h"
+#include "test_directory.h"
+
+namespace {
+// Sets the umask for one test and restores it.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : previous_(umask(mask)) {}
+  ~ScopedUmask() { umask(previous_); }
+
+ private:
+  mode_t previous_;
+};
+
+mode_t ModeOf(const std::string& path) {
+  struct stat status {};
+  stat(path.c_str(), &status);
+  return status.st_mode & 0777;
+}
+
+std::wstring Widen(const std::string& narrow) { return std::wstring(narrow.begin(), narrow.end()); }
+}  // namespace
+
+TEST(FileCreate, ExistingPathFailsAndIsLeftUntouched) {
+  TestDirectory directory;
+  const std::string path = directory.File("exists");
+  WriteFileBytes(path, "keep me");
+  LinuxFile file;
+  EXPECT_EQ(file.Create(path, kFileAccessReadWrite, kFilePermissionRead | kFilePermissionWrite), RESULT_FILE_CREATE);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(ReadFileBytes(path), "keep me");
+}
+
+TEST(FileCreate, WriteOnlyWithReadWritePermissionUnderZeroUmask) {
+  TestDirectory directory;
+  ScopedUmask zero(0);
+  const std::string path = directory.File("new");
+  LinuxFile file;
+  ASSERT_EQ(file.Create(path, kFileAccessWrite, kFilePermissionRead | kFilePermissionWrite), RESULT_OK);
+  EXPECT_EQ(ModeOf(path), 0666u);
+  char byte = 0;
+  std::size_t count = 0;
+  EXPECT_EQ(file.Read(&byte, 1, &count), RESULT_FILE_READ);  // write-only descriptor
+  EXPECT_EQ(file.Write("ab", 2, &count), RESULT_OK);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(file.Close(), RESULT_OK);
+}
+
+TEST(FileCreate, PermissionBitsMapToAllThreeClasses) {
+  TestDirectory directory;
+  ScopedUmask zero(0);
+  LinuxFile file;
+  ASSERT_EQ(file.Create(directory.File("x"), kFileAccessRead, kFilePermissionRead | kFilePermissionExecute),
+            RESULT_OK);
+  file.Close();
+  EXPECT_EQ(ModeOf(directory.File("x")), 0555u);
+}
+
+TEST(FileOpen, MissingFileFailsWithOpenCode) {
+  TestDirectory directory;
+  LinuxFile file;
+  EXPECT_EQ(file.Open(directory.File("missing"), kFileAccessRead, 0), RESULT_FILE_OPEN);
+  EXPECT_EQ(file.Open(static_cast<const char*>(nullptr), kFileAccessRead, 0), RESULT_FILE_OPEN);
+}
+
+TEST(FileOpen, UnknownAccessValueOpensReadOnly) {
+  TestDirectory directory;
+  const std::string path = directory.File("data");
+  WriteFileBytes(path, "abc");
+  LinuxFile file;
+  ASSERT_EQ(file.Open(path, 4, 0), RESULT_OK);  // low two bits are 0
+  std::size_t count = 0;
+  EXPECT_EQ(file.Write("z", 1, &count), RESULT_FILE_WRITE);
+  char buffer[8] = {};
+  EXPECT_EQ(file.Read(buffer, sizeof(buffer), &count), RESULT_OK);
+  EXPECT_EQ(std::string(buffer, count), "abc");
+  file.Close();
+}
+
+TEST(FileReadWrite, ReadReportsZeroAtEndOfFile) {
+  TestDirectory directory;
+  const std::string path = directory.File("data");
+  WriteFileBytes(path, "xy");
+  LinuxFile file;
+  ASSERT_EQ(file.Open(path, kFileAccessRead, 0), RESULT_OK);
+  char buffer[4];
+  std::size_t count = 99;
+  EXPECT_EQ(file.Read(buffer, sizeof(buffer), &count), RESULT_OK);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(file.Read(buffer, sizeof(buffer), &count), RESULT_OK);
+  EXPECT_EQ(count, 0u);
+  file.Close();
+}
+
+TEST(FileSeek, OriginsAndUnknownOriginFromStart) {
+  TestDirectory directory;
+  const std::string path = directory.File("data");
+  WriteFileBytes(path, "0123456789");
+  LinuxFile file;
+  ASSERT_EQ(file.Open(path, kFileAccessRead, 0), RESULT_OK);
+  char byte = 0;
+  std::size_t count = 0;
+  ASSERT_EQ(file.Seek(kFileSeekEnd, -2), RESULT_OK);
+  file.Read(&byte, 1, &count);
+  EXPECT_EQ(byte, '8');
+  ASSERT_EQ(file.Seek(kFileSeekCurrent, -3), RESULT_OK);
+  file.Read(&byte, 1, &count);
+  EXPECT_EQ(byte, '6');
+  ASSERT_EQ(file.Seek(5, 3), RESULT_OK);  // origin 5 counts from the start
+  file.Read(&byte, 1, &count);
+  EXPECT_EQ(byte, '3');
+  EXPECT_EQ(file.Seek(kFileSeekStart, -1), RESULT_FILE_SEEK);
+  file.Close();
+}
+
+TEST(FileSize, SizeOfOpenFileAndZeroWhenClosed) {
+  TestDirectory directory;
+  const std::string path = directory.File("data");
+  WriteFileBytes(path, std::string(1237, 'q'));
+  LinuxFile file;
+  EXPECT_EQ(file.GetSize(), 0u);
+  ASSERT_EQ(file.Open(path, kFileAccessRead, 0), RESULT_OK);
+  EXPECT_EQ(file.GetSize(), 1237u);
+  file.Close();
+  EXPECT_EQ(file.GetSize(), 0u);
+}
+
+TEST(FileTruncate, ByDescriptorAndByPath) {
+  TestDirectory directory;
+  const std::string path = directory.File("data");
+  WriteFileBytes(path, "0123456789");
+  LinuxFile file;
+  ASSERT_EQ(file.Open(path, kFileAccessReadWrite, 0), RESULT_OK);
+  EXPECT_EQ(file.Truncate(4), RESULT_OK);
+  EXPECT_EQ(file.Sync(), RESULT_OK);
+  file.Close();
+  EXPECT_EQ(ReadFileBytes(path), "0123");
+  EXPECT_EQ(LinuxFile::Truncate(path.c_str(), 1), RESULT_OK);
+  EXPECT_EQ(ReadFileBytes(path), "0");
+  EXPECT_EQ(LinuxFile::Truncate(directory.File("missing").c_str(), 0), RESULT_FAILED);
+  EXPECT_EQ(LinuxFile::Truncate(Widen(path).c_str(), 0), RESULT_OK);
+  EXPECT_EQ(ReadFileBytes(path), "");
+}
+
+TEST(FileClose, DescriptorIsForgottenAfterAnyCloseAttempt) {
+  TestDirectory directory;
+  LinuxFile file;
+  ASSERT_EQ(file.Create(directory.File("c"), kFileAccessWrite, kFilePermissionWrite), RESULT_OK);
+  EXPECT_TRUE(file.IsOpen());
+  EXPECT_EQ(file.Close(), RESULT_OK);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(file.Close(), RESULT_FILE_CLOSE);
+  EXPECT_EQ(file.Sync(), RESULT_FAILED);
+}
+
+TEST(FileWidePath, ShortWidePathOpensAndCreates) {
+  TestDirectory directory;
+  const std::string path = directory.File("wide");
+  LinuxFile file;
+  ASSERT_EQ(file.Create(Widen(path).c_str(), kFileAccessWrite, kFilePermissionWrite), RESULT_OK);
+  file.Close();
+  ASSERT_EQ(file.Open(Widen(path).c_str(), kFileAccessRead, 0), RESULT_OK);
+  file.Close();
+}
+
+TEST(FileWidePath, PathLongerThanTheBufferFailsInsteadOfNamingAnotherFile) {
+  TestDirectory directory;
+  // Build a path whose first 511 bytes name an existing file: cutting it would open that file.
+  std::string folder = directory.path();
+  while (folder.size() < 400) {
+    folder += "/" + std::string(100, 'd');
+    mkdir(folder.c_str(), 0700);
+  }
+  const std::string victim = folder + "/" + std::string(511 - folder.size() - 1, 'v');
+  ASSERT_EQ(victim.size(), 511u);
+  WriteFileBytes(victim, "other file");
+  const std::wstring longer = Widen(victim + "tail");
+  LinuxFile file;
+  EXPECT_EQ(file.Open(longer.c_str(), kFileAccessRead, 0), RESULT_FILE_OPEN);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(file.Create(longer.c_str(), kFileAccessWrite, kFilePermissionWrite), RESULT_FILE_CREATE);
+  EXPECT_EQ(LinuxFile::Truncate(longer.c_str(), 0), RESULT_FAILED);
+  EXPECT_EQ(ReadFileBytes(victim), "other file");
+  // Exactly 511 bytes still fit with the terminator.
+  EXPECT_EQ(file.Open(Widen(victim).c_str(), kFileAccessRead, 0), RESULT_OK);
+  file.Close();
+}
