@@ -8,7 +8,7 @@
 #include <mutex>
 #include <opencv2/core.hpp>
 
-#include "linux_thread.h"
+#include "platform/thread.h"
 #include "pipeline_stage_times.h"
 #include "stereo_frame_callback.h"
 #include "video_device_parameters.h"

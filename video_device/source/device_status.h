@@ -1,8 +1,8 @@
-// Status codes returned by the video device (the class library's codes).
+// Status codes returned by the video device: the class library's codes as plain ints.
 #pragma once
 
-#include <cstdint>
+#include "platform/result.h"
 
-constexpr int kResultOk = 0;
-constexpr int kResultFailed = static_cast<int32_t>(0x80000000u);
-constexpr int kResultOutOfMemory = static_cast<int32_t>(0x80000004u);
+constexpr int kResultOk = static_cast<int>(RESULT_OK);
+constexpr int kResultFailed = static_cast<int>(RESULT_FAILED);
+constexpr int kResultOutOfMemory = static_cast<int>(RESULT_OUT_OF_MEMORY);

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <new>
 
-#include "base_memory_manager.h"
 #include "board/board_root.h"
 #include "calibrater_dynamic.h"
 #include "calibrater_image.h"
@@ -16,6 +15,7 @@
 #include "device_log.h"
 #include "device_status.h"
 #include "libtessaro.h"
+#include "platform/memory_manager.h"
 
 namespace {
 
@@ -196,14 +196,14 @@ int StereoVideoDeivce::Cleanup() {
 
 int StereoVideoDeivce::Start(StereoFrameCallback callback, void* context) {
   if (!initialised_ || running_.load() != 0) return kResultFailed;
-  const int64_t created = capture_thread_.Create("", 0, &StereoVideoDeivce::CaptureVideo, this);
+  const Result created = capture_thread_.Create(nullptr, 0, &StereoVideoDeivce::CaptureVideo, this);
   if (created < 0) return static_cast<int>(created);
   callback_ = callback;
   context_ = context;
   stop_.store(0);
   // Running from here on, so that a Stop right after Start waits for the thread.
   running_.store(1);
-  const int64_t started = capture_thread_.Start();
+  const Result started = capture_thread_.Start();
   if (started < 0) {
     running_.store(0);
     capture_thread_.Destroy();
