@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "board/sim_module_geometry.h"
@@ -28,12 +29,16 @@ constexpr int kRowMargin = 4;
 // Keeps the last colour and disparity images.
 class LastImages {
  public:
-  static void Callback(int type, int, int, unsigned long size, const unsigned char* data, unsigned long, const timeval*,
-                       int, bool, void* context) {
+  static void Callback(int type, int width, int height, unsigned long size, const unsigned char* data,
+                       unsigned long, const timeval*, int, bool, void* context) {
     auto* self = static_cast<LastImages*>(context);
     std::lock_guard<std::mutex> lock(self->mutex_);
     (type == kStereoImageColour ? self->colour_ : self->disparity_).assign(data, data + size);
-    if (type == kStereoImageDisparity) ++self->disparities_;
+    if (type == kStereoImageDisparity) {
+      ++self->disparities_;
+      self->disparity_width_ = width;
+      self->disparity_height_ = height;
+    }
     self->changed_.notify_all();
   }
   bool WaitFor(size_t disparities) {
@@ -52,12 +57,17 @@ class LastImages {
     std::lock_guard<std::mutex> lock(mutex_);
     return disparity_;
   }
+  std::pair<int, int> disparity_size() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {disparity_width_, disparity_height_};
+  }
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<unsigned char> colour_, disparity_;
   size_t disparities_ = 0;
+  int disparity_width_ = 0, disparity_height_ = 0;
 };
 
 class SceneDevice : public ::testing::Test {
@@ -112,6 +122,15 @@ TEST_F(SceneDevice, DisparityAgreesWithTheSceneAwayFromBordersAndEdges) {
   const double share = 100.0 * agreeing / counted;
   std::printf("disparity within 1 level of the scene on %.2f%% of %zu pixels\n", share, counted);
   EXPECT_GE(share, 95.0);
+}
+
+TEST_F(SceneDevice, IntervalSamplingDeliversAQuarterSizeDisparityImage) {
+  set_.image_interval_sampling = 1;
+  Start();
+  ASSERT_TRUE(images_.WaitFor(2));
+  EXPECT_EQ(images_.disparity_size(), std::make_pair(sm::kDepthWidth / 2, sm::kDepthHeight / 2));
+  EXPECT_EQ(images_.disparity().size(), static_cast<size_t>(sm::kDepthHeight) * (sm::kDepthWidth / 2) / 2);
+  EXPECT_EQ(images_.colour().size(), 460800u);
 }
 
 TEST_F(SceneDevice, SwappedCamerasGiveTheRightCamerasColourImage) {
