@@ -61,8 +61,6 @@ void PipelineFakes::Reset() {
   events.clear();
   grey_offsets.clear();
   matcher_interval_sampling = -1;
-  matcher_left_levels.clear();
-  colour_cameras.clear();
   unsafe_uses = 0;
   cameras_open = false;
 }
@@ -109,11 +107,7 @@ void CalibraterImageGetDepthHeightAndWidth(int* height, int* width) {
   *height = PipelineFakes::Get().depth_height;
   *width = PipelineFakes::Get().depth_width;
 }
-int CalibraterYUVImageProcess(unsigned char* y, unsigned char* vu, unsigned char* dst, int camera, bool) {
-  {
-    std::lock_guard<std::mutex> lock(PipelineFakes::Get().mutex);
-    PipelineFakes::Get().colour_cameras.push_back(camera);
-  }
+int CalibraterYUVImageProcess(unsigned char* y, unsigned char* vu, unsigned char* dst, int, bool) {
   memcpy(dst, y, kFramePixels);
   memcpy(dst + kFramePixels, vu, kFramePixels / 2);
   return 0;
@@ -169,12 +163,8 @@ int libtessaro_init(tagSGMParameterSet set) {
 }
 void libtessaro_close() { PipelineFakes::Get().Event("matcher_close"); }
 // Writes the matcher's output size: halved only in interval-sampling mode 1.
-void libtessaro_process(unsigned char* out, const unsigned char* left, const unsigned char*, bool) {
+void libtessaro_process(unsigned char* out, const unsigned char*, const unsigned char*, bool) {
   PipelineFakes& f = PipelineFakes::Get();
-  {
-    std::lock_guard<std::mutex> lock(f.mutex);
-    f.matcher_left_levels.push_back(left[1]);
-  }
   const bool halved = g_matcher.image_interval_sampling == 1;
   const size_t rows = halved ? g_matcher.image_height / 2 : g_matcher.image_height;
   const size_t cols = halved ? g_matcher.image_width / 2 : g_matcher.image_width;

@@ -28,8 +28,6 @@ struct PipelineFakes {
   std::vector<std::string> events;         // "cam_init", "cam_stop", "exposure_uninit", ...
   std::vector<float> grey_offsets;         // every grey-table rebuild
   int matcher_interval_sampling = -1;      // as the matcher record carried it
-  std::vector<unsigned char> matcher_left_levels;
-  std::vector<int> colour_cameras;
   std::atomic<int> unsafe_uses{0};         // remaps without tables, frames after the cameras closed
   std::atomic<bool> cameras_open{false};
 

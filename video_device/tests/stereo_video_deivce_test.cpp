@@ -1,5 +1,5 @@
 // Video device against fakes of the capture library and the matcher: the callback sequence and
-// sizes, swap_camera, the LED cadence, start/stop/teardown order and the disparity offset.
+// sizes, the LED cadence, start/stop/teardown order and the disparity offset.
 #include "stereo_video_deivce.h"
 
 #include <gtest/gtest.h>
@@ -123,15 +123,6 @@ TEST_F(VideoDevice, FirstColourImageReportsGoodExposureAndLaterOnesTheLastQualit
   EXPECT_FALSE(frames[2].exposure_ok);
 }
 
-TEST_F(VideoDevice, IntervalSamplingHalvesTheDisparityImage) {
-  set_.image_interval_sampling = 1;
-  const auto frames = Run(2);
-  EXPECT_EQ(PipelineFakes::Get().matcher_interval_sampling, 1);
-  EXPECT_EQ(frames[1].width, 160);
-  EXPECT_EQ(frames[1].height, 120);
-  EXPECT_EQ(frames[1].size, 240u * 160u / 2u);
-}
-
 TEST_F(VideoDevice, AnyNonZeroIntervalSamplingIsOneForTheMatcher) {
   set_.image_interval_sampling = 7;
   const auto frames = Run(2);  // the address sanitizer catches a full image in a quarter buffer
@@ -147,20 +138,6 @@ TEST_F(VideoDevice, OddDepthSizesKeepTheDisparityInsideItsBuffer) {
   EXPECT_EQ(frames[1].width, 158);
   EXPECT_EQ(frames[1].height, 119);
   EXPECT_GE(frames[1].size, 158u * 119u);
-}
-
-TEST_F(VideoDevice, SwapCameraTakesColourAndMatcherLeftFromTheRightCamera) {
-  set_.swap_camera = true;
-  const auto frames = Run(2);
-  EXPECT_EQ(frames[0].second_byte, 0x22) << "colour image from the right camera";
-  EXPECT_EQ(PipelineFakes::Get().matcher_left_levels.at(0), 0x22) << "matcher's left input";
-  EXPECT_EQ(PipelineFakes::Get().colour_cameras.at(0), 0) << "through the main camera's tables";
-}
-
-TEST_F(VideoDevice, WithoutSwapTheLeftCameraIsTheMainOne) {
-  const auto frames = Run(2);
-  EXPECT_EQ(frames[0].second_byte, 0x11);
-  EXPECT_EQ(PipelineFakes::Get().matcher_left_levels.at(0), 0x11);
 }
 
 // LED colour after each of frames 1..21 for one exposure quality and error-match value.
@@ -269,22 +246,6 @@ TEST_F(VideoDevice, OffsetOutOfRangeFailsKeepsTheOldOffsetAndFramesKeepComing) {
   device_.GetDisparityOffset(&offset, &selector);
   EXPECT_EQ(offset, 2.0);
   EXPECT_EQ(selector, 1);
-  EXPECT_EQ(PipelineFakes::Get().unsafe_uses.load(), 0);
-}
-
-TEST_F(VideoDevice, OffsetsSetFromAnotherThreadWhileFramesFlow) {
-  ASSERT_EQ(Init(), kResultOk);
-  ASSERT_EQ(device_.Start(&FrameLog::Callback, &log_), kResultOk);
-  std::thread control([&] {
-    for (int i = 0; i < 200; ++i) {
-      EXPECT_EQ(device_.SetDisparityOffset((i % 7) * 0.5, i % 2 == 0 ? 1 : -1), kResultOk);
-      if (i % 20 == 0) {
-        EXPECT_EQ(device_.SetDisparityOffset(300.0, 1), kResultFailed);
-      }
-    }
-  });
-  control.join();
-  ASSERT_TRUE(log_.WaitForDisparities(log_.Frames().size() / 2 + 2));
   EXPECT_EQ(PipelineFakes::Get().unsafe_uses.load(), 0);
 }
 
