@@ -23,7 +23,7 @@ namespace {
 
 constexpr unsigned long kDefaultFrames = 200;
 constexpr unsigned long kWarmUpFrames = 10;  // left out of the figures: first exposure steps, caches
-constexpr long kFramePeriodUs = 50000;        // the simulated camera's 20 frames per second
+constexpr long kFramePeriodUs = 50000;       // the simulated camera's 20 frames per second
 constexpr double kFramePeriodMs = kFramePeriodUs / 1000.0;
 
 double Milliseconds(const timeval& from, const timeval& to) {
@@ -86,7 +86,9 @@ bool RunOnce(unsigned long frames, bool unthrottled) {
 
   const double seconds = std::chrono::duration<double>(run.measure_end - run.measure_start).count();
   std::sort(run.latencies_ms.begin(), run.latencies_ms.end());
-  const auto percentile = [&](double p) { return run.latencies_ms[static_cast<size_t>(p * (run.latencies_ms.size() - 1))]; };
+  const auto percentile = [&](double p) {
+    return run.latencies_ms[static_cast<size_t>(p * (run.latencies_ms.size() - 1))];
+  };
   std::printf("%s, %lu frames, depth image %dx%d\n", unthrottled ? "frame clock unthrottled" : "camera at 20 fps",
               frames, set.image_width, set.image_height);
   std::printf("  frames per second          %8.1f\n", frames / seconds);

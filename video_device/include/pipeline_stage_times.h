@@ -12,8 +12,8 @@ class PipelineStageTimes {
   using Clock = std::chrono::steady_clock;
 
   void Add(PipelineStage stage, Clock::duration spent) {
-    total_ns_[static_cast<int>(stage)].fetch_add(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count(), std::memory_order_relaxed);
+    total_ns_[static_cast<int>(stage)].fetch_add(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count(),
+                                                 std::memory_order_relaxed);
   }
   void CountFrame() { frames_.fetch_add(1, std::memory_order_relaxed); }
 

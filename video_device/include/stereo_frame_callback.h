@@ -13,6 +13,6 @@ enum StereoImageType : int {
 
 // Called for every finished image; data and timestamp are valid only during the call.
 // index: frame number (1 for the first frame); value: error-match value of a disparity image.
-typedef void (*StereoFrameCallback)(int type, int width, int height, unsigned long size,
-                                    const unsigned char* data, unsigned long index, const timeval* timestamp,
-                                    int value, bool exposure_ok, void* context);
+typedef void (*StereoFrameCallback)(int type, int width, int height, unsigned long size, const unsigned char* data,
+                                    unsigned long index, const timeval* timestamp, int value, bool exposure_ok,
+                                    void* context);

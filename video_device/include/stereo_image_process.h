@@ -15,8 +15,8 @@ int StereoImageThreadStart(StereoFrameCallback callback);
 
 // Copies the non-null images into their slots (left grey, right grey, depth with its value,
 // colour); an image whose slot has no buffer is skipped. Always 0.
-int SendImageProcess(unsigned char* colour, unsigned char* grey_left, unsigned char* grey_right,
-                     unsigned char* depth, unsigned char value, unsigned int sequence);
+int SendImageProcess(unsigned char* colour, unsigned char* grey_left, unsigned char* grey_right, unsigned char* depth,
+                     unsigned char value, unsigned int sequence);
 
 // Stops the hand-off thread and waits for it, then frees every slot buffer. Must not be called
 // from the frame callback.

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <opencv2/core.hpp>
 
-#include "platform/thread.h"
 #include "pipeline_stage_times.h"
+#include "platform/thread.h"
 #include "stereo_frame_callback.h"
 #include "video_device_parameters.h"
 
@@ -41,8 +41,8 @@ class StereoVideoDeivce {
   int SetDisparityOffset(double offset, int selector);
 
   // Keeps the parts of image whose disparity lies in (t2, t1], t1 = a*x/b - d, t2 = a*x/c - d.
-  static void cut_image(const cv::Mat& image, const cv::Mat& disparity, cv::Mat& out, int a, double x, int b,
-                        int c, int d);
+  static void cut_image(const cv::Mat& image, const cv::Mat& disparity, cv::Mat& out, int a, double x, int b, int c,
+                        int d);
 
   // Per-stage time of the capture thread since Start.
   const PipelineStageTimes& stage_times() const { return stage_times_; }

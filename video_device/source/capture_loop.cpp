@@ -79,8 +79,8 @@ void StereoVideoDeivce::DeliverDisparity(unsigned long index, int err_match, boo
   timeval finished;
   gettimeofday(&finished, nullptr);
   if (callback_ != nullptr)
-    callback_(kStereoImageDisparity, disparity_width_, disparity_height_, disparity_size_, disparity_, index,
-              &finished, err_match, exposure_ok, context_);
+    callback_(kStereoImageDisparity, disparity_width_, disparity_height_, disparity_size_, disparity_, index, &finished,
+              err_match, exposure_ok, context_);
 }
 
 void StereoVideoDeivce::CaptureVideoProcess() {
@@ -111,8 +111,8 @@ void StereoVideoDeivce::CaptureVideoProcess() {
     CalibraterYUVImageProcess(main_frame.y_plane, main_frame.vu_plane, colour_, kLeftCamera, colour_remap_ != 0);
     timer.Lap(PipelineStage::kRemap);
     if (callback_ != nullptr)
-      callback_(kStereoImageColour, main_frame.y_width, main_frame.y_height, colour_size_, colour_, index, &dequeued,
-                0, previous_exposure_ok, context_);
+      callback_(kStereoImageColour, main_frame.y_width, main_frame.y_height, colour_size_, colour_, index, &dequeued, 0,
+                previous_exposure_ok, context_);
 
     timer.Restart();
     CalibraterImageProcess(main_frame.y_plane, left_gray_, kLeftCamera);
@@ -143,8 +143,8 @@ void StereoVideoDeivce::CaptureVideoProcess() {
     cam_qbuf(&left, &right);
     previous_exposure_ok = exposure_ok;
     if (index % kFrameLogInterval == 0)
-      _PrintLog(kLogTag, "[%s, %s, %d] CaptureVideoProcess, we processed a frame, index=%zd, size=%zd\n",
-                kSourceName, __func__, __LINE__, index, colour_size_);
+      _PrintLog(kLogTag, "[%s, %s, %d] CaptureVideoProcess, we processed a frame, index=%zd, size=%zd\n", kSourceName,
+                __func__, __LINE__, index, colour_size_);
   }
   // The LEDs are switched off before Stop can return and the owner close them.
   SetAllLEDOff();

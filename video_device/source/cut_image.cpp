@@ -1,7 +1,6 @@
 // Cuts from an image the parts whose disparity lies in a band of distances, with a grown mask.
-#include <opencv2/imgproc.hpp>
-
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 
 #include "stereo_video_deivce.h"
 
@@ -11,8 +10,8 @@ constexpr int kDilateSize = 31;
 constexpr double kNoMaxValue = 0.0;
 }  // namespace
 
-void StereoVideoDeivce::cut_image(const cv::Mat& image, const cv::Mat& disparity, cv::Mat& out, int a, double x,
-                                  int b, int c, int d) {
+void StereoVideoDeivce::cut_image(const cv::Mat& image, const cv::Mat& disparity, cv::Mat& out, int a, double x, int b,
+                                  int c, int d) {
   if (b == 0 || c == 0) return;  // no band without both divisors
   const double k = a * x;
   // Disparity bounds truncated towards zero, kept as doubles so that huge bounds stay defined.

@@ -181,8 +181,8 @@ int StereoImageThreadStart(StereoFrameCallback callback) {
   return kResultOk;
 }
 
-int SendImageProcess(unsigned char* colour, unsigned char* grey_left, unsigned char* grey_right,
-                     unsigned char* depth, unsigned char value, unsigned int sequence) {
+int SendImageProcess(unsigned char* colour, unsigned char* grey_left, unsigned char* grey_right, unsigned char* depth,
+                     unsigned char value, unsigned int sequence) {
   std::lock_guard<std::mutex> lock(g_slots_mutex);
   ImageSlot& left = g_slots[kLeftGraySlot];
   ImageSlot& right = g_slots[kRightGraySlot];

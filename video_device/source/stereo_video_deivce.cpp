@@ -45,9 +45,7 @@ bool ReplaceBuffer(unsigned char*& buffer, size_t size) {
 }
 
 // The offset as the grey tables take it: only a negative selector negates.
-float SignedGreyOffset(double offset, int selector) {
-  return static_cast<float>(selector < 0 ? 0.0 - offset : offset);
-}
+float SignedGreyOffset(double offset, int selector) { return static_cast<float>(selector < 0 ? 0.0 - offset : offset); }
 
 // The matcher's parameter record; any non-zero interval sampling is interval sampling.
 tagSGMParameterSet MatcherParameters(const tagVideoDeviceParameterSet& set, int interval_sampling) {
@@ -121,11 +119,10 @@ int StereoVideoDeivce::Init(tagVideoDeviceParameterSet* set, const tagCamExposur
   initialised_ = false;
   int result;
   if (set->dynamic_calibration_enable != 0) {
-    result = CalibraterImageDynamicInit(board::MapPath(set->dynamic_calibration_file_name).c_str(),
-                                        kInitialGreyOffset, set->image_width,
-                                        set->image_height, set->dynamic_disparity_shift, set->dynamic_focal_length,
-                                        set->dynamic_stretch_factor, set->dynamic_horizontal_translation,
-                                        set->dynamic_vertical_translation);
+    result = CalibraterImageDynamicInit(board::MapPath(set->dynamic_calibration_file_name).c_str(), kInitialGreyOffset,
+                                        set->image_width, set->image_height, set->dynamic_disparity_shift,
+                                        set->dynamic_focal_length, set->dynamic_stretch_factor,
+                                        set->dynamic_horizontal_translation, set->dynamic_vertical_translation);
   } else {
     result = CalibraterImageInit(board::MapPath(set->calibration_file_name).c_str(), kInitialGreyOffset);
   }
@@ -147,8 +144,7 @@ int StereoVideoDeivce::Init(tagVideoDeviceParameterSet* set, const tagCamExposur
 
   result = libtessaro_init(MatcherParameters(*set, interval_sampling));
   if (result != 0) {
-    _PrintLog(kLogTag, "[%s, %s, %d] Init, sgm_init failed, error code:%d \n", kSourceName, __func__, __LINE__,
-              result);
+    _PrintLog(kLogTag, "[%s, %s, %d] Init, sgm_init failed, error code:%d \n", kSourceName, __func__, __LINE__, result);
     return kResultFailed;
   }
 
@@ -235,8 +231,8 @@ int StereoVideoDeivce::SetDisparityOffset(double offset, int selector) {
   // The calibration builds the new tables aside and swaps them in; on failure the old ones stay.
   const int result = CalibraterImageGrayInit(board::MapPath(settings_.calibration_file_name).c_str(), grey_offset);
   if (result != 0) {
-    _PrintLog(kLogTag, "[%s, %s, %d] SetDisparityOffset, CalibraterImageGrayInit failed, error code:%d \n",
-              kSourceName, __func__, __LINE__, result);
+    _PrintLog(kLogTag, "[%s, %s, %d] SetDisparityOffset, CalibraterImageGrayInit failed, error code:%d \n", kSourceName,
+              __func__, __LINE__, result);
     return kResultFailed;
   }
   settings_.shift_offset = offset;

@@ -25,10 +25,10 @@ struct PipelineFakes {
 
   // What the device did (guarded by mutex).
   std::mutex mutex;
-  std::vector<std::string> events;         // "cam_init", "cam_stop", "exposure_uninit", ...
-  std::vector<float> grey_offsets;         // every grey-table rebuild
-  int matcher_interval_sampling = -1;      // as the matcher record carried it
-  std::atomic<int> unsafe_uses{0};         // remaps without tables, frames after the cameras closed
+  std::vector<std::string> events;     // "cam_init", "cam_stop", "exposure_uninit", ...
+  std::vector<float> grey_offsets;     // every grey-table rebuild
+  int matcher_interval_sampling = -1;  // as the matcher record carried it
+  std::atomic<int> unsafe_uses{0};     // remaps without tables, frames after the cameras closed
   std::atomic<bool> cameras_open{false};
 
   void Event(const std::string& name);

@@ -22,15 +22,15 @@ namespace {
 
 namespace sm = board::sim_module;
 constexpr auto kFrameWait = std::chrono::seconds(60);
-constexpr int kEdgeMargin = 3;        // pixels left out on each side of the box's outline
-constexpr int kBorderMargin = 40;     // columns left out at both sides: no match or cleared border
+constexpr int kEdgeMargin = 3;     // pixels left out on each side of the box's outline
+constexpr int kBorderMargin = 40;  // columns left out at both sides: no match or cleared border
 constexpr int kRowMargin = 4;
 
 // Keeps the last colour and disparity images.
 class LastImages {
  public:
-  static void Callback(int type, int width, int height, unsigned long size, const unsigned char* data,
-                       unsigned long, const timeval*, int, bool, void* context) {
+  static void Callback(int type, int width, int height, unsigned long size, const unsigned char* data, unsigned long,
+                       const timeval*, int, bool, void* context) {
     auto* self = static_cast<LastImages*>(context);
     std::lock_guard<std::mutex> lock(self->mutex_);
     (type == kStereoImageColour ? self->colour_ : self->disparity_).assign(data, data + size);
