@@ -133,6 +133,7 @@ void calculate_census_cost(unsigned short* cost, const unsigned char* left, cons
       const uint64_t* left_signature = left_signatures + pixel * kWords;
       const uint64_t* right_signature = right_signatures + pixel * kWords;
       unsigned short* pixel_cost = cost + pixel * disparities;
+#pragma GCC unroll 8
       for (long d = 0; d < disparities; ++d)
         pixel_cost[d] = hamming_distance<kWords>(left_signature, right_signature - d * static_cast<long>(kWords));
     }
