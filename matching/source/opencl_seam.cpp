@@ -1,34 +1,70 @@
-// OpenCL hand-over points of the matcher: set-up at init and the GPU census cost of the CPU path.
+// OpenCL hand-over points of the matcher: set-up at init, GPU pipeline frames and the GPU census cost.
 #include "opencl_seam.h"
 
 #include "cl_census.h"
 #include "cl_pipeline_state.h"
+#include "cl_pipelines.h"
 #include "cl_runtime.h"
+#include "sgm_state.h"
 
 namespace {
 
-constexpr int32_t kIntervalSamplingMode = 1;
+constexpr int64_t kIntervalSampling = 1;
 constexpr int64_t kDisparities16 = 16;
 constexpr int64_t kDisparities32 = 32;
 constexpr unsigned long kAllSelected = ~0UL;
 
+// The pipeline that takes every frame of this mode and disparity range, if any.
+ClPipelineOwner PipelineFor(int64_t mode, int64_t d_range) {
+  if (d_range == kDisparities32)
+    return mode == kIntervalSampling ? ClPipelineOwner::kIntervalSampling : ClPipelineOwner::kNormalSampling32;
+  if (d_range == kDisparities16 && mode != kIntervalSampling) return ClPipelineOwner::kDisparity16;
+  return ClPipelineOwner::kNone;
+}
+
 }  // namespace
 
 void tessaro_opencl_init(const tagSGMParameterSet& set, unsigned short* path_costs) {
-  (void)path_costs;  // handed to the complete GPU pipelines' set-ups
   clCatch(clInit, kAllSelected, kAllSelected);
 
-  // Exactly one pipeline set-up, run through clCatch like every other OpenCL step.
+  // Exactly one pipeline set-up; a failing set-up is reported and ends the process like every other
+  // OpenCL step, rather than leaving half-made buffers behind.
   clPipelineOwner = ClPipelineOwner::kNone;
   const int64_t d_range = static_cast<int64_t>(set.disparity_max) - set.disparity_min;
-  if (set.image_interval_sampling == kIntervalSamplingMode) {
-    // Interval-sampling pipeline set-up: arrives with that pipeline.
+  if (set.image_interval_sampling == kIntervalSampling) {
+    clCatch(clInervalSamplingSgmInit, set, path_costs);
   } else if (d_range == kDisparities16) {
-    // 16-disparity pipeline set-up: arrives with that pipeline.
+    clCatch(clSgmInitDisparity16, set, path_costs);
   } else if (d_range == kDisparities32) {
-    // 32-disparity pipeline set-up: arrives with that pipeline.
+    clCatch(clNormalSamplingSgmInit, set, path_costs);
   } else {
     clCatch(cl_sgm_init, set);
+  }
+}
+
+bool tessaro_opencl_process(unsigned char* out, const unsigned char* left, const unsigned char* right) {
+  const tagClPipelineParameters& p = clPipelineParameters;
+  const int64_t mode = sgm_params.mode;
+  unsigned char* err = s_sgm_uniqueness_err;
+  const ClPipelineOwner wanted = PipelineFor(mode, sgm_params.disparity_count);
+  if (wanted == ClPipelineOwner::kNone) return false;
+  // Only a pipeline whose set-up made the current buffers for these very images may run; buffers made
+  // for other parameters (a later libtessaro_setparam without init) leave the frame to the CPU path.
+  const bool fits = wanted == clPipelineOwner && p.m == sgm_params.source_height && p.n == sgm_params.source_width &&
+                    static_cast<int64_t>(p.d_range) == sgm_params.disparity_count;
+  if (!fits) return false;
+  switch (wanted) {
+    case ClPipelineOwner::kIntervalSampling:
+      clCatch(clInervalSamplingSgmProcess, left, right, out, static_cast<unsigned long>(mode), err);
+      return true;
+    case ClPipelineOwner::kNormalSampling32:
+      clCatch(clNormalSamplingSgmProcess, left, right, out, static_cast<unsigned long>(mode), err);
+      return true;
+    case ClPipelineOwner::kDisparity16:
+      clCatch(clSgmProcessDisparity16, left, right, out, err);
+      return true;
+    default:
+      return false;
   }
 }
 

@@ -1,10 +1,14 @@
-// Where the CPU matcher hands over to the OpenCL code: set-up at init and the GPU census cost.
+// Where the CPU matcher hands over to the OpenCL code: set-up at init, GPU frames and the GPU census cost.
 #pragma once
 
 #include "libtessaro.h"
 
 // Sets up OpenCL and the GPU pipeline that suits the parameters (called by libtessaro_init).
 void tessaro_opencl_init(const tagSGMParameterSet& set, unsigned short* path_costs);
+
+// Runs one frame on the complete GPU pipeline that the current mode and disparity range select, writing
+// out and the uniqueness error map. Returns false when no such pipeline is set up, so the CPU path runs.
+bool tessaro_opencl_process(unsigned char* out, const unsigned char* left, const unsigned char* right);
 
 // Fills the cost volume on the GPU (called by sgm_n_path when the OpenCL flag is set).
 // Returns false when no GPU census is available, so the CPU census runs instead.

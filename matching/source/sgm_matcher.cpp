@@ -1,4 +1,4 @@
-// The matcher's exported life cycle: set-up, one frame on the CPU path, and release.
+// The matcher's exported life cycle: set-up, one frame on a GPU pipeline or the CPU path, and release.
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -130,7 +130,8 @@ void libtessaro_close() { sgm_free_buffers(); }
 
 void libtessaro_process(unsigned char* out, const unsigned char* left, const unsigned char* right, bool use_previous) {
   if (sgm_cost_volume == nullptr) return;  // not initialised, or closed
-  // The GPU pipelines take their frames here once they exist; every other frame runs on the CPU.
+  // With OpenCL on, a complete GPU pipeline takes the frame and the CPU state stays untouched.
+  if (sgm_params.opencl_enable && tessaro_opencl_process(out, left, right)) return;
   process_on_cpu(out, left, right, use_previous);
 }
 

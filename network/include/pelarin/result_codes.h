@@ -35,6 +35,7 @@ enum QeltResult : int {
   kQeltBufferTooSmall = 44,
   kQeltHeadTooShort = 46,        // also: broadcast could not be sent
   kQeltHeadWrong = 47,
+  kQeltSameDevice = 48,          // discovery: the address is already listed
   kQeltBadElementType = 49,
   kQeltNoSession = 50,
   kQeltPeerClosed = 51,
