@@ -6,7 +6,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "calibrater_image.h"
-#include "capture_imports.h"
+#include "cam.h"
+#include "cam_auto_exposure.h"
 #include "device_log.h"
 #include "libtessaro.h"
 #include "status_led.h"

@@ -11,7 +11,8 @@
 #include <system_error>
 #include <thread>
 
-#include "capture_imports.h"
+#include "cam.h"
+#include "cam_auto_exposure.h"
 #include "device_log.h"
 #include "device_status.h"
 #include "libtessaro.h"

@@ -6,7 +6,8 @@
 
 #include "calibrater_dynamic.h"
 #include "calibrater_image.h"
-#include "capture_imports.h"
+#include "cam.h"
+#include "cam_auto_exposure.h"
 #include "libtessaro.h"
 
 namespace {

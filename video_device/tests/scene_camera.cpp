@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "board/sim_module_geometry.h"
-#include "capture_imports.h"
+#include "cam.h"
+#include "cam_auto_exposure.h"
 
 namespace sm = board::sim_module;
 
