@@ -1,0 +1,93 @@
+// Test controls of the simulated cameras: settings, call logs, frames on demand, command gate.
+#include "sim_state.h"
+
+namespace simcam {
+
+void Configure(const Settings& settings) {
+  SimState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.settings = settings;
+  state.configured = true;
+}
+
+std::vector<CallRecord> CallLog(int camera) {
+  if (camera < 0 || camera >= kCameraCount) return {};
+  SimState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.logs[camera];
+}
+
+void ClearCallLogs() {
+  SimState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  for (auto& log : state.logs) log.clear();
+}
+
+int DeliverFrames() {
+  int delivered = 0;
+  for (int index = 0; index < kCameraCount; ++index) {
+    SimCamera* camera = CameraOrNull(index);
+    if (camera == nullptr || !camera->settings.manual) continue;
+    {
+      std::lock_guard<std::mutex> lock(State().mutex);
+      if (!camera->previewing) continue;
+    }
+    const uint64_t frame = camera->next_manual_frame++;
+    const uint64_t period_us = 1000000ull / static_cast<uint64_t>(camera->settings.frame_rate);
+    if (ProduceFrame(*camera, frame, StampFor(*camera, frame * period_us))) ++delivered;
+  }
+  return delivered;
+}
+
+bool DeliverFrame(int index, uint64_t stamp) {
+  SimCamera* camera = CameraOrNull(index);
+  if (camera == nullptr || !camera->settings.manual) return false;
+  {
+    std::lock_guard<std::mutex> lock(State().mutex);
+    if (!camera->previewing) return false;
+  }
+  return ProduceFrame(*camera, camera->next_manual_frame++, stamp);
+}
+
+int AppliedGain(int index) {
+  SimCamera* camera = CameraOrNull(index);
+  if (camera == nullptr) return 0;
+  std::lock_guard<std::mutex> sensor(camera->sensor_mutex);
+  return camera->applied_gain;
+}
+
+int AppliedTime(int index) {
+  SimCamera* camera = CameraOrNull(index);
+  if (camera == nullptr) return 0;
+  std::lock_guard<std::mutex> sensor(camera->sensor_mutex);
+  return camera->applied_time;
+}
+
+uint64_t FramesDelivered(int index) {
+  SimCamera* camera = CameraOrNull(index);
+  return camera == nullptr ? 0 : camera->delivered.load();
+}
+
+bool IsOpen(int index) { return CameraOrNull(index) != nullptr; }
+
+void HoldCommands() {
+  SimState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.hold_commands = true;
+}
+
+void WaitUntilCommandHeld() {
+  SimState& state = State();
+  std::unique_lock<std::mutex> lock(state.mutex);
+  state.gate_changed.wait(lock, [&state] { return state.commands_waiting > 0; });
+}
+
+void ReleaseCommands() {
+  SimState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.hold_commands = false;
+  state.gate_changed.notify_all();
+}
+
+
+}  // namespace simcam

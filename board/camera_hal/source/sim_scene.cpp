@@ -1,0 +1,173 @@
+// The built-in passage scene and image-file frames of the simulated cameras.
+#include "sim_scene.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+
+namespace simcam {
+namespace {
+
+constexpr double kTextureCellM = 0.012;   // size of the finest texture grain on a surface
+constexpr double kTextureOffsetM = 0.00317;
+constexpr double kReflectanceLow = 40.0;  // reflectance range of the textures
+constexpr double kReflectanceSpan = 160.0;
+
+// A repeatable pseudo-random value in [0, 1) for an integer cell of a surface.
+double CellNoise(int64_t a, int64_t b, uint32_t surface) {
+  uint64_t h = static_cast<uint64_t>(a) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(b) * 0xC2B2AE3D27D4EB4Full ^
+               (static_cast<uint64_t>(surface) << 32);
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 32;
+  return static_cast<double>(h & 0xFFFFFF) / static_cast<double>(0x1000000);
+}
+
+// Reflectance of a surface point: fine cells over a coarser pattern, so matching finds texture at
+// every scale.
+double SurfaceReflectance(double a_m, double b_m, uint32_t surface) {
+  // Cell borders are kept off the pixel grid, so both cameras see a border on the same side.
+  a_m += kTextureOffsetM;
+  b_m += kTextureOffsetM;
+  const double fine = CellNoise(static_cast<int64_t>(std::floor(a_m / kTextureCellM)),
+                                static_cast<int64_t>(std::floor(b_m / kTextureCellM)), surface);
+  const double coarse = CellNoise(static_cast<int64_t>(std::floor(a_m / (kTextureCellM * 8))),
+                                  static_cast<int64_t>(std::floor(b_m / (kTextureCellM * 8))), surface + 7);
+  return kReflectanceLow + kReflectanceSpan * (0.6 * fine + 0.4 * coarse);
+}
+
+enum Surface : uint32_t { kFloor = 1, kLeftWall = 2, kRightWall = 3, kObjectBase = 16 };
+
+}  // namespace
+
+PassageScene::PassageScene(const ModuleGeometry& geometry) : geometry_(geometry) {
+  // Depths of 1.2, 1.5 and 2.0 m give depth-image disparities of 25, 20 and 15 (floor: 12).
+  objects_ = {
+      {-0.35, 1.2, 0.30, 0.40, 0.50, 0.0},
+      {0.30, 1.5, 0.40, 0.35, -0.35, 0.7},
+      {0.00, 2.0, 0.35, 0.50, 0.25, 1.5},
+  };
+  std::sort(objects_.begin(), objects_.end(),
+            [](const PassageObject& a, const PassageObject& b) { return a.depth_m > b.depth_m; });
+
+  for (size_t i = 0; i < objects_.size(); ++i) {
+    const PassageObject& object = objects_[i];
+    const double metres_per_px = object.depth_m / geometry_.focal_px;
+    const int cols = std::max(1, static_cast<int>(std::lround(object.size_x_m / metres_per_px)));
+    const int rows = std::max(1, static_cast<int>(std::lround(object.size_y_m / metres_per_px)));
+    cv::Mat texture(rows, cols, CV_8UC1);
+    for (int r = 0; r < rows; ++r)
+      for (int c = 0; c < cols; ++c)
+        texture.at<uint8_t>(r, c) = cv::saturate_cast<uint8_t>(
+            SurfaceReflectance(c * metres_per_px, r * metres_per_px, kObjectBase + static_cast<uint32_t>(i)));
+    object_textures_.push_back(texture);
+  }
+
+  // Floor and walls by casting each pixel's ray from its camera's centre; camera 1 sits the
+  // baseline away towards the top of the raw frame.
+  background_parallax_.create(geometry_.height, geometry_.width, CV_32FC1);
+  for (int camera = 0; camera < 2; ++camera) {
+    const double center = -geometry_.baseline_m * camera;
+    background_[camera].create(geometry_.height, geometry_.width, CV_8UC1);
+    for (int v = 0; v < geometry_.height; ++v) {
+      for (int u = 0; u < geometry_.width; ++u) {
+        const double xn = (u - geometry_.center_x) / geometry_.focal_px;
+        const double yn = (v - geometry_.center_y) / geometry_.focal_px;
+        double depth = kFloorDepthM;
+        const double x = xn * depth;
+        double reflectance = 0;
+        if (x > kWallHalfWidthM || x < -kWallHalfWidthM) {
+          const double wall_x = x > 0 ? kWallHalfWidthM : -kWallHalfWidthM;
+          depth = wall_x / xn;
+          reflectance = SurfaceReflectance(center + yn * depth, depth, x > 0 ? kRightWall : kLeftWall);
+        } else {
+          reflectance = SurfaceReflectance(x, center + yn * depth, kFloor);
+        }
+        background_[camera].at<uint8_t>(v, u) = cv::saturate_cast<uint8_t>(reflectance);
+        if (camera == 0) background_parallax_.at<float>(v, u) = static_cast<float>(geometry_.ParallaxForDepth(depth));
+      }
+    }
+  }
+}
+
+int PassageScene::ObjectParallax(const PassageObject& object) const {
+  return static_cast<int>(std::lround(geometry_.ParallaxForDepth(object.depth_m)));
+}
+
+cv::Point PassageScene::ObjectCorner(const PassageObject& object, double seconds) const {
+  // Objects travel along the passage and come back in at the other end of the view.
+  const double half_view_m = geometry_.center_y * object.depth_m / geometry_.focal_px + object.size_y_m +
+                             geometry_.baseline_m;
+  const double travel = 2 * half_view_m;
+  double y = std::fmod(object.phase_m + object.speed_m_per_s * seconds + half_view_m, travel);
+  if (y < 0) y += travel;
+  y -= half_view_m;
+  const int left = static_cast<int>(
+      std::lround(geometry_.focal_px * (object.center_x_m - object.size_x_m / 2) / object.depth_m + geometry_.center_x));
+  const int top = static_cast<int>(
+      std::lround(geometry_.focal_px * (y - object.size_y_m / 2) / object.depth_m + geometry_.center_y));
+  return {left, top};
+}
+
+void PassageScene::Render(int camera, double seconds, cv::Mat* reflectance) const {
+  background_[camera].copyTo(*reflectance);
+  const cv::Rect frame(0, 0, geometry_.width, geometry_.height);
+  for (size_t i = 0; i < objects_.size(); ++i) {
+    cv::Point corner = ObjectCorner(objects_[i], seconds);
+    corner.y += camera * ObjectParallax(objects_[i]);
+    const cv::Mat& texture = object_textures_[i];
+    const cv::Rect placed(corner, texture.size());
+    const cv::Rect visible = placed & frame;
+    if (visible.empty()) continue;
+    texture(cv::Rect(visible.tl() - placed.tl(), visible.size())).copyTo((*reflectance)(visible));
+  }
+}
+
+cv::Mat PassageScene::LeftParallax(double seconds) const {
+  cv::Mat parallax = background_parallax_.clone();
+  const cv::Rect frame(0, 0, geometry_.width, geometry_.height);
+  for (size_t i = 0; i < objects_.size(); ++i) {
+    const cv::Rect visible = cv::Rect(ObjectCorner(objects_[i], seconds), object_textures_[i].size()) & frame;
+    if (!visible.empty()) parallax(visible).setTo(static_cast<float>(ObjectParallax(objects_[i])));
+  }
+  return parallax;
+}
+
+bool LoadFileFrames(const std::vector<std::string>& paths, int width, int height, std::vector<FileFrame>* frames,
+                    std::string* error) {
+  frames->clear();
+  for (const std::string& path : paths) {
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(path, ignored)) {
+      *error = "no image file " + path;
+      return false;
+    }
+    cv::Mat bgr = cv::imread(path, cv::IMREAD_COLOR);
+    if (bgr.empty()) {
+      *error = "cannot read image " + path;
+      return false;
+    }
+    if (bgr.cols != width || bgr.rows != height) cv::resize(bgr, bgr, cv::Size(width, height), 0, 0, cv::INTER_AREA);
+    // Full-range luma and chroma; chroma averaged over each 2 x 2 block and interleaved V, U.
+    cv::Mat yuv;
+    cv::cvtColor(bgr, yuv, cv::COLOR_BGR2YUV);
+    cv::Mat channels[3];
+    cv::split(yuv, channels);
+    FileFrame frame;
+    frame.y = channels[0];
+    cv::Mat u_half, v_half;
+    cv::resize(channels[1], u_half, cv::Size(width / 2, height / 2), 0, 0, cv::INTER_AREA);
+    cv::resize(channels[2], v_half, cv::Size(width / 2, height / 2), 0, 0, cv::INTER_AREA);
+    cv::Mat vu_pairs;
+    cv::merge(std::vector<cv::Mat>{v_half, u_half}, vu_pairs);
+    frame.vu = vu_pairs.reshape(1, height / 2);
+    frames->push_back(frame);
+  }
+  return true;
+}
+
+}  // namespace simcam

@@ -1,0 +1,130 @@
+// Tests of the simulated cameras' content: the passage scene's known disparity, image files.
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <filesystem>
+#include <set>
+
+#include "board/sim_module_geometry.h"
+#include "sim_scene.h"
+
+// Reading and converting an image through OpenCV registers GDAL's drivers and starts TBB's worker
+// pool; the thread sanitizer cannot see their own synchronisation (uninstrumented), and that code
+// is not ours.
+extern "C" const char* __tsan_default_suppressions() { return "deadlock:libgdal.so\nrace:libtbb.so\n"; }
+
+namespace {
+
+using simcam::ModuleGeometry;
+using simcam::PassageScene;
+namespace module = board::sim_module;
+
+// Share of camera-0 pixels that reappear in camera 1 the known parallax lower, over the pixels
+// away from depth edges (occlusions) and with a whole-pixel parallax (walls have none).
+double AgreeingShare(const cv::Mat& left, const cv::Mat& right, const cv::Mat& parallax, int* counted) {
+  cv::Mat neighbourhood_max;
+  cv::dilate(parallax, neighbourhood_max, cv::Mat(), cv::Point(-1, -1), 30);
+  int agree = 0;
+  *counted = 0;
+  for (int v = 0; v < left.rows; ++v)
+    for (int u = 0; u < left.cols; ++u) {
+      const float exact = parallax.at<float>(v, u);
+      const int p = static_cast<int>(std::lround(exact));
+      if (std::abs(exact - p) > 1e-3f || neighbourhood_max.at<float>(v, u) != exact || v + p >= left.rows) continue;
+      ++*counted;
+      agree += left.at<uint8_t>(v, u) == right.at<uint8_t>(v + p, u);
+    }
+  return *counted == 0 ? 0.0 : static_cast<double>(agree) / *counted;
+}
+
+TEST(PassageSceneTest, CameraOneSeesCameraZerosViewTheKnownParallaxLower) {
+  const ModuleGeometry geometry;
+  const PassageScene scene(geometry);
+  for (double seconds : {0.0, 0.73, 2.5}) {
+    cv::Mat left, right;
+    scene.Render(0, seconds, &left);
+    scene.Render(1, seconds, &right);
+    int counted = 0;
+    const double share = AgreeingShare(left, right, scene.LeftParallax(seconds), &counted);
+    EXPECT_GT(counted, geometry.width * geometry.height / 4);
+    EXPECT_GT(share, 0.99) << "at " << seconds << " s";
+  }
+}
+
+TEST(PassageSceneTest, ObjectsLieAtSeveralDepthsAndMove) {
+  const ModuleGeometry geometry;
+  const PassageScene scene(geometry);
+  std::set<int> parallaxes;
+  for (const auto& object : scene.Objects()) {
+    parallaxes.insert(scene.ObjectParallax(object));
+    EXPECT_NE(scene.ObjectCorner(object, 0.0), scene.ObjectCorner(object, 0.5));
+    // Whole depth-image disparities, as the module's geometry gives them.
+    EXPECT_DOUBLE_EQ(scene.ObjectParallax(object), module::kDepthScale * module::RectifiedDisparity(object.depth_m * 100));
+  }
+  EXPECT_EQ(parallaxes.size(), scene.Objects().size());
+  EXPECT_GT(*parallaxes.begin(), geometry.ParallaxForDepth(PassageScene::kFloorDepthM));
+  const cv::Mat parallax = scene.LeftParallax(1.0);
+  for (const auto& object : scene.Objects()) {
+    const cv::Point inside = scene.ObjectCorner(object, 1.0) + cv::Point(3, 3);
+    if (!cv::Rect(0, 0, geometry.width, geometry.height).contains(inside)) continue;
+    EXPECT_FLOAT_EQ(parallax.at<float>(inside), static_cast<float>(scene.ObjectParallax(object)));
+  }
+}
+
+// Samples a raw frame into the depth-size grey image as the module's ideal geometry describes.
+cv::Mat GreyImage(const cv::Mat& raw, bool right_camera) {
+  cv::Mat grey(module::kDepthHeight, module::kDepthWidth, CV_8UC1);
+  for (int r = 0; r < grey.rows; ++r)
+    for (int c = 0; c < grey.cols; ++c) {
+      const int y = right_camera ? module::RightGreyRawY(c) : module::LeftGreyRawY(c);
+      grey.at<uint8_t>(r, c) = raw.at<uint8_t>(y, module::GreyRawX(r));
+    }
+  return grey;
+}
+
+TEST(PassageSceneTest, RectifiedGreyPairHasTheFloorsDisparityAlongRows) {
+  const PassageScene scene{ModuleGeometry()};
+  cv::Mat left_raw, right_raw;
+  scene.Render(0, 0.0, &left_raw);
+  scene.Render(1, 0.0, &right_raw);
+  const cv::Mat left = GreyImage(left_raw, false);
+  const cv::Mat right = GreyImage(right_raw, true);
+  const int floor_disparity = static_cast<int>(module::RectifiedDisparity(PassageScene::kFloorDepthM * 100));
+  ASSERT_EQ(floor_disparity, 12);
+  const cv::Mat parallax = scene.LeftParallax(0.0);
+  cv::Mat neighbourhood_max;  // floor pixels near an object may be hidden in the other view
+  cv::dilate(parallax, neighbourhood_max, cv::Mat(), cv::Point(-1, -1), 30);
+  int agree = 0, counted = 0;
+  for (int r = 0; r < left.rows; ++r)
+    for (int c = floor_disparity; c < left.cols; ++c) {
+      const int raw_y = module::LeftGreyRawY(c);
+      const int raw_x = module::GreyRawX(r);
+      if (neighbourhood_max.at<float>(raw_y, raw_x) != 2.0f * floor_disparity) continue;  // open floor only
+      ++counted;
+      agree += left.at<uint8_t>(r, c) == right.at<uint8_t>(r, c - floor_disparity);
+    }
+  EXPECT_GT(counted, left.rows * left.cols / 4);
+  EXPECT_GT(static_cast<double>(agree) / counted, 0.99);
+}
+
+TEST(FileFramesTest, ImageFileBecomesNv21Planes) {
+  const std::filesystem::path image = std::filesystem::path(STEREO_DATA_DIR) / "tsukuba" / "left.png";
+  if (!std::filesystem::exists(image)) GTEST_SKIP() << "stereo data folder absent: " << image;
+  std::vector<simcam::FileFrame> frames;
+  std::string error;
+  ASSERT_TRUE(simcam::LoadFileFrames({image.string()}, 640, 480, &frames, &error)) << error;
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].y.size(), cv::Size(640, 480));
+  EXPECT_EQ(frames[0].vu.size(), cv::Size(640, 240));
+  // Luma follows the image's own grey values.
+  cv::Mat grey = cv::imread(image.string(), cv::IMREAD_GRAYSCALE);
+  cv::resize(grey, grey, cv::Size(640, 480), 0, 0, cv::INTER_AREA);
+  cv::Mat difference;
+  cv::absdiff(grey, frames[0].y, difference);
+  EXPECT_LT(cv::mean(difference)[0], 3.0);
+  EXPECT_FALSE(simcam::LoadFileFrames({"/no/such/image.png"}, 640, 480, &frames, &error));
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// Tests of the logging stand-in: whole lines from many threads, the log file, the readable sink.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board/qelt_log_sink.h"
+#include "qelt_log.h"
+
+namespace {
+
+// Each test runs in its own process (ctest), so its board root can be set before the first line.
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = std::filesystem::temp_directory_path() /
+            ("qelt_log_test_" + std::to_string(::getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(root_);
+    setenv("BOARD_ROOT", root_.c_str(), 1);
+    board::SetLogToStderr(false);
+    board::ClearLoggedLines();
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  std::vector<std::string> FileLines() {
+    std::ifstream in(board::LogFilePath());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  std::filesystem::path root_;
+};
+
+TEST_F(LogTest, WritesIntoTheMappedLogFolder) {
+  PrintLog("main", "started %d\n", 7);
+  const std::string path = board::LogFilePath();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path.rfind((root_ / "data/log").string(), 0), 0u) << path;
+  const auto lines = FileLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("[main] started 7"), std::string::npos) << lines[0];
+}
+
+TEST_F(LogTest, EndsEveryLineWithExactlyOneNewline) {
+  PrintLog("main", "with newline\n");
+  _PrintLog("cam_auto_exposure", "without newline");
+  const auto lines = FileLines();
+  ASSERT_EQ(lines.size(), 2u);
+  const auto sink = board::LoggedLines();
+  ASSERT_EQ(sink.size(), 2u);
+  EXPECT_EQ(sink[0].text, "with newline");
+  EXPECT_EQ(sink[1].tag, "cam_auto_exposure");
+  EXPECT_EQ(sink[1].text, "without newline");
+}
+
+TEST_F(LogTest, NetworkLibraryFormPassesTextUnchanged) {
+  const std::string text(255, 'x');
+  PrintLog("QELTM", "%s", text.c_str());
+  const auto sink = board::LoggedLines();
+  ASSERT_EQ(sink.size(), 1u);
+  EXPECT_EQ(sink[0].tag, "QELTM");
+  EXPECT_EQ(sink[0].text, text);
+}
+
+TEST_F(LogTest, LongLinesAreNotCut) {
+  const std::string text(10000, 'y');
+  _PrintLog("StereoVideoDeivce", "[%s, %s, %d] %s\n", "file", "fn", 3, text.c_str());
+  const auto sink = board::LoggedLines();
+  ASSERT_EQ(sink.size(), 1u);
+  EXPECT_EQ(sink[0].text, "[file, fn, 3] " + text);
+}
+
+TEST_F(LogTest, LinesOfConcurrentThreadsStayWhole) {
+  constexpr int kThreads = 6;
+  constexpr int kLinesEach = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      const std::string body(300, static_cast<char>('a' + t));
+      for (int i = 0; i < kLinesEach; ++i) _PrintLog("worker", "%d:%s\n", t, body.c_str());
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const auto lines = FileLines();
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLinesEach));
+  for (const auto& line : lines) {
+    const size_t colon = line.find("] ");
+    ASSERT_NE(colon, std::string::npos);
+    const std::string rest = line.substr(colon + 2);
+    const int t = rest[0] - '0';
+    ASSERT_GE(t, 0);
+    ASSERT_LT(t, kThreads);
+    EXPECT_EQ(rest.substr(2), std::string(300, static_cast<char>('a' + t)));
+  }
+}
+
+TEST_F(LogTest, NullFormatStillReturns) {
+  PrintLog(nullptr, nullptr);
+  EXPECT_EQ(board::LoggedLines().size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,290 @@
+// Whole image streams over loopback: the two image server threads, library clients on their
+// channels and raw clients that read slowly or die mid-packet.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "net_helpers.h"
+#include "pelarin/proxy.h"
+#include "pelarin/stip.h"
+#include "stip_internal.h"
+#include "stream_wire.h"
+
+namespace {
+
+using streamtest::Image;
+
+constexpr auto kDeadline = std::chrono::seconds(60);
+constexpr uint32_t kColorBytes = 640 * 480 * 3 / 2;
+constexpr uint32_t kDisparityBytes = 240 * 320 * 2;
+constexpr char kLoopback[] = "127.0.0.1";
+
+// Images received per channel, with a wait for a given count.
+struct Received {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::map<int, std::vector<Image>> images;
+
+  bool WaitFor(int channel, size_t count) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, kDeadline, [&] { return images[channel].size() >= count; });
+  }
+  std::vector<Image> Of(int channel) {
+    std::lock_guard<std::mutex> guard(lock);
+    return images[channel];
+  }
+};
+
+Received* g_received = nullptr;
+
+int OnImage(const ImagePara* header, const uint8_t* data, uint32_t size, void* context, int) {
+  const int channel = static_cast<int>(reinterpret_cast<intptr_t>(context));
+  Image image;
+  image.header = *header;
+  image.data.assign(data, data + size);
+  std::lock_guard<std::mutex> guard(g_received->lock);
+  g_received->images[channel].push_back(std::move(image));
+  g_received->changed.notify_all();
+  return 0;
+}
+
+uint16_t PortOf(int fd) {
+  sockaddr_in addr{};
+  socklen_t size = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+  return ntohs(addr.sin_port);
+}
+
+class StipStreamFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_received = &received_;
+    ASSERT_EQ(STIPInit(kStipServerMode, 0.0), kQeltOk);
+    ASSERT_EQ(STIPInit(kStipClientMode, 0.0), kQeltOk);
+    for (unsigned type : {kServerNorbImage, kServerYrdImage}) {
+      ASSERT_EQ(STIPServerCreateSession(kLoopback, 0, type), kQeltOk);
+      port_[type] = PortOf(STIPServerGetSocketFD(type));
+    }
+    for (int channel = 0; channel < 3; ++channel) {
+      STIPRegisterRecvImageFunc(OnImage, channel, reinterpret_cast<void*>(static_cast<intptr_t>(channel)));
+    }
+    ASSERT_EQ(ProxyThreadStart(kProxyNorbImage), kQeltOk);
+    ASSERT_EQ(ProxyThreadStart(kProxyYrdImage), kQeltOk);
+  }
+  void TearDown() override {
+    StopNORBImageProxyProcess();
+    StopYRDImageProxyProcess();
+    STIPUnInit();
+    g_received = nullptr;
+  }
+
+  // A library client on `channel` streaming from the server of `type`.
+  void StartClient(int channel, unsigned type) {
+    ASSERT_EQ(STIPClientConnectSession(kLoopback, port_[type], channel), kQeltOk);
+    ASSERT_EQ(STIPProxyStreamChannelStart(channel), kQeltOk);
+    const CtrlImageRequest start{kStipRequest, kStipStart, 0, kStipImageTypeColor, 640, 480, 20};
+    ASSERT_EQ(STIPClientSendCtrlImageMsg(kLoopback, &start, channel), kQeltOk);
+  }
+  // A raw client that has asked for the stream.
+  int StartRawClient(unsigned type, int receive_buffer = 0) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (receive_buffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port_[type]);
+    inet_pton(AF_INET, kLoopback, &addr.sin_addr);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_TRUE(nettest::SendAll(fd, streamtest::CtrlPacket(1, 1)));
+    return fd;
+  }
+  // Waits until the server counts `count` streaming clients of `type`.
+  bool WaitReaders(unsigned type, uint32_t count) {
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    while (std::chrono::steady_clock::now() < end) {
+      const int lock = type == kServerNorbImage ? STIPServerLockNORBData() : STIPServerLockYRDData();
+      if (lock == kQeltOk) {
+        const uint32_t readers = STIPServerGetServerData(type)->reader_count;
+        type == kServerNorbImage ? STIPServerUnlockNORBData() : STIPServerUnlockYRDData();
+        if (readers == count) return true;
+      }
+      usleep(1000);
+    }
+    return false;
+  }
+  static void Write(uint32_t type, uint32_t index) {
+    ImagePara h{};
+    h.image_type = type;
+    h.frame_index = index;
+    h.width = type == kStipImageTypeColor ? 640 : 240;
+    h.height = type == kStipImageTypeColor ? 480 : 320;
+    std::vector<uint8_t> data = type == kStipImageTypeColor ? streamtest::I420Pattern(640, 480, index)
+                                                            : std::vector<uint8_t>(kDisparityBytes, uint8_t(index));
+    // Into both rings as the capture side's write does, but waiting for each lock as long as it
+    // takes, so that a busy lock on a loaded machine neither drops nor repeats an image.
+    for (unsigned type : {kServerNorbImage, kServerYrdImage}) {
+      ASSERT_EQ(pelarin::StipLockRing(type, kMutexWaitForever), kQeltOk);
+      EXPECT_EQ(STIPWriteServerData(GetServerSocketInfo(type), &h, data.data(), static_cast<uint32_t>(data.size())),
+                kQeltOk);
+      pelarin::StipUnlockRing(type);
+    }
+  }
+  // Reads a raw client's stream until image `last` (or the deadline).
+  static std::vector<Image> ReadUntil(int fd, uint32_t last) {
+    std::vector<uint8_t> bytes;
+    std::vector<Image> images;
+    size_t acks = 0;
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    uint8_t buffer[65536];
+    while (std::chrono::steady_clock::now() < end) {
+      if (!images.empty() && images.back().header.frame_index == last) break;
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n <= 0) break;
+      bytes.insert(bytes.end(), buffer, buffer + n);
+      const size_t used = streamtest::ParseComplete(bytes, &images, &acks);
+      if (used == streamtest::kMalformed) {
+        ADD_FAILURE() << "malformed stream";
+        break;
+      }
+      bytes.erase(bytes.begin(), bytes.begin() + static_cast<long>(used));
+    }
+    return images;
+  }
+
+  Received received_;
+  std::map<unsigned, uint16_t> port_;
+};
+
+// Checks each type arrives in strictly increasing order; returns the joined colour stream.
+std::vector<uint8_t> CheckOrder(const std::vector<Image>& images, size_t* colour_count) {
+  std::map<uint32_t, uint32_t> last;
+  std::vector<uint8_t> stream;
+  *colour_count = 0;
+  for (const auto& image : images) {
+    EXPECT_GT(image.header.frame_index, last[image.header.image_type]) << "older or repeated image";
+    last[image.header.image_type] = image.header.frame_index;
+    if (image.header.image_type == kStipImageTypeColor) {
+      stream.insert(stream.end(), image.data.begin(), image.data.end());
+      ++*colour_count;
+    }
+  }
+  return stream;
+}
+
+TEST_F(StipStreamFixture, ClientsAtBothPortsReceiveEveryImageInOrderAsDecodableStreams) {
+  StartClient(1, kServerNorbImage);
+  StartClient(2, kServerYrdImage);
+  StartClient(0, kServerNorbImage);  // channel 0 is served too
+  ASSERT_TRUE(WaitReaders(kServerNorbImage, 2));
+  ASSERT_TRUE(WaitReaders(kServerYrdImage, 1));
+  constexpr uint32_t kImages = 30;
+  for (uint32_t i = 1; i <= kImages; ++i) {
+    Write(kStipImageTypeColor, i);
+    Write(kStipImageTypeDisparity, i);
+    for (int channel = 0; channel < 3; ++channel) ASSERT_TRUE(received_.WaitFor(channel, 2 * i)) << "channel " << channel << " image " << i << " got " << received_.Of(channel).size();
+  }
+  for (int channel = 0; channel < 3; ++channel) {
+    const auto images = received_.Of(channel);
+    size_t colour = 0;
+    const auto stream = CheckOrder(images, &colour);
+    EXPECT_EQ(colour, kImages);
+    EXPECT_EQ(images.size(), 2 * kImages);
+    for (const auto& image : images) {
+      if (image.header.image_type == kStipImageTypeDisparity) {
+        ASSERT_EQ(image.data, std::vector<uint8_t>(kDisparityBytes, uint8_t(image.header.frame_index)));
+      }
+    }
+    EXPECT_EQ(streamtest::ProbeFrames(stream, ("loopback-" + std::to_string(channel)).c_str()),
+              static_cast<int>(kImages));
+  }
+}
+
+TEST_F(StipStreamFixture, SlowClientLosesTheOldestImagesWhileTheFastOneGetsEvery) {
+  StartClient(1, kServerNorbImage);
+  const int slow = StartRawClient(kServerNorbImage, 16384);
+  ASSERT_TRUE(WaitReaders(kServerNorbImage, 2));
+  constexpr uint32_t kImages = 200;
+  for (uint32_t i = 1; i <= kImages; ++i) {
+    Write(kStipImageTypeDisparity, i);
+    ASSERT_TRUE(received_.WaitFor(1, i));
+  }
+  const auto fast = received_.Of(1);
+  size_t colour = 0;
+  CheckOrder(fast, &colour);
+  EXPECT_EQ(fast.size(), kImages);
+  // The slow client reads only now: it gets the newest image, in order, having lost older ones.
+  const auto got = ReadUntil(slow, kImages);
+  CheckOrder(got, &colour);
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.back().header.frame_index, kImages);
+  EXPECT_LT(got.size(), kImages);
+  close(slow);
+}
+
+TEST_F(StipStreamFixture, ClientKilledMidPacketDoesNotDisturbTheOthers) {
+  StartClient(1, kServerNorbImage);
+  const int doomed = StartRawClient(kServerNorbImage);
+  ASSERT_TRUE(WaitReaders(kServerNorbImage, 2));
+  Write(kStipImageTypeColor, 1);
+  ASSERT_TRUE(received_.WaitFor(1, 1));
+  std::vector<uint8_t> part;
+  ASSERT_TRUE(nettest::ReadExactly(doomed, 100, &part));
+  const linger reset{1, 0};
+  setsockopt(doomed, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  close(doomed);  // dies with its packet half read
+  constexpr uint32_t kImages = 40;
+  for (uint32_t i = 2; i <= kImages; ++i) {
+    Write(i % 2 == 0 ? kStipImageTypeDisparity : kStipImageTypeColor, i);
+    ASSERT_TRUE(received_.WaitFor(1, i));
+  }
+  ASSERT_TRUE(WaitReaders(kServerNorbImage, 1)) << "the dead client is removed";
+  size_t colour = 0;
+  const auto stream = CheckOrder(received_.Of(1), &colour);
+  EXPECT_EQ(streamtest::ProbeFrames(stream, "survivor"), static_cast<int>(colour));
+  // A new client is served as usual.
+  const int next = StartRawClient(kServerNorbImage);
+  ASSERT_TRUE(WaitReaders(kServerNorbImage, 2));
+  Write(kStipImageTypeDisparity, kImages + 1);
+  const auto got = ReadUntil(next, kImages + 1);
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.back().header.frame_index, kImages + 1);
+  close(next);
+}
+
+TEST_F(StipStreamFixture, ChannelChecksAndStoppingAChannelReturn) {
+  EXPECT_EQ(STIPRegisterRecvImageFunc(OnImage, 3, nullptr), kQeltUnsupported);
+  EXPECT_EQ(STIPProxyStreamChannelStart(3), kQeltUnsupported);
+  EXPECT_EQ(STIPClientExist(kLoopback, 1), kQeltNoSuchSession);
+  StartClient(0, kServerNorbImage);
+  EXPECT_EQ(STIPClientExist(kLoopback, 0), kQeltSessionExists);
+  EXPECT_EQ(STIPProxyStreamChannelStop(0), kQeltOk);  // returns: channel 0 has a thread serving it
+  EXPECT_EQ(STIPClientCloseSession(kLoopback, 0), kQeltOk);
+  EXPECT_EQ(STIPClientExist(kLoopback, 0), kQeltNoSuchSession);
+  const CtrlImageRequest start{kStipRequest, kStipStart, 0, 3, 640, 480, 20};
+  EXPECT_EQ(STIPClientSendCtrlImageMsg(kLoopback, &start, 0), kQeltNoSession);
+}
+
+}  // namespace
+
+namespace {
+
+// Without the receive thread nobody would answer the stop: it must not wait for one.
+TEST(StipChannels, StoppingAChannelWithoutTheReceiveThreadReturns) {
+  for (unsigned channel = 0; channel < kStipChannelCount; ++channel) {
+    EXPECT_EQ(STIPProxyStreamChannelStart(channel), kQeltOk);
+    EXPECT_EQ(STIPProxyStreamChannelStop(channel), kQeltOk);
+  }
+  EXPECT_EQ(STIPProxyStreamChannelStop(3), kQeltUnsupported);
+}
+
+}  // namespace

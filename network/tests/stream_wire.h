@@ -1,0 +1,33 @@
+// Test helpers for the image stream: image packets and control packets built by hand from the
+// wire layout, and a plain parser of a received byte stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "pelarin/stip.h"
+
+namespace streamtest {
+
+struct Image {
+  ImagePara header{};
+  std::vector<uint8_t> data;
+};
+
+// Head, ImagePara element (type 6, length 28, big-endian numbers), then the data.
+std::vector<uint8_t> ImagePacket(const ImagePara& header, const std::vector<uint8_t>& data);
+// Head and a CtrlImage element with the given value fields.
+std::vector<uint8_t> CtrlPacket(uint8_t command_type, uint8_t command, uint32_t image_type = 3,
+                                uint16_t width = 640, uint16_t height = 480, uint8_t frame_rate = 20);
+constexpr size_t kMalformed = static_cast<size_t>(-1);
+// Takes the complete packets at the start of a stream; the bytes they used, or kMalformed.
+size_t ParseComplete(const std::vector<uint8_t>& bytes, std::vector<Image>* images, size_t* acks);
+// Splits a well-formed stream into image and control packets; false on anything malformed.
+bool ParseStream(const std::vector<uint8_t>& bytes, std::vector<Image>* images, size_t* acks);
+// A moving test pattern in planar YUV 4:2:0 of width x height.
+std::vector<uint8_t> I420Pattern(uint32_t width, uint32_t height, uint32_t frame);
+// Frames ffprobe finds in an H.264 byte stream file, or -1 when it reports an error.
+int ProbeFrames(const std::vector<uint8_t>& stream, const char* name);
+
+}  // namespace streamtest
