@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -236,6 +237,23 @@ TEST_F(CameraRole, ImagesSentByTheCameraReachTheClient) {
       EXPECT_GT(received_.frames[i], received_.frames[i - 1]);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CameraRole, InterruptClosesTheClientConnectionsOutsideTheHandler) {
+  ASSERT_EQ(kQeltOk, QELTMSignalInit());
+  ASSERT_EQ(kQeltOk, QELTMConnectZUQ(&peer_));
+  ASSERT_EQ(kQeltSessionExists, SCDPClientExist(kLoopback));
+  raise(SIGINT);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (SCDPClientExist(kLoopback) == kQeltSessionExists && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(kQeltNoSuchSession, SCDPClientExist(kLoopback));
+  EXPECT_EQ(kQeltNoSuchSession, STIPClientExist(kLoopback, peer_.channel));
 }
 
 }  // namespace
