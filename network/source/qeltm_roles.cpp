@@ -18,12 +18,12 @@ constexpr int kSddpClientRole = 2;
 
 // Stops threads and frees every module, in the fixed order; safe after a partial start.
 void UndoAll() {
+  qeltm::SignalWatcherStop();  // first: it must not close sessions while they are undone
   StopAllProxyProcess();
   STIPUnInit();
   SCDPUnInit();
   SDDPUnInit();
   STOPUnInit();
-  qeltm::SignalWatcherStop();
   qeltm::ApiMutexDestroy();
 }
 

@@ -1,5 +1,5 @@
 // SIGINT handling: the handler only writes the signal number into a pipe; a watcher thread
-// logs it and closes the image and control connections outside the signal context.
+// logs it, stops the library's threads and closes the image and control connections.
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "pelarin/proxy.h"
 #include "pelarin/qeltm.h"
 #include "qeltm_internal.h"
 
@@ -24,6 +25,9 @@ void Watch(int read_fd) {
   unsigned char signal_number = 0;
   while (read(read_fd, &signal_number, 1) == 1 && signal_number != kStopWatcher) {
     Qeltmlog(2, "Caught signal %d\n", signal_number);
+    // The server threads use the tables being closed: stop them first (an interrupt ends the
+    // service anyway).
+    StopAllProxyProcess();
     STIPCloseAllSession();
     SCDPCloseAllSession();
   }

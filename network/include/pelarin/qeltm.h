@@ -53,7 +53,7 @@ int QELTMConnectNORB(const PeerRecord* peer);
 void QELTMDisconnectNORB(const PeerRecord* peer);
 
 // Installs the SIGINT handler. The handler only records the signal; a watcher thread logs
-// "Caught signal %d" and closes the image and control connections.
+// "Caught signal %d", stops the library's threads and closes the image and control connections.
 int QELTMSignalInit(void);
 void QELTMHandler(int signal);
 
