@@ -3,8 +3,6 @@
 // same scene point d grey columns further left.
 #include "scene_camera.h"
 
-#include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -55,23 +53,6 @@ CameraPair& Frames() {
   return frames;
 }
 
-constexpr size_t kCaptureTimeRing = 256;
-std::atomic<long> g_frame_period_us{0};
-std::chrono::steady_clock::time_point g_next_capture;
-timeval g_capture_times[kCaptureTimeRing];
-unsigned long g_pairs = 0;
-
-// True when the frame clock has a pair ready (always, when unthrottled).
-bool PairDue() {
-  const long period = g_frame_period_us.load();
-  if (period == 0) return true;
-  const auto now = std::chrono::steady_clock::now();
-  if (now < g_next_capture) return false;
-  const auto step = std::chrono::microseconds(period);
-  g_next_capture = now - g_next_capture > step ? now + step : g_next_capture + step;
-  return true;
-}
-
 cam_frame_t Frame(std::vector<unsigned char>& y, std::vector<unsigned char>& vu) {
   cam_frame_t frame{};
   frame.y_plane = y.data();
@@ -91,26 +72,18 @@ unsigned char RawLuminance(bool right_camera, int x, int y) {
   return Texture(row, right_camera ? LeftColumnSeenFromRight(row, column) : column);
 }
 
-void SetFramePeriodMicroseconds(long period) { g_frame_period_us.store(period); }
-
-timeval CaptureTime(unsigned long pair) { return g_capture_times[pair % kCaptureTimeRing]; }
-
 }  // namespace scene_camera
 
 extern "C" {
 
 int cam_init() {
   scene_camera::Frames();
-  scene_camera::g_pairs = 0;
-  scene_camera::g_next_capture = std::chrono::steady_clock::now();
   return 0;
 }
 int cam_start() { return 0; }
 void cam_stop() {}
 // Hands out fresh copies every time: the remap zeroes the first bytes of the planes it reads.
 bool cam_dqbuf(cam_frame_t* left, cam_frame_t* right) {
-  if (!scene_camera::PairDue()) return false;
-  gettimeofday(&scene_camera::g_capture_times[++scene_camera::g_pairs % scene_camera::kCaptureTimeRing], nullptr);
   static scene_camera::CameraPair delivered;
   const scene_camera::CameraPair& scene = scene_camera::Frames();
   delivered.left_y = scene.left_y;

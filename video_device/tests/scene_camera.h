@@ -2,8 +2,6 @@
 // textured background at one disparity with a box in front of it at a larger one.
 #pragma once
 
-#include <sys/time.h>
-
 namespace scene_camera {
 
 constexpr int kBackgroundDisparity = 8;
@@ -19,10 +17,5 @@ inline int TrueDisparity(int row, int column) {
 
 // The raw luminance both cameras deliver at raw pixel (x, y), for the left or the right camera.
 unsigned char RawLuminance(bool right_camera, int x, int y);
-
-// Paces the pairs on a frame clock of this period; 0 (the default) hands one out at every ask.
-void SetFramePeriodMicroseconds(long period);
-// Time of day at which the n-th pair handed out (1 for the first) was captured.
-timeval CaptureTime(unsigned long pair);
 
 }  // namespace scene_camera

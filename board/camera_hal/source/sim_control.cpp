@@ -70,6 +70,21 @@ uint64_t FramesDelivered(int index) {
 
 bool IsOpen(int index) { return CameraOrNull(index) != nullptr; }
 
+std::vector<float> SceneDisparity(uint64_t frame, int frame_rate) {
+  namespace sm = board::sim_module;
+  SimState& state = State();
+  std::call_once(state.scene_once, [&state] { state.scene = std::make_unique<PassageScene>(ModuleGeometry()); });
+  const cv::Mat parallax = state.scene->LeftParallax(static_cast<double>(frame) / frame_rate);
+  // Grey pixel (row, column) samples raw (x, y) = (GreyRawX(row), LeftGreyRawY(column)); raw rows of
+  // parallax become depth-image disparity at the module's scale, less its disparity shift.
+  std::vector<float> disparity(static_cast<size_t>(sm::kDepthHeight) * sm::kDepthWidth);
+  for (int row = 0; row < sm::kDepthHeight; ++row)
+    for (int column = 0; column < sm::kDepthWidth; ++column)
+      disparity[static_cast<size_t>(row) * sm::kDepthWidth + column] =
+          parallax.at<float>(sm::LeftGreyRawY(column), sm::GreyRawX(row)) / sm::kDepthScale - sm::kDisparityShift;
+  return disparity;
+}
+
 void HoldCommands() {
   SimState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);

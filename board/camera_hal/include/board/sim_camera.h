@@ -87,6 +87,11 @@ int AppliedTime(int camera);
 uint64_t FramesDelivered(int camera);
 bool IsOpen(int camera);
 
+// Ground truth of the built-in passage scene at frame `frame` of a frame_rate clock: the disparity
+// of every pixel of the rectified depth-size left grey image, row-major (the module's depth height
+// rows of its depth width columns), from the same scene description the frames are rendered from.
+std::vector<float> SceneDisparity(uint64_t frame, int frame_rate);
+
 // Command gate: while held, send_command blocks; WaitUntilCommandHeld blocks until a call waits.
 void HoldCommands();
 void WaitUntilCommandHeld();

@@ -1,0 +1,165 @@
+// The video device on the simulated camera with the built-in passage scene, the real exposure and
+// the simulated module's calibration: every delivered disparity image against the scene's truth.
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+#include <vector>
+
+#include "board/sim_camera.h"
+#include "board/sim_module_geometry.h"
+#include "cam_auto_exposure.h"
+#include "device_status.h"
+#include "sim_device_setup.h"
+#include "status_led.h"
+#include "stereo_video_deivce.h"
+
+namespace {
+
+namespace sm = board::sim_module;
+constexpr int kFrameRate = 20;
+constexpr uint64_t kFrames = 40;  // two seconds of the scene: every box moves across many columns
+constexpr auto kFrameWait = std::chrono::seconds(30);
+constexpr int kEdgeMargin = 3;     // pixels left out around object edges and occlusions
+constexpr int kBorderColumns = 40; // no match left of the disparity range, cleared census border
+constexpr int kBorderRows = 4;
+constexpr float kEdgeStep = 1.0f;  // a disparity step at least this large is an object edge
+constexpr double kRequiredShare = 95.0;
+
+// Keeps the latest disparity image and counts them.
+struct Disparities {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<unsigned char> last;
+  uint64_t count = 0;
+
+  static void Callback(int type, int, int, unsigned long size, const unsigned char* data, unsigned long,
+                       const timeval*, int, bool, void* context) {
+    if (type != kStereoImageDisparity) return;
+    auto* self = static_cast<Disparities*>(context);
+    std::lock_guard<std::mutex> lock(self->mutex);
+    self->last.assign(data, data + size);
+    ++self->count;
+    self->changed.notify_all();
+  }
+  bool WaitFor(uint64_t wanted, std::vector<unsigned char>* image) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!changed.wait_for(lock, kFrameWait, [&] { return count >= wanted; })) return false;
+    *image = last;
+    return true;
+  }
+};
+
+// Pixels where the truth steps by a level or more, and left-image pixels the right camera cannot
+// see (hidden behind a nearer surface), widened by the edge margin.
+cv::Mat EdgeMask(const cv::Mat& truth) {
+  cv::Mat mask = cv::Mat::zeros(truth.size(), CV_8UC1);
+  for (int row = 0; row < truth.rows; ++row) {
+    float nearest_right = std::numeric_limits<float>::max();  // least right-image column to the right
+    for (int column = truth.cols - 1; column >= 0; --column) {
+      const float d = truth.at<float>(row, column);
+      if (column + 1 < truth.cols && std::abs(truth.at<float>(row, column + 1) - d) >= kEdgeStep)
+        mask.at<uint8_t>(row, column) = mask.at<uint8_t>(row, column + 1) = 1;
+      if (row + 1 < truth.rows && std::abs(truth.at<float>(row + 1, column) - d) >= kEdgeStep)
+        mask.at<uint8_t>(row, column) = mask.at<uint8_t>(row + 1, column) = 1;
+      if (nearest_right <= column - d) mask.at<uint8_t>(row, column) = 1;
+      nearest_right = std::min(nearest_right, column - d);
+    }
+  }
+  cv::dilate(mask, mask, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * kEdgeMargin + 1, 2 * kEdgeMargin + 1)));
+  return mask;
+}
+
+struct Agreement {
+  size_t counted = 0;
+  size_t agreeing = 0;
+  double Share() const { return counted == 0 ? 0.0 : 100.0 * agreeing / counted; }
+};
+
+Agreement Compare(const std::vector<unsigned char>& found, const std::vector<float>& expected) {
+  const cv::Mat truth(sm::kDepthHeight, sm::kDepthWidth, CV_32FC1, const_cast<float*>(expected.data()));
+  const cv::Mat edges = EdgeMask(truth);
+  Agreement agreement;
+  for (int row = kBorderRows; row < sm::kDepthHeight - kBorderRows; ++row)
+    for (int column = kBorderColumns; column < sm::kDepthWidth - kBorderColumns; ++column) {
+      if (edges.at<uint8_t>(row, column) != 0) continue;
+      ++agreement.counted;
+      const size_t at = static_cast<size_t>(row) * sm::kDepthWidth + column;
+      agreement.agreeing += std::abs(found[at] - truth.at<float>(row, column)) <= 1.0f;
+    }
+  return agreement;
+}
+
+tagCamExposureConfiguration ExposureConfiguration() {
+  tagCamExposureConfiguration config{};
+  config.frame_rate = kFrameRate;
+  config.exposure_time = 1000;
+  config.exposure_level_count = 100;
+  config.image_black_warning_percent = 50.0;
+  config.image_white_warning_percent = 50.0;
+  config.image_out_of_service_sec = 2;
+  config.image_black_percentage_k = 1.0;
+  config.image_kp = 1.0;
+  config.image_ki = 0.1;
+  return config;
+}
+
+TEST(PassageScene, TruthHasTheFloorAndTheBoxTopsAtTheirLevels) {
+  const std::vector<float> truth = simcam::SceneDisparity(0, kFrameRate);
+  ASSERT_EQ(truth.size(), static_cast<size_t>(sm::kDepthWidth) * sm::kDepthHeight);
+  // The floor straight below the module, and every box top seen in a few seconds of frames.
+  EXPECT_FLOAT_EQ(truth[(sm::kDepthHeight / 2) * sm::kDepthWidth + sm::kDepthWidth / 2], 12.0f);
+  std::vector<bool> seen(sm::kDepthWidth, false);
+  for (uint64_t frame = 0; frame < 200; frame += 10)
+    for (float d : simcam::SceneDisparity(frame, kFrameRate)) {
+      const float level = std::round(d);
+      if (std::abs(d - level) < 1e-4f && level >= 0 && level < sm::kDepthWidth) seen[static_cast<size_t>(level)] = true;
+    }
+  EXPECT_TRUE(seen[15] && seen[20] && seen[25]);
+}
+
+TEST(PassageScene, DeliveredDisparityAgreesWithTheSceneAwayFromBordersAndEdges) {
+  SimDeviceRoot root;
+  ASSERT_TRUE(root.ok());
+  simcam::Settings settings;
+  settings.manual = true;
+  settings.statistics = false;
+  settings.frame_rate = kFrameRate;
+  simcam::Configure(settings);
+  OpenAllLED();
+  Disparities disparities;
+  tagVideoDeviceParameterSet set = SimModuleParameterSet();
+  const tagCamExposureConfiguration exposure = ExposureConfiguration();
+  StereoVideoDeivce device;
+  ASSERT_EQ(device.Init(&set, &exposure), kResultOk);
+  ASSERT_EQ(device.Start(&Disparities::Callback, &disparities), kResultOk);
+
+  Agreement total;
+  double worst = 100.0;
+  for (uint64_t frame = 0; frame < kFrames; ++frame) {
+    ASSERT_EQ(simcam::DeliverFrames(), simcam::kCameraCount);
+    std::vector<unsigned char> image;
+    ASSERT_TRUE(disparities.WaitFor(frame + 1, &image)) << "frame " << frame;
+    ASSERT_EQ(image.size(), static_cast<size_t>(sm::kDepthWidth) * sm::kDepthHeight);
+    const Agreement agreement = Compare(image, simcam::SceneDisparity(frame, kFrameRate));
+    EXPECT_GE(agreement.Share(), kRequiredShare) << "frame " << frame;
+    worst = std::min(worst, agreement.Share());
+    total.counted += agreement.counted;
+    total.agreeing += agreement.agreeing;
+  }
+  device.Stop();
+  device.Deinit();
+  CloseAllLED();
+  std::printf("disparity within 1 level of the passage scene on %.2f%% of %zu pixels over %llu frames (worst frame %.2f%%)\n",
+              total.Share(), total.counted, static_cast<unsigned long long>(kFrames), worst);
+  EXPECT_GE(total.Share(), kRequiredShare);
+}
+
+}  // namespace
