@@ -1,0 +1,175 @@
+// The video device with the real calibration of the simulated sensor module and the real matcher,
+// fed by a camera stand-in rendering a scene of known disparity.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "board/sim_module_geometry.h"
+#include "device_status.h"
+#include "scene_camera.h"
+#include "sim_device_setup.h"
+#include "status_led.h"
+#include "stereo_video_deivce.h"
+
+namespace {
+
+namespace sm = board::sim_module;
+constexpr auto kFrameWait = std::chrono::seconds(60);
+constexpr int kEdgeMargin = 3;     // pixels left out on each side of the box's outline
+constexpr int kBorderMargin = 40;  // columns left out at both sides: no match or cleared border
+constexpr int kRowMargin = 4;
+
+// Keeps the last colour and disparity images.
+class LastImages {
+ public:
+  static void Callback(int type, int width, int height, unsigned long size, const unsigned char* data, unsigned long,
+                       const timeval*, int, bool, void* context) {
+    auto* self = static_cast<LastImages*>(context);
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    (type == kStereoImageColour ? self->colour_ : self->disparity_).assign(data, data + size);
+    if (type == kStereoImageDisparity) {
+      ++self->disparities_;
+      self->disparity_width_ = width;
+      self->disparity_height_ = height;
+    }
+    self->changed_.notify_all();
+  }
+  bool WaitFor(size_t disparities) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kFrameWait, [&] { return disparities_ >= disparities; });
+  }
+  size_t count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return disparities_;
+  }
+  std::vector<unsigned char> colour() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return colour_;
+  }
+  std::vector<unsigned char> disparity() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return disparity_;
+  }
+  std::pair<int, int> disparity_size() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {disparity_width_, disparity_height_};
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<unsigned char> colour_, disparity_;
+  size_t disparities_ = 0;
+  int disparity_width_ = 0, disparity_height_ = 0;
+};
+
+class SceneDevice : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root_.ok());
+    OpenAllLED();
+  }
+  void TearDown() override {
+    device_.Stop();
+    device_.Deinit();
+    CloseAllLED();
+  }
+  void Start() {
+    ASSERT_EQ(device_.Init(&set_, reinterpret_cast<const tagCamExposureConfiguration*>(exposure_)), kResultOk);
+    ASSERT_EQ(device_.Start(&LastImages::Callback, &images_), kResultOk);
+  }
+
+  SimDeviceRoot root_;
+  tagVideoDeviceParameterSet set_ = SimModuleParameterSet();
+  alignas(8) unsigned char exposure_[120] = {};
+  LastImages images_;
+  StereoVideoDeivce device_;
+};
+
+bool NearBoxOutline(int row, int column) {
+  using namespace scene_camera;
+  const bool near_rows = row >= kBoxTop - kEdgeMargin && row < kBoxBottom + kEdgeMargin;
+  const bool near_columns = column >= kBoxLeft - kEdgeMargin && column < kBoxRight + kEdgeMargin;
+  const bool deep_inside = row >= kBoxTop + kEdgeMargin && row < kBoxBottom - kEdgeMargin &&
+                           column >= kBoxLeft + kEdgeMargin && column < kBoxRight - kEdgeMargin;
+  // The box also hides the background right of it from the right camera (its occlusion shadow).
+  const bool shadow = row >= kBoxTop && row < kBoxBottom && column >= kBoxRight &&
+                      column < kBoxRight + kBoxDisparity - kBackgroundDisparity + kEdgeMargin;
+  return (near_rows && near_columns && !deep_inside) || shadow;
+}
+
+TEST_F(SceneDevice, DisparityAgreesWithTheSceneAwayFromBordersAndEdges) {
+  Start();
+  ASSERT_TRUE(images_.WaitFor(3));
+  device_.Stop();
+  const std::vector<unsigned char> disparity = images_.disparity();
+  ASSERT_EQ(disparity.size(), static_cast<size_t>(sm::kDepthWidth) * sm::kDepthHeight);
+  size_t counted = 0, agreeing = 0;
+  for (int row = kRowMargin; row < sm::kDepthHeight - kRowMargin; ++row)
+    for (int column = kBorderMargin; column < sm::kDepthWidth - kBorderMargin; ++column) {
+      if (NearBoxOutline(row, column)) continue;
+      ++counted;
+      const int found = disparity[static_cast<size_t>(row) * sm::kDepthWidth + column];
+      agreeing += std::abs(found - scene_camera::TrueDisparity(row, column)) <= 1;
+    }
+  const double share = 100.0 * agreeing / counted;
+  std::printf("disparity within 1 level of the scene on %.2f%% of %zu pixels\n", share, counted);
+  EXPECT_GE(share, 95.0);
+}
+
+TEST_F(SceneDevice, IntervalSamplingDeliversAQuarterSizeDisparityImage) {
+  set_.image_interval_sampling = 1;
+  Start();
+  ASSERT_TRUE(images_.WaitFor(2));
+  EXPECT_EQ(images_.disparity_size(), std::make_pair(sm::kDepthWidth / 2, sm::kDepthHeight / 2));
+  EXPECT_EQ(images_.disparity().size(), static_cast<size_t>(sm::kDepthHeight) * (sm::kDepthWidth / 2) / 2);
+  EXPECT_EQ(images_.colour().size(), 460800u);
+}
+
+TEST_F(SceneDevice, SwappedCamerasGiveTheRightCamerasColourImage) {
+  set_.swap_camera = true;
+  Start();
+  ASSERT_TRUE(images_.WaitFor(1));
+  const std::vector<unsigned char> colour = images_.colour();
+  size_t right_matches = 0, left_matches = 0;
+  for (int y = 0; y < sm::kRawHeight; ++y)
+    for (int x = 0; x < sm::kRawWidth; ++x) {
+      const unsigned char value = colour[static_cast<size_t>(y) * sm::kRawWidth + x];
+      right_matches += value == scene_camera::RawLuminance(true, x, y);
+      left_matches += value == scene_camera::RawLuminance(false, x, y);
+    }
+  const size_t pixels = static_cast<size_t>(sm::kRawWidth) * sm::kRawHeight;
+  EXPECT_GT(right_matches, pixels * 95 / 100);
+  EXPECT_LT(left_matches, pixels / 2);
+}
+
+TEST_F(SceneDevice, FarOffsetFailsWhileFramesFlowAndValidOnesFromAnotherThreadAreClean) {
+  Start();
+  ASSERT_TRUE(images_.WaitFor(1));
+  EXPECT_EQ(device_.SetDisparityOffset(1.0e4, 1), kResultFailed);
+  double offset = -1;
+  int selector = -1;
+  device_.GetDisparityOffset(&offset, &selector);
+  EXPECT_EQ(offset, 0.0);
+  EXPECT_EQ(selector, 0);
+  const size_t before = images_.count();
+  EXPECT_TRUE(images_.WaitFor(before + 2)) << "frames keep coming";
+
+  std::thread control([&] {
+    for (int i = 1; i <= 4; ++i) EXPECT_EQ(device_.SetDisparityOffset(0.5 * i, i % 2 == 0 ? 1 : -1), kResultOk);
+  });
+  control.join();
+  EXPECT_TRUE(images_.WaitFor(images_.count() + 2));
+  device_.GetDisparityOffset(&offset, &selector);
+  EXPECT_EQ(offset, 2.0);
+  EXPECT_EQ(selector, 1);
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+// vastrel: the watchdog that starts the camera's programs and restarts them when their heartbeats stop.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "daemon_configuration.h"
+#include "daemon_log.h"
+#include "daemon_server.h"
+#include "platform/file_configuration_manager.h"
+#include "platform/memory_manager.h"
+
+namespace {
+
+constexpr std::size_t kLinkBufferBytes = 4096;
+// Signal numbers have at most this many decimal digits.
+constexpr std::size_t kSignalDigits = 3;
+
+// Reports and ignores a broken pipe. Only write(2) is used here: it is safe inside a handler.
+void sig_pipe_handle(int signal_number) {
+  static constexpr char kMessage[] = "receive a sig_pipe signal, we ignore it sig_no=";
+  char digits[kSignalDigits + 1];
+  std::size_t length = 0;
+  unsigned number = static_cast<unsigned>(signal_number);
+  do {
+    digits[kSignalDigits - 1 - length++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number != 0 && length < kSignalDigits);
+  digits[kSignalDigits] = '\n';
+  ssize_t ignored = write(STDOUT_FILENO, kMessage, sizeof kMessage - 1);
+  ignored = write(STDOUT_FILENO, digits + kSignalDigits - length, length + 1);
+  (void)ignored;
+}
+
+// This program's file, read from the kernel's own process table (not a board path); empty when
+// the link cannot be read.
+std::string OwnProgramPath() {
+  const std::string link = "/proc/" + std::to_string(getpid()) + "/exe";
+  char target[kLinkBufferBytes] = {};
+  const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+  return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
+// Registers every enabled entry in order; the first refusal's status.
+Result RegisterEnabled(DaemonServer* server, const std::vector<ProcessItem>& entries) {
+  for (const ProcessItem& entry : entries) {
+    if (entry.enabled == 0) continue;
+    const Result result =
+        server->AddProcess(entry.process_name.c_str(), entry.command_line.c_str(), entry.argument.c_str(),
+                           entry.check_period_ms, entry.immediately_execute != 0, entry.reboot_machine != 0);
+    if (result != RESULT_OK) return result;
+  }
+  return RESULT_OK;
+}
+
+// Everything after the configuration store exists; the store is closed by the caller.
+Result RunWatchdog(FileConfigurationManager* store) {
+  Result result = OpenDaemonConfiguration(store, OwnProgramPath());
+  if (result != RESULT_OK) return result;
+  result = store->Load();
+  if (result != RESULT_OK) return result;
+  ListenerSettings settings;
+  result = ReadListenerSettings(store, &settings);
+  if (result != RESULT_OK) return result;
+  const std::vector<ProcessItem> entries = ReadProcessEntries(store, settings.process_count);
+
+  ManagedPtr<DaemonServer> server(NewObject<DaemonServer>());
+  if (server == nullptr) return RESULT_OUT_OF_MEMORY;
+  result = server->Init(settings.address.c_str(), settings.port, settings.interval_s);
+  if (result != RESULT_OK) return result;
+  result = RegisterEnabled(server.get(), entries);
+  if (result == RESULT_OK) result = server->Run();
+  const Result closed = server->Deinit();
+  return result != RESULT_OK ? result : closed;
+}
+
+}  // namespace
+
+int main() {
+  BaseMemoryManager::Instance();
+  signal(SIGPIPE, sig_pipe_handle);
+  FileConfigurationManagerPtr store(NewObject<FileConfigurationManager>());
+  if (store.Get() == nullptr) return ExitValueFor(RESULT_OUT_OF_MEMORY);
+  const Result result = RunWatchdog(store.Get());
+  store->Close();
+  return ExitValueFor(result);
+}
