@@ -24,6 +24,12 @@ std::uint32_t DisparityReplyValue(double offset);
 // saved then.
 Result SaveDisparityOffset(FileConfigurationManager* store, const DisparityOffset& offset);
 
+// A device's status code as this program's: the 32-bit pattern kept, so 0x80000000 stays itself.
+template <class Code>
+Result DeviceResult(Code code) {
+  return static_cast<Result>(static_cast<std::uint32_t>(code));
+}
+
 // Reads the device's offset, moves it by `step` tenths and hands it to the device. When the device
 // refuses, its old offset stays, nothing is saved and its code is returned; else the new offset is
 // saved and `reply_value` set. `reply_value` stays 0 on every failure.
@@ -32,12 +38,12 @@ Result QeltSetDisparityShift(Device* device, FileConfigurationManager* store, st
                              std::uint32_t* reply_value) {
   if (device == nullptr || store == nullptr || reply_value == nullptr) return RESULT_INVALID_ARGUMENT;
   DisparityOffset current = {0.0, 0};
-  Result result = device->GetDisparityOffset(&current.offset, &current.selector);
-  if (result != RESULT_OK) return result;
+  auto code = device->GetDisparityOffset(&current.offset, &current.selector);
+  if (code != 0) return DeviceResult(code);
   const DisparityOffset next = NextDisparityOffset(current, step);
-  result = device->SetDisparityOffset(next.offset, next.selector);
-  if (result != RESULT_OK) return result;
-  result = SaveDisparityOffset(store, next);
+  code = device->SetDisparityOffset(next.offset, next.selector);
+  if (code != 0) return DeviceResult(code);
+  const Result result = SaveDisparityOffset(store, next);
   if (result != RESULT_OK) return result;
   *reply_value = DisparityReplyValue(next.offset);
   return RESULT_OK;

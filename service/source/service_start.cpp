@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "board/board_root.h"
+#include "camera_start.h"
 #include "configuration_loaders.h"
 #include "network_init_record.h"
 #include "qelt_log.h"
@@ -49,15 +50,16 @@ Result StartZuqService(FileConfigurationManagerPtr store, ServiceContext* contex
   result = FillNetworkInitRecord(server_addr, server_port, &network_record);
   if (result != RESULT_OK) return result;
 
-  // SEAM: the network service start, the control handler, the video-device and exposure
-  // loaders and the camera start belong here, once the network service interface and the
-  // video device are linked into this program. Until then the start fails visibly.
+  // SEAM: the network service start and the control handler belong here, then StartCamera
+  // (undone by the network service's uninit on failure), once the network service interface is
+  // linked into this program. Until then the start fails visibly.
   PrintLog(kLogTag, "StartZuqService, network service and camera are not available in this build\n");
   return RESULT_NOT_IMPLEMENTED;
 }
 
 Result StopZuqService(ServiceContext* context) {
-  // SEAM: Stop and Deinit of the video device, then the network service's uninit.
-  (void)context;
+  if (context == nullptr) return RESULT_INVALID_ARGUMENT;
+  StopCamera(context->device);
+  // SEAM: the network service's uninit follows here once it is linked.
   return RESULT_OK;
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "camera_start.h"
 #include "disparity_shift.h"
 #include "service_test_support.h"
 
@@ -114,6 +115,16 @@ TEST_F(DisparityShiftSave, MissingRecordSavesNothingAndRepliesZero) {
   EXPECT_NE(QeltSetDisparityShift(&device_, store.Get(), 1, &reply), RESULT_OK);
   EXPECT_EQ(reply, 0u);
   EXPECT_EQ(ReadWholeFile(folder.File("user.xml")), before);
+}
+
+TEST_F(DisparityShiftSave, DeviceThatIsNotRunningRefusesAndNothingIsSaved) {
+  const std::string before = UserFile();
+  StereoVideoDeivce device;
+  ServiceContext context = {&device, nullptr, store_.Get()};
+  std::uint32_t reply = 0;
+  EXPECT_NE(QeltSetDisparityShift(&context, 1, &reply), RESULT_OK);
+  EXPECT_EQ(reply, 0u);
+  EXPECT_EQ(UserFile(), before);
 }
 
 }  // namespace
