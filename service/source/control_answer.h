@@ -29,6 +29,9 @@ struct ControlEnvironment {
   std::function<Result(std::int32_t, std::uint32_t*)> shift_disparity;
 };
 
+// SEAM: ControlMessageProcess, registered with the network service, builds the environment from
+// its ServiceContext (QeltSetDisparityShift of camera_start.h for the shift), calls this and sends
+// the answer through the reply builder its kind names, with result 0.
 // Carries out the request and says which reply to send: kControlHandled, or kControlNotHandled
 // (no reply) for a short payload, a kind other than 1 or 3, or an unknown command. Command 13 with
 // a non-zero argument is handled without a reply.
