@@ -1,0 +1,259 @@
+// Service interface: role init and uninit (no thread or port left behind, init again), the
+// camera role on loopback answering control requests and streaming images to a client.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "net_helpers.h"
+#include "pelarin/qeltm.h"
+
+namespace {
+
+constexpr char kLoopback[] = "127.0.0.1";
+constexpr uint32_t kDisparityWidth = 240;
+constexpr uint32_t kDisparityHeight = 320;
+constexpr uint32_t kDisparityBytes = kDisparityWidth * kDisparityHeight * 2;
+
+size_t CountEntries(const char* dir) {
+  size_t n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+size_t ThreadCount() { return CountEntries("/proc/self/task"); }
+size_t OpenFdCount() { return CountEntries("/proc/self/fd"); }
+
+uint16_t PortOf(int fd) {
+  sockaddr_in addr{};
+  socklen_t size = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+  return ntohs(addr.sin_port);
+}
+
+// True when a TCP socket can bind 127.0.0.1:port right now.
+bool CanBind(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  inet_pton(AF_INET, kLoopback, &addr.sin_addr);
+  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+tagNetworkInitPara CameraRecord() {
+  tagNetworkInitPara p{};
+  p.device_type = kDeviceZuq;
+  strcpy(p.server_ip, kLoopback);
+  strcpy(p.local_ip, kLoopback);
+  strcpy(p.serial_number, "SN-TEST");
+  return p;  // every port 0: the system chooses
+}
+
+int CameraControl(const char* payload, int, void*, tagACKMsgPara* reply) {
+  uint32_t command;
+  GetUint32Value(reinterpret_cast<const uint8_t*>(payload) + 4, &command);
+  switch (command) {
+    case kCmdGetVersion: return QeltReplyVersion(reply, 0, QELTMVersion, strlen(QELTMVersion));
+    case kCmdGetZuqDirection: return QeltReplyGetZuqDirection(reply, 0, 2);
+    case kCmdSetSystemTime: return QeltReplySetSystemTime(reply, 0, 1, 2, 3);
+    default: return QeltCommonReply1(reply, command, kQeltUnsupported);
+  }
+}
+
+struct Received {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<uint32_t> frames;
+};
+
+int OnImage(const ImagePara* header, const uint8_t* data, uint32_t size, void* context, int) {
+  Received* r = static_cast<Received*>(context);
+  const bool intact = size == kDisparityBytes && data[0] == uint8_t(header->frame_index) &&
+                      data[size - 1] == uint8_t(header->frame_index);
+  std::lock_guard<std::mutex> guard(r->lock);
+  r->frames.push_back(intact ? header->frame_index : 0xFFFFFFFF);
+  r->changed.notify_all();
+  return 0;
+}
+
+TEST(ServiceInit, UnknownDeviceTypeIsRefusedAndTheRecordStillCopied) {
+  tagNetworkInitPara p = CameraRecord();
+  p.device_type = 3;
+  EXPECT_EQ(kQeltUnknownDevice, QELTMInit(&p));
+  EXPECT_EQ(3, QeltmParaCfg.device_type);
+  EXPECT_STREQ("SN-TEST", QeltmParaCfg.serial_number);
+  EXPECT_EQ(kQeltOk, QELTMUnInit());
+}
+
+TEST(ServiceInit, ArgumentChecks) {
+  EXPECT_EQ(kQeltNullArgument, QELTMInit(nullptr));
+  EXPECT_STREQ("2.1.213002", QELTMGetVersion());
+  ImagePara header{};
+  uint8_t byte = 0;
+  EXPECT_EQ(kQeltNullArgument, QELTMSendImage(&header, nullptr, 1));
+  EXPECT_EQ(kQeltNullArgument, QELTMSendImage(nullptr, &byte, 1));
+  EXPECT_EQ(kQeltNullArgument, QELTMRegisterRecvCtrlMsg(nullptr, nullptr));
+  EXPECT_EQ(kQeltNullArgument, QELTMRegisterNotifyDeviceFunc(nullptr));
+  QELTMDisconnectZUQ(nullptr);  // nothing happens
+  QELTMDisconnectNORB(nullptr);
+}
+
+TEST(ServiceInit, AddressWithoutTerminatorIsRefused) {
+  tagNetworkInitPara p = CameraRecord();
+  memset(p.server_ip, '1', sizeof(p.server_ip));
+  EXPECT_EQ(kQeltBadAddress, QELTMInit(&p));
+  PeerRecord peer{};
+  memset(peer.ip, '1', sizeof(peer.ip));
+  EXPECT_EQ(kQeltBadAddress, QELTMConnectZUQ(&peer));
+  EXPECT_EQ(kQeltBadAddress, QELTMConnectSTOP(&peer));
+}
+
+TEST(ServiceInit, PassageUnitWithSkipOpensNothing) {
+  const size_t fds = OpenFdCount(), threads = ThreadCount();
+  tagNetworkInitPara p = CameraRecord();
+  p.device_type = kDeviceNorb;
+  p.skip_init = 1;
+  EXPECT_EQ(kQeltOk, QELTMInit(&p));
+  EXPECT_EQ(fds, OpenFdCount());
+  EXPECT_EQ(threads, ThreadCount());
+  EXPECT_EQ(kDeviceNorb, QeltmParaCfg.device_type);
+  QELTMUnInit();
+}
+
+TEST(ServiceInit, SecondInitWhileARoleRunsIsRefusedAndTheRoleKeepsServing) {
+  tagNetworkInitPara p = CameraRecord();
+  ASSERT_EQ(kQeltOk, QELTMInit(&p));
+  int fd = 0;
+  ASSERT_EQ(kQeltOk, SCDPServerGetSocketFD(&fd));
+  const uint16_t ctrl_port = PortOf(fd);
+  EXPECT_EQ(kQeltAlready, QELTMInit(&p));
+  const int client = nettest::ConnectLoopback(ctrl_port);
+  EXPECT_GE(client, 0);  // the running role still accepts
+  if (client >= 0) close(client);
+  QELTMUnInit();
+}
+
+TEST(ServiceInit, UninitLeavesNoThreadNoPortAndInitWorksAgain) {
+  const size_t threads = ThreadCount(), fds = OpenFdCount();
+  for (int round = 0; round < 3; ++round) {
+    tagNetworkInitPara p = CameraRecord();
+    ASSERT_EQ(kQeltOk, QELTMInit(&p)) << round;
+    ASSERT_EQ(kQeltOk, QELTMSignalInit());
+    EXPECT_GT(ThreadCount(), threads);
+    int fd = 0;
+    ASSERT_EQ(kQeltOk, SCDPServerGetSocketFD(&fd));
+    const uint16_t ports[] = {PortOf(fd), PortOf(STIPServerGetSocketFD(kServerNorbImage)),
+                              PortOf(STIPServerGetSocketFD(kServerYrdImage))};
+    EXPECT_EQ(kQeltOk, QELTMUnInit());
+    EXPECT_EQ(threads, ThreadCount()) << round;
+    EXPECT_EQ(fds, OpenFdCount()) << round;
+    for (const uint16_t port : ports) EXPECT_TRUE(CanBind(port)) << port;
+  }
+}
+
+// The camera role on loopback, and a client in the same process using the client calls.
+class CameraRole : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tagNetworkInitPara p = CameraRecord();
+    ASSERT_EQ(kQeltOk, QELTMInit(&p));
+    int fd = 0;
+    ASSERT_EQ(kQeltOk, SCDPServerGetSocketFD(&fd));
+    peer_ = PeerRecord{};
+    strcpy(peer_.ip, kLoopback);
+    peer_.port_a = PortOf(STIPServerGetSocketFD(kServerYrdImage));
+    peer_.port_b = PortOf(fd);
+    peer_.channel = 1;
+    // The image-client side beside the camera role.
+    ASSERT_EQ(kQeltOk, STIPInit(2, 0.0));
+    ASSERT_EQ(kQeltOk, SCDPInit(kScdpClientMode));
+    // Init clears the control callback: register it once both sides are set up.
+    ASSERT_EQ(kQeltOk, QELTMRegisterRecvCtrlMsg(CameraControl, nullptr));
+    ASSERT_EQ(kQeltOk, QELTMRegisterRecvImageFunc(OnImage, peer_.channel, &received_));
+  }
+  void TearDown() override { QELTMUnInit(); }
+  PeerRecord peer_{};
+  Received received_;
+};
+
+TEST_F(CameraRole, ControlRequestsAreAnsweredThroughTheBuilders) {
+  ASSERT_EQ(kQeltOk, QELTMConnectZUQ(&peer_));
+  EXPECT_EQ(kQeltSessionExists, QELTMConnectZUQExist(&peer_));
+  char version[16] = {};
+  ASSERT_EQ(kQeltOk, QeltGetVersion(kLoopback, version, sizeof(version)));
+  EXPECT_STREQ("2.1.213002", version);
+  unsigned direction = 0, r1 = 0, r2 = 0;
+  ASSERT_EQ(kQeltOk, QeltGetZuqDirection(kLoopback, &direction));
+  EXPECT_EQ(2u, direction);
+  ASSERT_EQ(kQeltOk, QeltSetSystemTime(kLoopback, 1, 1700000000, 0, &r1, &r2));
+  EXPECT_EQ(2u, r1);
+  EXPECT_EQ(3u, r2);
+  EXPECT_EQ(kQeltUnsupported, QeltControlNorbFlap(kLoopback, 1));
+  QELTMDisconnectZUQ(&peer_);
+  EXPECT_EQ(kQeltNoSuchSession, QELTMConnectZUQExist(&peer_));
+}
+
+TEST_F(CameraRole, ImagesSentByTheCameraReachTheClient) {
+  ASSERT_EQ(kQeltOk, QELTMConnectZUQ(&peer_));
+  const CtrlImageRequest start{kStipRequest, kStipStart, 0, kStipImageTypeDisparity, kDisparityWidth,
+                               kDisparityHeight, 20};
+  ASSERT_EQ(kQeltOk, QELTMSendCtrlImageMsg(kLoopback, &start, peer_.channel));
+  // The stream starts when the server has seen the request: send until frames arrive.
+  uint32_t frame = 1;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < end) {
+    ImagePara h{};
+    h.image_type = kStipImageTypeDisparity;
+    h.frame_index = frame;
+    h.width = kDisparityWidth;
+    h.height = kDisparityHeight;
+    const std::vector<uint8_t> data(kDisparityBytes, uint8_t(frame));
+    QELTMSendImage(&h, data.data(), kDisparityBytes);
+    ++frame;
+    std::unique_lock<std::mutex> guard(received_.lock);
+    if (received_.changed.wait_for(guard, std::chrono::milliseconds(50), [&] { return received_.frames.size() >= 3; })) break;
+  }
+  std::lock_guard<std::mutex> guard(received_.lock);
+  ASSERT_GE(received_.frames.size(), 3u);
+  for (size_t i = 0; i < received_.frames.size(); ++i) {
+    EXPECT_NE(0xFFFFFFFFu, received_.frames[i]) << "image " << i << " arrived damaged";
+    if (i > 0) {
+      EXPECT_GT(received_.frames[i], received_.frames[i - 1]);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CameraRole, InterruptClosesTheClientConnectionsOutsideTheHandler) {
+  ASSERT_EQ(kQeltOk, QELTMSignalInit());
+  ASSERT_EQ(kQeltOk, QELTMConnectZUQ(&peer_));
+  ASSERT_EQ(kQeltSessionExists, SCDPClientExist(kLoopback));
+  raise(SIGINT);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (SCDPClientExist(kLoopback) == kQeltSessionExists && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(kQeltNoSuchSession, SCDPClientExist(kLoopback));
+  EXPECT_EQ(kQeltNoSuchSession, STIPClientExist(kLoopback, peer_.channel));
+}
+
+}  // namespace
