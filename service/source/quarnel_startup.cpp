@@ -17,6 +17,7 @@
 #include "service_context.h"
 #include "service_start.h"
 #include "status_led.h"
+#include "stereo_video_deivce.h"
 
 namespace {
 
@@ -54,8 +55,9 @@ Result RunWithConfiguration(FileConfigurationManagerPtr store, const char* appli
     return result;
   }
 
-  // SEAM: the video device is constructed here, in this function's storage, once it is linked.
-  ServiceContext context = {nullptr, scheduler, store.Get()};
+  // The device lives in this function's storage for the whole run.
+  StereoVideoDeivce device;
+  ServiceContext context = {&device, scheduler, store.Get()};
   result = StartZuqService(store, &context);
   if (result != RESULT_OK) {
     scheduler->Deinit();

@@ -4,10 +4,15 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "board/board_root.h"
+#include "camera_start.h"
 #include "configuration_loaders.h"
+#include "control_message.h"
+#include "pelarin/qeltm.h"
 #include "network_init_record.h"
 #include "qelt_log.h"
 
@@ -15,6 +20,18 @@ namespace {
 constexpr const char* kLogTag = "main";
 constexpr const char* kLogFolder = "/data/log";
 constexpr mode_t kLogFolderMode = 0775;
+constexpr std::size_t kLogLineBytes = 4096;
+
+// The network service's log lines go to this program's log, with their tag.
+int ForwardLog(const char* tag, const char* format, ...) {
+  char line[kLogLineBytes];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(line, sizeof(line), format, arguments);
+  va_end(arguments);
+  PrintLog(tag, "%s", line);
+  return 0;
+}
 
 void EnsureLogFolder() {
   const std::string folder = board::MapPath(kLogFolder);
@@ -49,15 +66,26 @@ Result StartZuqService(FileConfigurationManagerPtr store, ServiceContext* contex
   result = FillNetworkInitRecord(server_addr, server_port, &network_record);
   if (result != RESULT_OK) return result;
 
-  // SEAM: the network service start, the control handler, the video-device and exposure
-  // loaders and the camera start belong here, once the network service interface and the
-  // video device are linked into this program. Until then the start fails visibly.
-  PrintLog(kLogTag, "StartZuqService, network service and camera are not available in this build\n");
-  return RESULT_NOT_IMPLEMENTED;
+  PrintLog(kLogTag, "StartZuqService, init network service\n");
+  QELTMRegisterLogImageFunc(ForwardLog);
+  const int network_result = QELTMInit(&network_record);
+  if (network_result != 0) {
+    PrintLog(kLogTag, "StartZuqService, QELTMInit failed, Ret=%d\n", network_result);
+    return RESULT_FAILED;
+  }
+  QELTMRegisterRecvCtrlMsg(ControlMessageProcess, context);
+
+  result = StartCamera(store, context->device);
+  if (result != RESULT_OK) {
+    QELTMUnInit();
+    return result;
+  }
+  return RESULT_OK;
 }
 
 Result StopZuqService(ServiceContext* context) {
-  // SEAM: Stop and Deinit of the video device, then the network service's uninit.
-  (void)context;
+  if (context == nullptr) return RESULT_INVALID_ARGUMENT;
+  StopCamera(context->device);
+  QELTMUnInit();
   return RESULT_OK;
 }

@@ -1,0 +1,89 @@
+// The control handler's replies, byte for byte as the network service's builders make them.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "board/properties.h"
+#include "control_message.h"
+#include "control_request.h"
+#include "platform/delay_task_scheduler.h"
+#include "process_state.h"
+#include "service_context.h"
+
+namespace {
+
+constexpr std::size_t kReplyCapacity = 8192;
+
+std::vector<char> Request(std::uint32_t kind, std::uint32_t command, const std::vector<std::uint32_t>& data) {
+  std::vector<std::uint32_t> words = {kind, command, static_cast<std::uint32_t>(data.size() * 4)};
+  words.insert(words.end(), data.begin(), data.end());
+  std::vector<char> bytes;
+  for (std::uint32_t word : words) {
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>((word >> shift) & 0xFF));
+  }
+  return bytes;
+}
+
+// A reply record over its own buffer.
+struct Reply {
+  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kReplyCapacity);
+  tagACKMsgPara record = {0, buffer.data(), static_cast<std::uint32_t>(kReplyCapacity), 0};
+  std::vector<std::uint8_t> Bytes() const { return {buffer.begin(), buffer.begin() + record.used_size}; }
+};
+
+class ControlMessageTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(scheduler_.Init(), RESULT_OK); }
+  void TearDown() override { scheduler_.Deinit(); }
+  int Process(const std::vector<char>& payload, Reply* reply) {
+    return ControlMessageProcess(payload.data(), static_cast<int>(payload.size()), &context_, &reply->record);
+  }
+
+  DelayTaskScheduler scheduler_;
+  ServiceContext context_ = {nullptr, &scheduler_, nullptr};
+};
+
+TEST_F(ControlMessageTest, PassageDirectionReplyMatchesItsBuilder) {
+  g_passage_direction.store(1);
+  Reply reply;
+  ASSERT_EQ(Process(Request(1, kCommandPassageDirection, {}), &reply), kControlHandled);
+  Reply expected;
+  QeltReplyGetZuqDirection(&expected.record, 0, 1);
+  EXPECT_EQ(reply.record.reply_flag, expected.record.reply_flag);
+  EXPECT_EQ(reply.Bytes(), expected.Bytes());
+}
+
+TEST_F(ControlMessageTest, DisparityShiftWithoutDeviceRepliesZero) {
+  Reply reply;
+  ASSERT_EQ(Process(Request(1, kCommandDisparityShift, {1}), &reply), kControlHandled);
+  Reply expected;
+  QeltReplyAdjustZuqDisparityShift(&expected.record, 0, 0);
+  EXPECT_EQ(reply.Bytes(), expected.Bytes());
+}
+
+TEST_F(ControlMessageTest, VersionReplyCarriesTheNetworkVersion) {
+  Reply reply;
+  ASSERT_EQ(Process(Request(1, kCommandVersion, {}), &reply), kControlHandled);
+  char firmware[PROPERTY_VALUE_MAX] = {};
+  property_get("ro.quenlivark.product.all", firmware, "");
+  const std::string text =
+      std::string("zuq     :1.1.0.20190705\r\nnetwork :") + QELTMGetVersion() + "\r\nfirmware:" + firmware;
+  Reply expected;
+  QeltReplyVersion(&expected.record, 0, text.c_str(), static_cast<unsigned>(text.size()));
+  EXPECT_EQ(reply.Bytes(), expected.Bytes());
+}
+
+TEST_F(ControlMessageTest, NoReplyForShortPayloadsWrongKindsAndUnknownCommands) {
+  for (const auto& payload : {Request(1, kCommandSetSystemTime, {1}), Request(1, kCommandDisparityShift, {}),
+                              Request(2, kCommandVersion, {}), Request(1, 99, {})}) {
+    Reply reply;
+    EXPECT_EQ(Process(payload, &reply), kControlNotHandled);
+    EXPECT_EQ(reply.record.reply_flag, 0);
+    EXPECT_EQ(reply.record.used_size, 0u);
+  }
+  Reply reply;
+  EXPECT_EQ(Process(Request(1, kCommandUpgradeControl, {1}), &reply), kControlHandled);
+  EXPECT_EQ(reply.record.used_size, 0u);
+}
+
+}  // namespace
