@@ -150,17 +150,26 @@ TEST(ServiceInit, SecondInitWhileARoleRunsIsRefusedAndTheRoleKeepsServing) {
 }
 
 TEST(ServiceInit, UninitLeavesNoThreadNoPortAndInitWorksAgain) {
-  const size_t threads = ThreadCount(), fds = OpenFdCount();
-  for (int round = 0; round < 3; ++round) {
+  // The counts are taken after a first round, so threads and descriptors that the runtime creates
+  // once on first use (a sanitizer's own thread, the encoder library's) do not count as leaks;
+  // anything a round leaves behind still grows the count round after round.
+  size_t threads = 0, fds = 0;
+  for (int round = 0; round < 4; ++round) {
     tagNetworkInitPara p = CameraRecord();
     ASSERT_EQ(kQeltOk, QELTMInit(&p)) << round;
     ASSERT_EQ(kQeltOk, QELTMSignalInit());
-    EXPECT_GT(ThreadCount(), threads);
+    if (round > 0) {
+      EXPECT_GT(ThreadCount(), threads);
+    }
     int fd = 0;
     ASSERT_EQ(kQeltOk, SCDPServerGetSocketFD(&fd));
     const uint16_t ports[] = {PortOf(fd), PortOf(STIPServerGetSocketFD(kServerNorbImage)),
                               PortOf(STIPServerGetSocketFD(kServerYrdImage))};
     EXPECT_EQ(kQeltOk, QELTMUnInit());
+    if (round == 0) {
+      threads = ThreadCount();
+      fds = OpenFdCount();
+    }
     EXPECT_EQ(threads, ThreadCount()) << round;
     EXPECT_EQ(fds, OpenFdCount()) << round;
     for (const uint16_t port : ports) EXPECT_TRUE(CanBind(port)) << port;
