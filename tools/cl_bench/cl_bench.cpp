@@ -13,6 +13,7 @@
 
 #include "cl_census.h"
 #include "cl_runtime.h"
+#include "bench_timing.h"
 #include "libtessaro.h"
 #include "sgm_census.h"
 #include "sgm_state.h"
@@ -30,38 +31,8 @@ struct BenchCase {
 };
 constexpr BenchCase kCases[] = {{640, 480, 64}, {640, 480, 24}, {320, 240, 48}, {320, 240, 24}};
 
-// clInit reports its inventory on standard output; this keeps the figures readable.
-class QuietStdout {
- public:
-  QuietStdout() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    FILE* null = std::fopen("/dev/null", "w");
-    dup2(fileno(null), STDOUT_FILENO);
-    std::fclose(null);
-  }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-
- private:
-  int saved_;
-};
-
-double milliseconds_of(const std::function<void()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
 double median_milliseconds(const std::function<void()>& work) {
-  for (int i = 0; i < kWarmUpFrames; ++i) work();
-  std::vector<double> times;
-  for (int i = 0; i < kFrames; ++i) times.push_back(milliseconds_of(work));
-  std::nth_element(times.begin(), times.begin() + kFrames / 2, times.end());
-  return times[kFrames / 2];
+  return bench::MedianMilliseconds(work, kWarmUpFrames, kFrames);
 }
 
 tagSGMParameterSet census_parameters(const BenchCase& bench) {
@@ -83,9 +54,9 @@ void time_case(const BenchCase& bench) {
   cv::randu(right, 0, 256);
   double first = 0, gpu = 0, cpu = 0;
   {
-    QuietStdout quiet;
+    bench::QuietStdout quiet;
     libtessaro_init(census_parameters(bench));  // runs clInit and the census-cost set-up
-    first = milliseconds_of([&] { clCatch(cl_calculate_census, sgm_cost_volume, left.data, right.data); });
+    first = bench::MillisecondsOf([&] { clCatch(cl_calculate_census, sgm_cost_volume, left.data, right.data); });
     gpu = median_milliseconds([&] { clCatch(cl_calculate_census, sgm_cost_volume, left.data, right.data); });
     cpu = median_milliseconds([&] { calculate_census(sgm_cost_volume, left.data, right.data, kCensusRadius); });
   }
@@ -117,7 +88,7 @@ constexpr int kPipelineShift = 10;
 
 // Milliseconds per frame of libtessaro_process with the given record, median of kFrames.
 double time_matcher(tagSGMParameterSet set, const cv::Mat& left, const cv::Mat& right) {
-  QuietStdout quiet;
+  bench::QuietStdout quiet;
   libtessaro_init(set);
   std::vector<unsigned char> out(s_sgm_m * s_sgm_n);
   const double ms = median_milliseconds([&] { libtessaro_process(out.data(), left.data, right.data, false); });
@@ -156,8 +127,8 @@ int main() {
   setenv("POCL_KERNEL_CACHE", "0", 1);
   double build = 0;
   {
-    QuietStdout quiet;
-    build = milliseconds_of([] { clCatch(clInit, -1, -1); });
+    bench::QuietStdout quiet;
+    build = bench::MillisecondsOf([] { clCatch(clInit, -1, -1); });
   }
   std::printf("device: %s\n", commandQueues.front().getInfo<CL_QUEUE_DEVICE>().getInfo<CL_DEVICE_NAME>().c_str());
   std::printf("first build of the kernel program (clInit, no kernel cache): %.1f ms\n", build);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "libtessaro.h"
 #include "sgm_census.h"
 #include "sgm_disparity.h"
@@ -56,38 +57,8 @@ constexpr SgbmMode kSgbmModes[] = {{"SGBM", cv::StereoSGBM::MODE_SGBM},
                                    {"HH4", cv::StereoSGBM::MODE_HH4},
                                    {"SGBM_3WAY", cv::StereoSGBM::MODE_SGBM_3WAY}};
 
-// The matcher prints a line per frame on standard output; this keeps the figures readable.
-class QuietStdout {
- public:
-  QuietStdout() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    FILE* null = std::fopen("/dev/null", "w");
-    dup2(fileno(null), STDOUT_FILENO);
-    std::fclose(null);
-  }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-
- private:
-  int saved_;
-};
-
-double milliseconds_of(const std::function<void()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
 double median_milliseconds(const std::function<void()>& work) {
-  for (int i = 0; i < kWarmUpFrames; ++i) work();
-  std::vector<double> times;
-  for (int i = 0; i < kFrames; ++i) times.push_back(milliseconds_of(work));
-  std::nth_element(times.begin(), times.begin() + kFrames / 2, times.end());
-  return times[kFrames / 2];
+  return bench::MedianMilliseconds(work, kWarmUpFrames, kFrames);
 }
 
 tagSGMParameterSet matcher_parameters(int width, int height, int disparities, int paths) {
@@ -128,7 +99,7 @@ void time_case(const BenchCase& bench, int paths) {
   libtessaro_init(matcher_parameters(bench.width, bench.height, bench.disparities, paths));
   double full = 0, narrowed = 0, census = 0, path = 0, winner = 0;
   {
-    QuietStdout quiet;
+    bench::QuietStdout quiet;
     full = median_milliseconds([&] { libtessaro_process(out.data, left.data, right.data, false); });
     narrowed = median_milliseconds([&] { libtessaro_process(out.data, left.data, right.data, true); });
     census = median_milliseconds([&] { calculate_census(sgm_cost_volume, left.data, right.data, kCensusRadius); });
@@ -167,7 +138,7 @@ void score_scene(const std::string& folder) {
   tagSGMParameterSet set = matcher_parameters(scene.left.cols, scene.left.rows, scene.disparities, 8);
   libtessaro_init(set);
   {
-    QuietStdout quiet;
+    bench::QuietStdout quiet;
     libtessaro_process(out.data, scene.left.data, scene.right.data, false);
   }
   libtessaro_close();

@@ -1,0 +1,41 @@
+// Timing helpers of the benchmarks.
+#include "bench_timing.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace bench {
+
+QuietStdout::QuietStdout() {
+  std::fflush(stdout);
+  saved_ = dup(STDOUT_FILENO);
+  FILE* null = std::fopen("/dev/null", "w");
+  dup2(fileno(null), STDOUT_FILENO);
+  std::fclose(null);
+}
+
+QuietStdout::~QuietStdout() {
+  std::fflush(stdout);
+  dup2(saved_, STDOUT_FILENO);
+  close(saved_);
+}
+
+double MillisecondsOf(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double MedianMilliseconds(const std::function<void()>& work, int warm_up, int frames) {
+  for (int i = 0; i < warm_up; ++i) work();
+  std::vector<double> times;
+  for (int i = 0; i < frames; ++i) times.push_back(MillisecondsOf(work));
+  std::nth_element(times.begin(), times.begin() + frames / 2, times.end());
+  return times[frames / 2];
+}
+
+}  // namespace bench

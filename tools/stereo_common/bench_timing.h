@@ -1,0 +1,27 @@
+// Timing helpers of the benchmarks: medians of repeated work, and silencing standard output
+// (the matcher and the OpenCL set-up print on it) while the figures are measured.
+#pragma once
+
+#include <functional>
+
+namespace bench {
+
+// Redirects standard output to /dev/null for its lifetime.
+class QuietStdout {
+ public:
+  QuietStdout();
+  ~QuietStdout();
+  QuietStdout(const QuietStdout&) = delete;
+  QuietStdout& operator=(const QuietStdout&) = delete;
+
+ private:
+  int saved_;
+};
+
+// Milliseconds one call of work takes.
+double MillisecondsOf(const std::function<void()>& work);
+
+// Median milliseconds of frames calls of work, after warm_up calls that are not timed.
+double MedianMilliseconds(const std::function<void()>& work, int warm_up, int frames);
+
+}  // namespace bench
