@@ -1,0 +1,285 @@
+// The whole camera under its watchdog: vastrel starts quarnel from a board root of its own, the
+// client program streams from it and commands it, and vastrel brings it back after SIGKILL and
+// after its camera stalls.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "board/system_command.h"
+#include "system_test_support.h"
+#include "watchdog_test_support.h"
+
+namespace {
+
+using system_test::ClientRun;
+using system_test::Ports;
+using system_test::ReplaceRecordValue;
+using watchdog_test::BoardRootTest;
+using watchdog_test::ReadFile;
+using watchdog_test::WaitFor;
+using watchdog_test::WriteFile;
+namespace fs = watchdog_test::fs;
+
+constexpr const char* kQuarnel = "quarnel";
+constexpr const char* kQuarnelBoardPath = "/system/bin/quarnel";
+constexpr const char* kServiceConfiguration = "default_video_stereo_server_configuration.xml";
+constexpr const char* kUserServiceConfiguration = "user_video_stereo_server_configuration.xml";
+constexpr const char* kDaemonConfiguration = "default_video_stereo_daemon_configuration.xml";
+constexpr const char* kCameraSettings = "sim_camera.conf";
+// quarnel says it is alive every second; vastrel acts after a few silent seconds, long enough for
+// a quarnel to start and send its first heartbeat on a loaded machine.
+constexpr int kHeartbeatIntervalSeconds = 1;
+constexpr int kCheckPeriodSeconds = 6;
+// The stalled camera delivers this many frames (two seconds at the simulated 20 frames a second)
+// and then none: enough for a heartbeat, so the stall happens in a running pipeline.
+constexpr int kFramesBeforeStall = 40;
+constexpr int kStreamSeconds = 2;
+// The set-time command's time: 2000-01-01 00:00:00 UTC.
+constexpr long kSetTimeSeconds = 946684800;
+constexpr int kShiftStep = 1;
+constexpr const char* kShippedOffset = "0.000000";
+constexpr const char* kShiftedOffset = "0.100000";
+constexpr const char* kShiftedOffsetRecord = "<record name=shift_offset type=double value=0.100000>";
+// Allowed drift between the wall and monotonic clocks over the test, for NTP slewing.
+constexpr long kClockDriftSeconds = 2;
+
+long WallMinusMonotonic() {
+  timespec wall{}, monotonic{};
+  clock_gettime(CLOCK_REALTIME, &wall);
+  clock_gettime(CLOCK_MONOTONIC, &monotonic);
+  return static_cast<long>(wall.tv_sec - monotonic.tv_sec);
+}
+
+// The line the board's fake date logs for the set-time command at `seconds` (local time).
+std::string FakeDateLine(long seconds) {
+  const time_t when = seconds;
+  tm local{};
+  localtime_r(&when, &local);
+  char line[64];
+  std::snprintf(line, sizeof line, "date %02d%02d%02d%02d%04d.%02d\n", local.tm_mon + 1, local.tm_mday,
+                local.tm_hour, local.tm_min, local.tm_year + 1900, local.tm_sec);
+  return line;
+}
+
+// The shift_offset a run of quarnel loaded: the first such line of the run's part of the service
+// log (runs begin with the application name's line); empty when there is no such run or line.
+std::string LoadedShiftOffset(const std::string& log, std::size_t run) {
+  const std::string run_start = "LoadBaseConfiguration, application_name=";
+  const std::string offset_line = "] shift_offset=";
+  std::size_t at = log.find(run_start);
+  for (std::size_t skipped = 0; skipped < run && at != std::string::npos; ++skipped) at = log.find(run_start, at + 1);
+  if (at == std::string::npos) return std::string();
+  const std::size_t next_run = log.find(run_start, at + 1);
+  const std::size_t offset = log.find(offset_line, at);
+  if (offset == std::string::npos || offset > next_run) return std::string();
+  const std::size_t value = offset + offset_line.size();
+  return log.substr(value, log.find('\n', value) - value);
+}
+
+std::size_t CountOf(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+class WholeSystemTest : public BoardRootTest {
+ protected:
+  void SetUp() override {
+    BoardRootTest::SetUp();
+    work_ = base_ / "work";
+    fs::create_directories(work_);
+    ASSERT_TRUE(system_test::FindFreePorts(&ports_));
+    wall_offset_before_ = WallMinusMonotonic();
+    InstallQuarnel();
+    ConfigureCamera(false);
+    ConfigureVastrel();
+  }
+
+  void TearDown() override {
+    // vastrel, the shells of its actions and every quarnel they started share one process group.
+    if (vastrel_ > 0) {
+      kill(-vastrel_, SIGKILL);
+      waitpid(vastrel_, nullptr, 0);
+    }
+    // Whatever left the group is reached by name, in this board root only.
+    board::RunCommand(std::string("killall -9 ") + kQuarnel + " camera_client");
+    EXPECT_TRUE(WaitFor([&] { return system_test::ProgramPids(ProgramPath()).empty(); }));
+    EXPECT_LE(std::labs(WallMinusMonotonic() - wall_offset_before_), kClockDriftSeconds);
+    BoardRootTest::TearDown();
+  }
+
+  fs::path ProgramPath() const { return root_ / "system" / "bin" / kQuarnel; }
+  fs::path BoardFile(const std::string& board_path) const { return root_.string() + board_path; }
+
+  // quarnel, its configuration and the simulated module's calibration, where the board keeps them.
+  void InstallQuarnel() {
+    fs::copy_file(QUARNEL_PROGRAM, ProgramPath());
+    fs::permissions(ProgramPath(), fs::perms::owner_all);
+    fs::copy_file(SIM_MODULE_CALIBRATION, BoardFile("/system/etc/sim_module_calibration.yml"));
+    std::string text = ReadFile(fs::path(SERVICE_CONFIG_DIR) / kServiceConfiguration);
+    ASSERT_TRUE(ReplaceRecordValue(&text, "local_heartbeat_socket_port", std::to_string(ports_.heartbeat)));
+    ASSERT_TRUE(ReplaceRecordValue(&text, "daemon_listen_socket_port", std::to_string(ports_.daemon)));
+    ASSERT_TRUE(ReplaceRecordValue(&text, "local_heartbeat_interval_in_second",
+                                   std::to_string(kHeartbeatIntervalSeconds)));
+    ASSERT_TRUE(ReplaceRecordValue(&text, "server_port", std::to_string(ports_.server)));
+    WriteFile(BoardFile(std::string("/system/etc/") + kServiceConfiguration), text);
+  }
+
+  // The shipped camera settings, with camera 0 stalling after a few frames when asked; later
+  // keys of the file override earlier ones.
+  void ConfigureCamera(bool stall) {
+    std::string text = ReadFile(SIM_CAMERA_SETTINGS);
+    if (stall) text += "\nstall_camera = 0\nstall_after = " + std::to_string(kFramesBeforeStall) + "\n";
+    WriteFile(BoardFile(std::string("/system/etc/") + kCameraSettings), text);
+  }
+
+  // The shipped watchdog configuration with this test's port and a short check period.
+  void ConfigureVastrel() {
+    std::string text = ReadFile(SHIPPED_DEFAULT_CONFIGURATION);
+    ASSERT_TRUE(ReplaceRecordValue(&text, "daemon_listen_socket_port", std::to_string(ports_.daemon)));
+    ASSERT_TRUE(ReplaceRecordValue(&text, "check_period", std::to_string(kCheckPeriodSeconds)));
+    WriteFile(root_ / "etc" / kDaemonConfiguration, text);
+  }
+
+  // Starts vastrel in the work folder in a process group of its own, its output and that of the
+  // programs it starts to files; it dies with the test process.
+  void StartVastrel() {
+    vastrel_ = fork();
+    ASSERT_GE(vastrel_, 0);
+    if (vastrel_ == 0) {
+      setpgid(0, 0);
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (chdir(work_.c_str()) != 0) _exit(126);
+      if (!system_test::RedirectOutput(STDOUT_FILENO, OutputPath()) ||
+          !system_test::RedirectOutput(STDERR_FILENO, base_ / "programs.err"))
+        _exit(126);
+      execl(VASTREL, "vastrel", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    setpgid(vastrel_, vastrel_);
+  }
+
+  fs::path OutputPath() const { return base_ / "vastrel.out"; }
+  std::string Output() const { return ReadFile(OutputPath()); }
+  std::size_t CountInOutput(const std::string& text) const { return CountOf(Output(), text); }
+  std::size_t Heard() const { return CountInOutput("DaemonServer::UpdateProcess, ProcessName=quarnel, NextTimeoutTime="); }
+  std::size_t Kills() const { return CountInOutput("DaemonServer::Reboot, kill_command=killall -9 quarnel \n"); }
+  std::size_t Runs() const {
+    return CountInOutput("DaemonServer::Reboot, run_command=export LD_LIBRARY_PATH=/system/bin;/system/bin/quarnel \n");
+  }
+  std::string ServiceLog() const { return ReadFile(BoardFile("/data/log/qelt.log")); }
+  std::string Diagnostics() const { return Output() + "\n--- programs ---\n" + ReadFile(base_ / "programs.err"); }
+
+  // The one running quarnel of this root; 0 while there is none or more than one.
+  int QuarnelPid() const {
+    const std::vector<int> pids = system_test::ProgramPids(ProgramPath());
+    return pids.size() == 1 ? pids.front() : 0;
+  }
+
+  // Waits for a quarnel other than `old_pid` and for heartbeats vastrel hears after it started.
+  int WaitForNewQuarnel(int old_pid) {
+    int new_pid = 0;
+    EXPECT_TRUE(WaitFor([&] {
+      new_pid = QuarnelPid();
+      return new_pid != 0 && new_pid != old_pid;
+    })) << Diagnostics();
+    const std::size_t heard = Heard();
+    EXPECT_TRUE(WaitFor([&] { return Heard() > heard; })) << Diagnostics();
+    return new_pid;
+  }
+
+  ClientRun Client(const std::vector<std::string>& arguments) {
+    std::vector<std::string> all = {"--address", "127.0.0.1", "--port", std::to_string(ports_.server), "--out",
+                                    (base_ / ("client" + std::to_string(++client_runs_))).string()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return system_test::RunClient(CAMERA_CLIENT, all);
+  }
+
+  // A client that streams for a while receives colour and disparity images and decodes them all.
+  void ExpectImagesFlow() {
+    const ClientRun run = Client({"--seconds", std::to_string(kStreamSeconds)});
+    EXPECT_EQ(run.exit_status, 0) << run.output << Diagnostics();
+    EXPECT_GT(run.colour_frames, 0) << run.output;
+    EXPECT_GT(run.colour_decoded, 0) << run.output;
+    EXPECT_EQ(run.decode_errors, 0) << run.output;
+    EXPECT_GT(run.disparity_frames, 0) << run.output;
+  }
+
+  fs::path work_;
+  Ports ports_;
+  pid_t vastrel_ = 0;
+  long wall_offset_before_ = 0;
+  int client_runs_ = 0;
+};
+
+TEST_F(WholeSystemTest, RunsAnswersAndComesBackAfterKillAndAfterStall) {
+  // vastrel starts quarnel and hears it.
+  StartVastrel();
+  ASSERT_TRUE(WaitFor([&] { return Heard() > 0; })) << Diagnostics();
+  const int first = QuarnelPid();
+  ASSERT_NE(first, 0) << Diagnostics();
+  EXPECT_EQ(Runs(), 1u);
+  EXPECT_EQ(Kills(), 0u);
+
+  // The six commands are answered, then images flow.
+  const ClientRun commands = Client({"--seconds", std::to_string(kStreamSeconds), "--command", "version", "--command",
+                                     "set-time:" + std::to_string(kSetTimeSeconds), "--command", "upgrade-reboot",
+                                     "--command", "mac", "--command", "direction:0", "--command",
+                                     "shift:" + std::to_string(kShiftStep)});
+  EXPECT_EQ(commands.exit_status, 0) << commands.output << Diagnostics();
+  for (const char* name : {"version", "set-time", "upgrade-reboot", "mac", "direction", "shift"}) {
+    EXPECT_EQ(CountOf(commands.output, std::string("reply ") + name + ": "), 1u) << name << "\n" << commands.output;
+  }
+  EXPECT_EQ(CountOf(commands.output, ": failed rc="), 0u) << commands.output;
+  EXPECT_GT(commands.colour_frames, 0) << commands.output;
+  EXPECT_GT(commands.disparity_frames, 0) << commands.output;
+  EXPECT_EQ(commands.decode_errors, 0) << commands.output;
+  // The date and the reboot reached the board's fakes only; the reboot runs a second later.
+  EXPECT_TRUE(WaitFor([&] { return CountOf(ReadFile(FakeCallLog()), "reboot\n") == 1; })) << ReadFile(FakeCallLog());
+  EXPECT_EQ(CountOf(ReadFile(FakeCallLog()), FakeDateLine(kSetTimeSeconds)), 1u) << ReadFile(FakeCallLog());
+  // The disparity shift is saved in the user configuration.
+  const fs::path user_file = BoardFile(std::string("/system/etc/") + kUserServiceConfiguration);
+  EXPECT_NE(ReadFile(user_file).find(kShiftedOffsetRecord), std::string::npos) << ReadFile(user_file);
+  EXPECT_EQ(LoadedShiftOffset(ServiceLog(), 0), kShippedOffset) << ServiceLog();
+
+  // SIGKILL: vastrel kills by name and starts a new quarnel, which loads the saved shift.
+  ASSERT_EQ(kill(first, SIGKILL), 0);
+  const int second = WaitForNewQuarnel(first);
+  EXPECT_EQ(Kills(), 1u) << Diagnostics();
+  EXPECT_EQ(Runs(), 2u) << Diagnostics();
+  EXPECT_EQ(LoadedShiftOffset(ServiceLog(), 1), kShiftedOffset) << ServiceLog();
+  ExpectImagesFlow();
+
+  // A camera that stalls: the next quarnel's pipeline runs for a moment and then stops, its
+  // heartbeats stop with it, and vastrel replaces it with one whose camera is sound.
+  ConfigureCamera(true);
+  ASSERT_EQ(kill(second, SIGKILL), 0);
+  const std::size_t kills_before_stall = Kills() + 1;  // the one for this SIGKILL
+  int stalling = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    stalling = QuarnelPid();
+    return stalling != 0 && stalling != second;
+  })) << Diagnostics();
+  // Once it has sent a heartbeat (or been replaced already) it has read the stall setting.
+  const std::size_t heard = Heard();
+  ASSERT_TRUE(WaitFor([&] { return Heard() > heard || Kills() > kills_before_stall; })) << Diagnostics();
+  ConfigureCamera(false);
+  ASSERT_TRUE(WaitFor([&] { return Kills() > kills_before_stall; })) << Diagnostics();
+  EXPECT_TRUE(WaitFor([&] { return kill(stalling, 0) != 0; }));
+  const int sound = WaitForNewQuarnel(stalling);
+  ExpectImagesFlow();
+  EXPECT_EQ(QuarnelPid(), sound);
+  EXPECT_EQ(CountInOutput("reboot_command"), 0u);
+
+  // Nothing but the fakes ran date and reboot, and only for the commands above.
+  const std::string fake_calls = ReadFile(FakeCallLog());
+  EXPECT_EQ(CountOf(fake_calls, "date "), 1u) << fake_calls;
+  EXPECT_EQ(CountOf(fake_calls, "reboot"), 1u) << fake_calls;
+}
+
+}  // namespace
