@@ -9,8 +9,8 @@
 # build/plain); --keep: keep the work folder (board root, logs, client runs) for inspection.
 #
 # The client loops run camera_client for one second of streaming at a time, again and again, so
-# the gap after a kill is measured from the kill to the start of the first client run that then
-# received images (one run's length is the resolution). The configuration files are the shipped
+# the gap after a kill is measured from the kill to the first client run that then received
+# images: its start and its end bound the first image (one run's length is the resolution). The configuration files are the shipped
 # ones with only the ports changed, so vastrel's shipped check period decides how soon it acts.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -77,13 +77,11 @@ set_record() {  # FILE NAME VALUE: the value of the configuration record NAME
   sed -i "s|<record name=$2 \(type=[a-z]*\) value=[^>]*>|<record name=$2 \1 value=$3>|" "$1"
 }
 
-# The one quarnel of this board root; empty while there is none.
+# The one quarnel of this board root (its program file is the root's copy); empty while none.
 quarnel_pid() {
-  local entry
-  for entry in /proc/[0-9]*; do
-    if [ "$(readlink "$entry/exe" 2>/dev/null)" = "$quarnel_on_board" ]; then
-      echo "${entry#/proc/}"; return
-    fi
+  local pid
+  for pid in $(pgrep -x quarnel || true); do
+    if [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$quarnel_on_board" ]; then echo "$pid"; return; fi
   done
 }
 
@@ -163,6 +161,7 @@ while :; do
   pause=$((kill_min_s + RANDOM % kill_spread_s))
   [ $(( $(date +%s) + pause )) -lt "$deadline" ] || break
   sleep "$pause"
+  [ "$(date +%s)" -lt "$deadline" ] || break
   pid="$(quarnel_pid)"
   if [ -n "$pid" ]; then kill -9 "$pid" && echo "$(now) $pid" >> "$work/kills"; fi
 done
@@ -176,22 +175,30 @@ resources_end="$(resources "$vastrel_pid")"
 restarts="$(grep -c "DaemonServer::Reboot, kill_command=killall -9 quarnel " "$work/vastrel.out" || true)"
 echo "kills=$(wc -l < "$work/kills") restarts=${restarts}"
 # For each kill: seconds until a new quarnel ran, and until each client's first run that received
-# images started (both measured from the kill).
+# images (from its start to its end: the first image came in between), all from the kill.
 awk -v started="$started" '
   FILENAME ~ /kills$/ { kills[++k] = $1; next }
   FILENAME ~ /quarnel.starts$/ { starts[++s] = $1; next }
-  FILENAME ~ /client1.runs$/ { if ($4 > 0 && $5 > 0) good1[++g1] = $1; next }
-  FILENAME ~ /client2.runs$/ { if ($4 > 0 && $5 > 0) good2[++g2] = $1; next }
-  function after(list, n, t,   i) { for (i = 1; i <= n; i++) if (list[i] > t) return list[i] - t; return -1 }
+  FILENAME ~ /client1.runs$/ { if ($4 > 0 && $5 > 0) { from1[++g1] = $1; to1[g1] = $2 } next }
+  FILENAME ~ /client2.runs$/ { if ($4 > 0 && $5 > 0) { from2[++g2] = $1; to2[g2] = $2 } next }
+  function first(list, n, t,   i) { for (i = 1; i <= n; i++) if (list[i] > t) return i; return 0 }
+  function window(from, to, n, t,   i) {
+    i = first(from, n, t)
+    if (i == 0) return "not before the end"
+    if (to[i] - t > worst) worst = to[i] - t
+    return sprintf("%.1f-%.1f s", from[i] - t, to[i] - t)
+  }
   END {
     for (i = 1; i <= k; i++) {
-      back = after(starts, s, kills[i]); c1 = after(good1, g1, kills[i]); c2 = after(good2, g2, kills[i])
-      printf "kill %d at +%.1f s: quarnel back after %.1f s, images again after: client 1 %.1f s, client 2 %.1f s\n",
+      j = first(starts, s, kills[i])
+      back = j ? sprintf("%.1f s", starts[j] - kills[i]) : "not before the end"
+      worst = worst1; c1 = window(from1, to1, g1, kills[i]); worst1 = worst
+      worst = worst2; c2 = window(from2, to2, g2, kills[i]); worst2 = worst
+      printf "kill %d at +%.0f s: quarnel back after %s; images again after: client 1 %s, client 2 %s\n",
              i, kills[i] - started, back, c1, c2
-      if (c1 > worst1) worst1 = c1
-      if (c2 > worst2) worst2 = c2
     }
-    printf "longest gap after a kill: client 1 %.1f s, client 2 %.1f s\n", worst1, worst2
+    printf "longest gap after a kill (to the end of the first run with images): client 1 %.1f s, client 2 %.1f s\n",
+           worst1, worst2
   }' "$work/kills" "$work/quarnel.starts" "$work/client1.runs" "$work/client2.runs"
 for id in 1 2; do
   awk -v id="$id" '{ runs++; if ($3 == 0) good++; colour += $4; disparity += $5 }
