@@ -7,10 +7,10 @@
 
 namespace camera_client {
 
-// Highest level of the scale: the camera's disparity search range.
-constexpr int kDisparityScaleTop = 64;
+// The camera's disparity search range (levels 0..64): the top of the picture's scale.
+constexpr int kDisparityRange = 64;
 
-// Colourises an 8-bit disparity image (levels 0..kDisparityScaleTop, higher clipped) and puts a
+// Colourises an 8-bit disparity image (levels 0..kDisparityRange, higher clipped) and puts a
 // scale bar with level labels below it.
 cv::Mat DisparityPicture(const cv::Mat& disparity);
 

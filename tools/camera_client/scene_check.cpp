@@ -16,13 +16,16 @@
 
 #include "board/sim_camera.h"
 #include "board/sim_module_geometry.h"
+#include "disparity_picture.h"
 
 namespace camera_client {
 namespace {
 
 namespace sm = board::sim_module;
 constexpr int kEdgeMargin = 3;       // pixels left out around object edges and occlusions
-constexpr int kBorderColumns = 40;   // no match left of the disparity range, cleared census border
+// The camera searches 64 disparities along a row: the first 64 columns have no match in the other
+// image, and its left-right check clears as many on the right. Those columns stay out.
+constexpr int kBorderColumns = kDisparityRange;
 constexpr int kBorderRows = 4;
 constexpr float kEdgeStep = 1.0f;    // a disparity step at least this large is an object edge
 constexpr float kAgreementLevels = 1.0f;
@@ -91,14 +94,15 @@ bool SceneCheck::Compare(const cv::Mat& disparity, uint32_t frame_index, SceneAg
     const SceneFrame& frame = Frame(static_cast<uint64_t>(scene_frame));
     if (frame.truth.size() != disparity.size()) return false;
     const SceneAgreement agreement = CompareWithTruth(disparity, frame.truth, frame.edges);
-    if (!compared || agreement.Share() > best->Share()) {
+    // Frames of a still scene agree equally: the one nearest the expected frame keeps the offset.
+    const bool nearer = std::llabs(scene_frame - expected) < std::llabs(best_frame - expected);
+    if (!compared || agreement.Share() > best->Share() || (agreement.Share() == best->Share() && nearer)) {
       *best = agreement;
       best_frame = scene_frame;
       compared = true;
     }
   }
   offset_ = best_frame - static_cast<int64_t>(frame_index);
-  located_ = true;
   return compared;
 }
 

@@ -144,22 +144,23 @@ TEST(DisparityPicture, LevelsColouredAlongTheScaleWithABarBelow) {
   EXPECT_GT(picture.rows, disparity.rows + 20);
   // Equal levels, equal colours; level 0 and the top differ; levels above the top clip to it.
   EXPECT_EQ(picture.at<cv::Vec3b>(0, 10), picture.at<cv::Vec3b>(36, 10));
-  EXPECT_NE(picture.at<cv::Vec3b>(0, 0), picture.at<cv::Vec3b>(0, kDisparityScaleTop));
-  EXPECT_EQ(picture.at<cv::Vec3b>(0, kDisparityScaleTop), picture.at<cv::Vec3b>(0, kDisparityScaleTop + 10));
+  EXPECT_NE(picture.at<cv::Vec3b>(0, 0), picture.at<cv::Vec3b>(0, kDisparityRange));
+  EXPECT_EQ(picture.at<cv::Vec3b>(0, kDisparityRange), picture.at<cv::Vec3b>(0, kDisparityRange + 10));
   // The bar's left end has level 0's colour, its right end the top's.
   const int bar_row = disparity.rows + 8;
   EXPECT_EQ(picture.at<cv::Vec3b>(bar_row, 4), picture.at<cv::Vec3b>(0, 0));
-  EXPECT_EQ(picture.at<cv::Vec3b>(bar_row, picture.cols - 5), picture.at<cv::Vec3b>(0, kDisparityScaleTop));
+  EXPECT_EQ(picture.at<cv::Vec3b>(bar_row, picture.cols - 5), picture.at<cv::Vec3b>(0, kDisparityRange));
   // A narrow image gets a wider canvas so the labels fit.
   EXPECT_GE(DisparityPicture(cv::Mat(5, 3, CV_8U, cv::Scalar(1))).cols, 100);
 }
 
-// A scene of two flat levels split at a moving column: column < 60 + frame is level 20, else 10.
+// A scene of two flat levels split at a moving column: column < 100 + frame is level 20, else 10.
 constexpr int kSceneRows = 33;
-constexpr int kSceneColumns = 163;
+constexpr int kSceneColumns = 221;
+constexpr int kStepColumn = 100;
 cv::Mat MovingStep(uint64_t frame, int) {
   cv::Mat truth(kSceneRows, kSceneColumns, CV_32F, cv::Scalar(10.0f));
-  truth.colRange(0, static_cast<int>(std::min<uint64_t>(60 + frame, kSceneColumns))).setTo(20.0f);
+  truth.colRange(0, static_cast<int>(std::min<uint64_t>(kStepColumn + frame, kSceneColumns))).setTo(20.0f);
   return truth;
 }
 cv::Mat Rounded(const cv::Mat& truth) {
@@ -172,15 +173,18 @@ TEST(SceneCheck, CountsWithinOneLevelAwayFromBordersAndEdges) {
   const cv::Mat truth = MovingStep(0, 20);
   const cv::Mat edges = SceneEdgeMask(truth);
   cv::Mat found = Rounded(truth);
-  found.at<uint8_t>(10, 100) = 11;  // within one level
-  found.at<uint8_t>(11, 100) = 13;  // not
-  found.at<uint8_t>(0, 100) = 99;   // border row: not counted
-  found.at<uint8_t>(12, 60) = 99;   // at the step: not counted
+  found.at<uint8_t>(10, 140) = 11;  // within one level
+  found.at<uint8_t>(11, 140) = 13;  // not
+  found.at<uint8_t>(0, 140) = 99;   // border row: not counted
+  found.at<uint8_t>(12, kStepColumn) = 99;  // at the step: not counted
+  found.at<uint8_t>(12, kDisparityRange - 1) = 99;  // no match this near the left: not counted
   const SceneAgreement a = CompareWithTruth(found, truth, edges);
-  // Reference: every pixel in from the borders and at least the margin away from the step.
+  // Reference: every pixel in from the borders (the search range at the sides) and more than the
+  // margin away from the step.
   uint64_t counted = 0;
   for (int row = 4; row < kSceneRows - 4; ++row)
-    for (int column = 40; column < kSceneColumns - 40; ++column) counted += std::abs(column - 59.5) > 4;
+    for (int column = kDisparityRange; column < kSceneColumns - kDisparityRange; ++column)
+      counted += std::abs(column - (kStepColumn - 0.5)) > 4;
   EXPECT_EQ(a.counted, counted);
   EXPECT_EQ(a.agreeing, counted - 1);
 }
