@@ -236,6 +236,9 @@ TEST_F(WholeSystemTest, RunsAnswersAndComesBackAfterKillAndAfterStall) {
     EXPECT_EQ(CountOf(commands.output, std::string("reply ") + name + ": "), 1u) << name << "\n" << commands.output;
   }
   EXPECT_EQ(CountOf(commands.output, ": failed rc="), 0u) << commands.output;
+  EXPECT_EQ(CountOf(commands.output, "firmware:simulated-board"), 1u) << commands.output;
+  EXPECT_EQ(CountOf(commands.output, "reply direction: direction=0\n"), 1u) << commands.output;
+  EXPECT_EQ(CountOf(commands.output, "reply shift: value=" + std::to_string(kShiftStep) + "\n"), 1u) << commands.output;
   EXPECT_GT(commands.colour_frames, 0) << commands.output;
   EXPECT_GT(commands.disparity_frames, 0) << commands.output;
   EXPECT_EQ(commands.decode_errors, 0) << commands.output;
