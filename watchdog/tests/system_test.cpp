@@ -7,8 +7,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
-#include <ctime>
+#include <functional>
 
 #include "board/system_command.h"
 #include "system_test_support.h"
@@ -21,7 +22,6 @@ using system_test::Ports;
 using system_test::ReplaceRecordValue;
 using watchdog_test::BoardRootTest;
 using watchdog_test::ReadFile;
-using watchdog_test::WaitFor;
 using watchdog_test::WriteFile;
 namespace fs = watchdog_test::fs;
 
@@ -32,12 +32,16 @@ constexpr const char* kUserServiceConfiguration = "user_video_stereo_server_conf
 constexpr const char* kDaemonConfiguration = "default_video_stereo_daemon_configuration.xml";
 constexpr const char* kCameraSettings = "sim_camera.conf";
 // quarnel says it is alive every second; vastrel acts after a few silent seconds, long enough for
-// a quarnel to start and send its first heartbeat on a loaded machine.
+// a quarnel to start and send its first heartbeat on a loaded machine (a few seconds, several
+// times that when built with sanitizers).
 constexpr int kHeartbeatIntervalSeconds = 1;
-constexpr int kCheckPeriodSeconds = 6;
-// The stalled camera delivers this many frames (two seconds at the simulated 20 frames a second)
-// and then none: enough for a heartbeat, so the stall happens in a running pipeline.
-constexpr int kFramesBeforeStall = 40;
+constexpr int kCheckPeriodSeconds = SANITIZED_BUILD ? 20 : 8;
+// Long enough for vastrel to notice a silent quarnel and for the next one to start, twice over.
+constexpr std::chrono::seconds kSystemPatience(4 * kCheckPeriodSeconds + 30);
+// The stalled camera delivers frames for half a check period and then none: time for heartbeats,
+// so the stall happens in a running pipeline.
+constexpr int kSimulatedFramesPerSecond = 20;
+constexpr int kFramesBeforeStall = kSimulatedFramesPerSecond * kCheckPeriodSeconds / 2;
 constexpr int kStreamSeconds = 2;
 // The set-time command's time: 2000-01-01 00:00:00 UTC.
 constexpr long kSetTimeSeconds = 946684800;
@@ -81,6 +85,8 @@ std::string LoadedShiftOffset(const std::string& log, std::size_t run) {
   return log.substr(value, log.find('\n', value) - value);
 }
 
+bool WaitFor(const std::function<bool()>& condition) { return watchdog_test::WaitFor(condition, kSystemPatience); }
+
 std::size_t CountOf(const std::string& text, const std::string& part) {
   std::size_t count = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -113,7 +119,7 @@ class WholeSystemTest : public BoardRootTest {
     BoardRootTest::TearDown();
   }
 
-  fs::path ProgramPath() const { return root_ / "system" / "bin" / kQuarnel; }
+  fs::path ProgramPath() const { return BoardFile(kQuarnelBoardPath); }
   fs::path BoardFile(const std::string& board_path) const { return root_.string() + board_path; }
 
   // quarnel, its configuration and the simulated module's calibration, where the board keeps them.

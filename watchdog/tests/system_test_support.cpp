@@ -9,10 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <random>
-#include <regex>
 
 namespace system_test {
 namespace {
@@ -47,10 +47,16 @@ bool PortsFree(unsigned first, unsigned count) {
   return true;
 }
 
-long SummaryNumber(const std::string& output, const std::string& pattern) {
-  std::smatch match;
-  if (!std::regex_search(output, match, std::regex(pattern))) return -1;
-  return std::stol(match[1].str());
+// The number after `label` on the summary line that starts with `line_start`; -1 when missing.
+long SummaryNumber(const std::string& output, const std::string& line_start, const std::string& label) {
+  const std::size_t line = output.find(line_start);
+  if (line == std::string::npos) return -1;
+  const std::size_t line_end = output.find('\n', line);
+  const std::size_t at = output.find(label, line);
+  if (at == std::string::npos || at > line_end) return -1;
+  const std::size_t digits = at + label.size();
+  if (digits >= output.size() || !std::isdigit(static_cast<unsigned char>(output[digits]))) return -1;
+  return std::stol(output.substr(digits));
 }
 
 bool IsZombie(const fs::path& process_dir) {
@@ -149,10 +155,10 @@ ClientRun RunClient(const std::string& program, const std::vector<std::string>& 
   close(pipe_fds[0]);
   int status = 0;
   if (waitpid(child, &status, 0) == child && WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
-  run.colour_frames = SummaryNumber(run.output, R"(colour frames=(\d+))");
-  run.colour_decoded = SummaryNumber(run.output, R"(colour frames=\d+ decoded=(\d+))");
-  run.decode_errors = SummaryNumber(run.output, R"(decode_errors=(\d+))");
-  run.disparity_frames = SummaryNumber(run.output, R"(disparity frames=(\d+))");
+  run.colour_frames = SummaryNumber(run.output, "colour frames=", "colour frames=");
+  run.colour_decoded = SummaryNumber(run.output, "colour frames=", " decoded=");
+  run.decode_errors = SummaryNumber(run.output, "colour frames=", " decode_errors=");
+  run.disparity_frames = SummaryNumber(run.output, "disparity frames=", "disparity frames=");
   return run;
 }
 

@@ -38,9 +38,9 @@ inline void WriteScript(const fs::path& path, const std::string& body) {
   fs::permissions(path, fs::perms::owner_all);
 }
 
-// Waits until the condition holds or kPatience passes; the condition's last answer.
-inline bool WaitFor(const std::function<bool()>& condition) {
-  const auto give_up = std::chrono::steady_clock::now() + kPatience;
+// Waits until the condition holds or the patience runs out; the condition's last answer.
+inline bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds patience = kPatience) {
+  const auto give_up = std::chrono::steady_clock::now() + patience;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > give_up) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
