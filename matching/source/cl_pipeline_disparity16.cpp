@@ -6,21 +6,9 @@
 
 namespace {
 
-constexpr uint64_t kColumnsPerCensusItem = 16;
 constexpr uint64_t kPlanesPerPair = 2;  // paths 2j and 2j+1 share path buffer j
 constexpr unsigned kPathPairs = 4;
 constexpr cl_mem_flags kCensusWordFlags = CL_MEM_READ_WRITE | CL_MEM_ALLOC_HOST_PTR | CL_MEM_HOST_NO_ACCESS;
-
-void EnqueueSquareCensus(const cl::Buffer& words, const cl::Buffer& image) {
-  const tagClPipelineParameters& p = clPipelineParameters;
-  cl::Kernel census(program, "clCalculateCensusWindows");
-  census.setArg(0, words);
-  census.setArg(1, image);
-  census.setArg(2, cl_ulong{p.m});
-  census.setArg(3, cl_ulong{p.n});
-  census.setArg(4, cl_ulong{p.window_scale});
-  clEnqueueRange(census, cl::NDRange(p.n / kColumnsPerCensusItem, p.m));
-}
 
 }  // namespace
 
@@ -43,17 +31,11 @@ void clSgmProcessDisparity16(const unsigned char* left, const unsigned char* rig
 
   cl::Kernel reset(program, "clDataInitDisparity");
   clEnqueueCheckReset(reset, grid);
-  EnqueueSquareCensus(b.census_left, left_image);
-  EnqueueSquareCensus(b.census_right, right_image);
+  clEnqueueSquareCensus(b.census_left, left_image);
+  clEnqueueSquareCensus(b.census_right, right_image);
 
   cl::Kernel cost(program, "clCalculateCensusCost");
-  cost.setArg(0, b.cost);
-  cost.setArg(1, b.census_left);
-  cost.setArg(2, b.census_right);
-  cost.setArg(3, cl_ulong{p.m});
-  cost.setArg(4, cl_ulong{p.n});
-  cost.setArg(5, cl_ulong{p.d_range});
-  cost.setArg(6, cl_ulong{p.census_bytes});
+  clSetCensusCostArgs(cost);
   clEnqueueRange(cost, cl::NDRange(p.n, p.m));
 
   for (unsigned path = 0; path < kPathCount; ++path) {

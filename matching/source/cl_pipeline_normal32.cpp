@@ -32,17 +32,10 @@ void CreateKernels() {
 // left-to-right scan starts from a real cost instead of a cleared entry.
 void EnqueueFirstRegionColumnCost() {
   const tagClPipelineParameters& p = clPipelineParameters;
-  const tagClPipelineBuffers& b = clPipelineBuffers;
   const uint64_t first_column = p.window_scale + p.d_range - 1;
   if (first_column >= p.n) return;
   cl::Kernel cost(program, "clCalculateCensusCost");
-  cost.setArg(0, b.cost);
-  cost.setArg(1, b.census_left);
-  cost.setArg(2, b.census_right);
-  cost.setArg(3, cl_ulong{p.m});
-  cost.setArg(4, cl_ulong{p.n});
-  cost.setArg(5, cl_ulong{p.d_range});
-  cost.setArg(6, cl_ulong{p.census_bytes});
+  clSetCensusCostArgs(cost);
   clEnqueueRange(cost, cl::NDRange(1, p.m), cl::NDRange(first_column, 0));
 }
 
@@ -83,13 +76,7 @@ void clNormalSamplingSgmProcess(const unsigned char* left, const unsigned char* 
                    cl::NDRange(0, p.window_scale));
 
   cl::Kernel& cost = k.clCalculateCensusCost32;
-  cost.setArg(0, b.cost);
-  cost.setArg(1, b.census_left);
-  cost.setArg(2, b.census_right);
-  cost.setArg(3, cl_ulong{p.m});
-  cost.setArg(4, cl_ulong{p.n});
-  cost.setArg(5, cl_ulong{p.d_range});
-  cost.setArg(6, cl_ulong{p.census_bytes});
+  clSetCensusCostArgs(cost);
   cost.setArg(7, cl_ulong{p.window_scale});
   clEnqueueRange(cost, cl::NDRange(p.n, p.m));
   EnqueueFirstRegionColumnCost();

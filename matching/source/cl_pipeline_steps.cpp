@@ -25,6 +25,29 @@ uint64_t ResetBufferElements(uint64_t pixels) { return pixels + kLanes; }
 
 }  // namespace
 
+void clEnqueueSquareCensus(const cl::Buffer& words, const cl::Buffer& image) {
+  const tagClPipelineParameters& p = clPipelineParameters;
+  cl::Kernel census(program, "clCalculateCensusWindows");
+  census.setArg(0, words);
+  census.setArg(1, image);
+  census.setArg(2, cl_ulong{p.m});
+  census.setArg(3, cl_ulong{p.n});
+  census.setArg(4, cl_ulong{p.window_scale});
+  clEnqueueRange(census, cl::NDRange(p.n / kLanes, p.m));
+}
+
+void clSetCensusCostArgs(cl::Kernel& kernel) {
+  const tagClPipelineParameters& p = clPipelineParameters;
+  const tagClPipelineBuffers& b = clPipelineBuffers;
+  kernel.setArg(0, b.cost);
+  kernel.setArg(1, b.census_left);
+  kernel.setArg(2, b.census_right);
+  kernel.setArg(3, cl_ulong{p.m});
+  kernel.setArg(4, cl_ulong{p.n});
+  kernel.setArg(5, cl_ulong{p.d_range});
+  kernel.setArg(6, cl_ulong{p.census_bytes});
+}
+
 void clStorePipelineParameters(const tagSGMParameterSet& set, ClCensusShape shape) {
   tagClPipelineParameters& p = clPipelineParameters;
   p.m = set.image_height;

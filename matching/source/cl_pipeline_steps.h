@@ -33,6 +33,13 @@ cl::Buffer clCreatePathBuffer(uint64_t planes, uint64_t pixels);
 // An image buffer holding a copy of a caller's grey image of `bytes` bytes.
 cl::Buffer clCreateImageBuffer(const unsigned char* image, std::size_t bytes);
 
+// Square census of one full-size image into its census-word buffer (16 columns per work item).
+void clEnqueueSquareCensus(const cl::Buffer& words, const cl::Buffer& image);
+
+// Arguments 0-6 of a square census cost kernel: the cost and both census buffers, m, n, D and the
+// census bytes per pixel.
+void clSetCensusCostArgs(cl::Kernel& kernel);
+
 // Resets the check buffers of the grid (right cost and left minimum cost to 8 x px, right disparity
 // and both flag maps to 0), covering every column, also when the width is not a multiple of 16.
 void clEnqueueCheckReset(cl::Kernel& kernel, const tagClMatchingGrid& grid);

@@ -16,6 +16,10 @@ struct StipServerState {
   bool lock_made[kServerNorbImage + 1] = {};
   uint32_t color_bit_rate = 0;  // bits per second for each client's encoder; 0 the default
   bool up = false;
+  // Capture side since set-up: images written and the longest wait for a ring lock, logged at
+  // tear-down so a stalled writer shows in the log.
+  std::atomic<uint64_t> writes{0};
+  std::atomic<int64_t> longest_lock_wait_ns{0};
 };
 
 extern StipServerState g_stip;

@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "stip_internal.h"
 
@@ -19,7 +21,8 @@ std::shared_mutex g_stip_life;
 namespace {
 
 constexpr double kBitsPerMegabit = 1024.0 * 1024.0;
-constexpr useconds_t kLockStepMicros = 50;
+constexpr auto kLockStep = std::chrono::microseconds(50);
+constexpr double kNanosPerMilli = 1e6;
 
 uint32_t SlotCountOf(unsigned type) { return type == kServerNorbImage ? kRingSlotsNorb : kRingSlotsYrd; }
 
@@ -68,7 +71,23 @@ void FreeTable(unsigned type) {
 }
 
 // Everything of the server half, under the exclusive life lock.
+void LogWriteLockWaits() {
+  const uint64_t writes = g_stip.writes.exchange(0);
+  const int64_t longest = g_stip.longest_lock_wait_ns.exchange(0);
+  if (writes == 0) return;
+  Qeltmlog(1, "[STIP] %llu images written, longest ring lock wait %.3f ms\n", static_cast<unsigned long long>(writes),
+           static_cast<double>(longest) / kNanosPerMilli);
+}
+
+void NoteLockWait(std::chrono::steady_clock::duration waited) {
+  const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(waited).count();
+  int64_t longest = g_stip.longest_lock_wait_ns.load(std::memory_order_relaxed);
+  while (ns > longest && !g_stip.longest_lock_wait_ns.compare_exchange_weak(longest, ns)) {
+  }
+}
+
 void ServerUnInitLocked() {
+  LogWriteLockWaits();
   ServerProtocolRegister(kServerYrdImage, nullptr);
   ServerProtocolRegister(kServerNorbImage, nullptr);
   FreeTable(kServerNorbImage);
@@ -114,7 +133,7 @@ bool StipImageServerType(unsigned type) { return type == kServerYrdImage || type
 const char* StipRingName(unsigned type) { return type == kServerNorbImage ? "NORB" : "YRD"; }
 
 // Tries the mutex in short steps until a monotonic deadline: the caller gets it within a step of
-// its release and never waits past the time-out, whatever happens to the wall clock.
+// its release and never sleeps past the time-out, whatever happens to the wall clock.
 int StipLockRing(unsigned type, int timeout_ms) {
   if (!StipImageServerType(type) || !g_stip.lock_made[type]) return kQeltMutexInvalid;
   if (timeout_ms == kMutexWaitForever) return ThreadMutexLock(&g_stip.locks[type], timeout_ms);
@@ -123,8 +142,9 @@ int StipLockRing(unsigned type, int timeout_ms) {
     const int rc = pthread_mutex_trylock(&g_stip.locks[type]);
     if (rc == 0) return kQeltOk;
     if (rc != EBUSY && rc != EAGAIN) return kQeltMutexLock;
-    if (std::chrono::steady_clock::now() >= deadline) return kQeltMutexBusy;
-    usleep(kLockStepMicros);
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return kQeltMutexBusy;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kLockStep, deadline - now));
   }
 }
 
@@ -311,7 +331,9 @@ int STIPServerWriteImage(const ImagePara* header, const void* data, unsigned siz
   if (!life.owns_lock() || !g_stip.up) return kQeltRingEmpty;
   // The NORB ring first, then the YRD ring; never both locks at once.
   for (unsigned type : {kServerNorbImage, kServerYrdImage}) {
+    const auto asked = std::chrono::steady_clock::now();
     const int lock = StipLockRing(type, kRingLockMillis);
+    NoteLockWait(std::chrono::steady_clock::now() - asked);
     if (lock != kQeltOk) {
       Qeltmlog(2, "[STIP]Lock %s data failed, return code:%d\n", StipRingName(type), lock);
       return lock;
@@ -323,6 +345,7 @@ int STIPServerWriteImage(const ImagePara* header, const void* data, unsigned siz
     const int unlock = StipUnlockRing(type);
     if (unlock != kQeltOk) Qeltmlog(2, "[STIP]UnLock %s data failed, return code:%d\n", StipRingName(type), unlock);
   }
+  g_stip.writes.fetch_add(1, std::memory_order_relaxed);
   return kQeltOk;
 }
 

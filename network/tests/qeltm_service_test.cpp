@@ -9,8 +9,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -263,6 +265,134 @@ TEST_F(CameraRole, InterruptClosesTheClientConnectionsOutsideTheHandler) {
   }
   EXPECT_EQ(kQeltNoSuchSession, SCDPClientExist(kLoopback));
   EXPECT_EQ(kQeltNoSuchSession, STIPClientExist(kLoopback, peer_.channel));
+}
+
+}  // namespace
+
+namespace {
+
+constexpr uint16_t kColourWidth = 640;
+constexpr uint16_t kColourHeight = 480;
+constexpr uint32_t kColourBytes = kColourWidth * kColourHeight * 3 / 2;  // planar YUV 4:2:0
+constexpr int kPassageUnitChannel = 2;
+constexpr size_t kWantedPerType = 3;
+constexpr uint8_t kNalTypeMask = 0x1F;
+constexpr uint8_t kNalIdr = 5;
+constexpr uint8_t kNalSps = 7;
+
+// NAL unit types of an H.264 byte stream, in order (4-byte and 3-byte start codes).
+std::vector<uint8_t> NalTypes(const uint8_t* data, uint32_t size) {
+  std::vector<uint8_t> types;
+  for (uint32_t i = 0; i + 3 < size; ++i) {
+    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+      types.push_back(data[i + 3] & kNalTypeMask);
+      i += 2;
+    }
+  }
+  return types;
+}
+
+// What one client received: per image its type, frame index and whether it arrived as sent.
+struct StreamLog {
+  struct Image {
+    uint32_t type;
+    uint32_t frame;
+    bool intact;
+    std::vector<uint8_t> nal_types;
+  };
+  std::mutex lock;
+  std::vector<Image> images;
+  size_t Count(uint32_t type) {
+    std::lock_guard<std::mutex> guard(lock);
+    return std::count_if(images.begin(), images.end(), [type](const Image& i) { return i.type == type; });
+  }
+};
+
+int OnStreamImage(const ImagePara* header, const uint8_t* data, uint32_t size, void* context, int) {
+  StreamLog* log = static_cast<StreamLog*>(context);
+  StreamLog::Image image{header->image_type, header->frame_index, false, {}};
+  if (header->image_type == kStipImageTypeDisparity) {
+    image.intact = size == kDisparityBytes && data[0] == uint8_t(header->frame_index) &&
+                   data[size - 1] == uint8_t(header->frame_index);
+  } else {
+    // Encoded colour: an H.264 byte stream with at least one slice, its size as the header says.
+    image.nal_types = NalTypes(data, size);
+    image.intact = size == header->data_size && size > 4 && data[0] == 0 && data[1] == 0 && data[2] == 0 &&
+                   data[3] == 1 && !image.nal_types.empty();
+  }
+  std::lock_guard<std::mutex> guard(log->lock);
+  log->images.push_back(std::move(image));
+  return 0;
+}
+
+void CheckStream(StreamLog& log, const char* who) {
+  std::lock_guard<std::mutex> guard(log.lock);
+  std::map<uint32_t, uint32_t> last_frame;
+  bool first_colour = true;
+  for (const StreamLog::Image& image : log.images) {
+    EXPECT_TRUE(image.intact) << who << ": image " << image.frame << " of type " << image.type << " damaged";
+    EXPECT_GT(image.frame, last_frame[image.type]) << who;
+    last_frame[image.type] = image.frame;
+    if (image.type == kStipImageTypeColor && first_colour) {
+      // A client's first colour image starts its decoder: parameter sets and an IDR picture.
+      const auto& t = image.nal_types;
+      EXPECT_NE(std::find(t.begin(), t.end(), kNalSps), t.end()) << who;
+      EXPECT_NE(std::find(t.begin(), t.end(), kNalIdr), t.end()) << who;
+      first_colour = false;
+    }
+  }
+}
+
+// The three roles: the camera role serves an image client (its image port, with the control
+// connection) and a passage unit (the passage unit's image port); both receive colour and
+// disparity images sent through QELTMSendImage.
+TEST_F(CameraRole, ImageClientAndPassageUnitBothReceiveColourAndDisparity) {
+  StreamLog image_client, passage_unit;
+  ASSERT_EQ(kQeltOk, QELTMRegisterRecvImageFunc(OnStreamImage, peer_.channel, &image_client));
+  ASSERT_EQ(kQeltOk, QELTMRegisterRecvImageFunc(OnStreamImage, kPassageUnitChannel, &passage_unit));
+  ASSERT_EQ(kQeltOk, QELTMConnectZUQ(&peer_));
+  PeerRecord unit{};
+  strcpy(unit.ip, kLoopback);
+  unit.port_a = PortOf(STIPServerGetSocketFD(kServerNorbImage));
+  unit.channel = kPassageUnitChannel;
+  ASSERT_EQ(kQeltOk, QELTMConnectSTIP(&unit));
+  const CtrlImageRequest start{kStipRequest, kStipStart, 0, kStipImageTypeColor, kColourWidth, kColourHeight, 20};
+  ASSERT_EQ(kQeltOk, QELTMSendCtrlImageMsg(kLoopback, &start, peer_.channel));
+  ASSERT_EQ(kQeltOk, QELTMSendCtrlImageMsg(kLoopback, &start, unit.channel));
+
+  std::vector<uint8_t> colour(kColourBytes);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  const auto done = [&] {
+    for (StreamLog* log : {&image_client, &passage_unit})
+      for (uint32_t type : {kStipImageTypeColor, kStipImageTypeDisparity})
+        if (log->Count(type) < kWantedPerType) return false;
+    return true;
+  };
+  for (uint32_t frame = 1; !done() && std::chrono::steady_clock::now() < end; ++frame) {
+    for (size_t i = 0; i < colour.size(); ++i) colour[i] = static_cast<uint8_t>((i % kColourWidth) + frame);
+    ImagePara h{};
+    h.image_type = kStipImageTypeColor;
+    h.frame_index = frame;
+    h.width = kColourWidth;
+    h.height = kColourHeight;
+    h.data_size = kColourBytes;
+    QELTMSendImage(&h, colour.data(), kColourBytes);
+    h.image_type = kStipImageTypeDisparity;
+    h.width = kDisparityWidth;
+    h.height = kDisparityHeight;
+    h.data_size = kDisparityBytes;
+    const std::vector<uint8_t> disparity(kDisparityBytes, uint8_t(frame));
+    QELTMSendImage(&h, disparity.data(), kDisparityBytes);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  QELTMDisconnectSTIP(&unit);
+  QELTMDisconnectZUQ(&peer_);
+  EXPECT_TRUE(done()) << "image client " << image_client.Count(kStipImageTypeColor) << " colour, "
+                      << image_client.Count(kStipImageTypeDisparity) << " disparity; passage unit "
+                      << passage_unit.Count(kStipImageTypeColor) << " colour, "
+                      << passage_unit.Count(kStipImageTypeDisparity) << " disparity";
+  CheckStream(image_client, "image client");
+  CheckStream(passage_unit, "passage unit");
 }
 
 }  // namespace

@@ -1,0 +1,120 @@
+// The client's image callback and what it does with each image.
+//
+// Stamps: the camera stamps a colour image with the wall-clock time its frame pair was taken from
+// the sensors, and a disparity image with the time its matching finished. Latency is measured from
+// the pair's capture, so a disparity image is timed against the stamp of the colour image of the
+// same frame index; one whose colour image never arrived is not timed.
+#include "image_receiver.h"
+
+#include <cstdio>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "disparity_picture.h"
+
+namespace camera_client {
+namespace {
+
+constexpr size_t kCaptureStampsKept = 64;
+constexpr double kMicrosPerMilli = 1000.0;
+constexpr int kHighWordShift = 32;
+constexpr size_t kFileNameBytes = 64;
+
+uint64_t CaptureStamp(const ImagePara& header) {
+  return (static_cast<uint64_t>(header.timestamp_high) << kHighWordShift) | header.timestamp_low;
+}
+
+}  // namespace
+
+ImageReceiver::ImageReceiver(const ReceiverSettings& settings) : settings_(settings) {
+  if (settings_.scene_check) scene_ = std::make_unique<SceneCheck>(settings_.scene_frame_rate, settings_.scene_source);
+}
+
+int ImageReceiver::OnImage(const ImagePara* header, const uint8_t* data, uint32_t size, void* context, int) {
+  if (header == nullptr || context == nullptr || (data == nullptr && size > 0)) return 0;
+  static_cast<ImageReceiver*>(context)->Receive(*header, data, size, WallClockMicros());
+  return 0;
+}
+
+void ImageReceiver::Receive(const ImagePara& header, const uint8_t* data, uint32_t size, uint64_t receipt_us) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (header.image_type == kStipImageTypeColor) {
+    ReceiveColour(header, data, size, receipt_us);
+  } else if (header.image_type == kStipImageTypeDisparity) {
+    ReceiveDisparity(header, data, size, receipt_us);
+  }
+}
+
+bool ImageReceiver::Wanted(uint64_t frames_so_far) const {
+  return (frames_so_far - 1) % static_cast<uint64_t>(settings_.png_every) == 0;
+}
+
+ColourDecoder::PictureSink ImageReceiver::ColourSink() {
+  return [this](uint32_t frame_index, const cv::Mat& bgr) { WritePng("colour", frame_index, bgr); };
+}
+
+void ImageReceiver::ReceiveColour(const ImagePara& header, const uint8_t* data, uint32_t size, uint64_t receipt_us) {
+  summary_.colour.Add(header.frame_index, receipt_us);
+  const uint64_t capture = CaptureStamp(header);
+  summary_.latency.Add((static_cast<double>(receipt_us) - static_cast<double>(capture)) / kMicrosPerMilli);
+  capture_us_[header.frame_index] = capture;
+  while (capture_us_.size() > kCaptureStampsKept) capture_us_.erase(capture_us_.begin());
+  decoder_.Decode(data, size, header.frame_index, Wanted(summary_.colour.frames()), ColourSink());
+  summary_.decoded = decoder_.decoded();
+  summary_.decode_errors = decoder_.errors();
+}
+
+void ImageReceiver::ReceiveDisparity(const ImagePara& header, const uint8_t* data, uint32_t size,
+                                     uint64_t receipt_us) {
+  summary_.disparity.Add(header.frame_index, receipt_us);
+  const auto capture = capture_us_.find(header.frame_index);
+  if (capture != capture_us_.end())
+    summary_.latency.Add((static_cast<double>(receipt_us) - static_cast<double>(capture->second)) / kMicrosPerMilli);
+  // One byte per pixel: anything else is not a disparity image this client can read.
+  if (header.width == 0 || header.height == 0 || size != static_cast<uint32_t>(header.width) * header.height) return;
+  const cv::Mat disparity(header.height, header.width, CV_8UC1, const_cast<uint8_t*>(data));
+  if (Wanted(summary_.disparity.frames())) WritePng("disparity", header.frame_index, DisparityPicture(disparity));
+  if (scene_ != nullptr) {
+    SceneAgreement agreement;
+    if (scene_->Compare(disparity, header.frame_index, &agreement)) {
+      ++summary_.scene_frames;
+      summary_.scene_pixels += agreement.counted;
+      summary_.scene_agreeing += agreement.agreeing;
+    }
+  }
+}
+
+void ImageReceiver::WritePng(const char* kind, uint32_t frame_index, const cv::Mat& picture) {
+  char name[kFileNameBytes];
+  snprintf(name, sizeof name, "/%s_%06u.png", kind, frame_index);
+  const std::string path = settings_.out_dir + name;
+  bool written = false;
+  try {
+    written = cv::imwrite(path, picture);
+  } catch (const cv::Exception&) {
+    written = false;
+  }
+  if (!written && !reported_write_failure_) {
+    fprintf(stderr, "camera_client: cannot write %s\n", path.c_str());
+    reported_write_failure_ = true;
+  }
+}
+
+void ImageReceiver::Finish() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  decoder_.Flush(ColourSink());
+  summary_.decoded = decoder_.decoded();
+  summary_.decode_errors = decoder_.errors();
+}
+
+StreamSummary ImageReceiver::Summary() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return summary_;
+}
+
+uint64_t ImageReceiver::images() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return summary_.colour.frames() + summary_.disparity.frames();
+}
+
+}  // namespace camera_client

@@ -1,0 +1,333 @@
+// The camera_client program against a camera role in the test process on 127.0.0.1: the stream
+// with its summary and pictures, the control commands, a camera that goes away, an interrupt.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "board/sim_camera.h"
+#include "client_process.h"
+#include "pelarin/qeltm.h"
+
+namespace {
+
+using camera_client_test::ClientProcess;
+namespace fs = std::filesystem;
+
+constexpr char kLoopback[] = "127.0.0.1";
+constexpr int kFrameRate = 20;
+constexpr auto kFramePeriod = std::chrono::milliseconds(1000 / kFrameRate);
+constexpr uint16_t kColourWidth = 640;
+constexpr uint16_t kColourHeight = 480;
+constexpr uint32_t kSceneLead = 4;  // the scene frame runs this far ahead of the sent index
+constexpr char kVersionText[] = "zuq     :1.1.0.20190705\r\nnetwork :2.1.213002\r\nfirmware:test\r\n";
+constexpr char kMacText[] = "0a1b2c3d4e5f";
+constexpr unsigned kDirection = 2;
+constexpr int kRefusedShiftStep = 99;
+constexpr unsigned kTimeMicros = 250000;
+constexpr auto kClientDeadline = std::chrono::seconds(60);
+
+bool CanBind(uint16_t port, int type) {
+  const int fd = socket(AF_INET, type, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  inet_pton(AF_INET, kLoopback, &addr.sin_addr);
+  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+// A base port whose next three ports are free too, from the ephemeral range the system hands out.
+uint16_t FreeBasePort() {
+  std::mt19937 random(static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(time(nullptr)));
+  std::uniform_int_distribution<int> pick(20000, 30000);
+  for (;;) {
+    const uint16_t base = static_cast<uint16_t>(pick(random));
+    bool free = CanBind(base + 3, SOCK_DGRAM);
+    for (uint16_t p = base; free && p < base + 3; ++p) free = CanBind(p, SOCK_STREAM);
+    if (free) return base;
+  }
+}
+
+// Answers the six commands of the camera through the reply builders; a shift step of 99 is refused.
+int Control(const char* payload, int length, void*, tagACKMsgPara* reply) {
+  if (length < 12) return 11;
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(payload);
+  uint32_t command = 0, first = 0, second = 0;
+  GetUint32Value(bytes + 4, &command);
+  if (length >= 16) GetUint32Value(bytes + 12, &first);
+  if (length >= 20) GetUint32Value(bytes + 16, &second);
+  switch (command) {
+    case kCmdGetVersion: return QeltReplyVersion(reply, 0, kVersionText, strlen(kVersionText));
+    case kCmdSetSystemTime: return QeltReplySetSystemTime(reply, 0, first, second, kTimeMicros);
+    case kCmdUpgradeControl: return QeltReplyUpgradeControlCommand(reply, 0, "", 0);
+    case kCmdGetMacAddress: return QeltReplyMacAddress(reply, 0, kMacText, strlen(kMacText));
+    case kCmdGetZuqDirection: return QeltReplyGetZuqDirection(reply, 0, kDirection);
+    case kCmdAdjustZuqDisparityShift: {
+      const int32_t step = static_cast<int32_t>(first);
+      if (step == kRefusedShiftStep) return QeltReplyAdjustZuqDisparityShift(reply, kQeltUnsupported, 0);
+      return QeltReplyAdjustZuqDisparityShift(reply, 0, static_cast<uint32_t>(step * 10));
+    }
+    default: return 11;
+  }
+}
+
+int DropLog(const char*, const char*, ...) { return 0; }
+
+uint64_t NowMicros() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_usec);
+}
+
+// Planar YUV 4:2:0 with a left-to-right brightness ramp and neutral colour.
+std::vector<uint8_t> ColourRamp() {
+  std::vector<uint8_t> image(kColourWidth * kColourHeight * 3 / 2, 128);
+  for (int row = 0; row < kColourHeight; ++row)
+    for (int column = 0; column < kColourWidth; ++column)
+      image[row * kColourWidth + column] = static_cast<uint8_t>(40 + column * 180 / kColourWidth);
+  return image;
+}
+
+// The camera role on loopback ports, sending a colour and a disparity image per frame.
+class LoopbackCamera : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QELTMRegisterLogImageFunc(DropLog);
+    tagNetworkInitPara p{};
+    p.device_type = kDeviceZuq;
+    strcpy(p.server_ip, kLoopback);
+    strcpy(p.local_ip, kLoopback);
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      base_port_ = FreeBasePort();
+      p.norb_image_port = base_port_;
+      p.yrd_image_port = base_port_ + 1u;
+      p.ctrl_port = base_port_ + 2u;
+      p.broadcast_port = base_port_ + 3u;
+      if (QELTMInit(&p) == kQeltOk) break;
+      QELTMUnInit();
+      base_port_ = 0;
+    }
+    ASSERT_NE(base_port_, 0) << "no free loopback ports for the camera role";
+    ASSERT_EQ(QELTMRegisterRecvCtrlMsg(Control, nullptr), kQeltOk);
+    out_dir_ = fs::temp_directory_path() / ("camera_client_test_" + std::to_string(getpid()) + "_" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(out_dir_);
+    fs::create_directories(out_dir_);
+    feeder_ = std::thread([this] { Feed(); });
+  }
+  void TearDown() override {
+    stop_feeding_.store(true);
+    if (feeder_.joinable()) feeder_.join();
+    QELTMUnInit();
+    fs::remove_all(out_dir_);
+  }
+
+  void Feed() {
+    const std::vector<uint8_t> colour = ColourRamp();
+    auto next = std::chrono::steady_clock::now();
+    for (uint32_t frame = 1; !stop_feeding_.load(); ++frame) {
+      ImagePara h{};
+      h.frame_index = frame;
+      const uint64_t capture = NowMicros();
+      h.timestamp_low = static_cast<uint32_t>(capture);
+      h.timestamp_high = static_cast<uint32_t>(capture >> 32);
+      h.image_type = kStipImageTypeColor;
+      h.width = kColourWidth;
+      h.height = kColourHeight;
+      h.data_size = static_cast<uint32_t>(colour.size());
+      QELTMSendImage(&h, colour.data(), h.data_size);
+      const std::vector<float> truth = simcam::SceneDisparity(frame + kSceneLead, kFrameRate);
+      std::vector<uint8_t> disparity(truth.size());
+      for (size_t i = 0; i < truth.size(); ++i) disparity[i] = static_cast<uint8_t>(std::lround(std::max(0.0f, truth[i])));
+      h.image_type = kStipImageTypeDisparity;
+      h.width = 240;
+      h.height = 320;
+      h.data_size = static_cast<uint32_t>(disparity.size());
+      const uint64_t finished = NowMicros();
+      h.timestamp_low = static_cast<uint32_t>(finished);
+      h.timestamp_high = static_cast<uint32_t>(finished >> 32);
+      QELTMSendImage(&h, disparity.data(), h.data_size);
+      next += kFramePeriod;
+      std::this_thread::sleep_until(next);
+    }
+  }
+
+  std::vector<std::string> Args(std::vector<std::string> extra) const {
+    std::vector<std::string> args = {CAMERA_CLIENT_PATH, "--address", kLoopback, "--port", std::to_string(base_port_),
+                                     "--out", out_dir_.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+  std::string StderrPath() const { return (out_dir_ / "stderr.txt").string(); }
+  std::string Stderr() const {
+    std::ifstream in(StderrPath());
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  // True once a client has switched the image client's stream on.
+  bool WaitForStreamingClient() const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+      const ImageRing* ring = STIPServerGetServerData(kServerYrdImage);
+      if (ring != nullptr && __atomic_load_n(&ring->reader_count, __ATOMIC_RELAXED) > 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  uint16_t base_port_ = 0;
+  fs::path out_dir_;
+  std::atomic<bool> stop_feeding_{false};
+  std::thread feeder_;
+};
+
+// Field values of the summary line that starts with `head`; empty when the line is missing.
+std::map<std::string, double> SummaryFields(const std::string& output, const std::string& head) {
+  std::map<std::string, double> fields;
+  std::istringstream lines(output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind(head + " ", 0) != 0) continue;
+    const std::regex field("([a-z_]+)=([0-9.]+)%?");
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), field); it != std::sregex_iterator(); ++it)
+      fields[(*it)[1]] = std::stod((*it)[2]);
+  }
+  return fields;
+}
+
+bool HasLine(const std::string& output, const std::string& line) {
+  return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
+}
+
+std::vector<fs::path> Pictures(const fs::path& dir, const std::string& kind) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (entry.path().filename().string().rfind(kind + "_", 0) == 0 && entry.path().extension() == ".png")
+      found.push_back(entry.path());
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+TEST_F(LoopbackCamera, StreamsAnswersCommandsAndWritesPictures) {
+  ClientProcess client(Args({"--seconds", "3", "--png-every", "10", "--scene-check", "--command", "version", "--command",
+                             "set-time:1700000000", "--command", "upgrade-reboot", "--command", "mac", "--command",
+                             "direction:1", "--command", "shift:3"}),
+                       StderrPath());
+  ASSERT_TRUE(client.Wait(kClientDeadline)) << Stderr();
+  const std::string& out = client.output();
+  EXPECT_EQ(client.exit_status(), 0) << out << Stderr();
+  EXPECT_TRUE(HasLine(out, "reply version: version=zuq     :1.1.0.20190705 | network :2.1.213002 | firmware:test")) << out;
+  EXPECT_TRUE(HasLine(out, "reply set-time: seconds=1700000000 microseconds=250000")) << out;
+  EXPECT_TRUE(HasLine(out, "reply upgrade-reboot: result=0")) << out;
+  EXPECT_TRUE(HasLine(out, "reply mac: mac=0a1b2c3d4e5f")) << out;
+  EXPECT_TRUE(HasLine(out, "reply direction: direction=2")) << out;
+  EXPECT_TRUE(HasLine(out, "reply shift: value=30")) << out;
+
+  auto colour = SummaryFields(out, "colour");
+  auto disparity = SummaryFields(out, "disparity");
+  auto latency = SummaryFields(out, "latency");
+  auto scene = SummaryFields(out, "scene");
+  ASSERT_EQ(colour.size(), 5u) << out;
+  EXPECT_GT(colour["frames"], 0);
+  EXPECT_EQ(colour["decoded"], colour["frames"]);
+  EXPECT_EQ(colour["decode_errors"], 0);
+  EXPECT_GT(colour["fps"], 0);
+  ASSERT_EQ(disparity.size(), 3u) << out;
+  EXPECT_GT(disparity["frames"], 0);
+  ASSERT_EQ(latency.size(), 2u) << out;
+  EXPECT_GE(latency["worst_ms"], latency["median_ms"]);
+  ASSERT_EQ(scene.size(), 2u) << out;
+  EXPECT_EQ(scene["frames"], disparity["frames"]);
+  EXPECT_GE(scene["within_one_level"], 99.0) << out;
+
+  // Every 10th frame of each kind from the first: the count follows the frames received.
+  const auto colour_pictures = Pictures(out_dir_, "colour");
+  const auto disparity_pictures = Pictures(out_dir_, "disparity");
+  EXPECT_EQ(colour_pictures.size(), static_cast<size_t>((colour["frames"] + 9) / 10));
+  EXPECT_EQ(disparity_pictures.size(), static_cast<size_t>((disparity["frames"] + 9) / 10));
+  for (const fs::path& path : colour_pictures) {
+    const cv::Mat picture = cv::imread(path.string());
+    ASSERT_FALSE(picture.empty()) << path;
+    EXPECT_EQ(picture.cols, kColourWidth);
+    EXPECT_EQ(picture.rows, kColourHeight);
+    // The ramp survives the encoding: dark on the left, bright on the right, grey throughout.
+    const cv::Vec3b left = picture.at<cv::Vec3b>(240, 20), right = picture.at<cv::Vec3b>(240, 620);
+    EXPECT_LT(left[1] + 60, right[1]) << path;
+    EXPECT_NEAR(left[0], left[2], 8) << path;
+  }
+  for (const fs::path& path : disparity_pictures) {
+    const cv::Mat picture = cv::imread(path.string());
+    ASSERT_FALSE(picture.empty()) << path;
+    EXPECT_EQ(picture.channels(), 3);
+    EXPECT_GT(picture.rows, 320);
+  }
+}
+
+TEST_F(LoopbackCamera, CommandsOnlyWithARefusedOneExitsOne) {
+  ClientProcess client(Args({"--seconds", "0", "--command", "shift:99", "--command", "mac"}), StderrPath());
+  ASSERT_TRUE(client.Wait(kClientDeadline)) << Stderr();
+  EXPECT_EQ(client.exit_status(), 1);
+  EXPECT_EQ(client.output(), "reply shift: failed rc=66\nreply mac: mac=0a1b2c3d4e5f\n");
+}
+
+TEST_F(LoopbackCamera, CameraThatGoesAwayEndsTheRunWithTheSummary) {
+  ClientProcess client(Args({"--seconds", "120"}), StderrPath());
+  ASSERT_TRUE(WaitForStreamingClient()) << Stderr();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  stop_feeding_.store(true);
+  feeder_.join();
+  QELTMUnInit();  // the camera's sockets close under the client
+  ASSERT_TRUE(client.Wait(kClientDeadline)) << "the client hung after the camera went away\n" << Stderr();
+  EXPECT_EQ(client.exit_status(), 1);
+  EXPECT_EQ(SummaryFields(client.output(), "colour").size(), 5u) << client.output();
+  EXPECT_EQ(SummaryFields(client.output(), "disparity").size(), 3u) << client.output();
+  EXPECT_NE(Stderr().find("the camera closed the image stream"), std::string::npos);
+}
+
+TEST_F(LoopbackCamera, InterruptEndsTheRunWithTheSummary) {
+  ClientProcess client(Args({"--seconds", "120"}), StderrPath());
+  ASSERT_TRUE(WaitForStreamingClient()) << Stderr();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  client.Signal(SIGINT);
+  ASSERT_TRUE(client.Wait(kClientDeadline)) << Stderr();
+  EXPECT_EQ(client.exit_status(), 0) << client.output() << Stderr();
+  EXPECT_GT(SummaryFields(client.output(), "colour")["frames"], 0) << client.output();
+}
+
+TEST_F(LoopbackCamera, NoCameraOnThePortExitsOne) {
+  ClientProcess client({CAMERA_CLIENT_PATH, "--address", kLoopback, "--port", std::to_string(base_port_ + 10u),
+                        "--seconds", "1", "--command", "version"},
+                       StderrPath());
+  ASSERT_TRUE(client.Wait(kClientDeadline));
+  EXPECT_EQ(client.exit_status(), 1);
+  EXPECT_EQ(client.output(), "");
+}
+
+TEST(ClientArguments, BadArgumentsExitTwo) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{CAMERA_CLIENT_PATH}, {CAMERA_CLIENT_PATH, "--address", "127.0.0.1", "--command", "reboot"},
+        {CAMERA_CLIENT_PATH, "--discover", "x"}}) {
+    ClientProcess client(args, "/dev/null");
+    ASSERT_TRUE(client.Wait(kClientDeadline));
+    EXPECT_EQ(client.exit_status(), 2) << args.back();
+  }
+}
+
+}  // namespace
