@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Figures of the depth service under load: quarnel on the simulated camera streams to two clients
-# at once; its CPU use and resident memory are sampled every second, and each client's frame rate
-# and capture-to-receipt latency are printed.
+# at once; its CPU use over the clients' run and its resident memory, sampled every second while
+# they run, are printed with each client's frame rate and capture-to-receipt latency.
 #   tools/service_figures/run.sh [SECONDS]   (default 60; needs build/plain, or VARIANT=address)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -58,7 +58,8 @@ start_time="$(date +%s.%N)"
 rss_start="$(rss_kb)"
 rss_max="$rss_start"
 rss_end="$rss_start"
-for ((s = 0; s < seconds; s++)); do
+clients_running() { for pid in "${client_pids[@]}"; do kill -0 "$pid" 2>/dev/null && return 0; done; return 1; }
+while clients_running; do
   sleep 1
   rss_end="$(rss_kb)"
   [ "$rss_end" -le "$rss_max" ] || rss_max="$rss_end"
