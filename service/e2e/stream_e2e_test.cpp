@@ -15,10 +15,12 @@ namespace {
 
 constexpr int kStreamingSeconds = 9;
 constexpr long kLeastFrames = 100;
-// A build that cannot keep the camera's frame rate (sanitizers, a loaded machine) streams once more
-// for as long as its own rate needs to deliver the frames, with this margin, up to the longest.
-constexpr double kSlowRunMargin = 1.3;
-constexpr int kLongestStreamingSeconds = 120;
+// A build that cannot keep the camera's frame rate (sanitizers, a loaded machine) streams again, up
+// to twice, for as long as its rate so far needs to deliver the frames, with this margin (the rate
+// of a loaded machine varies), up to the longest.
+constexpr int kSlowRuns = 2;
+constexpr double kSlowRunMargin = 2.0;
+constexpr int kLongestStreamingSeconds = 180;
 constexpr double kLeastSceneSharePercent = 90.0;
 constexpr std::size_t kHeartbeatBytes = 4116;
 constexpr std::size_t kHeartbeatNameOffset = 20;
@@ -52,14 +54,16 @@ class StreamEndToEnd : public ServiceEndToEnd {
 
 TEST_F(StreamEndToEnd, ClientReceivesDecodableColourAndSceneDisparity) {
   const std::string out = work_.File("out");
-  ProgramRun run = Stream(kStreamingSeconds);
+  int seconds = kStreamingSeconds;
+  ProgramRun run = Stream(seconds);
   ClientSummary summary = ParseClientOutput(run.output);
-  const long fewest = FewestFrames(summary);
-  if (fewest > 0 && fewest < kLeastFrames) {
-    const int seconds = std::min(kLongestStreamingSeconds,
-                                 static_cast<int>(std::ceil(kStreamingSeconds * kSlowRunMargin * kLeastFrames / fewest)));
-    std::cout << "only " << fewest << " frames in " << kStreamingSeconds << " s: this build is slower than the camera; "
-              << "streaming again for " << seconds << " s\n";
+  for (int slow_run = 1; slow_run <= kSlowRuns; ++slow_run) {
+    const long fewest = FewestFrames(summary);
+    if (fewest == 0 || fewest >= kLeastFrames) break;
+    const int longer = static_cast<int>(std::ceil(seconds * kSlowRunMargin * kLeastFrames / fewest));
+    std::cout << "only " << fewest << " frames in " << seconds << " s: this build is slower than the camera; ";
+    seconds = std::min(kLongestStreamingSeconds, longer);
+    std::cout << "streaming again for " << seconds << " s\n";
     run = Stream(seconds);
     summary = ParseClientOutput(run.output);
   }
