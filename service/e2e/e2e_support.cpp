@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -91,6 +92,8 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
   argv.push_back(nullptr);
   const pid_t child = fork();
   if (child != 0) return child;
+  // Ends with the test even when the test itself is killed (a time-out), so nothing is left running.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
   const int output = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (output < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(output, STDERR_FILENO) < 0) _exit(126);
   if (chdir(work_folder.c_str()) != 0) _exit(126);
