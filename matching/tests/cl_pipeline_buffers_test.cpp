@@ -29,7 +29,7 @@ TEST_P(ClPipelinePathBuffers, EveryPlaneStartsAtTheInitialCostAndGuardsKeepIt) {
   constexpr int kHeight = 40, kWidth = 96;
   constexpr int kFewPaths = 2;  // the host holds two planes; the device has eight
   const PathCase c = GetParam();
-  const uint16_t initial = static_cast<uint16_t>(c.census_bits + pipetest::kPenalty2);
+  const uint16_t initial = static_cast<uint16_t>(c.census_bits + kMatcherPenalty2);
   pipetest::Init(Parameters(kHeight, kWidth, c.d_range, c.radius, true, 0, 255, kFewPaths, c.interval));
   std::vector<uint16_t> planes;
   auto gather = [&planes] {
