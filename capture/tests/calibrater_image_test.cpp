@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 #include "calibration_fixture.h"
 #include "calibrater_image.h"
@@ -85,15 +86,6 @@ TEST_F(SensorType, LongVersionTextIsCutToNineteenCharacters) {
 
 // ---- frame rate ----
 
-TEST(FrameRate, FixedSettingGivesTwenty) {
-  int rate = -1;
-  EXPECT_EQ(CalibraterImageGetFrameRate(&rate), 0);
-  EXPECT_EQ(rate, 20);
-  rate = -1;
-  EXPECT_EQ(ZUQGetFrameRate(&rate), 0);
-  EXPECT_EQ(rate, 20);
-}
-
 TEST(FrameRate, MissingOrMisplacedSeparatorsGiveTenAndZero) {
   for (const char* text : {"preview-frame-rate 20;", "preview-frame-rate=20", ";preview-frame-rate=20", ""}) {
     int rate = -1;
@@ -110,19 +102,62 @@ TEST(FrameRate, MissingOrMisplacedSeparatorsGiveTenAndZero) {
 
 using BadFile = CalibrationFile;
 
-TEST_F(BadFile, MissingFileGivesTwoAndLeavesDepthSize) {
-  ASSERT_EQ(CalibraterImageInit(Write().c_str(), 0.0f), 0);
-  EXPECT_EQ(CalibraterImageInit(folder_.File("none.yml").c_str(), 0.0f), 2);
-  EXPECT_EQ(CalibraterImageGrayInit(folder_.File("none.yml").c_str(), 3.0f), 2);
+// A file each init refuses, after which the tables of the ideal file must still be in place.
+TEST_F(BadFile, RefusedFileKeepsTheTablesAndSizesLoadedBefore) {
+  enum Init { kAll, kColour, kGrey };
+  const struct {
+    const char* name;
+    Init init;
+    std::function<void(Header&, Maps&)> fault;  // null: the file is missing
+    int result;
+  } cases[] = {
+      {"missing", kAll, nullptr, 2},
+      {"missing grey", kGrey, nullptr, 2},
+      {"wide frame", kAll, [](Header& h, Maps&) { h.yuv_image_width = 1280; }, 8},
+      {"short colour maps", kColour,
+       [](Header&, Maps& m) {
+         for (cv::Mat* map : {&m.left_x_640, &m.left_y_640, &m.right_x_640, &m.right_y_640})
+           *map = map->rowRange(0, 639).clone();
+       }, 8},
+      {"turned colour map", kColour, [](Header&, Maps& m) { m.right_y_640 = m.right_y_640.t(); }, 8},
+      {"short grey maps", kGrey,
+       [](Header&, Maps& m) {
+         for (cv::Mat* map : {&m.left_x_320, &m.left_y_320, &m.right_x_320, &m.right_y_320})
+           *map = map->rowRange(0, 319).clone();
+       }, 8},
+      {"turned grey map", kGrey, [](Header&, Maps& m) { m.right_x_320 = m.right_x_320.t(); }, 8},
+      {"grey row above the marker", kGrey, [](Header&, Maps& m) { m.left_y_320.at<float>(3, 3) = 481.0f; }, 8},
+      {"grey column above the marker", kGrey, [](Header&, Maps& m) { m.right_x_320.at<short>(3, 3) = 641; }, 8},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(CalibraterImageInit(Write().c_str(), 0.0f), 0);
+    Header header;
+    Maps maps = IdealTurnedMaps();
+    std::string path = folder_.File("none.yml");
+    if (c.fault) {
+      c.fault(header, maps);
+      path = Write(header, maps, "refused.yml");
+    }
+    const int result = c.init == kAll     ? CalibraterImageInit(path.c_str(), 0.0f)
+                       : c.init == kColour ? CalibraterImageYUVInit(path.c_str())
+                                           : CalibraterImageGrayInit(path.c_str(), 3.0f);
+    EXPECT_EQ(result, c.result);
+    int height = 0, width = 0;
+    CalibraterImageGetDepthHeightAndWidth(&height, &width);
+    EXPECT_EQ(height, 320);
+    EXPECT_EQ(width, 240);
+    std::vector<int> y_table, vu_table;
+    table_probe::ColourTables(0, y_table, vu_table);
+    EXPECT_EQ(y_table[1000], 1000);
+    const int grey_entry = 3 * 240 + 3;
+    EXPECT_EQ(table_probe::GreyTable(0)[grey_entry], IdealLeftGreyEntry(grey_entry));
+    EXPECT_EQ(table_probe::GreyTable(1)[grey_entry], IdealLeftGreyEntry(grey_entry));
+  }
   EXPECT_EQ(CalibraterImageInit(nullptr, 0.0f), 2);
-  int height = 0, width = 0;
-  CalibraterImageGetDepthHeightAndWidth(&height, &width);
-  EXPECT_EQ(height, 320);
-  EXPECT_EQ(width, 240);
-  EXPECT_EQ(table_probe::GreyTable(0)[0], IdealLeftGreyEntry(0));
 }
 
-TEST_F(BadFile, GarbageAndTruncatedFilesAreRefusedWithoutThrowing) {
+TEST_F(BadFile, GarbageTruncatedAndMalformedFilesAreRefusedWithoutThrowing) {
   const std::string garbage = folder_.File("garbage.yml");
   std::ofstream(garbage) << "\x01\x02 this is: [not {yaml\n\t\t- ]]]\n";
   EXPECT_NE(CalibraterImageInit(garbage.c_str(), 0.0f), 0);
@@ -138,9 +173,7 @@ TEST_F(BadFile, GarbageAndTruncatedFilesAreRefusedWithoutThrowing) {
   const std::string empty = folder_.File("empty.yml");
   std::ofstream(empty) << "%YAML:1.0\n---\n";
   EXPECT_EQ(CalibraterImageInit(empty.c_str(), 0.0f), 8);
-}
 
-TEST_F(BadFile, MapThatIsNotAMatrixGivesEight) {
   const std::string path = folder_.File("text_map.yml");
   {
     cv::FileStorage file(path, cv::FileStorage::WRITE);
@@ -150,43 +183,6 @@ TEST_F(BadFile, MapThatIsNotAMatrixGivesEight) {
     file << "right_x_640" << maps.right_x_640 << "right_y_640" << maps.right_y_640;
   }
   EXPECT_EQ(CalibraterImageInit(path.c_str(), 0.0f), 8);
-}
-
-TEST_F(BadFile, ColourSizeOtherThanTheFrameGivesEightAndKeepsTables) {
-  ASSERT_EQ(CalibraterImageInit(Write().c_str(), 0.0f), 0);
-  Header small;
-  small.yuv_image_width = 1280;
-  EXPECT_EQ(CalibraterImageInit(Write(small, IdealTurnedMaps(), "wide.yml").c_str(), 0.0f), 8);
-
-  Maps wrong = IdealTurnedMaps();
-  wrong.left_x_640 = wrong.left_x_640.rowRange(0, 639).clone();
-  wrong.left_y_640 = wrong.left_y_640.rowRange(0, 639).clone();
-  wrong.right_x_640 = wrong.right_x_640.rowRange(0, 639).clone();
-  wrong.right_y_640 = wrong.right_y_640.rowRange(0, 639).clone();
-  EXPECT_EQ(CalibraterImageYUVInit(Write(Header(), wrong, "short.yml").c_str()), 8);
-
-  Maps mixed = IdealTurnedMaps();
-  mixed.right_y_640 = mixed.right_y_640.t();
-  EXPECT_EQ(CalibraterImageYUVInit(Write(Header(), mixed, "mixed.yml").c_str()), 8);
-
-  std::vector<int> y_table, vu_table;
-  table_probe::ColourTables(0, y_table, vu_table);
-  EXPECT_EQ(y_table[1000], 1000);
-}
-
-TEST_F(BadFile, GreyMapOfTheWrongSizeGivesEightAndKeepsTables) {
-  ASSERT_EQ(CalibraterImageInit(Write().c_str(), 0.0f), 0);
-  Maps wrong = IdealTurnedMaps();
-  for (cv::Mat* map : {&wrong.left_x_320, &wrong.left_y_320, &wrong.right_x_320, &wrong.right_y_320})
-    *map = map->rowRange(0, 319).clone();
-  EXPECT_EQ(CalibraterImageGrayInit(Write(Header(), wrong, "short.yml").c_str(), 0.0f), 8);
-  Maps mixed = IdealTurnedMaps();
-  mixed.right_x_320 = mixed.right_x_320.t();
-  EXPECT_EQ(CalibraterImageGrayInit(Write(Header(), mixed, "mixed.yml").c_str(), 0.0f), 8);
-  int height = 0, width = 0;
-  CalibraterImageGetDepthHeightAndWidth(&height, &width);
-  EXPECT_EQ(height, 320);
-  EXPECT_EQ(table_probe::GreyTable(1)[77], IdealLeftGreyEntry(77));
 }
 
 // ---- tables from the closed-form maps ----
@@ -258,6 +254,7 @@ TEST_F(Tables, TypeAMirrorsAndTypesBCTurnTheColourMap) {
 
 TEST_F(Tables, MarkersAndEntriesBeyondTheFrameHaveNoSource) {
   Maps maps = IdealTurnedMaps();
+  maps.left_y_320.at<float>(3, 3) = 480.0f;  // grey marker row
   maps.left_x_640.at<short>(10, 20) = 640;  // marker
   maps.left_y_640.at<short>(11, 20) = -3;   // beyond the frame
   maps.left_y_640.at<short>(12, 20) = 900;  // beyond the frame
@@ -271,46 +268,15 @@ TEST_F(Tables, MarkersAndEntriesBeyondTheFrameHaveNoSource) {
   EXPECT_EQ(y_table[(479 - 20) * 640 + 11], 0);
   EXPECT_EQ(y_table[(479 - 20) * 640 + 12], 0);
   EXPECT_EQ(y_table[(479 - 20) * 640 + 13], (479 - 20) * 640 + 13);
-  EXPECT_EQ(table_probe::GreyTable(0)[7 * 240 + 9], 0);
-  EXPECT_EQ(table_probe::GreyTable(1)[8 * 240 + 9], 0);
-}
-
-TEST_F(Tables, GreyValueAboveTheMarkerFailsWithEightAndKeepsTheOldTables) {
-  ASSERT_EQ(CalibraterImageInit(Write().c_str(), 0.0f), 0);
-  Maps maps = IdealTurnedMaps();
-  maps.left_y_320.at<float>(3, 3) = 481.0f;
-  EXPECT_EQ(CalibraterImageGrayInit(Write(Header(), maps, "high.yml").c_str(), 0.0f), 8);
-  maps = IdealTurnedMaps();
-  maps.right_x_320.at<short>(3, 3) = 641;
-  EXPECT_EQ(CalibraterImageGrayInit(Write(Header(), maps, "wide.yml").c_str(), 0.0f), 8);
   const auto left = table_probe::GreyTable(0);
-  const auto right = table_probe::GreyTable(1);
-  ASSERT_FALSE(left.empty());
-  ASSERT_FALSE(right.empty());
-  EXPECT_EQ(left[3 * 240 + 3], IdealLeftGreyEntry(3 * 240 + 3));
-  EXPECT_EQ(right[3 * 240 + 3], IdealLeftGreyEntry(3 * 240 + 3));
-}
-
-TEST_F(Tables, GreyMarkerAtRow480IsNoSource) {
-  Maps maps = IdealTurnedMaps();
-  maps.left_y_320.at<float>(3, 3) = 480.0f;
-  ASSERT_EQ(CalibraterImageInit(Write(Header(), maps).c_str(), 0.0f), 0);
-  EXPECT_EQ(table_probe::GreyTable(0)[3 * 240 + 3], 0);
+  EXPECT_EQ(left[7 * 240 + 9], 0);
+  EXPECT_EQ(left[3 * 240 + 3], 0);
+  EXPECT_EQ(table_probe::GreyTable(1)[8 * 240 + 9], 0);
 }
 
 // ---- the disparity offset ----
 
 using Offset = CalibrationFile;
-
-TEST_F(Offset, ZeroGivesTheRoundedFileMap) {
-  Maps maps = IdealTurnedMaps();
-  maps.left_y_320.at<float>(0, 5) = 100.4f;
-  maps.left_y_320.at<float>(0, 6) = 100.6f;
-  ASSERT_EQ(CalibraterImageInit(Write(Header(), maps).c_str(), 0.0f), 0);
-  const auto left = table_probe::GreyTable(0);
-  EXPECT_EQ(left[5], 100 * 640);
-  EXPECT_EQ(left[6], 101 * 640);
-}
 
 TEST_F(Offset, PlusThreeMovesRowsDownAndKeepsMarkers) {
   Maps maps = IdealTurnedMaps();
@@ -346,14 +312,18 @@ TEST_F(Offset, OffsetsDoNotAddUp) {
   EXPECT_EQ(table_probe::GreyTable(0)[239], (0 + 2) * 640);  // column 239: row 0, moved by 2
 }
 
-TEST_F(Offset, FractionalOffsetIsAddedBeforeRounding) {
-  Maps maps = IdealTurnedMaps();
-  maps.left_y_320.at<float>(0, 0) = 100.3f;
-  const std::string path = Write(Header(), maps);
-  ASSERT_EQ(CalibraterImageInit(path.c_str(), 0.3f), 0);
-  EXPECT_EQ(table_probe::GreyTable(0)[0], 101 * 640);
-  ASSERT_EQ(CalibraterImageGrayInit(path.c_str(), -1.5f), 0);
-  EXPECT_EQ(table_probe::GreyTable(0)[0], 99 * 640);
+TEST_F(Offset, FileRowPlusOffsetIsRoundedToTheNearestRow) {
+  const struct {
+    float file_row, offset;
+    int row;
+  } cases[] = {{100.4f, 0.0f, 100}, {100.6f, 0.0f, 101}, {100.3f, 0.3f, 101}, {100.3f, -1.5f, 99}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.file_row << " + " << c.offset);
+    Maps maps = IdealTurnedMaps();
+    maps.left_y_320.at<float>(0, 0) = c.file_row;
+    ASSERT_EQ(CalibraterImageInit(Write(Header(), maps).c_str(), c.offset), 0);
+    EXPECT_EQ(table_probe::GreyTable(0)[0], c.row * 640);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -18,6 +19,16 @@ struct Maps {
   cv::Mat left_x_320, left_y_320, right_x_320, right_y_320;
 };
 
+// A rows x cols map of element `type` whose entry (r, c) is value(r, c).
+template <typename Value>
+cv::Mat MapOf(int rows, int cols, int type, Value value) {
+  cv::Mat map(rows, cols, CV_32S);
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < cols; ++c) map.at<int>(r, c) = value(r, c);
+  map.convertTo(map, type);
+  return map;
+}
+
 // Closed-form maps of an ideal type b (or c) module: the colour image is the raw frame, the grey
 // image the raw frame sampled at even pixels and turned; the right maps are `shift` grey rows
 // further down in the raw frame (twice that in raw rows), limited to the marker 480.
@@ -25,30 +36,15 @@ struct Maps {
 //   grey map   (r, c), 320 x 240:  x = 2 r,    y = 478 - 2 c
 inline Maps IdealTurnedMaps(int shift = 0) {
   Maps maps;
-  maps.left_x_640.create(640, 480, CV_16S);
-  maps.left_y_640.create(640, 480, CV_16S);
-  maps.right_x_640.create(640, 480, CV_16S);
-  maps.right_y_640.create(640, 480, CV_16S);
-  for (int r = 0; r < 640; ++r) {
-    for (int c = 0; c < 480; ++c) {
-      maps.left_x_640.at<short>(r, c) = static_cast<short>(r);
-      maps.left_y_640.at<short>(r, c) = static_cast<short>(479 - c);
-      maps.right_x_640.at<short>(r, c) = static_cast<short>(r);
-      maps.right_y_640.at<short>(r, c) = static_cast<short>(std::min(479 - c + 2 * shift, 480));
-    }
-  }
-  maps.left_x_320.create(320, 240, CV_16S);
-  maps.left_y_320.create(320, 240, CV_32F);
-  maps.right_x_320.create(320, 240, CV_16S);
-  maps.right_y_320.create(320, 240, CV_16S);
-  for (int r = 0; r < 320; ++r) {
-    for (int c = 0; c < 240; ++c) {
-      maps.left_x_320.at<short>(r, c) = static_cast<short>(2 * r);
-      maps.left_y_320.at<float>(r, c) = static_cast<float>(478 - 2 * c);
-      maps.right_x_320.at<short>(r, c) = static_cast<short>(2 * r);
-      maps.right_y_320.at<short>(r, c) = static_cast<short>(std::min(478 - 2 * c + 2 * shift, 480));
-    }
-  }
+  // The right x maps are copies: tests change single entries of one map.
+  maps.left_x_640 = MapOf(640, 480, CV_16S, [](int r, int) { return r; });
+  maps.right_x_640 = maps.left_x_640.clone();
+  maps.left_y_640 = MapOf(640, 480, CV_16S, [](int, int c) { return 479 - c; });
+  maps.right_y_640 = MapOf(640, 480, CV_16S, [shift](int, int c) { return std::min(479 - c + 2 * shift, 480); });
+  maps.left_x_320 = MapOf(320, 240, CV_16S, [](int r, int) { return 2 * r; });
+  maps.right_x_320 = maps.left_x_320.clone();
+  maps.left_y_320 = MapOf(320, 240, CV_32F, [](int, int c) { return 478 - 2 * c; });
+  maps.right_y_320 = MapOf(320, 240, CV_16S, [shift](int, int c) { return std::min(478 - 2 * c + 2 * shift, 480); });
   return maps;
 }
 

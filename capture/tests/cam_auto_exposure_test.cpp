@@ -71,21 +71,11 @@ TEST_F(AutoExposureTest, FirstStepTakesOverTheExposureThenSetsGainAndTime) {
   const Sequence zero = Exchanges(0);
   ASSERT_EQ(zero.size(), 15u);
   const Sequence start_up(zero.begin(), zero.begin() + 10);
-  EXPECT_EQ(start_up, (Sequence{{1227, 0},
-                                {1201, 0},
-                                {1202, 0},
-                                {1203, 0},
-                                {1204, 0},
-                                {1206, 0},
-                                {1207, 0},
-                                {1208, 0},
-                                {1209, 0},
-                                {1210, config_.exposure_time}}));
+  EXPECT_EQ(start_up, (Sequence{{1227, 0}, {1201, 0}, {1202, 0}, {1203, 0}, {1204, 0}, {1206, 0}, {1207, 0},
+                                {1208, 0}, {1209, 0}, {1210, config_.exposure_time}}));
   EXPECT_EQ(zero[10], (std::pair<int32_t, int32_t>{1205, settings_.gain_min}));
-  EXPECT_EQ(zero[11].first, 1204);
-  EXPECT_EQ(zero[12].first, 1209);
-  EXPECT_EQ(zero[13].first, 1205);
-  EXPECT_EQ(zero[14].first, 1210);
+  const std::vector<int32_t> step_commands{1204, 1209, 1205, 1210};  // read gain and time, then set them
+  for (size_t k = 0; k < step_commands.size(); ++k) EXPECT_EQ(zero[11 + k].first, step_commands[k]) << k;
   EXPECT_EQ(Exchanges(1), (Sequence{{1227, 0},
                                     {1210, config_.exposure_time},
                                     {1205, settings_.gain_min},
@@ -104,11 +94,8 @@ TEST_F(AutoExposureTest, FirstStepTakesOverTheExposureThenSetsGainAndTime) {
   simcam::ClearCallLogs();
   cam_exposure_process(kWidth, kHeight, black_.data(), black_.data());
   const Sequence later = Exchanges(0);
-  ASSERT_EQ(later.size(), 4u);
-  EXPECT_EQ(later[0].first, 1204);
-  EXPECT_EQ(later[1].first, 1209);
-  EXPECT_EQ(later[2].first, 1205);
-  EXPECT_EQ(later[3].first, 1210);
+  ASSERT_EQ(later.size(), step_commands.size());
+  for (size_t k = 0; k < step_commands.size(); ++k) EXPECT_EQ(later[k].first, step_commands[k]) << k;
 }
 
 TEST_F(AutoExposureTest, NegativeReadsNeverBecomeGainOrTime) {

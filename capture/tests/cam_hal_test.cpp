@@ -37,64 +37,31 @@ class CamHalTest : public ::testing::Test {
 // The parameter text item by item, joined here independently of the library's own constant.
 std::string ExpectedParameterText() {
   const std::vector<std::pair<std::string, std::string>> items = {
-      {"3dnr_enabled", "false"},
-      {"antibanding", "off"},
-      {"antibanding-values", "auto,50hz,60hz,off"},
-      {"auto-exposure-lock", "false"},
-      {"auto-exposure-lock-supported", "true"},
-      {"auto-whitebalance-lock-supported", "false"},
-      {"effect", "none"},
-      {"effect-values", "none,mono,sepia"},
-      {"exposure-compensation", "1"},
-      {"exposure-compensation-step", "1"},
-      {"flash-mode", "off"},
-      {"flash-mode-values", "off,on,auto,torch"},
-      {"focal-length", "35"},
-      {"focus-distances", "0.3,50,Infinity"},
-      {"focus-mode", "auto"},
-      {"focus-mode-values", "fixed,auto,continuous-picture"},
-      {"horizontal-view-angle", "60.000000"},
-      {"jpeg-quality", "70"},
-      {"jpeg-thumbnail-height", "128"},
-      {"jpeg-thumbnail-quality", "70"},
-      {"jpeg-thumbnail-size-values", "0x0,160x128,160x96"},
-      {"jpeg-thumbnail-width", "160"},
-      {"max-exposure-compensation", "2"},
-      {"max-num-detected-faces-hw", "0"},
-      {"max-num-focus-areas", "1"},
-      {"max-num-metering-areas", "1"},
-      {"max-zoom", "40"},
-      {"min-exposure-compensation", "-2"},
-      {"picture-format", "jpeg"},
-      {"picture-format-values", "jpeg"},
+      {"3dnr_enabled", "false"}, {"antibanding", "off"}, {"antibanding-values", "auto,50hz,60hz,off"},
+      {"auto-exposure-lock", "false"}, {"auto-exposure-lock-supported", "true"},
+      {"auto-whitebalance-lock-supported", "false"}, {"effect", "none"}, {"effect-values", "none,mono,sepia"},
+      {"exposure-compensation", "1"}, {"exposure-compensation-step", "1"}, {"flash-mode", "off"},
+      {"flash-mode-values", "off,on,auto,torch"}, {"focal-length", "35"}, {"focus-distances", "0.3,50,Infinity"},
+      {"focus-mode", "auto"}, {"focus-mode-values", "fixed,auto,continuous-picture"},
+      {"horizontal-view-angle", "60.000000"}, {"jpeg-quality", "70"}, {"jpeg-thumbnail-height", "128"},
+      {"jpeg-thumbnail-quality", "70"}, {"jpeg-thumbnail-size-values", "0x0,160x128,160x96"},
+      {"jpeg-thumbnail-width", "160"}, {"max-exposure-compensation", "2"}, {"max-num-detected-faces-hw", "0"},
+      {"max-num-focus-areas", "1"}, {"max-num-metering-areas", "1"}, {"max-zoom", "40"},
+      {"min-exposure-compensation", "-2"}, {"picture-format", "jpeg"}, {"picture-format-values", "jpeg"},
       {"picture-size", "4096x3096"},
       {"picture-size-values", "4224x3136,4096x3096,4096x3072,3264x2448,2592x1944,1600x1200,640x480,352x288,320x240,176x144,1280x720,1920x1080"},
-      {"preferred-preview-size-for-video", ""},
-      {"preview-format", "yuv420sp"},
-      {"preview-format-values", "yuv420sp,yuv420p"},
-      {"preview-fps-range", "3000,30000"},
-      {"preview-fps-range-values", "(3000,30000),(15000,15000),(30000,30000)"},
-      {"preview-frame-rate", "20"},
-      {"preview-frame-rate-values", "10,15,20,30,60"},
-      {"preview-size", "640x480"},
+      {"preferred-preview-size-for-video", ""}, {"preview-format", "yuv420sp"},
+      {"preview-format-values", "yuv420sp,yuv420p"}, {"preview-fps-range", "3000,30000"},
+      {"preview-fps-range-values", "(3000,30000),(15000,15000),(30000,30000)"}, {"preview-frame-rate", "20"},
+      {"preview-frame-rate-values", "10,15,20,30,60"}, {"preview-size", "640x480"},
       {"preview-size-values", "176x144,320x240,352x288,640x480,720x480,800x600,1280x720,1920x1080,2112x1568,960x540,2064x1548"},
-      {"recording-hint", "false"},
-      {"rk-continous-pic-num", "1"},
-      {"rk-continous-supported", "true"},
-      {"rk-previwe-h-force", "480"},
-      {"rk-previwe-w-force", "640"},
-      {"rotation", "0"},
-      {"vertical-view-angle", "60.000000"},
-      {"video-frame-format", "yuv420sp"},
-      {"video-size", ""},
-      {"video-size-values", ""},
-      {"video-snapshot-supported", "true"},
-      {"video-stabilization-supported", "false"},
-      {"whitebalance", "auto"},
-      {"whitebalance-values", "auto,incandescent,fluorescent,daylight"},
-      {"zoom", "0"},
+      {"recording-hint", "false"}, {"rk-continous-pic-num", "1"}, {"rk-continous-supported", "true"},
+      {"rk-previwe-h-force", "480"}, {"rk-previwe-w-force", "640"}, {"rotation", "0"},
+      {"vertical-view-angle", "60.000000"}, {"video-frame-format", "yuv420sp"}, {"video-size", ""},
+      {"video-size-values", ""}, {"video-snapshot-supported", "true"}, {"video-stabilization-supported", "false"},
+      {"whitebalance", "auto"}, {"whitebalance-values", "auto,incandescent,fluorescent,daylight"}, {"zoom", "0"},
       {"zoom-ratios", "100,105,110,115,120,125,130,135,140,145,150,155,160,165,170,175,180,185,190,195,200,205,210,215,220,225,230,235,240,245,250,255,260,265,270,275,280,285,290,295,300,"},
-      {"zoom-supported", "true"}  };
+      {"zoom-supported", "true"}};
   std::string text;
   for (const auto& [key, value] : items) text += (text.empty() ? "" : ";") + key + "=" + value;
   return text;
@@ -174,20 +141,21 @@ TEST_F(CamHalTest, PreviewStartsCameraZeroThenOneAndReportsAFailure) {
   EXPECT_LT(cam_hal_start_preview(), 0);  // nothing open
 }
 
-TEST_F(CamHalTest, SetGainSendsTheVendorSequenceToBothCameras) {
+TEST_F(CamHalTest, SettersSendTheVendorSequenceToBothCameras) {
   ASSERT_EQ(Init(), 0);
-  simcam::ClearCallLogs();
-  EXPECT_EQ(cam_hal_set_gain(3000000), 0);
-  EXPECT_EQ(Commands(0), (Sequence{{1200, 0}, {1205, 3000000}, {2400, 3000000}}));
-  EXPECT_EQ(Commands(1), (Sequence{{1200, 3000000}, {1205, 3000000}, {2400, 3000000}}));
-}
-
-TEST_F(CamHalTest, SetIntegrationTimeSendsTheVendorSequenceToBothCameras) {
-  ASSERT_EQ(Init(), 0);
-  simcam::ClearCallLogs();
-  EXPECT_EQ(cam_hal_set_integration_time(4321), 0);
-  EXPECT_EQ(Commands(0), (Sequence{{1200, 0}, {1210, 4321}, {2400, 4321}}));
-  EXPECT_EQ(Commands(1), (Sequence{{1200, 4321}, {1210, 4321}, {2400, 4321}}));
+  const struct {
+    int (*set)(int);
+    int32_t command, value;
+  } cases[] = {{cam_hal_set_gain, kCameraCommandSetGain, 3000000},
+               {cam_hal_set_integration_time, kCameraCommandSetTime, 4321}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    simcam::ClearCallLogs();
+    EXPECT_EQ(c.set(c.value), 0);
+    // Camera one's opening bracket carries the value too.
+    EXPECT_EQ(Commands(0), (Sequence{{1200, 0}, {c.command, c.value}, {2400, c.value}}));
+    EXPECT_EQ(Commands(1), (Sequence{{1200, c.value}, {c.command, c.value}, {2400, c.value}}));
+  }
 }
 
 TEST_F(CamHalTest, SettersReturnCameraOnesAnswer) {

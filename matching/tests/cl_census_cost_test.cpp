@@ -5,23 +5,15 @@
 #include <bitset>
 
 #include "cl_census.h"
+#include "cl_pipeline_test_support.h"
 #include "cl_test_support.h"
 #include "opencl_seam.h"
 
 namespace {
 
 tagSGMParameterSet Parameters(long m, long n, int d_range, long r, int interval) {
-  tagSGMParameterSet set{};
-  set.image_height = m;
-  set.image_width = n;
-  set.disparity_max = d_range;
-  set.window_scale = r;
-  set.path_number = 8;
-  set.image_interval_sampling = interval;
-  set.sgm_penalty1 = 10;
-  set.sgm_penalty2 = 120;
-  set.opencl_enable = 1;
-  return set;
+  return pipetest::Parameters(int(m), int(n), d_range, int(r), true, pipetest::kNoUniquenessTest,
+                              pipetest::kNoLeftRightCheck, 8, interval);
 }
 
 void Init(const tagSGMParameterSet& set) {

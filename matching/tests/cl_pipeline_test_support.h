@@ -7,12 +7,11 @@
 #include <vector>
 
 #include "libtessaro.h"
+#include "matcher_test_support.h"
 #include "test_images.h"
 
 namespace pipetest {
 
-constexpr uint16_t kPenalty1 = 8;
-constexpr uint16_t kPenalty2 = 50;
 constexpr uint64_t kNoUniquenessTest = 0;
 constexpr uint64_t kNoLeftRightCheck = 255;
 
@@ -20,19 +19,10 @@ constexpr uint64_t kNoLeftRightCheck = 255;
 inline tagSGMParameterSet Parameters(int height, int width, int d_range, int radius, bool opencl,
                                      uint64_t uniqueness_ratio = kNoUniquenessTest,
                                      uint64_t lr_max_diff = kNoLeftRightCheck, int paths = 8, int interval = 0) {
-  tagSGMParameterSet set{};
-  set.image_height = static_cast<uint64_t>(height);
-  set.image_width = static_cast<uint64_t>(width);
-  set.disparity_min = 0;
-  set.disparity_max = d_range;
-  set.window_scale = static_cast<uint64_t>(radius);
-  set.ddr_disparity_range = static_cast<uint64_t>(d_range);
+  tagSGMParameterSet set = MatcherParameters(height, width, 0, d_range, radius);
   set.path_number = static_cast<uint64_t>(paths);
   set.thread_number = 2;
   set.image_interval_sampling = interval;
-  set.sgm_penalty1 = kPenalty1;
-  set.sgm_penalty2 = kPenalty2;
-  set.ddr_threshold = 100;
   set.opencl_enable = opencl ? 1 : 0;
   set.disparity_uniqueness_ratio = uniqueness_ratio;
   set.disparity_lr_max_diff = lr_max_diff;

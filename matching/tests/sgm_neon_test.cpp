@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "libtessaro.h"
+#include "matcher_test_support.h"
 
 namespace {
 
@@ -20,13 +20,8 @@ constexpr int kMaxLength = 3 * 64 + 7;
 
 // Sets the module's penalties, D and path count, which the plain twins read.
 void InitModule(int disparities, int paths, uint16_t p1, uint16_t p2) {
-  tagSGMParameterSet set{};
-  set.image_height = 8;
-  set.image_width = 8;
-  set.disparity_max = disparities;
-  set.window_scale = 1;
+  tagSGMParameterSet set = MatcherParameters(8, 8, 0, disparities, 1);
   set.path_number = static_cast<uint64_t>(paths);
-  set.thread_number = 1;
   set.sgm_penalty1 = p1;
   set.sgm_penalty2 = p2;
   ASSERT_EQ(libtessaro_init(set), 0);

@@ -29,16 +29,24 @@ class PathAggregation : public ::testing::Test {
   }
 };
 
-TEST_F(PathAggregation, WindowFollowsThePreviousResultAndStopsAtTheEdges) {
-  Init(0, 32, 16);
-  ExpectRange(3, false, 0, 16);
-  ExpectRange(30, false, 16, 32);
-  ExpectRange(16, false, 8, 24);
-  ExpectRange(16, true, 0, 32);
-  Init(0, 32, 15);
-  ExpectRange(16, false, 9, 23);  // an odd window is one narrower in the middle
-  ExpectRange(0, false, 0, 15);
-  ExpectRange(31, false, 17, 32);
+TEST_F(PathAggregation, WindowFollowsThePreviousResultRelativeToTheMinimumAndStopsAtTheEdges) {
+  const struct {
+    int disparity_min, disparity_max, window, previous;
+    bool full;
+    unsigned long begin, end;
+  } cases[] = {
+      {0, 32, 16, 3, false, 0, 16},   {0, 32, 16, 30, false, 16, 32}, {0, 32, 16, 16, false, 8, 24},
+      {0, 32, 16, 16, true, 0, 32},   {0, 32, 15, 16, false, 9, 23},  // an odd window is one narrower in the middle
+      {0, 32, 15, 0, false, 0, 15},   {0, 32, 15, 31, false, 17, 32}, {5, 37, 16, 5 + 16, false, 8, 24},
+      {5, 37, 16, 5 + 3, false, 0, 16}, {5, 37, 16, 5 + 30, false, 16, 32},
+      {5, 37, 16, 2, false, 16, 32},  // a stale value below the minimum wraps high and stays inside the cell
+      {-4, 28, 16, uint8_t(-4 + 16), false, 8, 24}, {-4, 28, 16, uint8_t(-4 + 1), false, 0, 16},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.disparity_min << ".." << c.disparity_max << " W " << c.window);
+    Init(c.disparity_min, c.disparity_max, c.window);
+    ExpectRange(c.previous, c.full, c.begin, c.end);
+  }
 }
 
 TEST_F(PathAggregation, AWindowAsWideAsTheRangeSearchesItAll) {
@@ -48,17 +56,6 @@ TEST_F(PathAggregation, AWindowAsWideAsTheRangeSearchesItAll) {
       for (int previous : {0, disparities / 2, disparities - 1, 255}) ExpectRange(previous, false, 0, disparities);
     }
   }
-}
-
-TEST_F(PathAggregation, WindowIsRelativeToTheMinimumDisparity) {
-  Init(5, 37, 16);  // D = 32
-  ExpectRange(5 + 16, false, 8, 24);
-  ExpectRange(5 + 3, false, 0, 16);
-  ExpectRange(5 + 30, false, 16, 32);
-  ExpectRange(2, false, 16, 32);  // a stale value below the minimum wraps high and stays inside the cell
-  Init(-4, 28, 16);
-  ExpectRange(static_cast<uint8_t>(-4 + 16), false, 8, 24);
-  ExpectRange(static_cast<uint8_t>(-4 + 1), false, 0, 16);
 }
 
 // Two cells of one horizontal path: the previous pixel with its minimum at index 0 and 100 elsewhere.

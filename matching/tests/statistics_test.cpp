@@ -51,24 +51,16 @@ std::vector<unsigned int> ReferenceHistogram(const std::vector<unsigned char>& i
 
 using ImageHistograms = MatcherSize;
 
-TEST_F(ImageHistograms, UniformPairCountsEveryPixelAtItsValue) {
+TEST_F(ImageHistograms, UniformPairCountsAddToTheCallersCounts) {
   SetSize(480, 640);
   const std::vector<unsigned char> image(640 * 480, 7);
   std::vector<unsigned int> left(256, 0), right(256, 0);
-  ASSERT_EQ(CalculateImageValue(image.data(), image.data(), left.data(), right.data()), 0);
-  EXPECT_EQ(left[7], 307200u);
-  EXPECT_EQ(right[7], 307200u);
+  for (unsigned int calls = 1; calls <= 2; ++calls) {
+    ASSERT_EQ(CalculateImageValue(image.data(), image.data(), left.data(), right.data()), 0);
+    EXPECT_EQ(left[7], calls * 307200u);
+    EXPECT_EQ(right[7], calls * 307200u);
+  }
   EXPECT_EQ(left[6] + left[8] + right[0] + right[255], 0u);
-}
-
-TEST_F(ImageHistograms, SecondCallAddsToTheCallersCounts) {
-  SetSize(480, 640);
-  const std::vector<unsigned char> image(640 * 480, 7);
-  std::vector<unsigned int> left(256, 0), right(256, 0);
-  CalculateImageValue(image.data(), image.data(), left.data(), right.data());
-  CalculateImageValue(image.data(), image.data(), left.data(), right.data());
-  EXPECT_EQ(left[7], 2u * 307200u);
-  EXPECT_EQ(right[7], 2u * 307200u);
 }
 
 TEST_F(ImageHistograms, OddSizedRandomPairMatchesAPlainCount) {
@@ -155,25 +147,26 @@ TEST_F(DisparityHistogram, MoreBinsThanByteValuesLeavesTheUpperBinsAlone) {
 
 using DisparityQuality = MatcherSize;
 
-TEST_F(DisparityQuality, QuarterAtOrAboveThresholdGivesSeventyFive) {
+// Quality is the share of pixels below the threshold, counted through a histogram of `bins` bins.
+TEST_F(DisparityQuality, ShareBelowTheThresholdAmongTheBins) {
   SetSize(8, 12);
-  std::vector<unsigned char> image(96, 5);
-  for (int i = 0; i < 24; ++i) image[i * 4] = static_cast<unsigned char>(32 + i);
-  EXPECT_EQ(GetDisparityImageQuality(image.data(), 256, 32, 96), 75);
-}
-
-TEST_F(DisparityQuality, AllAtOrAboveThresholdGivesZero) {
-  SetSize(8, 12);
-  std::vector<unsigned char> image(96, 40);
-  EXPECT_EQ(GetDisparityImageQuality(image.data(), 256, 32, 96), 0);
-}
-
-TEST_F(DisparityQuality, ThresholdPastTheBinsCountsNothingAbove) {
-  SetSize(8, 12);
-  std::vector<unsigned char> image(96, 200);
-  EXPECT_EQ(GetDisparityImageQuality(image.data(), 64, 300, 96), 100);
-  // Values at or above the bin count are not in the histogram at all.
-  EXPECT_EQ(GetDisparityImageQuality(image.data(), 64, 32, 96), 100);
+  std::vector<unsigned char> quarter_high(96, 5);
+  for (int i = 0; i < 24; ++i) quarter_high[i * 4] = static_cast<unsigned char>(32 + i);
+  const struct {
+    const char* name;
+    std::vector<unsigned char> image;
+    unsigned long bins, threshold;
+    int quality;
+  } cases[] = {
+      {"a quarter at or above", quarter_high, 256, 32, 75},
+      {"all at or above", std::vector<unsigned char>(96, 40), 256, 32, 0},
+      {"threshold past the bins", std::vector<unsigned char>(96, 200), 64, 300, 100},
+      {"values past the bins are not counted", std::vector<unsigned char>(96, 200), 64, 32, 100},
+  };
+  for (auto c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(GetDisparityImageQuality(c.image.data(), c.bins, c.threshold, 96), c.quality);
+  }
 }
 
 using ErrorMatch = MatcherSize;
@@ -197,15 +190,6 @@ TEST_F(ErrorMatch, NoErrorMapOrNoImageGivesHundred) {
   s_sgm_uniqueness_err = &flagged;
   SetSize(0, 0);
   EXPECT_EQ(CalculateErrMatch(), 100);
-}
-
-TEST(GreyValueCount, AddsOneAtTheValue) {
-  std::vector<unsigned int> histogram(256, 0);
-  CalculateGrayValueNumber(255, histogram.data());
-  CalculateGrayValueNumber(255, histogram.data());
-  CalculateGrayValueNumber(0, histogram.data());
-  EXPECT_EQ(histogram[255], 2u);
-  EXPECT_EQ(histogram[0], 1u);
 }
 
 TEST(Stopwatch, LabelIsPaddedOrCutToTheWidth) {

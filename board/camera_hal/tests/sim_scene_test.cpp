@@ -73,42 +73,6 @@ TEST(PassageSceneTest, ObjectsLieAtSeveralDepthsAndMove) {
   }
 }
 
-// Samples a raw frame into the depth-size grey image as the module's ideal geometry describes.
-cv::Mat GreyImage(const cv::Mat& raw, bool right_camera) {
-  cv::Mat grey(module::kDepthHeight, module::kDepthWidth, CV_8UC1);
-  for (int r = 0; r < grey.rows; ++r)
-    for (int c = 0; c < grey.cols; ++c) {
-      const int y = right_camera ? module::RightGreyRawY(c) : module::LeftGreyRawY(c);
-      grey.at<uint8_t>(r, c) = raw.at<uint8_t>(y, module::GreyRawX(r));
-    }
-  return grey;
-}
-
-TEST(PassageSceneTest, RectifiedGreyPairHasTheFloorsDisparityAlongRows) {
-  const PassageScene scene{ModuleGeometry()};
-  cv::Mat left_raw, right_raw;
-  scene.Render(0, 0.0, &left_raw);
-  scene.Render(1, 0.0, &right_raw);
-  const cv::Mat left = GreyImage(left_raw, false);
-  const cv::Mat right = GreyImage(right_raw, true);
-  const int floor_disparity = static_cast<int>(module::RectifiedDisparity(PassageScene::kFloorDepthM * 100));
-  ASSERT_EQ(floor_disparity, 12);
-  const cv::Mat parallax = scene.LeftParallax(0.0);
-  cv::Mat neighbourhood_max;  // floor pixels near an object may be hidden in the other view
-  cv::dilate(parallax, neighbourhood_max, cv::Mat(), cv::Point(-1, -1), 30);
-  int agree = 0, counted = 0;
-  for (int r = 0; r < left.rows; ++r)
-    for (int c = floor_disparity; c < left.cols; ++c) {
-      const int raw_y = module::LeftGreyRawY(c);
-      const int raw_x = module::GreyRawX(r);
-      if (neighbourhood_max.at<float>(raw_y, raw_x) != 2.0f * floor_disparity) continue;  // open floor only
-      ++counted;
-      agree += left.at<uint8_t>(r, c) == right.at<uint8_t>(r, c - floor_disparity);
-    }
-  EXPECT_GT(counted, left.rows * left.cols / 4);
-  EXPECT_GT(static_cast<double>(agree) / counted, 0.99);
-}
-
 TEST(FileFramesTest, ImageFileBecomesNv21Planes) {
   const std::filesystem::path image = std::filesystem::path(STEREO_DATA_DIR) / "tsukuba" / "left.png";
   if (!std::filesystem::exists(image)) GTEST_SKIP() << "stereo data folder absent: " << image;

@@ -42,22 +42,24 @@ class FennickDeathTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(FennickDeathTest, SegmentationFaultIsReportedWithABacktraceThenKillsTheProcess) {
-  EXPECT_EXIT(
-      {
-        fennick();
-        FaultOnProtectedPage();
-      },
-      ::testing::KilledBySignal(SIGSEGV), "fennick: fatal signal 11 \\(SEGV\\) in process [0-9]+\nbacktrace:\n.*\\[0x");
-}
-
-TEST_F(FennickDeathTest, AbortIsReportedAndStillAborts) {
-  EXPECT_EXIT(
-      {
-        fennick();
-        abort();
-      },
-      ::testing::KilledBySignal(SIGABRT), "fatal signal 6 \\(ABRT\\)");
+TEST_F(FennickDeathTest, FatalSignalIsReportedWithABacktraceThenKillsTheProcessBySignal) {
+  const struct {
+    void (*fault)();
+    int signal;
+    const char* report;
+  } cases[] = {
+      {FaultOnProtectedPage, SIGSEGV, "fennick: fatal signal 11 \\(SEGV\\) in process [0-9]+\nbacktrace:\n.*\\[0x"},
+      {abort, SIGABRT, "fennick: fatal signal 6 \\(ABRT\\) in process [0-9]+\nbacktrace:\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal);
+    EXPECT_EXIT(
+        {
+          fennick();
+          c.fault();
+        },
+        ::testing::KilledBySignal(c.signal), c.report);
+  }
 }
 
 TEST_F(FennickDeathTest, ReportIsWrittenToTheBoardCrashFolder) {
