@@ -7,8 +7,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "net_helpers.h"
@@ -308,23 +308,12 @@ TEST_F(ControlClientTest, LongAndSplitRepliesArriveWhole) {
 }
 
 TEST_F(ControlClientTest, MissingReplyTimesOutAndALateReplyIsNotTakenForTheNext) {
-  std::mutex m;
-  std::condition_variable cv;
-  int stage = 0;
-  auto advance = [&](int to) {
-    std::lock_guard<std::mutex> g(m);
-    stage = to;
-    cv.notify_all();
-  };
-  auto wait = [&](int at) {
-    std::unique_lock<std::mutex> g(m);
-    cv.wait(g, [&] { return stage >= at; });
-  };
+  std::promise<void> client_gave_up, late_reply_sent;
   std::thread server([&] {
     fake_.ReadRequest();
-    wait(1);  // the client gave up
+    client_gave_up.get_future().wait();
     fake_.Reply({'l', 'a', 't', 'e'});
-    advance(2);
+    late_reply_sent.set_value();
     fake_.ReadRequest();
     fake_.Reply({'f', 'r', 'e', 's', 'h'});
   });
@@ -333,8 +322,8 @@ TEST_F(ControlClientTest, MissingReplyTimesOutAndALateReplyIsNotTakenForTheNext)
   EXPECT_EQ(kQeltSelectTimeout, Send(Words({1, 1, 0}), &reply));
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(kScdpReplyWaitMillis));
   EXPECT_EQ(1u, log_.Count("[SCDP]Select time out, ip address: 127.0.0.1"));
-  advance(1);
-  wait(2);
+  client_gave_up.set_value();
+  late_reply_sent.get_future().wait();
   EXPECT_EQ(kQeltOk, Send(Words({1, 1, 0}), &reply));
   EXPECT_EQ(Bytes({'f', 'r', 'e', 's', 'h'}), Bytes(reply.payload, reply.payload + reply.length));
   server.join();

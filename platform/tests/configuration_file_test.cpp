@@ -120,13 +120,6 @@ TEST_F(ConfigurationFiles, BothFilesMissingFailsWithOpenCode) {
   EXPECT_FALSE(std::filesystem::exists(UserPath()));
 }
 
-TEST_F(ConfigurationFiles, MalformedDefaultIsNotCopied) {
-  WriteFileBytes(DefaultPath(), "<cd_configurations name=broken>");
-  FileConfigurationManager store;
-  EXPECT_EQ(store.Open(DefaultPath().c_str(), UserPath().c_str()), RESULT_BAD_FORMAT);
-  EXPECT_FALSE(std::filesystem::exists(UserPath()));
-}
-
 TEST_F(ConfigurationFiles, SeedingNeverReplacesAnExistingUserPath) {
   // The user path exists but cannot be opened: a link to nowhere. Seeding must leave it alone.
   WriteFileBytes(DefaultPath(), kDefaultText);
@@ -157,17 +150,32 @@ TEST_F(ConfigurationFiles, EmptyOrMissingArgumentsAndTooLongPaths) {
   EXPECT_EQ(store.Close(), RESULT_NOT_READY);
 }
 
-TEST_F(ConfigurationFiles, EmptyUserFileIsNotReady) {
-  WriteFileBytes(UserPath(), "");
-  FileConfigurationManager store;
-  EXPECT_EQ(OpenAndLoad(store), RESULT_NOT_READY);
-}
-
-TEST_F(ConfigurationFiles, OversizedUserFileIsRefusedWithoutReadingIt) {
-  WriteFileBytes(UserPath(), kDefaultText);
-  ASSERT_EQ(truncate(UserPath().c_str(), static_cast<off_t>(kMaxConfigurationTextBytes) + 1), 0);  // sparse
-  FileConfigurationManager store;
-  EXPECT_EQ(OpenAndLoad(store), RESULT_OUT_OF_MEMORY);
+// A malformed default is not copied; an empty user file is not ready; an oversized one is refused
+// without reading it (a sparse file).
+TEST_F(ConfigurationFiles, UnusableFilesAreRefusedWithTheirCodes) {
+  const struct {
+    const char* what;
+    std::string path, text;
+    off_t size;
+    Result result;
+  } cases[] = {
+      {"malformed default", DefaultPath(), "<cd_configurations name=broken>", 0, RESULT_BAD_FORMAT},
+      {"empty user file", UserPath(), "", 0, RESULT_NOT_READY},
+      {"oversized user file", UserPath(), kDefaultText, static_cast<off_t>(kMaxConfigurationTextBytes) + 1,
+       RESULT_OUT_OF_MEMORY},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(DefaultPath());
+    std::filesystem::remove(UserPath());
+    WriteFileBytes(c.path, c.text);
+    if (c.size > 0) {
+      ASSERT_EQ(truncate(c.path.c_str(), c.size), 0);  // sparse
+    }
+    FileConfigurationManager store;
+    EXPECT_EQ(OpenAndLoad(store), c.result);
+    EXPECT_EQ(std::filesystem::exists(UserPath()), c.path == UserPath());
+  }
 }
 
 TEST_F(ConfigurationFiles, SaveWritesTheChangeAndKeepsTheFileMode) {
