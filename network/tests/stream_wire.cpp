@@ -22,7 +22,9 @@ void Put16(std::vector<uint8_t>* v, uint16_t x) {
   v->push_back(static_cast<uint8_t>(x >> 8));
   v->push_back(static_cast<uint8_t>(x));
 }
-void Append(std::vector<uint8_t>* v, const std::vector<uint8_t>& more) { v->insert(v->end(), more.begin(), more.end()); }
+void Append(std::vector<uint8_t>* v, const std::vector<uint8_t>& more) {
+  v->insert(v->end(), more.begin(), more.end());
+}
 uint32_t Get32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 

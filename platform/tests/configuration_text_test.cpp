@@ -18,6 +18,12 @@ std::vector<std::string> SplitCrLfLines(const std::string& text) {
   return lines;
 }
 
+// Records inside module m of configuration c of root r.
+std::string InModule(const std::string& records) {
+  return "<cd_configurations name=r><configuration name=c><module name=m>" + records +
+         "</module></configuration></cd_configurations>";
+}
+
 std::size_t Indent(const std::string& line) { return line.find_first_not_of(' '); }
 
 std::string StringValue(ConfigurationManager& store, const char* module, const char* path) {
@@ -67,10 +73,8 @@ TEST(ConfigurationWriter, GoldenAndLooselyFormattedTextAreWrittenAsTheGoldenText
 
 TEST(ConfigurationWriter, IndentsFollowDepthAndEveryLineEndsWithCrLf) {
   TextStore store;
-  ASSERT_EQ(store.LoadText("<cd_configurations name=r><configuration name=c><module name=m>"
-                           "<record name=i type=integer value=1></record>"
-                           "<record name=box type=container><record name=s type=string value=v></record></record>"
-                           "</module></configuration></cd_configurations>"),
+  ASSERT_EQ(store.LoadText(InModule("<record name=i type=integer value=1></record><record name=box type=container>"
+                                    "<record name=s type=string value=v></record></record>")),
             RESULT_OK);
   const std::vector<std::string> lines = SplitCrLfLines(store.SavedText());
   const std::vector<std::size_t> expected = {0, 2, 4, 6, 6, 8, 6, 4, 2, 0};
@@ -90,10 +94,8 @@ TEST(ConfigurationWriter, EmptyTreeWritesOnlyTheRootLines) {
 TEST(ConfigurationWriter, LongValueIsWrittenAsOneWholeLine) {
   const std::string value(5000, 'L');
   TextStore store;
-  ASSERT_EQ(store.LoadText("<cd_configurations name=r><configuration name=c><module name=m>"
-                           "<record name=long type=string value=" + value + "></record>"
-                           "<record name=after type=integer value=7></record>"
-                           "</module></configuration></cd_configurations>"),
+  ASSERT_EQ(store.LoadText(InModule("<record name=long type=string value=" + value + "></record>"
+                                    "<record name=after type=integer value=7></record>")),
             RESULT_OK);
   TextStore reread;
   ASSERT_EQ(reread.LoadText(store.SavedText()), RESULT_OK);
@@ -183,20 +185,18 @@ TEST(ConfigurationReader, NoTextIsNotReady) {
 
 TEST(ConfigurationReader, ValueContainingTheClosingSequenceIsCutThere) {
   TextStore store;
-  ASSERT_EQ(store.LoadText("<cd_configurations name=r><configuration name=c><module name=m>"
-                           "<record name=s type=string value=a></record>b></record>"
-                           "</module></configuration></cd_configurations>"),
+  ASSERT_EQ(store.LoadText(InModule("<record name=s type=string value=a></record>b></record>")),
             RESULT_OK);
   EXPECT_EQ(StringValue(store, "m", "s"), "a");
 }
 
 TEST(ConfigurationReader, NestingUpToTheCapIsReadAndDeeperIsRefused) {
   auto nested = [](int depth) {
-    std::string text = "<cd_configurations name=r><configuration name=c><module name=m>";
-    for (int level = 1; level < depth; ++level) text += "<record name=box type=container>";
-    text += "<record name=leaf type=integer value=5></record>";
-    for (int level = 1; level < depth; ++level) text += "</record>";
-    return text + "</module></configuration></cd_configurations>";
+    std::string records;
+    for (int level = 1; level < depth; ++level) records += "<record name=box type=container>";
+    records += "<record name=leaf type=integer value=5></record>";
+    for (int level = 1; level < depth; ++level) records += "</record>";
+    return InModule(records);
   };
   TextStore store;
   ASSERT_EQ(store.LoadText(nested(kMaxRecordDepth)), RESULT_OK);
