@@ -71,15 +71,17 @@ Bytes Request(uint32_t command, const Bytes& data = {}) {
   return Packet(kElementKeyValue, payload);
 }
 
-// Reads one reply packet and returns its value.
-Bytes ReadReply(int fd) {
-  Bytes head;
-  if (!nettest::ReadExactly(fd, 13, &head)) return {};
-  EXPECT_EQ(Bytes({0x81, 0x42, 0x24, 0x18, 0x7E, 0xBD, 0xDB, 0xE7, 48}), Bytes(head.begin(), head.begin() + 9));
-  Bytes value;
-  nettest::ReadExactly(fd, Word(head.data() + 9), &value);
+// Reads one packet and returns its value; the head must be the fixed eight bytes and `type`.
+Bytes ReadValue(int fd, uint8_t type) {
+  Bytes head, value;
+  if (!nettest::ReadExactly(fd, kPacketHeadBytes + kElementHeadBytes, &head)) return {};
+  const Bytes expected_head = Packet(type, {});
+  EXPECT_EQ(Bytes(expected_head.begin(), expected_head.begin() + kPacketHeadBytes + 1),
+            Bytes(head.begin(), head.begin() + kPacketHeadBytes + 1));
+  nettest::ReadExactly(fd, Word(head.data() + kPacketHeadBytes + 1), &value);
   return value;
 }
+Bytes ReadReply(int fd) { return ReadValue(fd, kElementKeyValueACK); }
 
 bool WaitCalls(int n) {
   return nettest::WaitUntil([n] { return g_calls.load() >= n; });
@@ -240,12 +242,7 @@ class FakeServer {
   // Waits for the connection (after the client connected).
   void Accepted() { thread_.join(); }
   // Reads one request packet, returns its payload.
-  Bytes ReadRequest() {
-    Bytes head, payload;
-    if (!nettest::ReadExactly(peer_, 13, &head)) return {};
-    nettest::ReadExactly(peer_, Word(head.data() + 9), &payload);
-    return payload;
-  }
+  Bytes ReadRequest() { return ReadValue(peer_, kElementKeyValue); }
   void Reply(const Bytes& value, size_t split = 0) {
     const Bytes packet = Packet(kElementKeyValueACK, value);
     if (split == 0 || split >= packet.size()) {
