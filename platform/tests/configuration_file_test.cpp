@@ -95,7 +95,7 @@ TEST_F(ConfigurationFiles, FirstStartSeedsTheUserFileWithTheDefaultText) {
   EXPECT_EQ(store.Close(), RESULT_OK);
 }
 
-TEST_F(ConfigurationFiles, SecondStartReadsTheExistingUserFile) {
+TEST_F(ConfigurationFiles, SecondStartReadsTheExistingUserFileWithOrWithoutTheDefault) {
   WriteFileBytes(DefaultPath(), kDefaultText);
   std::string user = kDefaultText;
   user.replace(user.find("7000"), 4, "7100");
@@ -104,13 +104,11 @@ TEST_F(ConfigurationFiles, SecondStartReadsTheExistingUserFile) {
   ASSERT_EQ(OpenAndLoad(store), RESULT_OK);
   EXPECT_EQ(Port(store), 7100);
   EXPECT_EQ(ReadFileBytes(DefaultPath()), kDefaultText);
-}
-
-TEST_F(ConfigurationFiles, UserFileAloneIsEnough) {
-  WriteFileBytes(UserPath(), kDefaultText);
-  FileConfigurationManager store;
-  ASSERT_EQ(OpenAndLoad(store), RESULT_OK);
-  EXPECT_FALSE(std::filesystem::exists(DefaultPath()));
+  // The user file alone is enough.
+  std::filesystem::remove(DefaultPath());
+  FileConfigurationManager without_default;
+  ASSERT_EQ(OpenAndLoad(without_default), RESULT_OK);
+  EXPECT_EQ(Port(without_default), 7100);
 }
 
 TEST_F(ConfigurationFiles, BothFilesMissingFailsWithOpenCode) {
@@ -140,7 +138,7 @@ TEST_F(ConfigurationFiles, LeftoverTemporaryFileDoesNotBlockSeeding) {
   EXPECT_FALSE(std::filesystem::exists(TemporaryPathFor(UserPath())));
 }
 
-TEST_F(ConfigurationFiles, EmptyOrMissingArgumentsAndTooLongPaths) {
+TEST_F(ConfigurationFiles, EmptyOrMissingArgumentsTooLongPathsAndNoOpenFilesAreRefused) {
   FileConfigurationManager store;
   EXPECT_EQ(store.Open(nullptr, UserPath().c_str()), RESULT_INVALID_ARGUMENT);
   EXPECT_EQ(store.Open(DefaultPath().c_str(), nullptr), RESULT_INVALID_ARGUMENT);
@@ -148,6 +146,10 @@ TEST_F(ConfigurationFiles, EmptyOrMissingArgumentsAndTooLongPaths) {
   EXPECT_EQ(store.Open(DefaultPath().c_str(), too_long.c_str()), RESULT_INVALID_ARGUMENT);
   EXPECT_EQ(store.Sync(), RESULT_NOT_READY);
   EXPECT_EQ(store.Close(), RESULT_NOT_READY);
+  // A tree set from text, without files opened, has nowhere to be saved.
+  ASSERT_EQ(store.SetText(kDefaultText, std::strlen(kDefaultText)), RESULT_OK);
+  ASSERT_EQ(store.ConfigurationManager::Load(), RESULT_OK);
+  EXPECT_EQ(store.Save(), RESULT_NOT_READY);
 }
 
 // A malformed default is not copied; an empty user file is not ready; an oversized one is refused
@@ -195,13 +197,6 @@ TEST_F(ConfigurationFiles, SaveWritesTheChangeAndKeepsTheFileMode) {
   FileConfigurationManager reopened;
   ASSERT_EQ(OpenAndLoad(reopened), RESULT_OK);
   EXPECT_EQ(Port(reopened), 7200);
-}
-
-TEST_F(ConfigurationFiles, SaveBeforeOpenIsNotReady) {
-  FileConfigurationManager store;
-  ASSERT_EQ(store.SetText(kDefaultText, std::strlen(kDefaultText)), RESULT_OK);
-  ASSERT_EQ(store.ConfigurationManager::Load(), RESULT_OK);
-  EXPECT_EQ(store.Save(), RESULT_NOT_READY);
 }
 
 TEST_F(ConfigurationFiles, FailedSaveLeavesTheOldFileAndTheTree) {

@@ -166,7 +166,7 @@ TEST(ConfigurationReader, UnclosedConfigurationEndsReadingWithSuccess) {
   EXPECT_EQ(store.FindConfiguration("first", &configuration), RESULT_OK);
 }
 
-TEST(ConfigurationReader, MissingRootClosingTagFailsWithEmptyTree) {
+TEST(ConfigurationReader, MissingRootClosingTagFailsWithEmptyTreeAndNoTextIsNotReady) {
   TextStore store;
   ASSERT_EQ(store.LoadText(GoldenText()), RESULT_OK);
   ASSERT_EQ(store.GetConfigurationCount(), 2u);
@@ -175,12 +175,9 @@ TEST(ConfigurationReader, MissingRootClosingTagFailsWithEmptyTree) {
   EXPECT_EQ(store.GetConfigurationCount(), 0u);
   ConfigurationNode* configuration = nullptr;
   EXPECT_EQ(store.GetConfiguration(nullptr, &configuration), RESULT_NOT_READY);
-}
-
-TEST(ConfigurationReader, NoTextIsNotReady) {
-  TextStore store;
-  EXPECT_EQ(store.Load(), RESULT_NOT_READY);
-  EXPECT_EQ(store.LoadText(""), RESULT_NOT_READY);
+  TextStore empty;
+  EXPECT_EQ(empty.Load(), RESULT_NOT_READY);
+  EXPECT_EQ(empty.LoadText(""), RESULT_NOT_READY);
 }
 
 TEST(ConfigurationReader, ValueContainingTheClosingSequenceIsCutThere) {

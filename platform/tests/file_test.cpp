@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "file_contents.h"
@@ -167,17 +168,7 @@ TEST(FileClose, DescriptorIsForgottenAfterAnyCloseAttempt) {
   EXPECT_EQ(file.Sync(), RESULT_FAILED);
 }
 
-TEST(FileWidePath, ShortWidePathOpensAndCreates) {
-  TestDirectory directory;
-  const std::string path = directory.File("wide");
-  LinuxFile file;
-  ASSERT_EQ(file.Create(Widen(path).c_str(), kFileAccessWrite, kFilePermissionWrite), RESULT_OK);
-  file.Close();
-  ASSERT_EQ(file.Open(Widen(path).c_str(), kFileAccessRead, 0), RESULT_OK);
-  file.Close();
-}
-
-TEST(FileWidePath, PathLongerThanTheBufferFailsInsteadOfNamingAnotherFile) {
+TEST(FileWidePath, PathLongerThanTheBufferFailsInsteadOfNamingAnotherFileAndAFullOneWorks) {
   TestDirectory directory;
   // Build a path whose first 511 bytes name an existing file: cutting it would open that file.
   std::string folder = directory.path();
@@ -195,7 +186,12 @@ TEST(FileWidePath, PathLongerThanTheBufferFailsInsteadOfNamingAnotherFile) {
   EXPECT_EQ(file.Create(longer.c_str(), kFileAccessWrite, kFilePermissionWrite), RESULT_FILE_CREATE);
   EXPECT_EQ(LinuxFile::Truncate(longer.c_str(), 0), RESULT_FAILED);
   EXPECT_EQ(ReadFileBytes(victim), "other file");
-  // Exactly 511 bytes still fit with the terminator.
+  // Exactly 511 bytes still fit with the terminator, to open and to create.
   EXPECT_EQ(file.Open(Widen(victim).c_str(), kFileAccessRead, 0), RESULT_OK);
   file.Close();
+  std::string sibling = victim;
+  sibling.back() = 's';
+  EXPECT_EQ(file.Create(Widen(sibling).c_str(), kFileAccessWrite, kFilePermissionWrite), RESULT_OK);
+  file.Close();
+  EXPECT_TRUE(std::filesystem::exists(sibling));
 }
