@@ -2,8 +2,6 @@
 // calibration-file transfer's command lines, checked with a fake "adb" first on PATH.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -48,18 +46,12 @@ class ObjectInfoSend : public ::testing::Test {
     ASSERT_EQ(kQeltOk, STOPServerCreateSession("127.0.0.1", 0, kServerObject));
     int fd = 0;
     ASSERT_EQ(kQeltOk, STOPServerGetSocketFD(kServerObject, &fd));
-    sockaddr_in addr{};
-    socklen_t size = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
     ASSERT_EQ(kQeltOk, ProxyThreadStart(kProxyStopServer));
-    client_ = nettest::ConnectLoopback(ntohs(addr.sin_port));
+    client_ = nettest::ConnectLoopback(nettest::PortOf(fd));
     ASSERT_TRUE(nettest::SendAll(client_, nettest::CtrlObjectPacket(kStopRequest, kStopStart)));
     Bytes ack;
     ASSERT_TRUE(nettest::ReadExactly(client_, kStopCtrlPacketBytes, &ack));
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (STOPServerReaderCount() == 0 && std::chrono::steady_clock::now() < end) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    ASSERT_TRUE(nettest::WaitUntil([] { return STOPServerReaderCount() > 0; }));
   }
   void TearDown() override {
     close(client_);
@@ -128,14 +120,12 @@ class FakeAdb : public ::testing::Test {
   std::string dir_, log_, saved_path_;
 };
 
-TEST_F(FakeAdb, GetPullsDeviceToLocalBetweenConnectAndDisconnect) {
+TEST_F(FakeAdb, GetPullsAndSetPushesBetweenConnectAndDisconnect) {
   EXPECT_EQ(kQeltUnsupported, QeltGetZuqCalibrateFile("127.0.0.1", "/data/calib.yml", "/tmp/out.yml"));
-  EXPECT_EQ("connect\n127.0.0.1\n--\npull\n/data/calib.yml\n/tmp/out.yml\n--\ndisconnect\n127.0.0.1\n--\n", Calls());
-}
-
-TEST_F(FakeAdb, SetPushesLocalToDevice) {
   EXPECT_EQ(kQeltUnsupported, QeltSetZuqCalibrateFile("127.0.0.1", "/data/calib.yml", "/tmp/in.yml"));
-  EXPECT_EQ("connect\n127.0.0.1\n--\npush\n/tmp/in.yml\n/data/calib.yml\n--\ndisconnect\n127.0.0.1\n--\n", Calls());
+  EXPECT_EQ("connect\n127.0.0.1\n--\npull\n/data/calib.yml\n/tmp/out.yml\n--\ndisconnect\n127.0.0.1\n--\n"
+            "connect\n127.0.0.1\n--\npush\n/tmp/in.yml\n/data/calib.yml\n--\ndisconnect\n127.0.0.1\n--\n",
+            Calls());
 }
 
 TEST_F(FakeAdb, ArgumentsWithSpacesQuotesAndShellWordsStayOneArgumentEach) {
@@ -146,16 +136,12 @@ TEST_F(FakeAdb, ArgumentsWithSpacesQuotesAndShellWordsStayOneArgumentEach) {
   EXPECT_FALSE(std::filesystem::exists(marker));
 }
 
-TEST_F(FakeAdb, OverLongLineIsNotRunButTheDeviceIsStillDisconnected) {
-  const std::string path(1100, 'p');
+// An over-long path runs no transfer but still disconnects; an over-long address runs nothing.
+TEST_F(FakeAdb, OverLongLinesAreNotRun) {
+  const std::string path(1100, 'p'), ip(1100, '1');
   EXPECT_EQ(kQeltUnsupported, QeltGetZuqCalibrateFile("127.0.0.1", path.c_str(), "/tmp/x"));
-  EXPECT_EQ("connect\n127.0.0.1\n--\ndisconnect\n127.0.0.1\n--\n", Calls());
-}
-
-TEST_F(FakeAdb, OverLongAddressRunsNothing) {
-  const std::string ip(1100, '1');
   EXPECT_EQ(kQeltUnsupported, QeltSetZuqCalibrateFile(ip.c_str(), "/a", "/b"));
-  EXPECT_EQ("", Calls());
+  EXPECT_EQ("connect\n127.0.0.1\n--\ndisconnect\n127.0.0.1\n--\n", Calls());
 }
 
 }  // namespace

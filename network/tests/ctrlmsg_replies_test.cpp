@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,70 +43,53 @@ Bytes Concat(Bytes head, const std::string& text) {
   return head;
 }
 
-TEST(ReplyBytes, CommonReplyWithoutData) {
-  ReplyArea area(4096);
-  ASSERT_EQ(kQeltOk, QeltCommonReply1(area.record(), 401, 0));
-  const Bytes expected = {0, 0, 0, 2, 0, 0, 1, 0x91, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(expected, area.Written());
-  EXPECT_EQ(1, area.record()->reply_flag);
-  EXPECT_EQ(16u, area.record()->used_size);
-}
-
-TEST(ReplyBytes, CommonReplyWithOneWord) {
-  ReplyArea area(64);
-  ASSERT_EQ(kQeltOk, QeltCommonReply2(area.record(), 207, 3, 0x01020304));
-  EXPECT_EQ(Words({2, 207, 3, 4, 0x01020304}), area.Written());
-}
-
-TEST(ReplyBytes, VersionTextIsCounted) {
-  ReplyArea area(4096);
-  ASSERT_EQ(kQeltOk, QeltReplyVersion(area.record(), 0, "2.1.213002", 10));
-  EXPECT_EQ(Concat(Words({2, 1, 0, 14, 10}), "2.1.213002"), area.Written());
-  EXPECT_EQ(30u, area.record()->used_size);
-}
-
-TEST(ReplyBytes, EmptyCountedReplyWritesTheCountOnly) {
-  ReplyArea area(4096);
-  ASSERT_EQ(kQeltOk, QeltReplyUpgradeControlCommand(area.record(), 0, nullptr, 0));
-  EXPECT_EQ(Words({2, 13, 0, 4, 0}), area.Written());
-}
-
-TEST(ReplyBytes, MacAndSelfDefinedCarryTheirCommands) {
-  ReplyArea mac(128), own(128);
-  ASSERT_EQ(kQeltOk, QeltReplyMacAddress(mac.record(), 0, "aa:bb", 5));
-  EXPECT_EQ(Concat(Words({2, 14, 0, 9, 5}), "aa:bb"), mac.Written());
+// Each reply shape: result-only, one word, counted text or bytes, three words, a float's bits and
+// eight halves that keep their low sixteen bits.
+TEST(ReplyBytes, EveryReplyShapeHasItsExactBytes) {
   const uint8_t bytes[3] = {9, 8, 7};
-  ASSERT_EQ(kQeltOk, QeltReplySelfDefinedCommand(own.record(), 4, bytes, 3));
-  Bytes expected = Words({2, 12, 4, 7, 3});
-  expected.insert(expected.end(), bytes, bytes + 3);
-  EXPECT_EQ(expected, own.Written());
-}
-
-TEST(ReplyBytes, ThreeWordReplies) {
-  ReplyArea get(64), set(64), info(64);
-  ASSERT_EQ(kQeltOk, QeltReplyGetSystemTime(get.record(), 0, 1, 2, 3));
-  ASSERT_EQ(kQeltOk, QeltReplySetSystemTime(set.record(), 5, 7, 1700000000, 999999));
-  ASSERT_EQ(kQeltOk, QeltReplyGetImageInfo(info.record(), 0, 1280, 720, 3));
-  EXPECT_EQ(Words({2, 5, 0, 12, 1, 2, 3}), get.Written());
-  EXPECT_EQ(Words({2, 6, 5, 12, 7, 1700000000, 999999}), set.Written());
-  EXPECT_EQ(Words({2, 210, 0, 12, 1280, 720, 3}), info.Written());
-}
-
-TEST(ReplyBytes, BaselineTravelsAsTheFloatsBits) {
-  ReplyArea area(64);
-  ASSERT_EQ(kQeltOk, QeltReplyGetBaseline(area.record(), 0, 1.5f));
-  EXPECT_EQ(Words({2, 206, 0, 4, 0x3FC00000}), area.Written());
-}
-
-TEST(ReplyBytes, EightHalvesKeepTheLowSixteenBits) {
-  ReplyArea area(64);
-  ASSERT_EQ(kQeltOk, QeltReplyGetNorbOrigin(area.record(), 0, 0x10001, 2, 3, 0xFFFF, 5, 0xABCD1234, 7, 0x8000));
-  Bytes expected = Words({2, 403, 0, 16});
+  Bytes self_defined = Words({2, 12, 4, 7, 3});
+  self_defined.insert(self_defined.end(), bytes, bytes + 3);
+  Bytes halves = Words({2, 403, 0, 16});
   for (uint16_t h : {1, 2, 3, 0xFFFF, 5, 0x1234, 7, 0x8000}) {
-    expected.push_back(static_cast<uint8_t>(h >> 8));
-    expected.push_back(static_cast<uint8_t>(h & 0xFF));
+    halves.push_back(static_cast<uint8_t>(h >> 8));
+    halves.push_back(static_cast<uint8_t>(h & 0xFF));
   }
-  EXPECT_EQ(expected, area.Written());
+  const struct {
+    const char* shape;
+    std::function<int(tagACKMsgPara*)> build;
+    Bytes expected;
+  } cases[] = {
+      {"common", [](tagACKMsgPara* r) { return QeltCommonReply1(r, 401, 0); },
+       {0, 0, 0, 2, 0, 0, 1, 0x91, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"common word", [](tagACKMsgPara* r) { return QeltCommonReply2(r, 207, 3, 0x01020304); },
+       Words({2, 207, 3, 4, 0x01020304})},
+      {"version", [](tagACKMsgPara* r) { return QeltReplyVersion(r, 0, "2.1.213002", 10); },
+       Concat(Words({2, 1, 0, 14, 10}), "2.1.213002")},
+      {"empty counted", [](tagACKMsgPara* r) { return QeltReplyUpgradeControlCommand(r, 0, nullptr, 0); },
+       Words({2, 13, 0, 4, 0})},
+      {"mac", [](tagACKMsgPara* r) { return QeltReplyMacAddress(r, 0, "aa:bb", 5); },
+       Concat(Words({2, 14, 0, 9, 5}), "aa:bb")},
+      {"self defined", [&](tagACKMsgPara* r) { return QeltReplySelfDefinedCommand(r, 4, bytes, 3); }, self_defined},
+      {"get time", [](tagACKMsgPara* r) { return QeltReplyGetSystemTime(r, 0, 1, 2, 3); },
+       Words({2, 5, 0, 12, 1, 2, 3})},
+      {"set time", [](tagACKMsgPara* r) { return QeltReplySetSystemTime(r, 5, 7, 1700000000, 999999); },
+       Words({2, 6, 5, 12, 7, 1700000000, 999999})},
+      {"image info", [](tagACKMsgPara* r) { return QeltReplyGetImageInfo(r, 0, 1280, 720, 3); },
+       Words({2, 210, 0, 12, 1280, 720, 3})},
+      {"baseline", [](tagACKMsgPara* r) { return QeltReplyGetBaseline(r, 0, 1.5f); },
+       Words({2, 206, 0, 4, 0x3FC00000})},
+      {"halves",
+       [](tagACKMsgPara* r) { return QeltReplyGetNorbOrigin(r, 0, 0x10001, 2, 3, 0xFFFF, 5, 0xABCD1234, 7, 0x8000); },
+       halves},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shape);
+    ReplyArea area(128);
+    ASSERT_EQ(kQeltOk, c.build(area.record()));
+    EXPECT_EQ(c.expected, area.Written());
+    EXPECT_EQ(1, area.record()->reply_flag);
+    EXPECT_TRUE(area.GuardIntact());
+  }
 }
 
 TEST(ReplyBytes, EveryResultOnlyBuilderNamesItsCommand) {
@@ -150,36 +134,33 @@ TEST(ReplyCapacity, DataThatFitsExactlyIsWritten) {
   EXPECT_TRUE(area.GuardIntact());
 }
 
-TEST(ReplyCapacity, DataThatDoesNotFitGoesAsAnEmptyReplyWithTheError) {
+// Data that does not fit goes as an empty reply carrying the error; a record too small even for
+// the head gets nothing; a huge count does not wrap the check.
+TEST(ReplyCapacity, ReplyThatDoesNotFitIsRefused) {
   const std::string text(101, 'v');
-  ReplyArea area(16 + 4 + 100);
-  EXPECT_EQ(kQeltBufferTooSmall, QeltReplyVersion(area.record(), 0, text.data(), 101));
-  EXPECT_EQ(Words({2, 1, kQeltBufferTooSmall, 0}), area.Written());
-  EXPECT_EQ(1, area.record()->reply_flag);
-  EXPECT_TRUE(area.GuardIntact());
-}
-
-TEST(ReplyCapacity, HugeCountDoesNotWrapTheCheck) {
-  ReplyArea area(64);
   const char byte = 'x';
-  EXPECT_EQ(kQeltBufferTooSmall, QeltReplySelfDefinedCommand(area.record(), 0, &byte, 0xFFFFFFFFu));
-  EXPECT_EQ(16u, area.record()->used_size);
-  EXPECT_TRUE(area.GuardIntact());
-}
-
-TEST(ReplyCapacity, RecordTooSmallForTheHeadGetsNothing) {
-  ReplyArea area(15);
-  EXPECT_EQ(kQeltBufferTooSmall, QeltCommonReply2(area.record(), 205, 0, 1));
-  EXPECT_EQ(0, area.record()->reply_flag);
-  EXPECT_EQ(0u, area.record()->used_size);
-  EXPECT_TRUE(area.GuardIntact());
-}
-
-TEST(ReplyCapacity, ThreeWordsIntoNineteenBytesAreRefused) {
-  ReplyArea area(27);
-  EXPECT_EQ(kQeltBufferTooSmall, QeltReplyGetImageInfo(area.record(), 0, 1, 2, 3));
-  EXPECT_EQ(Words({2, 210, kQeltBufferTooSmall, 0}), area.Written());
-  EXPECT_TRUE(area.GuardIntact());
+  const struct {
+    const char* what;
+    uint32_t capacity;
+    std::function<int(tagACKMsgPara*)> build;
+    Bytes written;
+  } cases[] = {
+      {"text one byte over", 16 + 4 + 100, [&](tagACKMsgPara* r) { return QeltReplyVersion(r, 0, text.data(), 101); },
+       Words({2, 1, kQeltBufferTooSmall, 0})},
+      {"huge count", 64, [&](tagACKMsgPara* r) { return QeltReplySelfDefinedCommand(r, 0, &byte, 0xFFFFFFFFu); },
+       Words({2, 12, kQeltBufferTooSmall, 0})},
+      {"three words in 27", 27, [](tagACKMsgPara* r) { return QeltReplyGetImageInfo(r, 0, 1, 2, 3); },
+       Words({2, 210, kQeltBufferTooSmall, 0})},
+      {"no room for the head", 15, [](tagACKMsgPara* r) { return QeltCommonReply2(r, 205, 0, 1); }, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ReplyArea area(c.capacity);
+    EXPECT_EQ(kQeltBufferTooSmall, c.build(area.record()));
+    EXPECT_EQ(c.written, area.Written());
+    EXPECT_EQ(c.written.empty() ? 0 : 1, area.record()->reply_flag);
+    EXPECT_TRUE(area.GuardIntact());
+  }
 }
 
 TEST(ReplyCapacity, NullRecordIsRefused) {

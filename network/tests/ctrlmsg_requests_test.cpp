@@ -136,18 +136,22 @@ class ControlRequests : public ::testing::Test {
 
 // ---- request bytes ----
 
-TEST_F(ControlRequests, VersionRequestIsFourWords) {
-  char out[32];
-  ASSERT_EQ(kQeltOk, QeltGetVersion(kPeer, out, sizeof(out)));
-  EXPECT_EQ(Words({1, 1, 4, 4080}), LastRequest());
-}
-
-TEST_F(ControlRequests, SelfDefinedDataAboveTheLimitIsNotSent) {
+// Data above the limits, an object list above thirty-two, an address that does not fit and
+// null arguments are refused before anything is sent.
+TEST_F(ControlRequests, OutOfBoundsArgumentsAreRefusedWithoutARequest) {
   const Bytes data(1025, 0x5A);
   Bytes out(2048);
   unsigned out_length = static_cast<unsigned>(out.size());
   EXPECT_EQ(kQeltInvalid, QeltSelfDefinedCommand(kPeer, data.data(), 1025, out.data(), &out_length));
   EXPECT_EQ(kQeltInvalid, QeltUpgradeControlCommand(kPeer, 0, data.data(), 1025, out.data(), &out_length));
+  const std::vector<uint32_t> objects(33 * 6, 1);
+  unsigned result = 99;
+  EXPECT_EQ(kQeltUnsupported, QeltSendDnnObjectInfo(kPeer, 1, 2, objects.data(), 33, &result));
+  const std::string long_address(40, '1');
+  unsigned value = 0;
+  EXPECT_EQ(kQeltBadAddress, QeltGetZuqType(long_address.c_str(), &value));
+  EXPECT_EQ(kQeltNullArgument, QeltGetZuqType(nullptr, &value));
+  EXPECT_EQ(kQeltNullArgument, QeltGetZuqType(kPeer, nullptr));
   EXPECT_EQ(0, Requests());
 }
 
@@ -177,13 +181,6 @@ TEST_F(ControlRequests, UpgradeRequestCarriesControlCountAndBytes) {
   EXPECT_EQ(0, memcmp(data, out, 5));
 }
 
-TEST_F(ControlRequests, ObjectListAboveThirtyTwoIsRefused) {
-  const std::vector<uint32_t> objects(33 * 6, 1);
-  unsigned result = 99;
-  EXPECT_EQ(kQeltUnsupported, QeltSendDnnObjectInfo(kPeer, 1, 2, objects.data(), 33, &result));
-  EXPECT_EQ(0, Requests());
-}
-
 TEST_F(ControlRequests, TwoObjectsMakeASeventyTwoByteRequest) {
   std::vector<uint32_t> objects(12);
   for (uint32_t i = 0; i < objects.size(); ++i) objects[i] = 0x01000000u + i;
@@ -196,7 +193,10 @@ TEST_F(ControlRequests, TwoObjectsMakeASeventyTwoByteRequest) {
   EXPECT_EQ(2u, result);  // the peer's result word
 }
 
-TEST_F(ControlRequests, OneWordRequestsCarryTheirValue) {
+TEST_F(ControlRequests, RequestsCarryTheirWords) {
+  char text[32];
+  ASSERT_EQ(kQeltOk, QeltGetVersion(kPeer, text, sizeof(text)));
+  EXPECT_EQ(Words({1, 1, 4, 4080}), LastRequest());
   EXPECT_EQ(0xFFFFFFFF, static_cast<unsigned>(QeltControlDevice(kPeer, -1)));
   EXPECT_EQ(Words({1, 15, 4, 0xFFFFFFFF}), LastRequest());
   unsigned a, b, c;
@@ -204,15 +204,6 @@ TEST_F(ControlRequests, OneWordRequestsCarryTheirValue) {
   EXPECT_EQ(Words({1, 210, 4, 2}), LastRequest());
   ASSERT_EQ(kQeltOk, QeltGetZuqType(kPeer, &a));
   EXPECT_EQ(Words({1, 205, 0}), LastRequest());
-}
-
-TEST_F(ControlRequests, AddressThatDoesNotFitIsRefused) {
-  const std::string long_address(40, '1');
-  unsigned value = 0;
-  EXPECT_EQ(kQeltBadAddress, QeltGetZuqType(long_address.c_str(), &value));
-  EXPECT_EQ(kQeltNullArgument, QeltGetZuqType(nullptr, &value));
-  EXPECT_EQ(kQeltNullArgument, QeltGetZuqType(kPeer, nullptr));
-  EXPECT_EQ(0, Requests());
 }
 
 // ---- round trip through the camera's builders ----
@@ -233,49 +224,44 @@ TEST_F(ControlRequests, EveryCommandShapeRoundTrips) {
   ASSERT_EQ(kQeltOk, QeltGetImageInfo(kPeer, 2, &a, &b, &c));
   EXPECT_EQ((std::vector<unsigned>{20, 720, 3}), (std::vector<unsigned>{a, b, c}));
 
-  EXPECT_EQ(7, QeltControlDevice(kPeer, 7));
-  EXPECT_EQ(8, QeltSetZuqCalibrateColorImageFlag(kPeer, 8));
-  EXPECT_EQ(9, QeltPrepareBackground(kPeer, 9));
-  EXPECT_EQ(10, QeltControlNorbFlap(kPeer, 10));
-  EXPECT_EQ(11, QeltSetNorbAisleMode(kPeer, 11));
-  EXPECT_EQ(12, QeltControlNorbSaveData(kPeer, 12));
-  EXPECT_EQ(13, QeltSetNorbChildHeightThreshold(kPeer, 13));
+  using SetOne = int (*)(const char*, int);
+  const std::pair<SetOne, int> sets[] = {{QeltControlDevice, 7},      {QeltSetZuqCalibrateColorImageFlag, 8},
+                                         {QeltPrepareBackground, 9},  {QeltControlNorbFlap, 10},
+                                         {QeltSetNorbAisleMode, 11},  {QeltControlNorbSaveData, 12},
+                                         {QeltSetNorbChildHeightThreshold, 13}};
+  for (const auto& set : sets) EXPECT_EQ(set.second, set.first(kPeer, set.second));
 
+  using GetOne = int (*)(const char*, unsigned*);
+  float baseline = 0.12f;
+  unsigned baseline_bits;
+  memcpy(&baseline_bits, &baseline, sizeof baseline_bits);
+  const std::pair<GetOne, unsigned> gets[] = {
+      {QeltGetZuqDirection, 1},         {QeltGetZuqType, 3},
+      {QeltGetBaseline, baseline_bits}, {QeltGetFocalLength, 700},
+      {QeltGetDisparityShift, 12},      {QeltGetDisparityRange, 128},
+      {QeltGetZuqCalibrateColorImageFlag, 1}, {QeltGetNorbSensorStatus, 1405},
+      {QeltGetNorbWorkStatus, 1406},    {QeltGetNorbAisleMode, 1407},
+      {QeltGetNorbChildHeightThreshold, 1414}};
+  for (size_t i = 0; i < std::size(gets); ++i) {
+    unsigned v = 0;
+    ASSERT_EQ(kQeltOk, gets[i].first(kPeer, &v)) << "get " << i;
+    EXPECT_EQ(gets[i].second, v) << "get " << i;
+  }
   unsigned v = 0;
-  ASSERT_EQ(kQeltOk, QeltGetZuqDirection(kPeer, &v));
-  EXPECT_EQ(1u, v);
   ASSERT_EQ(kQeltOk, QeltAdjustZuqDisparityShift(kPeer, 21, &v));
   EXPECT_EQ(42u, v);
-  ASSERT_EQ(kQeltOk, QeltGetZuqType(kPeer, &v));
-  EXPECT_EQ(3u, v);
-  ASSERT_EQ(kQeltOk, QeltGetBaseline(kPeer, &v));
-  float baseline;
-  memcpy(&baseline, &v, sizeof(baseline));
-  EXPECT_EQ(0.12f, baseline);
-  ASSERT_EQ(kQeltOk, QeltGetFocalLength(kPeer, &v));
-  EXPECT_EQ(700u, v);
-  ASSERT_EQ(kQeltOk, QeltGetDisparityShift(kPeer, &v));
-  EXPECT_EQ(12u, v);
-  ASSERT_EQ(kQeltOk, QeltGetDisparityRange(kPeer, &v));
-  EXPECT_EQ(128u, v);
-  ASSERT_EQ(kQeltOk, QeltGetZuqCalibrateColorImageFlag(kPeer, &v));
-  EXPECT_EQ(1u, v);
-  ASSERT_EQ(kQeltOk, QeltGetNorbSensorStatus(kPeer, &v));
-  EXPECT_EQ(1405u, v);
-  ASSERT_EQ(kQeltOk, QeltGetNorbWorkStatus(kPeer, &v));
-  EXPECT_EQ(1406u, v);
-  ASSERT_EQ(kQeltOk, QeltGetNorbAisleMode(kPeer, &v));
-  EXPECT_EQ(1407u, v);
-  ASSERT_EQ(kQeltOk, QeltGetNorbChildHeightThreshold(kPeer, &v));
-  EXPECT_EQ(1414u, v);
 
-  uint16_t h[8] = {};
-  ASSERT_EQ(kQeltOk, QeltInitNorbDevice(kPeer, &h[0], &h[1], &h[2], &h[3], &h[4], &h[5], &h[6], &h[7]));
-  EXPECT_EQ((std::vector<uint16_t>{1, 2, 3, 4, 5, 6, 7, 8}), std::vector<uint16_t>(h, h + 8));
-  ASSERT_EQ(kQeltOk, QeltProcessModelImage(kPeer, &h[0], &h[1], &h[2], &h[3], &h[4], &h[5], &h[6], &h[7]));
-  EXPECT_EQ((std::vector<uint16_t>{10, 20, 30, 40, 50, 60, 70, 80}), std::vector<uint16_t>(h, h + 8));
-  ASSERT_EQ(kQeltOk, QeltGetNorbOrigin(kPeer, &h[0], &h[1], &h[2], &h[3], &h[4], &h[5], &h[6], &h[7]));
-  EXPECT_EQ((std::vector<uint16_t>{0xFFFF, 2, 3, 4, 5, 6, 7, 8}), std::vector<uint16_t>(h, h + 8));
+  using GetHalves = int (*)(const char*, uint16_t*, uint16_t*, uint16_t*, uint16_t*, uint16_t*, uint16_t*, uint16_t*,
+                            uint16_t*);
+  const std::pair<GetHalves, std::vector<uint16_t>> halves[] = {
+      {QeltInitNorbDevice, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {QeltProcessModelImage, {10, 20, 30, 40, 50, 60, 70, 80}},
+      {QeltGetNorbOrigin, {0xFFFF, 2, 3, 4, 5, 6, 7, 8}}};
+  for (const auto& get : halves) {
+    uint16_t h[8] = {};
+    ASSERT_EQ(kQeltOk, get.first(kPeer, &h[0], &h[1], &h[2], &h[3], &h[4], &h[5], &h[6], &h[7]));
+    EXPECT_EQ(get.second, std::vector<uint16_t>(h, h + 8));
+  }
 
   const uint8_t bytes[3] = {1, 2, 3};
   uint8_t out[8] = {};

@@ -16,34 +16,33 @@ struct EncoderHandle {
   ~EncoderHandle() { STIPDeinitEncode(&e); }
 };
 
-TEST(StipEncoder, DefaultBitRateAndGopFollowTheImageSize) {
-  EncoderHandle h;
-  ASSERT_EQ(STIPInitEncode(kStipEncoderCoding, 640, 480, 20, 0, 0, &h.e), kQeltOk);
-  StipEncoderSettings s{};
-  ASSERT_EQ(STIPEncoderGetSettings(h.e, &s), kQeltOk);
-  EXPECT_EQ(s.bps_target, 768000u);
-  EXPECT_EQ(s.bps_max, 816000u);
-  EXPECT_EQ(s.bps_min, 720000u);
-  EXPECT_EQ(s.gop, 40u);
-  EXPECT_EQ(s.hor_stride, 640u);
-  EXPECT_EQ(s.ver_stride, 480u);
-  EXPECT_EQ(STIPEncoderFrameSize(h.e), 460800u);
-  EXPECT_EQ(s.level, 30);
-}
-
-TEST(StipEncoder, OddSizesRoundStridesUpToSixteen) {
-  EncoderHandle h;
-  ASSERT_EQ(STIPInitEncode(kStipEncoderCoding, 642, 482, 20, 20, 1572864, &h.e), kQeltOk);
-  StipEncoderSettings s{};
-  STIPEncoderGetSettings(h.e, &s);
-  EXPECT_EQ(s.hor_stride, 656u);
-  EXPECT_EQ(s.ver_stride, 496u);
-  EXPECT_EQ(s.bps_target, 1572864u);
-  EXPECT_EQ(s.level, 0) << "no level for other sizes";
-  EncoderHandle d;
-  ASSERT_EQ(STIPInitEncode(kStipEncoderCoding, 240, 320, 20, 20, 0, &d.e), kQeltOk);
-  STIPEncoderGetSettings(d.e, &s);
-  EXPECT_EQ(s.level, 20);
+// Bit rates and the GOP default from the image size; strides round up to sixteen; only the two
+// stream sizes get a level.
+TEST(StipEncoder, SettingsFollowTheImageSize) {
+  const struct {
+    uint32_t width, height, gop, bit_rate;
+    uint32_t hor_stride, ver_stride, bps_target, bps_max, bps_min, gop_set;
+    int32_t level;
+  } cases[] = {
+      {640, 480, 0, 0, 640, 480, 768000, 816000, 720000, 40, 30},
+      {642, 482, 20, 1572864, 656, 496, 1572864, 1671168, 1474560, 20, 0},
+      {240, 320, 20, 0, 240, 320, 192000, 204000, 180000, 20, 20},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+    EncoderHandle h;
+    ASSERT_EQ(STIPInitEncode(kStipEncoderCoding, c.width, c.height, 20, c.gop, c.bit_rate, &h.e), kQeltOk);
+    StipEncoderSettings s{};
+    ASSERT_EQ(STIPEncoderGetSettings(h.e, &s), kQeltOk);
+    EXPECT_EQ(s.hor_stride, c.hor_stride);
+    EXPECT_EQ(s.ver_stride, c.ver_stride);
+    EXPECT_EQ(s.bps_target, c.bps_target);
+    EXPECT_EQ(s.bps_max, c.bps_max);
+    EXPECT_EQ(s.bps_min, c.bps_min);
+    EXPECT_EQ(s.gop, c.gop_set);
+    EXPECT_EQ(s.level, c.level);
+    EXPECT_EQ(STIPEncoderFrameSize(h.e), c.hor_stride * c.ver_stride * 3 / 2);
+  }
 }
 
 TEST(StipEncoder, HeaderQueryReportsTheLengthItNeeds) {

@@ -50,12 +50,7 @@ size_t LogCapture::Count(const std::string& prefix) const {
 }
 
 bool LogCapture::WaitFor(const std::string& prefix, size_t count, std::chrono::milliseconds deadline) const {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (Count(prefix) < count) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
+  return WaitUntil([&] { return Count(prefix) >= count; }, deadline);
 }
 
 void LogCapture::Clear() {
@@ -68,10 +63,7 @@ ControlServer::ControlServer(RecvCtrlMsgFunc callback, void* context) {
   if (SCDPServerCreateSession("127.0.0.1", 0) != kQeltOk) return;
   int fd = 0;
   SCDPServerGetSocketFD(&fd);
-  sockaddr_in addr{};
-  socklen_t size = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  port_ = ntohs(addr.sin_port);
+  port_ = PortOf(fd);
   SCDPRegisterRecvCtrlMsg(callback, context);
   ok_ = ProxyThreadStart(kProxyCtrlAndBroadcast) == kQeltOk;
 }
@@ -87,8 +79,25 @@ void ControlServer::WithThreadStopped(const std::function<void(ServerSocketTable
   ProxyThreadStart(kProxyCtrlAndBroadcast);
 }
 
-int ConnectLoopback(uint16_t port) {
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+uint16_t PortOf(int fd) {
+  sockaddr_in addr{};
+  socklen_t size = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+  return ntohs(addr.sin_port);
+}
+
+int ConnectLoopback(uint16_t port, int receive_buffer) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (receive_buffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
@@ -100,18 +109,16 @@ int ConnectLoopback(uint16_t port) {
   return fd;
 }
 
-int ListenLoopback(uint16_t* port) {
+int ListenLoopback(uint16_t* port, const char* address) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  inet_pton(AF_INET, address, &addr.sin_addr);
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0) {
     close(fd);
     return -1;
   }
-  socklen_t size = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  *port = ntohs(addr.sin_port);
+  *port = PortOf(fd);
   return fd;
 }
 

@@ -40,10 +40,15 @@ class ControlServer {
   bool ok_ = false;
 };
 
-// Raw loopback client: a blocking TCP socket connected to 127.0.0.1:port (-1 on failure).
-int ConnectLoopback(uint16_t port);
-// A listening socket on 127.0.0.1 with a system-chosen port.
-int ListenLoopback(uint16_t* port);
+// Raw loopback client: a blocking TCP socket connected to 127.0.0.1:port (-1 on failure), with
+// the given receive buffer when it is above zero (set before connecting, so the window stays small).
+int ConnectLoopback(uint16_t port, int receive_buffer = 0);
+// The local port a socket is bound to.
+uint16_t PortOf(int fd);
+// Polls `done` until it holds; false at the deadline.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(20));
+// A listening socket on a loopback address with a system-chosen port (-1 on failure).
+int ListenLoopback(uint16_t* port, const char* address = "127.0.0.1");
 // Sends everything (blocking socket).
 bool SendAll(int fd, const std::vector<uint8_t>& bytes);
 // Reads exactly n bytes or fails at the deadline / end of stream.

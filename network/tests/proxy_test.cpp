@@ -18,28 +18,22 @@
 
 namespace {
 
-int CountThreads() {
-  int n = 0;
+// The process's threads: kernel id and name.
+std::vector<std::pair<pid_t, std::string>> Threads() {
+  std::vector<std::pair<pid_t, std::string>> threads;
   DIR* dir = opendir("/proc/self/task");
-  while (dirent* entry = readdir(dir)) n += entry->d_name[0] != '.';
-  closedir(dir);
-  return n;
-}
-
-// The thread id of the thread with this name, or -1.
-pid_t FindThread(const std::string& name) {
-  DIR* dir = opendir("/proc/self/task");
-  pid_t found = -1;
   while (dirent* entry = readdir(dir)) {
     if (entry->d_name[0] == '.') continue;
     std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-    std::string line;
-    std::getline(comm, line);
-    if (line == name) found = static_cast<pid_t>(std::stoi(entry->d_name));
+    std::string name;
+    std::getline(comm, name);
+    threads.emplace_back(static_cast<pid_t>(std::stoi(entry->d_name)), name);
   }
   closedir(dir);
-  return found;
+  return threads;
 }
+
+int CountThreads() { return static_cast<int>(Threads().size()); }
 
 bool CpuAvailable(int cpu) {
   cpu_set_t set;
@@ -49,16 +43,16 @@ bool CpuAvailable(int cpu) {
 
 // Waits until the named thread runs pinned to exactly `cpu`.
 bool WaitPinned(const std::string& name, int cpu) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < end) {
-    const pid_t tid = FindThread(name);
-    cpu_set_t set;
-    if (tid > 0 && sched_getaffinity(tid, sizeof set, &set) == 0 && CPU_COUNT(&set) == 1 && CPU_ISSET(cpu, &set)) {
-      return true;
+  return nettest::WaitUntil([&] {
+    for (const auto& [tid, thread_name] : Threads()) {
+      cpu_set_t set;
+      if (thread_name == name && sched_getaffinity(tid, sizeof set, &set) == 0 && CPU_COUNT(&set) == 1 &&
+          CPU_ISSET(cpu, &set)) {
+        return true;
+      }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return false;
+    return false;
+  });
 }
 
 TEST(ProxyThreads, ServerThreadsRunPinnedToTheirCpus) {

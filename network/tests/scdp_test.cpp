@@ -7,8 +7,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "net_helpers.h"
@@ -71,23 +71,20 @@ Bytes Request(uint32_t command, const Bytes& data = {}) {
   return Packet(kElementKeyValue, payload);
 }
 
-// Reads one reply packet and returns its value.
-Bytes ReadReply(int fd) {
-  Bytes head;
-  if (!nettest::ReadExactly(fd, 13, &head)) return {};
-  EXPECT_EQ(Bytes({0x81, 0x42, 0x24, 0x18, 0x7E, 0xBD, 0xDB, 0xE7, 48}), Bytes(head.begin(), head.begin() + 9));
-  Bytes value;
-  nettest::ReadExactly(fd, Word(head.data() + 9), &value);
+// Reads one packet and returns its value; the head must be the fixed eight bytes and `type`.
+Bytes ReadValue(int fd, uint8_t type) {
+  Bytes head, value;
+  if (!nettest::ReadExactly(fd, kPacketHeadBytes + kElementHeadBytes, &head)) return {};
+  const Bytes expected_head = Packet(type, {});
+  EXPECT_EQ(Bytes(expected_head.begin(), expected_head.begin() + kPacketHeadBytes + 1),
+            Bytes(head.begin(), head.begin() + kPacketHeadBytes + 1));
+  nettest::ReadExactly(fd, Word(head.data() + kPacketHeadBytes + 1), &value);
   return value;
 }
+Bytes ReadReply(int fd) { return ReadValue(fd, kElementKeyValueACK); }
 
 bool WaitCalls(int n) {
-  const auto end = Clock::now() + std::chrono::seconds(20);
-  while (g_calls.load() < n) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return nettest::WaitUntil([n] { return g_calls.load() >= n; });
 }
 
 class ControlServerTest : public ::testing::Test {
@@ -132,18 +129,16 @@ TEST_F(ControlServerTest, ShortPayloadIsPaddedForTheCallback) {
   EXPECT_EQ(Words({2, kReadFourWords, 0, 4, 8}), ReadReply(client_));
 }
 
-TEST_F(ControlServerTest, CallbackWithoutReplyFlagSendsNothing) {
-  ASSERT_TRUE(nettest::SendAll(client_, Request(kSilent)));
-  ASSERT_TRUE(WaitCalls(1));
-  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
-  EXPECT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_)) << "the first bytes back answer the second request";
-}
-
-TEST_F(ControlServerTest, ReplyLargerThanTheCapacityIsRefused) {
-  ASSERT_TRUE(nettest::SendAll(client_, Request(kOversized)));
-  ASSERT_TRUE(WaitCalls(1));
-  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
-  EXPECT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_));
+// A request the server must not answer: the first bytes back answer the next request.
+TEST_F(ControlServerTest, NoReplyFlagOrAReplyLargerThanTheCapacitySendsNothing) {
+  for (TestCommand unanswered : {kSilent, kOversized}) {
+    SCOPED_TRACE(unanswered);
+    g_calls = 0;
+    ASSERT_TRUE(nettest::SendAll(client_, Request(unanswered)));
+    ASSERT_TRUE(WaitCalls(1));
+    ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
+    EXPECT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_));
+  }
 }
 
 TEST_F(ControlServerTest, UnknownElementTypesAreIgnoredAndTheConnectionStays) {
@@ -182,19 +177,7 @@ TEST_F(ControlServerTest, ReplyElementSentToTheServerLeavesItsReplyBufferAlone) 
   EXPECT_EQ(Words({2, kCapacity, 0, 4, 4083}), ReadReply(client_));
 }
 
-TEST_F(ControlServerTest, ClosedClientFreesItsSlot) {
-  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
-  ReadReply(client_);
-  close(client_);
-  client_ = -1;
-  ASSERT_TRUE(log_.WaitFor("[SCDP]SCDP server remove client"));
-  server_.WithThreadStopped([](ServerSocketTable* table) {
-    EXPECT_EQ(0u, table->client_count);
-    EXPECT_EQ(kNoSlot, table->first_used);
-  });
-}
-
-TEST_F(ControlServerTest, ClosingClientDoesNotKeepTheOthersFromBeingServed) {
+TEST_F(ControlServerTest, ClosedClientsFreeTheirSlotsAndTheOthersAreStillServed) {
   const int other = nettest::ConnectLoopback(server_.port());
   ASSERT_GE(other, 0);
   ASSERT_TRUE(nettest::SendAll(other, Request(kEcho)));
@@ -208,6 +191,11 @@ TEST_F(ControlServerTest, ClosingClientDoesNotKeepTheOthersFromBeingServed) {
   ASSERT_TRUE(log_.WaitFor("[SCDP]SCDP server remove client"));
   server_.WithThreadStopped([](ServerSocketTable* table) { EXPECT_EQ(1u, table->client_count); });
   close(other);
+  ASSERT_TRUE(log_.WaitFor("[SCDP]SCDP server remove client", 2));
+  server_.WithThreadStopped([](ServerSocketTable* table) {
+    EXPECT_EQ(0u, table->client_count);
+    EXPECT_EQ(kNoSlot, table->first_used);
+  });
 }
 
 TEST_F(ControlServerTest, LibraryClientExchangesWithTheServer) {
@@ -254,12 +242,7 @@ class FakeServer {
   // Waits for the connection (after the client connected).
   void Accepted() { thread_.join(); }
   // Reads one request packet, returns its payload.
-  Bytes ReadRequest() {
-    Bytes head, payload;
-    if (!nettest::ReadExactly(peer_, 13, &head)) return {};
-    nettest::ReadExactly(peer_, Word(head.data() + 9), &payload);
-    return payload;
-  }
+  Bytes ReadRequest() { return ReadValue(peer_, kElementKeyValue); }
   void Reply(const Bytes& value, size_t split = 0) {
     const Bytes packet = Packet(kElementKeyValueACK, value);
     if (split == 0 || split >= packet.size()) {
@@ -301,49 +284,33 @@ class ControlClientTest : public ::testing::Test {
   FakeServer fake_;
 };
 
-TEST_F(ControlClientTest, ReplyOfThreeThousandBytesInTwoPartsArrivesWhole) {
-  Bytes value(3000);
-  for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<uint8_t>(i * 7);
-  std::thread server([&] {
-    fake_.ReadRequest();
-    fake_.Reply(value, 1001);
-  });
-  ScdpReplyView reply{};
-  EXPECT_EQ(kQeltOk, Send(Words({1, 1, 0}), &reply));
-  server.join();
-  EXPECT_EQ(value, Bytes(reply.payload, reply.payload + reply.length));
-}
-
-TEST_F(ControlClientTest, ReplyLongerThanTheBufferGrowsIt) {
-  const Bytes value(5000, 0x61);
-  std::thread server([&] {
-    fake_.ReadRequest();
-    fake_.Reply(value);
-  });
-  ScdpReplyView reply{};
-  EXPECT_EQ(kQeltOk, Send(Words({1, 1, 0}), &reply));
-  server.join();
-  EXPECT_EQ(value, Bytes(reply.payload, reply.payload + reply.length));
+// Replies split across receives, and longer than the client's first buffer, arrive whole.
+TEST_F(ControlClientTest, LongAndSplitRepliesArriveWhole) {
+  const struct {
+    size_t size, split;
+  } cases[] = {{3000, 1001}, {5000, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    Bytes value(c.size);
+    for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<uint8_t>(i * 7);
+    std::thread server([&] {
+      fake_.ReadRequest();
+      fake_.Reply(value, c.split);
+    });
+    ScdpReplyView reply{};
+    EXPECT_EQ(kQeltOk, Send(Words({1, 1, 0}), &reply));
+    server.join();
+    EXPECT_EQ(value, Bytes(reply.payload, reply.payload + reply.length));
+  }
 }
 
 TEST_F(ControlClientTest, MissingReplyTimesOutAndALateReplyIsNotTakenForTheNext) {
-  std::mutex m;
-  std::condition_variable cv;
-  int stage = 0;
-  auto advance = [&](int to) {
-    std::lock_guard<std::mutex> g(m);
-    stage = to;
-    cv.notify_all();
-  };
-  auto wait = [&](int at) {
-    std::unique_lock<std::mutex> g(m);
-    cv.wait(g, [&] { return stage >= at; });
-  };
+  std::promise<void> client_gave_up, late_reply_sent;
   std::thread server([&] {
     fake_.ReadRequest();
-    wait(1);  // the client gave up
+    client_gave_up.get_future().wait();
     fake_.Reply({'l', 'a', 't', 'e'});
-    advance(2);
+    late_reply_sent.set_value();
     fake_.ReadRequest();
     fake_.Reply({'f', 'r', 'e', 's', 'h'});
   });
@@ -352,8 +319,8 @@ TEST_F(ControlClientTest, MissingReplyTimesOutAndALateReplyIsNotTakenForTheNext)
   EXPECT_EQ(kQeltSelectTimeout, Send(Words({1, 1, 0}), &reply));
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(kScdpReplyWaitMillis));
   EXPECT_EQ(1u, log_.Count("[SCDP]Select time out, ip address: 127.0.0.1"));
-  advance(1);
-  wait(2);
+  client_gave_up.set_value();
+  late_reply_sent.get_future().wait();
   EXPECT_EQ(kQeltOk, Send(Words({1, 1, 0}), &reply));
   EXPECT_EQ(Bytes({'f', 'r', 'e', 's', 'h'}), Bytes(reply.payload, reply.payload + reply.length));
   server.join();

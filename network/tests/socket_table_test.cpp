@@ -25,15 +25,10 @@ std::unique_ptr<ServerSocketTable> NewTable() {
   return table;
 }
 
-std::vector<uint32_t> UsedChain(const ServerSocketTable& t) {
+// The slots of a chain (used or free) from its first slot on.
+std::vector<uint32_t> Chain(const ServerSocketTable& t, uint32_t first) {
   std::vector<uint32_t> chain;
-  for (uint32_t i = t.first_used; i != kNoSlot; i = t.slots[i].next) chain.push_back(i);
-  return chain;
-}
-
-std::vector<uint32_t> FreeChain(const ServerSocketTable& t) {
-  std::vector<uint32_t> chain;
-  for (uint32_t i = t.first_free; i != kNoSlot; i = t.slots[i].next) chain.push_back(i);
+  for (uint32_t i = first; i != kNoSlot; i = t.slots[i].next) chain.push_back(i);
   return chain;
 }
 
@@ -64,8 +59,8 @@ TEST(ServerTable, ChainsFollowAPlainModel) {
   }
   std::vector<uint32_t> used;
   for (const auto& u : model_used) used.push_back(u.first);
-  EXPECT_EQ(used, UsedChain(*table));
-  EXPECT_EQ(std::vector<uint32_t>(model_free.begin(), model_free.end()), FreeChain(*table));
+  EXPECT_EQ(used, Chain(*table, table->first_used));
+  EXPECT_EQ(std::vector<uint32_t>(model_free.begin(), model_free.end()), Chain(*table, table->first_free));
   ClientSocketFDInit(table.get(), 0);
 }
 
@@ -118,7 +113,7 @@ TEST(ServerTable, ResetWithClosingClosesEverySocketAndFreesProtocolData) {
   EXPECT_EQ(&marker, table->server_data);
   EXPECT_EQ(CountFree, table->free_data_callback);
   EXPECT_EQ(0u, table->in_use);
-  EXPECT_EQ(kMaxClientsPerServer, FreeChain(*table).size());
+  EXPECT_EQ(kMaxClientsPerServer, Chain(*table, table->first_free).size());
 }
 
 TEST(ServerTable, NewServerSocketResetsTheOldOne) {

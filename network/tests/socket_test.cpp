@@ -66,18 +66,28 @@ TEST(SocketSetup, ConnectToAClosedPortFailsWithItsCode) {
   EXPECT_EQ(kQeltBadAddress, TCPConnectServer("127.0.0.256", port, &fd));
 }
 
-TEST(SocketSend, PartialSendThenFullSocketReportsTheBytesSent) {
-  LoopbackPair pair(kSmallBuffer);
-  pair.ShrinkSendBuffer();
-  const auto data = Pattern(4 * 1024 * 1024);
-  uint32_t sent = 0;
-  EXPECT_EQ(kQeltOk, SocketSendBuffer(pair.sender, data.data(), data.size(), &sent));
-  ASSERT_GT(sent, 0u);
-  ASSERT_LT(sent, data.size());
-  shutdown(pair.sender, SHUT_WR);
-  const auto received = pair.ReadAll();
-  ASSERT_EQ(sent, received.size());
-  EXPECT_TRUE(std::equal(received.begin(), received.end(), data.begin()));
+// A full socket ends both senders early: the count they report is exactly what went out.
+TEST(SocketSend, FullSocketEndsTheSendAndReportsExactlyTheBytesSent) {
+  using Sender = int (*)(int, const uint8_t*, uint32_t, uint32_t*);
+  const struct {
+    const char* name;
+    Sender send;
+    size_t size;
+  } cases[] = {{"buffer", SocketSendBuffer, 4 * 1024 * 1024}, {"pieces", SendPacketFragment, 3200001}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackPair pair(kSmallBuffer);
+    pair.ShrinkSendBuffer();
+    const auto data = Pattern(c.size);
+    uint32_t sent = 0;
+    EXPECT_EQ(kQeltOk, c.send(pair.sender, data.data(), static_cast<uint32_t>(data.size()), &sent));
+    ASSERT_GT(sent, 0u);
+    ASSERT_LT(sent, data.size());
+    shutdown(pair.sender, SHUT_WR);
+    const auto received = pair.ReadAll();
+    ASSERT_EQ(sent, received.size()) << "the count must match what went out, no byte twice";
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), data.begin()));
+  }
 }
 
 TEST(SocketSend, ThreeMegabytesArriveIntactInPieces) {
@@ -93,19 +103,6 @@ TEST(SocketSend, ThreeMegabytesArriveIntactInPieces) {
   shutdown(pair.sender, SHUT_WR);
   reader.join();
   EXPECT_EQ(data, received);
-}
-
-TEST(SocketSend, FullSocketStopsAtThePartPieceAndReportsEverythingSent) {
-  LoopbackPair pair(kSmallBuffer);
-  pair.ShrinkSendBuffer();
-  const auto data = Pattern(3200001);
-  uint32_t sent = 0;
-  EXPECT_EQ(kQeltOk, SendPacketFragment(pair.sender, data.data(), data.size(), &sent));
-  ASSERT_LT(sent, data.size());
-  shutdown(pair.sender, SHUT_WR);
-  const auto received = pair.ReadAll();
-  ASSERT_EQ(sent, received.size()) << "the count must match what went out, no byte twice";
-  EXPECT_TRUE(std::equal(received.begin(), received.end(), data.begin()));
 }
 
 // Piece senders that stand in for a socket, to see every piece the loop hands out.
@@ -129,37 +126,31 @@ int RecordingSender(int, const uint8_t*, uint32_t length, uint32_t* sent) {
 
 class Pieces : public ::testing::Test {
  protected:
-  void SetUp() override {
-    g_pieces.clear();
-    g_partial_piece = 0;
-    g_failing_piece = 0;
-  }
   uint8_t dummy_[1] = {};
 };
 
-TEST_F(Pieces, ExactlyOnePieceAndARemainderOfOneByte) {
-  uint32_t sent = 0;
-  EXPECT_EQ(kQeltOk, pelarin::SendInPieces(3, dummy_, 1600000, &sent, RecordingSender));
-  EXPECT_EQ(std::vector<uint32_t>{1600000}, g_pieces);
-  g_pieces.clear();
-  EXPECT_EQ(kQeltOk, pelarin::SendInPieces(3, dummy_, 3200001, &sent, RecordingSender));
-  EXPECT_EQ((std::vector<uint32_t>{1600000, 1600000, 1}), g_pieces);
-  EXPECT_EQ(3200001u, sent);
-}
-
-TEST_F(Pieces, PartlySentPieceEndsTheSendWithTheCumulativeCount) {
-  g_partial_piece = 2;
-  uint32_t sent = 0;
-  EXPECT_EQ(kQeltOk, pelarin::SendInPieces(3, dummy_, 4000000, &sent, RecordingSender));
-  EXPECT_EQ(2u, g_pieces.size()) << "no piece after a partial one";
-  EXPECT_EQ(1600000u + 1600000u / 3, sent);
-}
-
-TEST_F(Pieces, FailingPieceReturnsItsCodeWithTheCumulativeCount) {
-  g_failing_piece = 2;
-  uint32_t sent = 0;
-  EXPECT_EQ(kQeltOtherError, pelarin::SendInPieces(3, dummy_, 4000000, &sent, RecordingSender));
-  EXPECT_EQ(1600100u, sent);
+TEST_F(Pieces, PiecesAndTheCumulativeCount) {
+  const struct {
+    uint32_t size, partial, failing;
+    int code;
+    std::vector<uint32_t> pieces;
+    uint32_t sent;
+  } cases[] = {
+      {1600000, 0, 0, kQeltOk, {1600000}, 1600000},
+      {3200001, 0, 0, kQeltOk, {1600000, 1600000, 1}, 3200001},
+      {4000000, 2, 0, kQeltOk, {1600000, 1600000}, 1600000 + 1600000 / 3},
+      {4000000, 0, 2, kQeltOtherError, {1600000, 1600000}, 1600100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    g_pieces.clear();
+    g_partial_piece = c.partial;
+    g_failing_piece = static_cast<int>(c.failing);
+    uint32_t sent = 0;
+    EXPECT_EQ(c.code, pelarin::SendInPieces(3, dummy_, c.size, &sent, RecordingSender));
+    EXPECT_EQ(c.pieces, g_pieces);
+    EXPECT_EQ(c.sent, sent);
+  }
 }
 
 TEST(SocketSend, ResetPeerGivesACodeInsteadOfSigpipe) {

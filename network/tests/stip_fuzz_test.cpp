@@ -2,9 +2,6 @@
 // server flooded by hostile connections, and the client reassembly fed mutated streams.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -122,18 +119,11 @@ TEST(StipFuzz, ClientReassemblySurvivesMutatedStreamsInRandomPieces) {
   }
 }
 
-uint16_t PortOf(int fd) {
-  sockaddr_in addr{};
-  socklen_t size = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  return ntohs(addr.sin_port);
-}
-
 TEST(StipFuzz, LiveImageServerStillStreamsAfterAFlood) {
   nettest::LogCapture log;
   ASSERT_EQ(STIPInit(kStipServerMode, 0.0), kQeltOk);
   ASSERT_EQ(STIPServerCreateSession("127.0.0.1", 0, kServerYrdImage), kQeltOk);
-  const uint16_t port = PortOf(STIPServerGetSocketFD(kServerYrdImage));
+  const uint16_t port = nettest::PortOf(STIPServerGetSocketFD(kServerYrdImage));
   ASSERT_EQ(ProxyThreadStart(kProxyYrdImage), kQeltOk);
   constexpr int kConnections = 8;
   std::vector<std::thread> senders;

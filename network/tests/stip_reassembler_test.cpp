@@ -129,45 +129,33 @@ TEST(StipReassembly, BadBytesAreSkippedAndTheNextImagesMarkedResynchronised) {
   EXPECT_EQ(node.got.resync.back(), 0);
 }
 
-TEST(StipReassembly, DeclaredSizesAboveTheLimitAreNotAllocated) {
-  ImagePara huge{};
-  huge.image_type = 5;
-  huge.frame_index = 1;
-  std::vector<uint8_t> stream = streamtest::ImagePacket(huge, {});
-  // 0xFFFFFFFB declared bytes: far above the cap.
-  stream[8 + 5 + 12] = 0xFF;
-  stream[8 + 5 + 13] = 0xFF;
-  stream[8 + 5 + 14] = 0xFF;
-  stream[8 + 5 + 15] = 0xFB;
-  Image next;
-  next.header.image_type = 5;
-  next.header.frame_index = 2;
-  next.data.assign(1001, 7);
-  next.header.data_size = 1001;
-  const auto packet = streamtest::ImagePacket(next.header, next.data);
-  stream.insert(stream.end(), packet.begin(), packet.end());
-  Node node;
-  node.FeedAll(stream);
-  ExpectSame({next}, node.got.images);
-}
-
-TEST(StipReassembly, WrongElementTypesAndLengthsAreResynchronised) {
+// A declared size far above the cap is not allocated, and elements the image stream never carries
+// or an ImagePara of the wrong length are resynchronised over: the good image behind each arrives.
+TEST(StipReassembly, UntrustedElementsAreSkippedAndTheNextImageDelivered) {
   Image good;
-  good.header.image_type = 3;
-  good.header.frame_index = 9;
-  good.data.assign(33, 1);
-  good.header.data_size = 33;
+  good.header.image_type = 5;
+  good.header.frame_index = 2;
+  good.data.assign(1001, 7);
+  good.header.data_size = 1001;
+  ImagePara huge = good.header;
+  huge.frame_index = 1;
+  auto huge_size = streamtest::ImagePacket(huge, {});
+  constexpr size_t kDataSizeAt = 8 + 5 + 12;
+  for (size_t k = 0; k < 4; ++k) huge_size[kDataSizeAt + k] = k < 3 ? 0xFF : 0xFB;  // 0xFFFFFFFB bytes
   auto bad_type = streamtest::CtrlPacket(1, 1);
   bad_type[8] = 50;  // an element the image stream never carries
   auto bad_length = streamtest::ImagePacket(good.header, good.data);
   bad_length[12] = 27;  // ImagePara must be exactly 28 bytes
-  std::vector<uint8_t> stream = bad_type;
-  stream.insert(stream.end(), bad_length.begin(), bad_length.end());
-  const auto packet = streamtest::ImagePacket(good.header, good.data);
-  stream.insert(stream.end(), packet.begin(), packet.end());
-  Node node;
-  node.FeedAll(stream);
-  ExpectSame({good}, node.got.images);
+  auto both = bad_type;
+  both.insert(both.end(), bad_length.begin(), bad_length.end());
+  for (const auto& prefix : {huge_size, both}) {
+    std::vector<uint8_t> stream = prefix;
+    const auto packet = streamtest::ImagePacket(good.header, good.data);
+    stream.insert(stream.end(), packet.begin(), packet.end());
+    Node node;
+    node.FeedAll(stream);
+    ExpectSame({good}, node.got.images);
+  }
 }
 
 }  // namespace

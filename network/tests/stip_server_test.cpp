@@ -65,15 +65,16 @@ class StipServerFixture : public ::testing::Test {
     return bytes;
   }
   static void WriteImage(uint32_t type, uint32_t index, uint32_t size) {
-    ImagePara h{};
-    h.image_type = type;
-    h.frame_index = index;
-    h.width = type == kStipImageTypeColor ? 640 : 240;
-    h.height = type == kStipImageTypeColor ? 480 : 320;
-    std::vector<uint8_t> data = type == kStipImageTypeColor ? streamtest::I420Pattern(640, 480, index)
-                                                            : std::vector<uint8_t>(size, static_cast<uint8_t>(index));
-    data.resize(size);
-    ASSERT_EQ(STIPServerWriteImage(&h, data.data(), size), kQeltOk);
+    const Image image = streamtest::TestImage(type, index, size);
+    ASSERT_EQ(STIPServerWriteImage(&image.header, image.data.data(), size), kQeltOk);
+  }
+  // Everything sent to a client so far, parsed; the test fails on a malformed stream.
+  static std::vector<Image> Received(int test_end, size_t* acks = nullptr) {
+    std::vector<Image> images;
+    size_t count = 0;
+    EXPECT_TRUE(streamtest::ParseStream(Drain(test_end), &images, &count));
+    if (acks != nullptr) *acks = count;
+    return images;
   }
   static ImageRing* Ring(unsigned type = kServerNorbImage) { return STIPServerGetServerData(type); }
 
@@ -86,16 +87,15 @@ TEST_F(StipServerFixture, StartIsAcknowledgedFirstThenOneImagePerPassWhileNewOne
   ASSERT_EQ(Request(t, streamtest::CtrlPacket(1, 1, 5, 240, 320, 20)), kQeltOk);
   WriteImage(kStipImageTypeDisparity, 1, 501);
   Pass(t);
-  std::vector<Image> images;
   size_t acks = 0;
-  ASSERT_TRUE(streamtest::ParseStream(Drain(t), &images, &acks));
+  std::vector<Image> images = Received(t, &acks);
   EXPECT_EQ(acks, 1u);
   EXPECT_TRUE(images.empty()) << "no image in the acknowledgement's pass";
   Pass(t);
   Pass(t);  // nothing new: nothing sent
   WriteImage(kStipImageTypeDisparity, 2, 503);
   Pass(t);
-  ASSERT_TRUE(streamtest::ParseStream(Drain(t), &images, &acks));
+  images = Received(t);
   ASSERT_EQ(images.size(), 2u);
   EXPECT_EQ(images[0].header.frame_index, 1u);
   EXPECT_EQ(images[0].data, std::vector<uint8_t>(501, 1));
@@ -188,7 +188,7 @@ TEST_F(StipServerFixture, EveryClientGetsItsOwnDecodableColourStream) {
   Request(a, streamtest::CtrlPacket(1, 1));
   Pass(a);
   const int b = Connect();
-  std::vector<uint8_t> stream_a, stream_b, bytes_a, bytes_b;
+  std::vector<uint8_t> bytes_a, bytes_b;
   std::vector<Image> images_a, images_b;
   size_t acks = 0;
   constexpr uint32_t kImages = 25;
@@ -211,26 +211,15 @@ TEST_F(StipServerFixture, EveryClientGetsItsOwnDecodableColourStream) {
   ASSERT_TRUE(streamtest::ParseStream(bytes_a, &images_a, &acks));
   ASSERT_TRUE(streamtest::ParseStream(bytes_b, &images_b, &acks));
   // Each type in order; the colour data joined is the client's H.264 stream.
-  auto colour = [](const std::vector<Image>& images, std::vector<uint8_t>* stream) {
-    int n = 0;
-    std::map<uint32_t, uint32_t> last;
-    for (const auto& image : images) {
-      EXPECT_GT(image.header.frame_index, last[image.header.image_type]);
-      last[image.header.image_type] = image.header.frame_index;
-      if (image.header.image_type != kStipImageTypeColor) continue;
-      stream->insert(stream->end(), image.data.begin(), image.data.end());
-      ++n;
-    }
-    return n;
-  };
-  const int colour_a = colour(images_a, &stream_a);
-  const int colour_b = colour(images_b, &stream_b);
-  EXPECT_EQ(colour_a, static_cast<int>(kImages));
-  EXPECT_EQ(colour_b, static_cast<int>(kImages - 8));
+  size_t colour_a = 0, colour_b = 0;
+  const std::vector<uint8_t> stream_a = streamtest::CheckOrder(images_a, &colour_a);
+  const std::vector<uint8_t> stream_b = streamtest::CheckOrder(images_b, &colour_b);
+  EXPECT_EQ(colour_a, kImages);
+  EXPECT_EQ(colour_b, kImages - 8);
   ASSERT_GT(stream_b.size(), 5u);
   EXPECT_EQ(stream_b[4] & 0x1f, 7) << "a late client's stream opens with its SPS";
-  EXPECT_EQ(streamtest::ProbeFrames(stream_a, "client-a"), colour_a);
-  EXPECT_EQ(streamtest::ProbeFrames(stream_b, "client-b"), colour_b);
+  EXPECT_EQ(streamtest::ProbeFrames(stream_a, "client-a"), static_cast<int>(colour_a));
+  EXPECT_EQ(streamtest::ProbeFrames(stream_b, "client-b"), static_cast<int>(colour_b));
 }
 
 TEST_F(StipServerFixture, ColourImageOfAnotherSizeIsDroppedAndTheNextStartsAnIdr) {
@@ -243,9 +232,7 @@ TEST_F(StipServerFixture, ColourImageOfAnotherSizeIsDroppedAndTheNextStartsAnIdr
   Pass(t);
   WriteImage(kStipImageTypeColor, 3, kColorBytes);
   Pass(t);
-  std::vector<Image> images;
-  size_t acks = 0;
-  ASSERT_TRUE(streamtest::ParseStream(Drain(t), &images, &acks));
+  const std::vector<Image> images = Received(t);
   ASSERT_EQ(images.size(), 2u);
   EXPECT_EQ(images[0].header.frame_index, 1u);
   EXPECT_EQ(images[1].header.frame_index, 3u);
@@ -271,9 +258,8 @@ TEST_F(StipServerFixture, StoppedClientGetsNothingAndARestartOpensAFreshStream) 
   Pass(t);  // image 3 was written before the restart: not sent
   WriteImage(kStipImageTypeColor, 4, kColorBytes);
   Pass(t);
-  std::vector<Image> images;
   size_t acks = 0;
-  ASSERT_TRUE(streamtest::ParseStream(Drain(t), &images, &acks));
+  const std::vector<Image> images = Received(t, &acks);
   EXPECT_EQ(acks, 2u);
   ASSERT_EQ(images.size(), 3u);
   EXPECT_EQ(images[2].header.frame_index, 4u) << "the first image written after the restart";

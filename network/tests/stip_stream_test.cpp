@@ -2,8 +2,6 @@
 // channels and raw clients that read slowly or die mid-packet.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -57,13 +55,6 @@ int OnImage(const ImagePara* header, const uint8_t* data, uint32_t size, void* c
   return 0;
 }
 
-uint16_t PortOf(int fd) {
-  sockaddr_in addr{};
-  socklen_t size = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  return ntohs(addr.sin_port);
-}
-
 class StipStreamFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -72,7 +63,7 @@ class StipStreamFixture : public ::testing::Test {
     ASSERT_EQ(STIPInit(kStipClientMode, 0.0), kQeltOk);
     for (unsigned type : {kServerNorbImage, kServerYrdImage}) {
       ASSERT_EQ(STIPServerCreateSession(kLoopback, 0, type), kQeltOk);
-      port_[type] = PortOf(STIPServerGetSocketFD(type));
+      port_[type] = nettest::PortOf(STIPServerGetSocketFD(type));
     }
     for (int channel = 0; channel < 3; ++channel) {
       STIPRegisterRecvImageFunc(OnImage, channel, reinterpret_cast<void*>(static_cast<intptr_t>(channel)));
@@ -96,43 +87,29 @@ class StipStreamFixture : public ::testing::Test {
   }
   // A raw client that has asked for the stream.
   int StartRawClient(unsigned type, int receive_buffer = 0) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (receive_buffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port_[type]);
-    inet_pton(AF_INET, kLoopback, &addr.sin_addr);
-    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const int fd = nettest::ConnectLoopback(port_[type], receive_buffer);
+    EXPECT_GE(fd, 0);
     EXPECT_TRUE(nettest::SendAll(fd, streamtest::CtrlPacket(1, 1)));
     return fd;
   }
   // Waits until the server counts `count` streaming clients of `type`.
   bool WaitReaders(unsigned type, uint32_t count) {
-    const auto end = std::chrono::steady_clock::now() + kDeadline;
-    while (std::chrono::steady_clock::now() < end) {
+    return nettest::WaitUntil([&] {
       const int lock = type == kServerNorbImage ? STIPServerLockNORBData() : STIPServerLockYRDData();
-      if (lock == kQeltOk) {
-        const uint32_t readers = STIPServerGetServerData(type)->reader_count;
-        type == kServerNorbImage ? STIPServerUnlockNORBData() : STIPServerUnlockYRDData();
-        if (readers == count) return true;
-      }
-      usleep(1000);
-    }
-    return false;
+      if (lock != kQeltOk) return false;
+      const uint32_t readers = STIPServerGetServerData(type)->reader_count;
+      type == kServerNorbImage ? STIPServerUnlockNORBData() : STIPServerUnlockYRDData();
+      return readers == count;
+    }, kDeadline);
   }
   static void Write(uint32_t type, uint32_t index) {
-    ImagePara h{};
-    h.image_type = type;
-    h.frame_index = index;
-    h.width = type == kStipImageTypeColor ? 640 : 240;
-    h.height = type == kStipImageTypeColor ? 480 : 320;
-    std::vector<uint8_t> data = type == kStipImageTypeColor ? streamtest::I420Pattern(640, 480, index)
-                                                            : std::vector<uint8_t>(kDisparityBytes, uint8_t(index));
+    const Image image = streamtest::TestImage(type, index, type == kStipImageTypeColor ? kColorBytes : kDisparityBytes);
     // Into both rings as the capture side's write does, but waiting for each lock as long as it
     // takes, so that a busy lock on a loaded machine neither drops nor repeats an image.
     for (unsigned type : {kServerNorbImage, kServerYrdImage}) {
       ASSERT_EQ(pelarin::StipLockRing(type, kMutexWaitForever), kQeltOk);
-      EXPECT_EQ(STIPWriteServerData(GetServerSocketInfo(type), &h, data.data(), static_cast<uint32_t>(data.size())),
+      EXPECT_EQ(STIPWriteServerData(GetServerSocketInfo(type), &image.header, image.data.data(),
+                                    static_cast<uint32_t>(image.data.size())),
                 kQeltOk);
       pelarin::StipUnlockRing(type);
     }
@@ -165,22 +142,6 @@ class StipStreamFixture : public ::testing::Test {
   std::map<unsigned, uint16_t> port_;
 };
 
-// Checks each type arrives in strictly increasing order; returns the joined colour stream.
-std::vector<uint8_t> CheckOrder(const std::vector<Image>& images, size_t* colour_count) {
-  std::map<uint32_t, uint32_t> last;
-  std::vector<uint8_t> stream;
-  *colour_count = 0;
-  for (const auto& image : images) {
-    EXPECT_GT(image.header.frame_index, last[image.header.image_type]) << "older or repeated image";
-    last[image.header.image_type] = image.header.frame_index;
-    if (image.header.image_type == kStipImageTypeColor) {
-      stream.insert(stream.end(), image.data.begin(), image.data.end());
-      ++*colour_count;
-    }
-  }
-  return stream;
-}
-
 TEST_F(StipStreamFixture, ClientsAtBothPortsReceiveEveryImageInOrderAsDecodableStreams) {
   StartClient(1, kServerNorbImage);
   StartClient(2, kServerYrdImage);
@@ -196,7 +157,7 @@ TEST_F(StipStreamFixture, ClientsAtBothPortsReceiveEveryImageInOrderAsDecodableS
   for (int channel = 0; channel < 3; ++channel) {
     const auto images = received_.Of(channel);
     size_t colour = 0;
-    const auto stream = CheckOrder(images, &colour);
+    const auto stream = streamtest::CheckOrder(images, &colour);
     EXPECT_EQ(colour, kImages);
     EXPECT_EQ(images.size(), 2 * kImages);
     for (const auto& image : images) {
@@ -220,11 +181,11 @@ TEST_F(StipStreamFixture, SlowClientLosesTheOldestImagesWhileTheFastOneGetsEvery
   }
   const auto fast = received_.Of(1);
   size_t colour = 0;
-  CheckOrder(fast, &colour);
+  streamtest::CheckOrder(fast, &colour);
   EXPECT_EQ(fast.size(), kImages);
   // The slow client reads only now: it gets the newest image, in order, having lost older ones.
   const auto got = ReadUntil(slow, kImages);
-  CheckOrder(got, &colour);
+  streamtest::CheckOrder(got, &colour);
   ASSERT_FALSE(got.empty());
   EXPECT_EQ(got.back().header.frame_index, kImages);
   EXPECT_LT(got.size(), kImages);
@@ -249,7 +210,7 @@ TEST_F(StipStreamFixture, ClientKilledMidPacketDoesNotDisturbTheOthers) {
   }
   ASSERT_TRUE(WaitReaders(kServerNorbImage, 1)) << "the dead client is removed";
   size_t colour = 0;
-  const auto stream = CheckOrder(received_.Of(1), &colour);
+  const auto stream = streamtest::CheckOrder(received_.Of(1), &colour);
   EXPECT_EQ(streamtest::ProbeFrames(stream, "survivor"), static_cast<int>(colour));
   // A new client is served as usual.
   const int next = StartRawClient(kServerNorbImage);

@@ -2,7 +2,6 @@
 // stop, blocks in order, clients that vanish mid-packet, and requests the server must refuse.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,30 +17,7 @@ namespace {
 using nettest::ObjectPacket;
 using nettest::PatternBytes;
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds deadline = std::chrono::seconds(20)) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-// A listening socket on a chosen loopback address with a system-chosen port.
-int ListenOn(const char* address, uint16_t* port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  inet_pton(AF_INET, address, &addr.sin_addr);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
-    close(fd);
-    return -1;
-  }
-  socklen_t size = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  *port = ntohs(addr.sin_port);
-  return fd;
-}
+using nettest::WaitUntil;
 
 class ObjectStream : public ::testing::Test {
  protected:
@@ -51,10 +27,7 @@ class ObjectStream : public ::testing::Test {
     ASSERT_EQ(STOPServerCreateSession("127.0.0.1", 0, kServerObject), kQeltOk);
     int fd = 0;
     ASSERT_EQ(STOPServerGetSocketFD(kServerObject, &fd), kQeltOk);
-    sockaddr_in addr{};
-    socklen_t size = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-    port_ = ntohs(addr.sin_port);
+    port_ = nettest::PortOf(fd);
     ASSERT_EQ(ProxyThreadStart(kProxyStopServer), kQeltOk);
   }
   void TearDown() override {
@@ -109,14 +82,9 @@ TEST_F(ObjectStream, StartedClientGetsAckThenEachBlockInOrder) {
 
 TEST_F(ObjectStream, SlowReaderGetsWholePacketsWhenSendsArePartial) {
   // A tiny receive window makes the server's sends partial: each must resume at its offset.
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int window = 4096;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port_);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  constexpr int kWindow = 4096;
+  const int fd = nettest::ConnectLoopback(port_, kWindow);
+  ASSERT_GE(fd, 0);
   ASSERT_TRUE(nettest::SendAll(fd, nettest::CtrlObjectPacket(kStopRequest, kStopStart)));
   ASSERT_TRUE(WaitUntil([] { return STOPServerReaderCount() == 1; }));
   std::vector<std::vector<uint8_t>> blocks;
@@ -133,15 +101,6 @@ TEST_F(ObjectStream, SlowReaderGetsWholePacketsWhenSendsArePartial) {
     ASSERT_TRUE(nettest::ReadExactly(fd, kObjectPacketHeadBytes + block.size(), &bytes));
     ASSERT_EQ(bytes, ObjectPacket(kind, 4000, block)) << "block " << kind;
   }
-  close(fd);
-}
-
-TEST_F(ObjectStream, StopFromAClientThatNeverStartedLeavesNoReader) {
-  nettest::LogCapture log;
-  const int fd = nettest::ConnectLoopback(port_);
-  ASSERT_TRUE(nettest::SendAll(fd, nettest::CtrlObjectPacket(kStopRequest, kStopStop)));
-  ASSERT_TRUE(log.WaitFor("[STOP] Receive ctrl object packet"));
-  EXPECT_EQ(STOPServerReaderCount(), 0u);
   close(fd);
 }
 
@@ -170,9 +129,13 @@ TEST_F(ObjectStream, ClientKilledMidPacketDoesNotDisturbTheOthers) {
   EXPECT_TRUE(WaitUntil([] { return STOPServerReaderCount() == 1; })) << "the killed client's reader is released";
 }
 
+// A stop without a start leaves no reader; other elements and hostile lengths are refused.
 TEST_F(ObjectStream, ServerAcceptsOnlyItsRequestsAndSurvivesHostileLengths) {
   nettest::LogCapture log;
   const int fd = nettest::ConnectLoopback(port_);
+  ASSERT_TRUE(nettest::SendAll(fd, nettest::CtrlObjectPacket(kStopRequest, kStopStop)));
+  ASSERT_TRUE(log.WaitFor("[STOP] Receive ctrl object packet"));
+  EXPECT_EQ(STOPServerReaderCount(), 0u);
   const std::vector<std::vector<uint8_t>> refused = {
       nettest::Packet(kElementImagePara, std::vector<uint8_t>(28, 0)),
       ObjectPacket(1, 0, PatternBytes(10, 1)),
@@ -230,8 +193,8 @@ TEST(ObjectStreamClient, OneServerClosingLeavesTheOtherConnectionReceiving) {
   ASSERT_EQ(STOPInit(kStopClientMode), kQeltOk);
   nettest::BlockCollector collector;
   uint16_t port_a = 0, port_b = 0;
-  const int listen_a = ListenOn("127.0.0.1", &port_a);
-  const int listen_b = ListenOn("127.0.0.2", &port_b);
+  const int listen_a = nettest::ListenLoopback(&port_a);
+  const int listen_b = nettest::ListenLoopback(&port_b, "127.0.0.2");
   ASSERT_GE(listen_a, 0);
   if (listen_b < 0) {
     close(listen_a);

@@ -27,6 +27,11 @@ size_t ParseComplete(const std::vector<uint8_t>& bytes, std::vector<Image>* imag
 bool ParseStream(const std::vector<uint8_t>& bytes, std::vector<Image>* images, size_t* acks);
 // A moving test pattern in planar YUV 4:2:0 of width x height.
 std::vector<uint8_t> I420Pattern(uint32_t width, uint32_t height, uint32_t frame);
+// Checks each image type arrives in strictly increasing order; returns the joined colour stream.
+std::vector<uint8_t> CheckOrder(const std::vector<Image>& images, size_t* colour_count);
+// Image `index` of `type` with `size` bytes: colour images (640 x 480) carry the moving pattern,
+// others (240 x 320) bytes that all equal the index's low byte.
+Image TestImage(uint32_t type, uint32_t index, uint32_t size);
 // Frames ffprobe finds in an H.264 byte stream file, or -1 when it reports an error.
 int ProbeFrames(const std::vector<uint8_t>& stream, const char* name);
 

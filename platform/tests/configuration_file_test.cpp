@@ -95,7 +95,7 @@ TEST_F(ConfigurationFiles, FirstStartSeedsTheUserFileWithTheDefaultText) {
   EXPECT_EQ(store.Close(), RESULT_OK);
 }
 
-TEST_F(ConfigurationFiles, SecondStartReadsTheExistingUserFile) {
+TEST_F(ConfigurationFiles, SecondStartReadsTheExistingUserFileWithOrWithoutTheDefault) {
   WriteFileBytes(DefaultPath(), kDefaultText);
   std::string user = kDefaultText;
   user.replace(user.find("7000"), 4, "7100");
@@ -104,26 +104,17 @@ TEST_F(ConfigurationFiles, SecondStartReadsTheExistingUserFile) {
   ASSERT_EQ(OpenAndLoad(store), RESULT_OK);
   EXPECT_EQ(Port(store), 7100);
   EXPECT_EQ(ReadFileBytes(DefaultPath()), kDefaultText);
-}
-
-TEST_F(ConfigurationFiles, UserFileAloneIsEnough) {
-  WriteFileBytes(UserPath(), kDefaultText);
-  FileConfigurationManager store;
-  ASSERT_EQ(OpenAndLoad(store), RESULT_OK);
-  EXPECT_FALSE(std::filesystem::exists(DefaultPath()));
+  // The user file alone is enough.
+  std::filesystem::remove(DefaultPath());
+  FileConfigurationManager without_default;
+  ASSERT_EQ(OpenAndLoad(without_default), RESULT_OK);
+  EXPECT_EQ(Port(without_default), 7100);
 }
 
 TEST_F(ConfigurationFiles, BothFilesMissingFailsWithOpenCode) {
   FileConfigurationManager store;
   EXPECT_EQ(store.Open(DefaultPath().c_str(), UserPath().c_str()), RESULT_FILE_OPEN);
   EXPECT_EQ(store.Load(), RESULT_NOT_READY);
-  EXPECT_FALSE(std::filesystem::exists(UserPath()));
-}
-
-TEST_F(ConfigurationFiles, MalformedDefaultIsNotCopied) {
-  WriteFileBytes(DefaultPath(), "<cd_configurations name=broken>");
-  FileConfigurationManager store;
-  EXPECT_EQ(store.Open(DefaultPath().c_str(), UserPath().c_str()), RESULT_BAD_FORMAT);
   EXPECT_FALSE(std::filesystem::exists(UserPath()));
 }
 
@@ -147,7 +138,7 @@ TEST_F(ConfigurationFiles, LeftoverTemporaryFileDoesNotBlockSeeding) {
   EXPECT_FALSE(std::filesystem::exists(TemporaryPathFor(UserPath())));
 }
 
-TEST_F(ConfigurationFiles, EmptyOrMissingArgumentsAndTooLongPaths) {
+TEST_F(ConfigurationFiles, EmptyOrMissingArgumentsTooLongPathsAndNoOpenFilesAreRefused) {
   FileConfigurationManager store;
   EXPECT_EQ(store.Open(nullptr, UserPath().c_str()), RESULT_INVALID_ARGUMENT);
   EXPECT_EQ(store.Open(DefaultPath().c_str(), nullptr), RESULT_INVALID_ARGUMENT);
@@ -155,19 +146,38 @@ TEST_F(ConfigurationFiles, EmptyOrMissingArgumentsAndTooLongPaths) {
   EXPECT_EQ(store.Open(DefaultPath().c_str(), too_long.c_str()), RESULT_INVALID_ARGUMENT);
   EXPECT_EQ(store.Sync(), RESULT_NOT_READY);
   EXPECT_EQ(store.Close(), RESULT_NOT_READY);
+  // A tree set from text, without files opened, has nowhere to be saved.
+  ASSERT_EQ(store.SetText(kDefaultText, std::strlen(kDefaultText)), RESULT_OK);
+  ASSERT_EQ(store.ConfigurationManager::Load(), RESULT_OK);
+  EXPECT_EQ(store.Save(), RESULT_NOT_READY);
 }
 
-TEST_F(ConfigurationFiles, EmptyUserFileIsNotReady) {
-  WriteFileBytes(UserPath(), "");
-  FileConfigurationManager store;
-  EXPECT_EQ(OpenAndLoad(store), RESULT_NOT_READY);
-}
-
-TEST_F(ConfigurationFiles, OversizedUserFileIsRefusedWithoutReadingIt) {
-  WriteFileBytes(UserPath(), kDefaultText);
-  ASSERT_EQ(truncate(UserPath().c_str(), static_cast<off_t>(kMaxConfigurationTextBytes) + 1), 0);  // sparse
-  FileConfigurationManager store;
-  EXPECT_EQ(OpenAndLoad(store), RESULT_OUT_OF_MEMORY);
+// A malformed default is not copied; an empty user file is not ready; an oversized one is refused
+// without reading it (a sparse file).
+TEST_F(ConfigurationFiles, UnusableFilesAreRefusedWithTheirCodes) {
+  const struct {
+    const char* what;
+    std::string path, text;
+    off_t size;
+    Result result;
+  } cases[] = {
+      {"malformed default", DefaultPath(), "<cd_configurations name=broken>", 0, RESULT_BAD_FORMAT},
+      {"empty user file", UserPath(), "", 0, RESULT_NOT_READY},
+      {"oversized user file", UserPath(), kDefaultText, static_cast<off_t>(kMaxConfigurationTextBytes) + 1,
+       RESULT_OUT_OF_MEMORY},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(DefaultPath());
+    std::filesystem::remove(UserPath());
+    WriteFileBytes(c.path, c.text);
+    if (c.size > 0) {
+      ASSERT_EQ(truncate(c.path.c_str(), c.size), 0);  // sparse
+    }
+    FileConfigurationManager store;
+    EXPECT_EQ(OpenAndLoad(store), c.result);
+    EXPECT_EQ(std::filesystem::exists(UserPath()), c.path == UserPath());
+  }
 }
 
 TEST_F(ConfigurationFiles, SaveWritesTheChangeAndKeepsTheFileMode) {
@@ -187,13 +197,6 @@ TEST_F(ConfigurationFiles, SaveWritesTheChangeAndKeepsTheFileMode) {
   FileConfigurationManager reopened;
   ASSERT_EQ(OpenAndLoad(reopened), RESULT_OK);
   EXPECT_EQ(Port(reopened), 7200);
-}
-
-TEST_F(ConfigurationFiles, SaveBeforeOpenIsNotReady) {
-  FileConfigurationManager store;
-  ASSERT_EQ(store.SetText(kDefaultText, std::strlen(kDefaultText)), RESULT_OK);
-  ASSERT_EQ(store.ConfigurationManager::Load(), RESULT_OK);
-  EXPECT_EQ(store.Save(), RESULT_NOT_READY);
 }
 
 TEST_F(ConfigurationFiles, FailedSaveLeavesTheOldFileAndTheTree) {

@@ -18,6 +18,12 @@ std::vector<std::string> SplitCrLfLines(const std::string& text) {
   return lines;
 }
 
+// Records inside module m of configuration c of root r.
+std::string InModule(const std::string& records) {
+  return "<cd_configurations name=r><configuration name=c><module name=m>" + records +
+         "</module></configuration></cd_configurations>";
+}
+
 std::size_t Indent(const std::string& line) { return line.find_first_not_of(' '); }
 
 std::string StringValue(ConfigurationManager& store, const char* module, const char* path) {
@@ -34,7 +40,7 @@ std::int32_t IntegerValue(ConfigurationManager& store, const char* module, const
   return value;
 }
 
-// The golden tree written loosely: LF ends, no indent, text between elements, an extra attribute.
+// The golden tree written loosely.
 const char kLooseGoldenText[] =
     "<?xml version=1.0?>\n<cd_configurations name=camera>\n"
     "junk<configuration name=default_configuration><module name=common_config>\n"
@@ -52,27 +58,23 @@ const char kLooseGoldenText[] =
     "</cd_configurations>\n";
 }  // namespace
 
-TEST(ConfigurationWriter, GoldenTextIsWrittenBackByteForByte) {
+// The golden text is written back byte for byte, and the same tree written loosely (LF ends, no
+// indent, text between elements, an extra attribute) is written as the golden text too.
+TEST(ConfigurationWriter, GoldenAndLooselyFormattedTextAreWrittenAsTheGoldenText) {
   const std::string golden = GoldenText();
   ASSERT_FALSE(golden.empty());
-  TextStore store;
-  ASSERT_EQ(store.LoadText(golden), RESULT_OK);
-  EXPECT_EQ(store.SavedText(), golden);
-}
-
-TEST(ConfigurationWriter, LooselyFormattedTextIsWrittenAsTheGoldenText) {
-  TextStore store;
-  ASSERT_EQ(store.LoadText(kLooseGoldenText), RESULT_OK);
-  EXPECT_EQ(store.root_name(), "camera");
-  EXPECT_EQ(store.SavedText(), GoldenText());
+  for (const std::string& text : {golden, std::string(kLooseGoldenText)}) {
+    TextStore store;
+    ASSERT_EQ(store.LoadText(text), RESULT_OK);
+    EXPECT_EQ(store.root_name(), "camera");
+    EXPECT_EQ(store.SavedText(), golden);
+  }
 }
 
 TEST(ConfigurationWriter, IndentsFollowDepthAndEveryLineEndsWithCrLf) {
   TextStore store;
-  ASSERT_EQ(store.LoadText("<cd_configurations name=r><configuration name=c><module name=m>"
-                           "<record name=i type=integer value=1></record>"
-                           "<record name=box type=container><record name=s type=string value=v></record></record>"
-                           "</module></configuration></cd_configurations>"),
+  ASSERT_EQ(store.LoadText(InModule("<record name=i type=integer value=1></record><record name=box type=container>"
+                                    "<record name=s type=string value=v></record></record>")),
             RESULT_OK);
   const std::vector<std::string> lines = SplitCrLfLines(store.SavedText());
   const std::vector<std::size_t> expected = {0, 2, 4, 6, 6, 8, 6, 4, 2, 0};
@@ -92,10 +94,8 @@ TEST(ConfigurationWriter, EmptyTreeWritesOnlyTheRootLines) {
 TEST(ConfigurationWriter, LongValueIsWrittenAsOneWholeLine) {
   const std::string value(5000, 'L');
   TextStore store;
-  ASSERT_EQ(store.LoadText("<cd_configurations name=r><configuration name=c><module name=m>"
-                           "<record name=long type=string value=" + value + "></record>"
-                           "<record name=after type=integer value=7></record>"
-                           "</module></configuration></cd_configurations>"),
+  ASSERT_EQ(store.LoadText(InModule("<record name=long type=string value=" + value + "></record>"
+                                    "<record name=after type=integer value=7></record>")),
             RESULT_OK);
   TextStore reread;
   ASSERT_EQ(reread.LoadText(store.SavedText()), RESULT_OK);
@@ -117,21 +117,14 @@ TEST(ConfigurationWriter, StringValueIsWrittenUpToItsFirstNul) {
   EXPECT_NE(store.SavedText().find("value=ab></record>"), std::string::npos);
 }
 
-TEST(ConfigurationReader, StringValueKeepsInnerSpaces) {
+TEST(ConfigurationReader, StringValueKeepsInnerSpacesAndAnEmptyValueReadsButCannotBeFetched) {
   TextStore store;
   ASSERT_EQ(store.LoadText(GoldenText()), RESULT_OK);
   EXPECT_EQ(StringValue(store, "stream_center", "description"), "x y z");
-}
-
-TEST(ConfigurationReader, EmptyValueReadsButCannotBeFetched) {
-  TextStore store;
-  ASSERT_EQ(store.LoadText(GoldenText()), RESULT_OK);
   RecordNode* record = nullptr;
   ASSERT_EQ(store.FindRecord("", "stream_center", "empty", &record), RESULT_OK);
   EXPECT_EQ(record->value().size(), 0u);
-  char buffer[16] = {};
-  std::uint32_t length = sizeof(buffer);
-  EXPECT_EQ(store.GetValue("", "stream_center", "empty", RECORD_TYPE_STRING, buffer, &length), RESULT_NOT_READY);
+  EXPECT_EQ(StringValue(store, "stream_center", "empty"), "<" + std::to_string(RESULT_NOT_READY) + ">");
 }
 
 TEST(ConfigurationReader, BadRecordDropsOnlyItsModule) {
@@ -173,7 +166,7 @@ TEST(ConfigurationReader, UnclosedConfigurationEndsReadingWithSuccess) {
   EXPECT_EQ(store.FindConfiguration("first", &configuration), RESULT_OK);
 }
 
-TEST(ConfigurationReader, MissingRootClosingTagFailsWithEmptyTree) {
+TEST(ConfigurationReader, MissingRootClosingTagFailsWithEmptyTreeAndNoTextIsNotReady) {
   TextStore store;
   ASSERT_EQ(store.LoadText(GoldenText()), RESULT_OK);
   ASSERT_EQ(store.GetConfigurationCount(), 2u);
@@ -182,30 +175,25 @@ TEST(ConfigurationReader, MissingRootClosingTagFailsWithEmptyTree) {
   EXPECT_EQ(store.GetConfigurationCount(), 0u);
   ConfigurationNode* configuration = nullptr;
   EXPECT_EQ(store.GetConfiguration(nullptr, &configuration), RESULT_NOT_READY);
-}
-
-TEST(ConfigurationReader, NoTextIsNotReady) {
-  TextStore store;
-  EXPECT_EQ(store.Load(), RESULT_NOT_READY);
-  EXPECT_EQ(store.LoadText(""), RESULT_NOT_READY);
+  TextStore empty;
+  EXPECT_EQ(empty.Load(), RESULT_NOT_READY);
+  EXPECT_EQ(empty.LoadText(""), RESULT_NOT_READY);
 }
 
 TEST(ConfigurationReader, ValueContainingTheClosingSequenceIsCutThere) {
   TextStore store;
-  ASSERT_EQ(store.LoadText("<cd_configurations name=r><configuration name=c><module name=m>"
-                           "<record name=s type=string value=a></record>b></record>"
-                           "</module></configuration></cd_configurations>"),
+  ASSERT_EQ(store.LoadText(InModule("<record name=s type=string value=a></record>b></record>")),
             RESULT_OK);
   EXPECT_EQ(StringValue(store, "m", "s"), "a");
 }
 
 TEST(ConfigurationReader, NestingUpToTheCapIsReadAndDeeperIsRefused) {
   auto nested = [](int depth) {
-    std::string text = "<cd_configurations name=r><configuration name=c><module name=m>";
-    for (int level = 1; level < depth; ++level) text += "<record name=box type=container>";
-    text += "<record name=leaf type=integer value=5></record>";
-    for (int level = 1; level < depth; ++level) text += "</record>";
-    return text + "</module></configuration></cd_configurations>";
+    std::string records;
+    for (int level = 1; level < depth; ++level) records += "<record name=box type=container>";
+    records += "<record name=leaf type=integer value=5></record>";
+    for (int level = 1; level < depth; ++level) records += "</record>";
+    return InModule(records);
   };
   TextStore store;
   ASSERT_EQ(store.LoadText(nested(kMaxRecordDepth)), RESULT_OK);

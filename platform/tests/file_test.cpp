@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "file_contents.h"
@@ -41,29 +42,33 @@ TEST(FileCreate, ExistingPathFailsAndIsLeftUntouched) {
   EXPECT_EQ(ReadFileBytes(path), "keep me");
 }
 
-TEST(FileCreate, WriteOnlyWithReadWritePermissionUnderZeroUmask) {
+// Permission bits map to all three classes (under a zero umask) and the access mode is enforced.
+TEST(FileCreate, PermissionBitsMapToAllThreeClassesAndTheAccessModeHolds) {
   TestDirectory directory;
   ScopedUmask zero(0);
-  const std::string path = directory.File("new");
-  LinuxFile file;
-  ASSERT_EQ(file.Create(path, kFileAccessWrite, kFilePermissionRead | kFilePermissionWrite), RESULT_OK);
-  EXPECT_EQ(ModeOf(path), 0666u);
-  char byte = 0;
-  std::size_t count = 0;
-  EXPECT_EQ(file.Read(&byte, 1, &count), RESULT_FILE_READ);  // write-only descriptor
-  EXPECT_EQ(file.Write("ab", 2, &count), RESULT_OK);
-  EXPECT_EQ(count, 2u);
-  EXPECT_EQ(file.Close(), RESULT_OK);
-}
-
-TEST(FileCreate, PermissionBitsMapToAllThreeClasses) {
-  TestDirectory directory;
-  ScopedUmask zero(0);
-  LinuxFile file;
-  ASSERT_EQ(file.Create(directory.File("x"), kFileAccessRead, kFilePermissionRead | kFilePermissionExecute),
-            RESULT_OK);
-  file.Close();
-  EXPECT_EQ(ModeOf(directory.File("x")), 0555u);
+  const struct {
+    const char* name;
+    int access, permission;
+    mode_t mode;
+    Result read, write;
+  } cases[] = {
+      {"write-only", kFileAccessWrite, kFilePermissionRead | kFilePermissionWrite, 0666, RESULT_FILE_READ, RESULT_OK},
+      {"read-only", kFileAccessRead, kFilePermissionRead | kFilePermissionExecute, 0555, RESULT_OK, RESULT_FILE_WRITE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LinuxFile file;
+    ASSERT_EQ(file.Create(directory.File(c.name), c.access, c.permission), RESULT_OK);
+    EXPECT_EQ(ModeOf(directory.File(c.name)), c.mode);
+    char byte = 0;
+    std::size_t count = 0;
+    EXPECT_EQ(file.Read(&byte, 1, &count), c.read);
+    EXPECT_EQ(file.Write("ab", 2, &count), c.write);
+    if (c.write == RESULT_OK) {
+      EXPECT_EQ(count, 2u);
+    }
+    EXPECT_EQ(file.Close(), RESULT_OK);
+  }
 }
 
 TEST(FileOpen, MissingFileFailsWithOpenCode) {
@@ -163,17 +168,7 @@ TEST(FileClose, DescriptorIsForgottenAfterAnyCloseAttempt) {
   EXPECT_EQ(file.Sync(), RESULT_FAILED);
 }
 
-TEST(FileWidePath, ShortWidePathOpensAndCreates) {
-  TestDirectory directory;
-  const std::string path = directory.File("wide");
-  LinuxFile file;
-  ASSERT_EQ(file.Create(Widen(path).c_str(), kFileAccessWrite, kFilePermissionWrite), RESULT_OK);
-  file.Close();
-  ASSERT_EQ(file.Open(Widen(path).c_str(), kFileAccessRead, 0), RESULT_OK);
-  file.Close();
-}
-
-TEST(FileWidePath, PathLongerThanTheBufferFailsInsteadOfNamingAnotherFile) {
+TEST(FileWidePath, PathLongerThanTheBufferFailsInsteadOfNamingAnotherFileAndAFullOneWorks) {
   TestDirectory directory;
   // Build a path whose first 511 bytes name an existing file: cutting it would open that file.
   std::string folder = directory.path();
@@ -191,7 +186,12 @@ TEST(FileWidePath, PathLongerThanTheBufferFailsInsteadOfNamingAnotherFile) {
   EXPECT_EQ(file.Create(longer.c_str(), kFileAccessWrite, kFilePermissionWrite), RESULT_FILE_CREATE);
   EXPECT_EQ(LinuxFile::Truncate(longer.c_str(), 0), RESULT_FAILED);
   EXPECT_EQ(ReadFileBytes(victim), "other file");
-  // Exactly 511 bytes still fit with the terminator.
+  // Exactly 511 bytes still fit with the terminator, to open and to create.
   EXPECT_EQ(file.Open(Widen(victim).c_str(), kFileAccessRead, 0), RESULT_OK);
   file.Close();
+  std::string sibling = victim;
+  sibling.back() = 's';
+  EXPECT_EQ(file.Create(Widen(sibling).c_str(), kFileAccessWrite, kFilePermissionWrite), RESULT_OK);
+  file.Close();
+  EXPECT_TRUE(std::filesystem::exists(sibling));
 }

@@ -78,61 +78,32 @@ TEST_F(LinuxMutexTest, FreeMutexIsTakenAtOnceWithAnyTimeout) {
   }
 }
 
-TEST_F(LinuxMutexTest, HeldMutexEndsEveryBackOffWithTheLockCode) {
+// A held mutex ends every back-off with the lock code, after sleeping whole doubling steps before
+// the last attempt: 2 ms -> 1; 3 ms -> 1 + 2; 9 ms -> 1 + 2 + 4 + 8; 2000 ms -> 1 + 2 + ... + 1024.
+TEST_F(LinuxMutexTest, HeldMutexEndsEveryBackOffWithTheLockCodeAfterWholeDoublingSteps) {
   Holder holder(&mutex_);
-  for (std::uint32_t timeout : {0u, 1u, 2u, 3u, 4u, 5u}) {
-    EXPECT_EQ(mutex_.Lock(timeout), RESULT_MUTEX_LOCK) << timeout;
-  }
-}
-
-TEST_F(LinuxMutexTest, BackOffSleepsWholeDoublingSteps) {
-  Holder holder(&mutex_);
-  // Sleeps before the last attempt: 2 ms -> 1; 3 ms -> 1 + 2; 9 ms -> 1 + 2 + 4 + 8.
-  const std::pair<std::uint32_t, double> schedule[] = {{2, 1.0}, {3, 3.0}, {9, 15.0}};
+  const std::pair<std::uint32_t, double> schedule[] = {{0, 0.0}, {1, 0.0},  {2, 1.0},  {3, 3.0},
+                                                       {4, 3.0}, {5, 3.0}, {9, 15.0}, {2000, 2047.0}};
   for (const auto& [timeout, least_ms] : schedule) {
     const Clock::time_point start = Clock::now();
-    EXPECT_EQ(mutex_.Lock(timeout), RESULT_MUTEX_LOCK);
+    EXPECT_EQ(mutex_.Lock(timeout), RESULT_MUTEX_LOCK) << timeout;
     EXPECT_GE(MillisecondsSince(start), least_ms) << timeout;
   }
 }
 
-TEST_F(LinuxMutexTest, TwoSecondBackOffWaitsAtLeast2047Milliseconds) {
-  Holder holder(&mutex_);
-  const Clock::time_point start = Clock::now();
-  EXPECT_EQ(mutex_.Lock(2000), RESULT_MUTEX_LOCK);
-  EXPECT_GE(MillisecondsSince(start), 2047.0);
-}
-
-TEST_F(LinuxMutexTest, BackOffGetsTheMutexOnceTheHolderLetsGo) {
-  Holder holder(&mutex_);
-  std::thread releaser([&holder] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    holder.Release();
-  });
-  EXPECT_EQ(mutex_.Lock(2000), RESULT_OK);
-  EXPECT_EQ(mutex_.Unlock(), RESULT_OK);
-  releaser.join();
-}
-
-TEST_F(LinuxMutexTest, BlockingLockWaitsForTheHolder) {
-  std::atomic<bool> released{false};
-  Holder holder(&mutex_);
-  std::thread releaser([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    released = true;
-    holder.Release();
-  });
-  ASSERT_EQ(mutex_.Lock(InfiniteTimeout()), RESULT_OK);
-  EXPECT_TRUE(released.load());
-  mutex_.Unlock();
-  releaser.join();
-}
-
-TEST(BaseMutex, OperationsAreNotImplemented) {
-  struct PlainMutex : BaseMutex {};
-  PlainMutex mutex;
-  EXPECT_EQ(mutex.Create(), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(mutex.Lock(InfiniteTimeout()), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(mutex.Unlock(), RESULT_NOT_IMPLEMENTED);
-  EXPECT_EQ(mutex.Destroy(), RESULT_NOT_IMPLEMENTED);
+// Both the back-off and the blocking lock get the mutex once the holder lets go.
+TEST_F(LinuxMutexTest, WaitingLockGetsTheMutexOnceTheHolderLetsGo) {
+  for (std::uint32_t timeout : {2000u, InfiniteTimeout()}) {
+    std::atomic<bool> released{false};
+    Holder holder(&mutex_);
+    std::thread releaser([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      released = true;
+      holder.Release();
+    });
+    EXPECT_EQ(mutex_.Lock(timeout), RESULT_OK) << timeout;
+    EXPECT_TRUE(released.load());
+    EXPECT_EQ(mutex_.Unlock(), RESULT_OK);
+    releaser.join();
+  }
 }

@@ -88,27 +88,23 @@ class NetworkCards : public ::testing::Test {
   }
 };
 
+// The last interface reported is entry zero; an interface without a hardware address has an empty
+// MAC even when listed after one with it; bytes print as two lower-case hex digits.
 TEST_F(NetworkCards, LastReportedInterfaceIsEntryZero) {
-  g_interfaces = {{"lo", {0, 0, 0, 0, 0, 0}, "127.0.0.1", "255.0.0.0"},
-                  {"eth0", {0x00, 0x11, 0x22, 0xaa, 0xbb, 0xcc}, "192.168.1.10", "255.255.255.0"}};
-  ASSERT_EQ(Refresh(), 2u);
+  g_interfaces = {{"tun0", {}, "10.8.0.1", "255.255.255.0"},
+                  {"lo", {0, 0, 0, 0, 0, 0}, "127.0.0.1", "255.0.0.0"},
+                  {"eth0", {0x0a, 0xff, 0x00, 0x01, 0x10, 0xfe}, "192.168.1.10", "255.255.255.0"}};
+  ASSERT_EQ(Refresh(), 3u);
   EXPECT_EQ(GetNetworkCardName(0), "eth0");
-  EXPECT_EQ(GetNetworkCardMac(0), "001122aabbcc");
+  EXPECT_EQ(GetNetworkCardMac(0), "0aff000110fe");
   EXPECT_EQ(GetNetworkCardAddress(0), "192.168.1.10");
   EXPECT_EQ(GetNetworkCardName(1), "lo");
   EXPECT_EQ(GetNetworkCardMac(1), "000000000000");
   EXPECT_EQ(GetNetworkCardAddress(1), "127.0.0.1");
   EXPECT_EQ(GetNetworkCardMac(2), "");
-  EXPECT_EQ(GetNetworkCardName(2), "");
-}
-
-TEST_F(NetworkCards, InterfaceWithoutHardwareAddressHasAnEmptyMacEvenAfterOneWithIt) {
-  g_interfaces = {{"tun0", {}, "10.8.0.1", "255.255.255.0"},
-                  {"eth0", {0x0a, 0xff, 0x00, 0x01, 0x10, 0xfe}, "10.0.0.2", "255.0.0.0"}};
-  ASSERT_EQ(Refresh(), 2u);
-  EXPECT_EQ(GetNetworkCardMac(0), "0aff000110fe");  // 0x0A and 0xFF print as 0a and ff
-  EXPECT_EQ(GetNetworkCardMac(1), "");
-  EXPECT_EQ(GetNetworkCardAddress(1), "10.8.0.1");
+  EXPECT_EQ(GetNetworkCardAddress(2), "10.8.0.1");
+  EXPECT_EQ(GetNetworkCardMac(3), "");
+  EXPECT_EQ(GetNetworkCardName(3), "");
 }
 
 TEST_F(NetworkCards, OnlySixteenInterfacesFitTheList) {
@@ -134,25 +130,21 @@ TEST_F(NetworkCards, FailedListQueryEmptiesTheListAndFails) {
   EXPECT_EQ(GetNetworkCardName(0), "");
 }
 
-TEST_F(NetworkCards, MacBytesFromTheText) {
-  g_interfaces = {{"eth0", {0x00, 0x11, 0x22, 0xaa, 0xbb, 0xcc}, "10.0.0.2", "255.0.0.0"}};
-  ASSERT_EQ(Refresh(), 1u);
-  unsigned char bytes[7] = {9, 9, 9, 9, 9, 9, 9};
-  ASSERT_EQ(GetNetworkCardMacBytes(0, bytes, 6), RESULT_OK);
-  const unsigned char expected[7] = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC, 9};
-  EXPECT_EQ(0, std::memcmp(bytes, expected, sizeof(expected)));
-}
-
-TEST_F(NetworkCards, MacBytesRefusedWithoutWritingForSmallCapacityBadIndexOrEmptyMac) {
+// MAC bytes come from the text; a small capacity, a bad index or an empty MAC is refused without
+// writing anything.
+TEST_F(NetworkCards, MacBytesFromTheTextOrRefusedWithoutWriting) {
   g_interfaces = {{"tun0", {}, "10.8.0.1", "255.255.255.0"},
-                  {"eth0", {1, 2, 3, 4, 5, 6}, "10.0.0.2", "255.0.0.0"}};
+                  {"eth0", {0x00, 0x11, 0x22, 0xaa, 0xbb, 0xcc}, "10.0.0.2", "255.0.0.0"}};
   ASSERT_EQ(Refresh(), 2u);
-  unsigned char bytes[6] = {9, 9, 9, 9, 9, 9};
-  const unsigned char untouched[6] = {9, 9, 9, 9, 9, 9};
+  unsigned char bytes[7] = {9, 9, 9, 9, 9, 9, 9};
+  const unsigned char untouched[7] = {9, 9, 9, 9, 9, 9, 9};
   EXPECT_EQ(GetNetworkCardMacBytes(0, bytes, 5), RESULT_INVALID_ARGUMENT);
   EXPECT_EQ(GetNetworkCardMacBytes(2, bytes, 6), RESULT_INVALID_ARGUMENT);
   EXPECT_EQ(GetNetworkCardMacBytes(1, bytes, 6), RESULT_INVALID_ARGUMENT) << "entry 1 has no MAC";
   EXPECT_EQ(0, std::memcmp(bytes, untouched, sizeof(bytes)));
+  ASSERT_EQ(GetNetworkCardMacBytes(0, bytes, 6), RESULT_OK);
+  const unsigned char expected[7] = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC, 9};
+  EXPECT_EQ(0, std::memcmp(bytes, expected, sizeof(expected)));
 }
 
 TEST(HexDigits, ValuesOfEveryCharacter) {

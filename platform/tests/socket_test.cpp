@@ -116,12 +116,6 @@ TEST_F(ConnectedPair, ShutdownOfSendingEndsThePeersStream) {
   EXPECT_EQ(received, 0u);
 }
 
-TEST_F(ConnectedPair, NoDelayAtTcpLevel) {
-  const char on = 1;
-  ASSERT_EQ(client_.SetOption(kSocketLevelTcp, kSocketOptionNoDelay, &on, 1), RESULT_OK);
-  EXPECT_EQ(IntegerOption(client_, IPPROTO_TCP, TCP_NODELAY), 1);
-}
-
 TEST(LinuxSocketDatagram, SendToAndRecvFromOnLoopback) {
   LinuxSocket receiver;
   LinuxSocket sender;
@@ -200,8 +194,10 @@ TEST_F(LinuxSocketOptions, TimeoutsAreSplitIntoSecondsAndMicroseconds) {
   EXPECT_EQ(timeout.tv_usec, 500000);
 }
 
-TEST_F(LinuxSocketOptions, BooleansBuffersAndLinger) {
+TEST_F(LinuxSocketOptions, BooleansBuffersLingerAndNoDelay) {
   const char on = 1;
+  ASSERT_EQ(socket_.SetOption(kSocketLevelTcp, kSocketOptionNoDelay, &on, 1), RESULT_OK);
+  EXPECT_EQ(IntegerOption(socket_, IPPROTO_TCP, TCP_NODELAY), 1);
   ASSERT_EQ(socket_.SetOption(kSocketLevelSocket, kSocketOptionReuseAddress, &on, 1), RESULT_OK);
   EXPECT_EQ(IntegerOption(socket_, SOL_SOCKET, SO_REUSEADDR), 1);
   ASSERT_EQ(socket_.SetOption(kSocketLevelSocket, kSocketOptionBroadcast, &on, 1), RESULT_OK);
@@ -231,13 +227,7 @@ TEST_F(LinuxSocketOptions, UnknownPairsAndNullValuesAreInvalid) {
   EXPECT_EQ(socket_.GetOption(kSocketLevelSocket, kSocketOptionReuseAddress, &value, &length), RESULT_NOT_IMPLEMENTED);
 }
 
-TEST_F(LinuxSocketOptions, OptionOnAClosedSocketFails) {
-  socket_.Close();
-  const std::int32_t size = 4096;
-  EXPECT_EQ(socket_.SetOption(kSocketLevelSocket, kSocketOptionSendBuffer, &size, 4), RESULT_SOCKET_OPTION);
-}
-
-TEST(LinuxSocketClose, DescriptorIsForgottenAfterAnyCloseAttempt) {
+TEST(LinuxSocketClose, DescriptorIsForgottenAfterAnyCloseAttemptAndLaterCallsFail) {
   LinuxSocket socket;
   EXPECT_EQ(socket.GetHandle(), -1);
   ASSERT_EQ(socket.Create(kSocketFamilyIPv4, kSocketTypeDatagram, kSocketProtocolDefault), RESULT_OK);
@@ -248,4 +238,6 @@ TEST(LinuxSocketClose, DescriptorIsForgottenAfterAnyCloseAttempt) {
   std::size_t count = 0;
   EXPECT_EQ(socket.Send("x", 1, 0, &count), RESULT_SOCKET_SEND);
   EXPECT_EQ(socket.Listen(1), RESULT_SOCKET_LISTEN);
+  const std::int32_t size = 4096;
+  EXPECT_EQ(socket.SetOption(kSocketLevelSocket, kSocketOptionSendBuffer, &size, 4), RESULT_SOCKET_OPTION);
 }

@@ -52,12 +52,9 @@ TEST(MemoryManager, ImpossibleAllocationGivesNullInsteadOfThrowing) {
   EXPECT_EQ(BaseMemoryManager::Instance()->Allocate(static_cast<std::size_t>(-1) / 2), nullptr);
 }
 
-TEST(TimeHelpers, MicrosecondsOfTwoSecondsAndFiveHundredMicroseconds) {
+TEST(TimeHelpers, MicrosecondsOfATimevalAndAMonotonicTimeThatNeverGoesBack) {
   const timeval t{2, 500};
   EXPECT_EQ(TimevalToMicroseconds(&t), 2000500u);
-}
-
-TEST(TimeHelpers, MonotonicTimeIsNormalisedAndNeverGoesBack) {
   timeval first{};
   timeval second{};
   EXPECT_EQ(GetMonotonicTime(&first), RESULT_OK);
@@ -67,21 +64,13 @@ TEST(TimeHelpers, MonotonicTimeIsNormalisedAndNeverGoesBack) {
   EXPECT_GE(TimevalToMicroseconds(&second), TimevalToMicroseconds(&first));
 }
 
-TEST(TimeHelpers, InfiniteTimeoutIsAllOnes) { EXPECT_EQ(InfiniteTimeout(), 0xFFFFFFFFu); }
-
-TEST(StringHelpers, CopiesNarrowText) {
+TEST(StringHelpers, TextIsCopiedWideTextCutAtMaxBytesAndNullGivesEmpty) {
   EXPECT_EQ(StringFromChars("camera"), "camera");
   EXPECT_EQ(StringFromChars(nullptr), "");
-}
-
-TEST(StringHelpers, WideTextIsCutAtMaxBytes) {
   EXPECT_EQ(StringFromWideChars(L"heartbeat", 4), "hear");
   EXPECT_EQ(StringFromWideChars(L"ok", 16), "ok");
   EXPECT_EQ(StringFromWideChars(nullptr, 16), "");
-}
-
-TEST(StringHelpers, UnconvertibleWideTextGivesEmptyString) {
-  // In the "C" locale characters beyond ASCII cannot be converted.
+  // In the "C" locale characters beyond ASCII cannot be converted: an empty string, not a part.
   std::setlocale(LC_CTYPE, "C");
   EXPECT_EQ(StringFromWideChars(L"caf\u00e9", 16), "");
 }

@@ -31,39 +31,27 @@ void* MarkRan(void* argument) {
 }
 }  // namespace
 
-TEST(LinuxThreadStart, DefaultStackRunsTheEntryWithItsArgument) {
-  Rendezvous rendezvous;
-  LinuxThread thread;
-  ASSERT_EQ(thread.Create("capture", 0, RunUntilReleased, &rendezvous), RESULT_OK);
-  ASSERT_EQ(thread.Start(), RESULT_OK);
-  const std::int64_t thread_id = rendezvous.started.get_future().get();
-  EXPECT_NE(thread_id, LinuxThread::GetCurrentThreadId());
-  rendezvous.may_finish.set_value();
-  rendezvous.finished.get_future().wait();
-  EXPECT_EQ(thread.Destroy(), RESULT_OK);
+TEST(LinuxThreadStart, DefaultAndExplicitStackRunTheEntryWithItsArgumentOnItsOwnThread) {
+  for (std::uint32_t stack_bytes : {0u, 1024u * 1024u}) {
+    Rendezvous rendezvous;
+    LinuxThread thread;
+    ASSERT_EQ(thread.Create("capture", stack_bytes, RunUntilReleased, &rendezvous), RESULT_OK);
+    ASSERT_EQ(thread.Start(), RESULT_OK);
+    EXPECT_NE(rendezvous.started.get_future().get(), LinuxThread::GetCurrentThreadId()) << stack_bytes;
+    rendezvous.may_finish.set_value();
+    rendezvous.finished.get_future().wait();
+    EXPECT_EQ(thread.Destroy(), RESULT_OK);
+  }
 }
 
-TEST(LinuxThreadStart, ExplicitStackSizeIsAccepted) {
-  Rendezvous rendezvous;
-  LinuxThread thread;
-  ASSERT_EQ(thread.Create(nullptr, 1024 * 1024, RunUntilReleased, &rendezvous), RESULT_OK);
-  ASSERT_EQ(thread.Start(), RESULT_OK);
-  rendezvous.started.get_future().wait();
-  rendezvous.may_finish.set_value();
-  rendezvous.finished.get_future().wait();
-}
-
-TEST(LinuxThreadStart, RefusedStackSizeStartsNothing) {
+TEST(LinuxThreadStart, RefusedStackSizeOrMissingEntryStartsNothing) {
   std::atomic<bool> ran{false};
   LinuxThread thread;
   ASSERT_EQ(thread.Create(nullptr, 1, MarkRan, &ran), RESULT_OK);
   EXPECT_EQ(thread.Start(), RESULT_THREAD_ATTR_SET);
   EXPECT_FALSE(ran.load());
-}
-
-TEST(LinuxThreadStart, MissingEntryIsRefused) {
-  LinuxThread thread;
-  EXPECT_EQ(thread.Start(), RESULT_INVALID_ARGUMENT);
+  LinuxThread empty;
+  EXPECT_EQ(empty.Start(), RESULT_INVALID_ARGUMENT);
 }
 
 TEST(LinuxThreadLifetime, EntryKeepsRunningAfterDestroyAndDeletion) {
