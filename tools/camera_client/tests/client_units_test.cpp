@@ -206,5 +206,17 @@ TEST(SceneCheck, FindsTheSceneFrameAheadOfTheIndexAndFollowsItsDrift) {
   EXPECT_FALSE(check.Compare(cv::Mat(5, 5, CV_8U, cv::Scalar(0)), 5, &best));
 }
 
+// Still for the first 30 frames, then the step moves one column a frame.
+cv::Mat StillThenMoving(uint64_t frame, int rate) { return MovingStep(frame < 30 ? 0 : frame - 30, rate); }
+
+TEST(SceneCheck, AStillSceneDoesNotLoseTheOffsetForWhenItMovesAgain) {
+  SceneCheck check(20, StillThenMoving);
+  for (uint32_t index = 1; index <= 50; ++index) {
+    SceneAgreement best;
+    ASSERT_TRUE(check.Compare(Rounded(StillThenMoving(index + 5, 20)), index, &best));
+    EXPECT_DOUBLE_EQ(best.Share(), 1.0) << "index " << index;
+  }
+}
+
 }  // namespace
 }  // namespace camera_client
