@@ -100,6 +100,11 @@ void ImageReceiver::WritePng(const char* kind, uint32_t frame_index, const cv::M
   }
 }
 
+void ImageReceiver::StreamRequested(uint64_t at_us) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  summary_.start_us = at_us;
+}
+
 void ImageReceiver::Finish() {
   std::lock_guard<std::mutex> lock(mutex_);
   decoder_.Flush(ColourSink());

@@ -31,6 +31,8 @@ class ImageReceiver {
   // The library's received-image callback; the context is the receiver.
   static int OnImage(const ImagePara* header, const uint8_t* data, uint32_t size, void* context, int resync);
   void Receive(const ImagePara& header, const uint8_t* data, uint32_t size, uint64_t receipt_us);
+  // Marks the time the stream is asked for, from which the rates count.
+  void StreamRequested(uint64_t at_us);
   // Drains the decoder; call once the stream is off.
   void Finish();
   StreamSummary Summary() const;

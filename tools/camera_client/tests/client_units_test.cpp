@@ -85,18 +85,19 @@ TEST(ReplyLines, VersionTextBecomesOneLine) {
   EXPECT_EQ(OneLine("plain"), "plain");
 }
 
-TEST(StreamCounts, LossesFromIndexGapsAndRateBetweenFirstAndLast) {
+TEST(StreamCounts, LossesFromIndexGapsAndRateFromTheRequest) {
   FrameCounter counter;
-  EXPECT_EQ(counter.Rate(), 0.0);
+  EXPECT_EQ(counter.Rate(950000), 0.0);
   counter.Add(5, 1000000);
-  EXPECT_EQ(counter.Rate(), 0.0);
+  EXPECT_DOUBLE_EQ(counter.Rate(950000), 20.0);
+  EXPECT_EQ(counter.Rate(1000000), 0.0);
   counter.Add(6, 1050000);
   counter.Add(9, 1100000);   // 7 and 8 lost
   counter.Add(8, 1150000);   // late: not a new gap
   counter.Add(10, 1200000);
   EXPECT_EQ(counter.frames(), 5u);
   EXPECT_EQ(counter.lost(), 2u);
-  EXPECT_DOUBLE_EQ(counter.Rate(), 20.0);
+  EXPECT_DOUBLE_EQ(counter.Rate(950000), 20.0);
 }
 
 TEST(StreamCounts, LatencyMedianAndWorstMatchASortedReference) {
@@ -119,10 +120,11 @@ TEST(StreamCounts, LatencyMedianAndWorstMatchASortedReference) {
 
 TEST(StreamCounts, SummaryLinesHaveTheFixedShapes) {
   StreamSummary s;
-  s.colour.Add(1, 0);
-  s.colour.Add(3, 100000);
+  s.start_us = 1000000;
+  s.colour.Add(1, 1100000);
+  s.colour.Add(3, 1200000);
   s.decoded = 2;
-  s.disparity.Add(1, 0);
+  s.disparity.Add(1, 1000000);
   s.latency.Add(12.5);
   s.latency.Add(30.25);
   s.scene_frames = 1;
