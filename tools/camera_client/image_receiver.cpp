@@ -27,7 +27,7 @@ uint64_t CaptureStamp(const ImagePara& header) {
 }  // namespace
 
 ImageReceiver::ImageReceiver(const ReceiverSettings& settings) : settings_(settings) {
-  if (settings_.scene_check) scene_ = std::make_unique<SceneCheck>(settings_.scene_frame_rate, settings_.scene_source);
+  if (settings_.scene_check) scene_ = std::make_unique<SceneWorker>(settings_.scene_frame_rate, settings_.scene_source);
 }
 
 int ImageReceiver::OnImage(const ImagePara* header, const uint8_t* data, uint32_t size, void* context, int) {
@@ -74,14 +74,7 @@ void ImageReceiver::ReceiveDisparity(const ImagePara& header, const uint8_t* dat
   if (header.width == 0 || header.height == 0 || size != static_cast<uint32_t>(header.width) * header.height) return;
   const cv::Mat disparity(header.height, header.width, CV_8UC1, const_cast<uint8_t*>(data));
   if (Wanted(summary_.disparity.frames())) WritePng("disparity", header.frame_index, DisparityPicture(disparity));
-  if (scene_ != nullptr) {
-    SceneAgreement agreement;
-    if (scene_->Compare(disparity, header.frame_index, &agreement)) {
-      ++summary_.scene_frames;
-      summary_.scene_pixels += agreement.counted;
-      summary_.scene_agreeing += agreement.agreeing;
-    }
-  }
+  if (scene_ != nullptr) scene_->Submit(disparity, header.frame_index);
 }
 
 void ImageReceiver::WritePng(const char* kind, uint32_t frame_index, const cv::Mat& picture) {
@@ -110,6 +103,12 @@ void ImageReceiver::Finish() {
   decoder_.Flush(ColourSink());
   summary_.decoded = decoder_.decoded();
   summary_.decode_errors = decoder_.errors();
+  if (scene_ == nullptr) return;
+  scene_->Finish();
+  const SceneTotals totals = scene_->totals();
+  summary_.scene_frames = totals.frames;
+  summary_.scene_pixels = totals.pixels;
+  summary_.scene_agreeing = totals.agreeing;
 }
 
 StreamSummary ImageReceiver::Summary() const {

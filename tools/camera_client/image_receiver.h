@@ -11,7 +11,7 @@
 
 #include "colour_decoder.h"
 #include "pelarin/stip.h"
-#include "scene_check.h"
+#include "scene_worker.h"
 #include "stream_statistics.h"
 
 namespace camera_client {
@@ -33,7 +33,7 @@ class ImageReceiver {
   void Receive(const ImagePara& header, const uint8_t* data, uint32_t size, uint64_t receipt_us);
   // Marks the time the stream is asked for, from which the rates count.
   void StreamRequested(uint64_t at_us);
-  // Drains the decoder; call once the stream is off.
+  // Drains the decoder and finishes the scene check; call once the stream is off.
   void Finish();
   StreamSummary Summary() const;
   uint64_t images() const;
@@ -49,7 +49,7 @@ class ImageReceiver {
   mutable std::mutex mutex_;
   StreamSummary summary_;
   ColourDecoder decoder_;
-  std::unique_ptr<SceneCheck> scene_;
+  std::unique_ptr<SceneWorker> scene_;
   std::map<uint32_t, uint64_t> capture_us_;  // capture stamps of the latest colour frames by index
   bool reported_write_failure_ = false;
 };

@@ -178,7 +178,8 @@ TEST_F(LoopbackCamera, StreamsAnswersCommandsAndWritesPictures) {
   ASSERT_EQ(latency.size(), 2u) << out;
   EXPECT_GE(latency["worst_ms"], latency["median_ms"]);
   ASSERT_EQ(scene.size(), 2u) << out;
-  EXPECT_EQ(scene["frames"], disparity["frames"]);
+  EXPECT_GE(scene["frames"], 1);  // the check takes the newest frame whenever it is free
+  EXPECT_LE(scene["frames"], disparity["frames"]);
   EXPECT_GE(scene["within_one_level"], 99.0) << out;
 
   // Every 10th frame of each kind from the first: the count follows the frames received.

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 
 #include "client_options.h"
 #include "control_commands.h"
 #include "disparity_picture.h"
 #include "scene_check.h"
+#include "scene_worker.h"
 #include "stream_statistics.h"
 
 namespace camera_client {
@@ -218,6 +221,42 @@ TEST(SceneCheck, AStillSceneDoesNotLoseTheOffsetForWhenItMovesAgain) {
     ASSERT_TRUE(check.Compare(Rounded(StillThenMoving(index + 5, 20)), index, &best));
     EXPECT_DOUBLE_EQ(best.Share(), 1.0) << "index " << index;
   }
+}
+
+// A scene source that holds every comparison until the test lets it go.
+std::mutex g_gate_mutex;
+std::condition_variable g_gate_changed;
+bool g_gate_open = false;
+int g_gate_calls = 0;
+cv::Mat GatedScene(uint64_t frame, int rate) {
+  std::unique_lock<std::mutex> lock(g_gate_mutex);
+  ++g_gate_calls;
+  g_gate_changed.notify_all();
+  g_gate_changed.wait(lock, [] { return g_gate_open; });
+  return MovingStep(frame, rate);
+}
+
+TEST(SceneWorker, ASlowCheckSkipsFramesButNeverHoldsUpTheStream) {
+  SceneWorker worker(20, GatedScene);
+  worker.Submit(Rounded(MovingStep(1, 20)), 1);
+  {
+    // The worker is inside the first comparison; everything submitted now waits in its mailbox.
+    std::unique_lock<std::mutex> lock(g_gate_mutex);
+    g_gate_changed.wait(lock, [] { return g_gate_calls > 0; });
+  }
+  for (uint32_t index = 2; index <= 30; ++index) worker.Submit(Rounded(MovingStep(index, 20)), index);
+  {
+    std::lock_guard<std::mutex> lock(g_gate_mutex);
+    g_gate_open = true;
+    g_gate_changed.notify_all();
+  }
+  worker.Finish();
+  // The first frame and the newest one; the 28 in between were replaced unchecked.
+  const SceneTotals totals = worker.totals();
+  EXPECT_EQ(totals.frames, 2u);
+  EXPECT_EQ(totals.agreeing, totals.pixels);
+  worker.Submit(Rounded(MovingStep(31, 20)), 31);  // after Finish: ignored
+  EXPECT_EQ(worker.totals().frames, 2u);
 }
 
 }  // namespace
