@@ -45,8 +45,9 @@ void ImageReceiver::Receive(const ImagePara& header, const uint8_t* data, uint32
   }
 }
 
-bool ImageReceiver::Wanted(uint64_t frames_so_far) const {
-  return (frames_so_far - 1) % static_cast<uint64_t>(settings_.png_every) == 0;
+// By frame index, so the colour and disparity pictures of one frame pair are written together.
+bool ImageReceiver::Wanted(uint32_t frame_index) const {
+  return frame_index % static_cast<uint32_t>(settings_.png_every) == 0;
 }
 
 ColourDecoder::PictureSink ImageReceiver::ColourSink() {
@@ -59,7 +60,7 @@ void ImageReceiver::ReceiveColour(const ImagePara& header, const uint8_t* data, 
   summary_.latency.Add((static_cast<double>(receipt_us) - static_cast<double>(capture)) / kMicrosPerMilli);
   capture_us_[header.frame_index] = capture;
   while (capture_us_.size() > kCaptureStampsKept) capture_us_.erase(capture_us_.begin());
-  decoder_.Decode(data, size, header.frame_index, Wanted(summary_.colour.frames()), ColourSink());
+  decoder_.Decode(data, size, header.frame_index, Wanted(header.frame_index), ColourSink());
   summary_.decoded = decoder_.decoded();
   summary_.decode_errors = decoder_.errors();
 }
@@ -73,7 +74,7 @@ void ImageReceiver::ReceiveDisparity(const ImagePara& header, const uint8_t* dat
   // One byte per pixel: anything else is not a disparity image this client can read.
   if (header.width == 0 || header.height == 0 || size != static_cast<uint32_t>(header.width) * header.height) return;
   const cv::Mat disparity(header.height, header.width, CV_8UC1, const_cast<uint8_t*>(data));
-  if (Wanted(summary_.disparity.frames())) WritePng("disparity", header.frame_index, DisparityPicture(disparity));
+  if (Wanted(header.frame_index)) WritePng("disparity", header.frame_index, DisparityPicture(disparity));
   if (scene_ != nullptr) scene_->Submit(disparity, header.frame_index);
 }
 

@@ -42,7 +42,7 @@ class ImageReceiver {
   void ReceiveColour(const ImagePara& header, const uint8_t* data, uint32_t size, uint64_t receipt_us);
   void ReceiveDisparity(const ImagePara& header, const uint8_t* data, uint32_t size, uint64_t receipt_us);
   void WritePng(const char* kind, uint32_t frame_index, const cv::Mat& picture);
-  bool Wanted(uint64_t frames_so_far) const;
+  bool Wanted(uint32_t frame_index) const;
   ColourDecoder::PictureSink ColourSink();
 
   const ReceiverSettings settings_;
