@@ -14,6 +14,9 @@
 #include "scene_worker.h"
 #include "stream_statistics.h"
 
+// OpenCV's thread pool (TBB, not instrumented) shows races of its own under the thread sanitizer.
+extern "C" const char* __tsan_default_suppressions() { return "race:libtbb.so\n"; }
+
 namespace camera_client {
 namespace {
 
