@@ -117,9 +117,4 @@ StreamSummary ImageReceiver::Summary() const {
   return summary_;
 }
 
-uint64_t ImageReceiver::images() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return summary_.colour.frames() + summary_.disparity.frames();
-}
-
 }  // namespace camera_client

@@ -36,7 +36,6 @@ class ImageReceiver {
   // Drains the decoder and finishes the scene check; call once the stream is off.
   void Finish();
   StreamSummary Summary() const;
-  uint64_t images() const;
 
  private:
   void ReceiveColour(const ImagePara& header, const uint8_t* data, uint32_t size, uint64_t receipt_us);
