@@ -73,6 +73,7 @@ bool Stream(CameraLink& link, const ClientOptions& options) {
   QELTMRegisterRecvImageFunc(ImageReceiver::OnImage, link.channel(), &receiver);
 
   bool camera_gone = false;
+  receiver.StreamRequested(WallClockMicros());
   const int start_rc = link.StartStream();
   if (start_rc != kQeltOk) {
     fprintf(stderr, "camera_client: stream start request failed rc=%d\n", start_rc);

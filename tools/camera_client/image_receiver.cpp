@@ -27,7 +27,7 @@ uint64_t CaptureStamp(const ImagePara& header) {
 }  // namespace
 
 ImageReceiver::ImageReceiver(const ReceiverSettings& settings) : settings_(settings) {
-  if (settings_.scene_check) scene_ = std::make_unique<SceneCheck>(settings_.scene_frame_rate, settings_.scene_source);
+  if (settings_.scene_check) scene_ = std::make_unique<SceneWorker>(settings_.scene_frame_rate, settings_.scene_source);
 }
 
 int ImageReceiver::OnImage(const ImagePara* header, const uint8_t* data, uint32_t size, void* context, int) {
@@ -45,8 +45,9 @@ void ImageReceiver::Receive(const ImagePara& header, const uint8_t* data, uint32
   }
 }
 
-bool ImageReceiver::Wanted(uint64_t frames_so_far) const {
-  return (frames_so_far - 1) % static_cast<uint64_t>(settings_.png_every) == 0;
+// By frame index, so the colour and disparity pictures of one frame pair are written together.
+bool ImageReceiver::Wanted(uint32_t frame_index) const {
+  return frame_index % static_cast<uint32_t>(settings_.png_every) == 0;
 }
 
 ColourDecoder::PictureSink ImageReceiver::ColourSink() {
@@ -59,7 +60,7 @@ void ImageReceiver::ReceiveColour(const ImagePara& header, const uint8_t* data, 
   summary_.latency.Add((static_cast<double>(receipt_us) - static_cast<double>(capture)) / kMicrosPerMilli);
   capture_us_[header.frame_index] = capture;
   while (capture_us_.size() > kCaptureStampsKept) capture_us_.erase(capture_us_.begin());
-  decoder_.Decode(data, size, header.frame_index, Wanted(summary_.colour.frames()), ColourSink());
+  decoder_.Decode(data, size, header.frame_index, Wanted(header.frame_index), ColourSink());
   summary_.decoded = decoder_.decoded();
   summary_.decode_errors = decoder_.errors();
 }
@@ -73,15 +74,8 @@ void ImageReceiver::ReceiveDisparity(const ImagePara& header, const uint8_t* dat
   // One byte per pixel: anything else is not a disparity image this client can read.
   if (header.width == 0 || header.height == 0 || size != static_cast<uint32_t>(header.width) * header.height) return;
   const cv::Mat disparity(header.height, header.width, CV_8UC1, const_cast<uint8_t*>(data));
-  if (Wanted(summary_.disparity.frames())) WritePng("disparity", header.frame_index, DisparityPicture(disparity));
-  if (scene_ != nullptr) {
-    SceneAgreement agreement;
-    if (scene_->Compare(disparity, header.frame_index, &agreement)) {
-      ++summary_.scene_frames;
-      summary_.scene_pixels += agreement.counted;
-      summary_.scene_agreeing += agreement.agreeing;
-    }
-  }
+  if (Wanted(header.frame_index)) WritePng("disparity", header.frame_index, DisparityPicture(disparity));
+  if (scene_ != nullptr) scene_->Submit(disparity, header.frame_index);
 }
 
 void ImageReceiver::WritePng(const char* kind, uint32_t frame_index, const cv::Mat& picture) {
@@ -100,21 +94,27 @@ void ImageReceiver::WritePng(const char* kind, uint32_t frame_index, const cv::M
   }
 }
 
+void ImageReceiver::StreamRequested(uint64_t at_us) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  summary_.start_us = at_us;
+}
+
 void ImageReceiver::Finish() {
   std::lock_guard<std::mutex> lock(mutex_);
   decoder_.Flush(ColourSink());
   summary_.decoded = decoder_.decoded();
   summary_.decode_errors = decoder_.errors();
+  if (scene_ == nullptr) return;
+  scene_->Finish();
+  const SceneTotals totals = scene_->totals();
+  summary_.scene_frames = totals.frames;
+  summary_.scene_pixels = totals.pixels;
+  summary_.scene_agreeing = totals.agreeing;
 }
 
 StreamSummary ImageReceiver::Summary() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return summary_;
-}
-
-uint64_t ImageReceiver::images() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return summary_.colour.frames() + summary_.disparity.frames();
 }
 
 }  // namespace camera_client

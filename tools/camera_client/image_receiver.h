@@ -11,7 +11,7 @@
 
 #include "colour_decoder.h"
 #include "pelarin/stip.h"
-#include "scene_check.h"
+#include "scene_worker.h"
 #include "stream_statistics.h"
 
 namespace camera_client {
@@ -31,23 +31,24 @@ class ImageReceiver {
   // The library's received-image callback; the context is the receiver.
   static int OnImage(const ImagePara* header, const uint8_t* data, uint32_t size, void* context, int resync);
   void Receive(const ImagePara& header, const uint8_t* data, uint32_t size, uint64_t receipt_us);
-  // Drains the decoder; call once the stream is off.
+  // Marks the time the stream is asked for, from which the rates count.
+  void StreamRequested(uint64_t at_us);
+  // Drains the decoder and finishes the scene check; call once the stream is off.
   void Finish();
   StreamSummary Summary() const;
-  uint64_t images() const;
 
  private:
   void ReceiveColour(const ImagePara& header, const uint8_t* data, uint32_t size, uint64_t receipt_us);
   void ReceiveDisparity(const ImagePara& header, const uint8_t* data, uint32_t size, uint64_t receipt_us);
   void WritePng(const char* kind, uint32_t frame_index, const cv::Mat& picture);
-  bool Wanted(uint64_t frames_so_far) const;
+  bool Wanted(uint32_t frame_index) const;
   ColourDecoder::PictureSink ColourSink();
 
   const ReceiverSettings settings_;
   mutable std::mutex mutex_;
   StreamSummary summary_;
   ColourDecoder decoder_;
-  std::unique_ptr<SceneCheck> scene_;
+  std::unique_ptr<SceneWorker> scene_;
   std::map<uint32_t, uint64_t> capture_us_;  // capture stamps of the latest colour frames by index
   bool reported_write_failure_ = false;
 };

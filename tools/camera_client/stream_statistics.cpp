@@ -27,9 +27,7 @@ std::string Format(const char* format, ...) {
 }  // namespace
 
 void FrameCounter::Add(uint32_t frame_index, uint64_t receipt_us) {
-  if (frames_ == 0) {
-    first_us_ = receipt_us;
-  } else if (frame_index > last_index_ + 1) {
+  if (frames_ > 0 && frame_index > last_index_ + 1) {
     lost_ += frame_index - last_index_ - 1;
   }
   if (frames_ == 0 || frame_index > last_index_) last_index_ = frame_index;
@@ -37,9 +35,9 @@ void FrameCounter::Add(uint32_t frame_index, uint64_t receipt_us) {
   ++frames_;
 }
 
-double FrameCounter::Rate() const {
-  if (frames_ < 2 || last_us_ <= first_us_) return 0.0;
-  return static_cast<double>(frames_ - 1) * kMicrosPerSecond / static_cast<double>(last_us_ - first_us_);
+double FrameCounter::Rate(uint64_t since_us) const {
+  if (frames_ == 0 || last_us_ <= since_us) return 0.0;
+  return static_cast<double>(frames_) * kMicrosPerSecond / static_cast<double>(last_us_ - since_us);
 }
 
 double LatencyRecord::Median() const {
@@ -58,9 +56,9 @@ std::string SummaryLines(const StreamSummary& s, bool with_scene) {
   const auto u = [](uint64_t v) { return static_cast<unsigned long long>(v); };
   std::string lines = Format("colour frames=%llu decoded=%llu decode_errors=%llu lost=%llu fps=%.2f\n",
                              u(s.colour.frames()), u(s.decoded), u(s.decode_errors), u(s.colour.lost()),
-                             s.colour.Rate());
+                             s.colour.Rate(s.start_us));
   lines += Format("disparity frames=%llu lost=%llu fps=%.2f\n", u(s.disparity.frames()), u(s.disparity.lost()),
-                  s.disparity.Rate());
+                  s.disparity.Rate(s.start_us));
   lines += Format("latency median_ms=%.2f worst_ms=%.2f\n", s.latency.Median(), s.latency.Worst());
   if (with_scene) {
     const double share = s.scene_pixels == 0 ? 0.0 : kPercent * s.scene_agreeing / s.scene_pixels;

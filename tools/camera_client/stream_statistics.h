@@ -15,14 +15,15 @@ class FrameCounter {
   void Add(uint32_t frame_index, uint64_t receipt_us);
   uint64_t frames() const { return frames_; }
   uint64_t lost() const { return lost_; }
-  // Frames per second between the first and the last receipt; 0 with fewer than two frames.
-  double Rate() const;
+  // Frames per second from `since_us` (when the stream was asked for) to the last receipt. Not
+  // from the first receipt: the first images come late and then in a burst (the camera hands a
+  // new client the images its ring still holds), which makes the span short for its frames.
+  double Rate(uint64_t since_us) const;
 
  private:
   uint64_t frames_ = 0;
   uint64_t lost_ = 0;
   uint32_t last_index_ = 0;
-  uint64_t first_us_ = 0;
   uint64_t last_us_ = 0;
 };
 
@@ -39,6 +40,7 @@ class LatencyRecord {
 };
 
 struct StreamSummary {
+  uint64_t start_us = 0;  // when the stream was asked for
   FrameCounter colour;
   uint64_t decoded = 0;
   uint64_t decode_errors = 0;
