@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <net/if.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include "pelarin/proxy.h"
 #include "pelarin/sddp.h"
 #include "sddp_helpers.h"
+#include "namespace_runner.h"
 
 namespace {
 
@@ -29,21 +29,9 @@ constexpr uint16_t kBroadcastPort = 47001;
 constexpr int kAnswerWaitMillis = 3000;
 constexpr int kClientPassWaitMillis = 100;
 
-bool InsideTestNamespace() { return if_nametoindex(kPeerInterface) != 0; }
+const namespace_runner::Layout kLayout{kPeerInterface, kDeviceAddress, kPeerAddress, kBroadcastAddress};
 
-std::string RunCapturing(const std::string& command, int* status) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) {
-    *status = -1;
-    return output;
-  }
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
-  *status = pclose(pipe);
-  return output;
-}
+bool InsideTestNamespace() { return namespace_runner::Inside(kLayout); }
 
 int UdpSocket(uint16_t bind_port) {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -82,20 +70,11 @@ std::vector<uint8_t> Receive(int fd, int millis, sockaddr_in* from = nullptr) {
 
 TEST(DiscoveryNamespace, RunsTheExchangeInsideItsOwnNetworkNamespace) {
   if (InsideTestNamespace()) GTEST_SKIP() << "already inside the test namespace";
+  std::string output;
   int status = 0;
-  RunCapturing("unshare -rn true", &status);
-  if (status != 0) GTEST_SKIP() << "unshare -rn is not permitted here: discovery over broadcast not tested";
-  RunCapturing("unshare -rn ip link add eth0 type veth peer name " + std::string(kPeerInterface), &status);
-  if (status != 0) GTEST_SKIP() << "a veth pair cannot be made in a user network namespace here";
-  char self[4096] = {};
-  ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-  const std::string setup = std::string("ip link set lo up && ip link add eth0 type veth peer name ") + kPeerInterface +
-                            " && ip addr add " + kDeviceAddress + "/24 broadcast " + kBroadcastAddress + " dev eth0" +
-                            " && ip addr add " + kPeerAddress + "/24 broadcast " + kBroadcastAddress + " dev " +
-                            kPeerInterface + " && ip link set eth0 up && ip link set " + kPeerInterface + " up";
-  const std::string command = "unshare -rn sh -c '" + setup + " && exec \"" + self +
-                              "\" --gtest_filter=DiscoveryInNamespace.*'";
-  const std::string output = RunCapturing(command, &status);
+  const namespace_runner::Outcome outcome =
+      namespace_runner::RunSelfInside(kLayout, "DiscoveryInNamespace.*", &output, &status);
+  if (outcome != namespace_runner::Outcome::kRan) GTEST_SKIP() << namespace_runner::SkipReason(outcome);
   EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find("[  PASSED  ] 2 tests"), std::string::npos) << output;
 }

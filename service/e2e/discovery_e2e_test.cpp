@@ -2,13 +2,13 @@
 // (unshare -rn) with a veth pair, where the service and the client's discovery both run, so the
 // broadcasts never leave the test.
 #include <gtest/gtest.h>
-#include <net/if.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
 #include "e2e_fixture.h"
+#include "namespace_runner.h"
 
 namespace {
 
@@ -20,39 +20,18 @@ constexpr char kBroadcastAddress[] = "10.214.0.255";
 constexpr char kDiscoverSeconds[] = "8";  // more than two of the client's broadcast periods
 constexpr int kDeviceTypeSensorModule = 1;
 
-bool InsideTestNamespace() { return if_nametoindex(kPeerInterface) != 0; }
+const namespace_runner::Layout kLayout{kPeerInterface, kDeviceAddress, kPeerAddress, kBroadcastAddress};
 
-std::string RunCapturing(const std::string& command, int* status) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) {
-    *status = -1;
-    return output;
-  }
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
-  *status = pclose(pipe);
-  return output;
-}
+bool InsideTestNamespace() { return namespace_runner::Inside(kLayout); }
 
 TEST(DiscoveryEndToEnd, RunsInsideItsOwnNetworkNamespace) {
   if (InsideTestNamespace()) GTEST_SKIP() << "already inside the test namespace";
   if (access(CAMERA_CLIENT_PROGRAM, X_OK) != 0) GTEST_SKIP() << "the client program is not built";
+  std::string output;
   int status = 0;
-  RunCapturing("unshare -rn true", &status);
-  if (status != 0) GTEST_SKIP() << "unshare -rn is not permitted here: discovery of the service not tested";
-  RunCapturing("unshare -rn ip link add eth0 type veth peer name " + std::string(kPeerInterface), &status);
-  if (status != 0) GTEST_SKIP() << "a veth pair cannot be made in a user network namespace here";
-  char self[4096] = {};
-  ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-  const std::string setup = std::string("ip link set lo up && ip link add eth0 type veth peer name ") + kPeerInterface +
-                            " && ip addr add " + kDeviceAddress + "/24 broadcast " + kBroadcastAddress + " dev eth0" +
-                            " && ip addr add " + kPeerAddress + "/24 broadcast " + kBroadcastAddress + " dev " +
-                            kPeerInterface + " && ip link set eth0 up && ip link set " + kPeerInterface + " up";
-  const std::string command = "unshare -rn sh -c '" + setup + " && exec \"" + self +
-                              "\" --gtest_filter=DiscoveryInNamespace.*'";
-  const std::string output = RunCapturing(command, &status);
+  const namespace_runner::Outcome outcome =
+      namespace_runner::RunSelfInside(kLayout, "DiscoveryInNamespace.*", &output, &status);
+  if (outcome != namespace_runner::Outcome::kRan) GTEST_SKIP() << namespace_runner::SkipReason(outcome);
   std::cout << output;
   EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;

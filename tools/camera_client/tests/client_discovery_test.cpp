@@ -3,7 +3,6 @@
 // datagram leaves the test.
 #include <gtest/gtest.h>
 
-#include <net/if.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +10,7 @@
 
 #include "camera_role.h"
 #include "client_process.h"
+#include "namespace_runner.h"
 
 namespace {
 
@@ -23,40 +23,19 @@ constexpr char kBroadcastAddress[] = "10.214.0.255";
 constexpr char kAnyAddress[] = "0.0.0.0";
 constexpr auto kClientDeadline = std::chrono::seconds(60);
 
-bool InsideTestNamespace() { return if_nametoindex(kPeerInterface) != 0; }
+const namespace_runner::Layout kLayout{kPeerInterface, kCameraAddress, kClientAddress, kBroadcastAddress};
 
-std::string RunCapturing(const std::string& command, int* status) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) {
-    *status = -1;
-    return output;
-  }
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
-  *status = pclose(pipe);
-  return output;
-}
+bool InsideTestNamespace() { return namespace_runner::Inside(kLayout); }
 
 std::string StderrPath() { return "/tmp/camera_client_discovery_" + std::to_string(getpid()) + ".txt"; }
 
 TEST(ClientDiscovery, RunsInsideItsOwnNetworkNamespace) {
   if (InsideTestNamespace()) GTEST_SKIP() << "already inside the test namespace";
+  std::string output;
   int status = 0;
-  RunCapturing("unshare -rn true", &status);
-  if (status != 0) GTEST_SKIP() << "unshare -rn is not permitted here: discovery not tested";
-  RunCapturing("unshare -rn ip link add eth0 type veth peer name " + std::string(kPeerInterface), &status);
-  if (status != 0) GTEST_SKIP() << "a veth pair cannot be made in a user network namespace here";
-  char self[4096] = {};
-  ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-  const std::string setup = std::string("ip link set lo up && ip link add eth0 type veth peer name ") + kPeerInterface +
-                            " && ip addr add " + kCameraAddress + "/24 broadcast " + kBroadcastAddress + " dev eth0" +
-                            " && ip addr add " + kClientAddress + "/24 broadcast " + kBroadcastAddress + " dev " +
-                            kPeerInterface + " && ip link set eth0 up && ip link set " + kPeerInterface + " up";
-  const std::string command = "unshare -rn sh -c '" + setup + " && exec \"" + self +
-                              "\" --gtest_filter=ClientDiscoveryInNamespace.*'";
-  const std::string output = RunCapturing(command, &status);
+  const namespace_runner::Outcome outcome =
+      namespace_runner::RunSelfInside(kLayout, "ClientDiscoveryInNamespace.*", &output, &status);
+  if (outcome != namespace_runner::Outcome::kRan) GTEST_SKIP() << namespace_runner::SkipReason(outcome);
   EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find("[  PASSED  ] 2 tests"), std::string::npos) << output;
 }
