@@ -12,7 +12,10 @@ void Record(int camera, CallRecord record) {
   if (camera < 0 || camera >= kCameraCount) return;
   SimState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  state.logs[camera].push_back(std::move(record));
+  std::vector<CallRecord>& log = state.logs[camera];
+  // A camera running for hours sends a few commands a frame: the log keeps the newest calls only.
+  if (log.size() >= kCallLogLimit) log.erase(log.begin(), log.begin() + kCallLogLimit / 2);
+  log.push_back(std::move(record));
 }
 
 CallRecord Call(const char* name, int32_t command, int32_t arg1, int32_t arg2, std::string text) {

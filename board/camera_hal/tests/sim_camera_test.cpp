@@ -147,6 +147,21 @@ TEST_F(SimCameraTest, AnswersVendorCommandsAsASensor) {
   EXPECT_EQ(log.back().command, 999);
 }
 
+TEST_F(SimCameraTest, CallLogOfALongRunStaysBoundedAndKeepsTheNewestCalls) {
+  settings_.manual = true;
+  OpenAndStart();
+  camera_device* camera = devices_[0];
+  const size_t sends = simcam::kCallLogLimit + 10;
+  for (size_t i = 0; i < sends; ++i)
+    camera->ops->send_command(camera, kCameraCommandSetGain, static_cast<int32_t>(i), 0);
+  const auto log = simcam::CallLog(0);
+  EXPECT_LE(log.size(), simcam::kCallLogLimit);
+  EXPECT_GE(log.size(), simcam::kCallLogLimit / 2);
+  EXPECT_EQ(log.back().arg1, static_cast<int32_t>(sends - 1));
+  // Consecutive: nothing but the oldest calls was dropped.
+  EXPECT_EQ(log.front().arg1, static_cast<int32_t>(sends - log.size()));
+}
+
 TEST_F(SimCameraTest, BrightnessFollowsGainTimesTimeOneFrameLateAndSaturates) {
   settings_.manual = true;
   OpenAndStart();

@@ -2,6 +2,7 @@
 // on demand, fault switches and the per-camera log of HAL calls that tests read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -72,6 +73,8 @@ struct CallRecord {
   int32_t arg2 = 0;
   std::string text;  // the parameter text of set_parameters
 };
+// The calls of one camera, oldest first; past kCallLogLimit calls the older half is dropped.
+constexpr size_t kCallLogLimit = 65536;
 std::vector<CallRecord> CallLog(int camera);
 void ClearCallLogs();
 
