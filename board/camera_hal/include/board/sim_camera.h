@@ -74,7 +74,7 @@ struct CallRecord {
   std::string text;  // the parameter text of set_parameters
 };
 // The calls of one camera, oldest first; past kCallLogLimit calls the older half is dropped.
-constexpr size_t kCallLogLimit = 65536;
+constexpr size_t kCallLogLimit = 16384;
 std::vector<CallRecord> CallLog(int camera);
 void ClearCallLogs();
 
