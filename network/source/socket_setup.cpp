@@ -22,6 +22,7 @@ constexpr int kConnectRetryWaitMillis = 300;
 constexpr int kConnectAttempts = 5;
 constexpr char kLocalInterface[] = "eth0";
 constexpr uint32_t kNoLocalAddress = 0xFFFFFFFF;
+constexpr uint32_t kHighestPortNumber = 65535;
 
 int SetIntOption(int fd, int level, int name, int value) {
   return setsockopt(fd, level, name, &value, sizeof value);
@@ -80,6 +81,11 @@ int GetIpV4SockAddrInfo(const char* address, uint32_t port, struct sockaddr_in* 
   if (out == nullptr) return kQeltNullArgument;
   memset(out, 0, sizeof *out);
   out->sin_family = AF_INET;
+  // A larger number would wrap onto another port.
+  if (port > kHighestPortNumber) {
+    Socketlog(2, "Port %u is not a port number (0 to %u)\n", port, kHighestPortNumber);
+    return kQeltBadAddress;
+  }
   out->sin_port = htons(static_cast<uint16_t>(port));
   if (address == nullptr) {
     out->sin_addr.s_addr = htonl(INADDR_ANY);
@@ -253,7 +259,10 @@ int BroadcastServerInit(uint32_t port, int* out_fd) {
     return kQeltSocketCreateFailed;
   }
   sockaddr_in addr;
-  GetIpV4SockAddrInfo(nullptr, port, &addr);
+  if (GetIpV4SockAddrInfo(nullptr, port, &addr) != kQeltOk) {
+    close(fd);
+    return kQeltBadAddress;
+  }
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     const int rc = SocketGetErrorCode();
     Socketlog(2, "Bind socket failed, port: %d\n", port);

@@ -58,6 +58,14 @@ TEST(SocketSetup, ServerRefusesANonIPv4Address) {
   EXPECT_EQ(1u, log.Count("Server ip is not right"));
 }
 
+TEST(SocketSetup, PortAboveTheLastIsRefusedNotWrapped) {
+  int fd = -1;
+  EXPECT_EQ(kQeltBadAddress, TCPServerInit("127.0.0.1", 65536 + 9000, &fd, kServerFlagKeepAlive));
+  EXPECT_EQ(fd, -1);
+  EXPECT_EQ(kQeltBadAddress, BroadcastServerInit(70000, &fd));
+  EXPECT_EQ(fd, -1);
+}
+
 TEST(SocketSetup, ConnectToAClosedPortFailsWithItsCode) {
   uint16_t port = 0;
   close(nettest::ListenLoopback(&port));  // nobody listens there now

@@ -8,6 +8,9 @@ namespace {
 constexpr std::string_view kTemporarySuffix = ".tmp";
 constexpr mode_t kPermissionBits = 07777;
 constexpr int kReadWritePermission = kFilePermissionRead | kFilePermissionWrite;
+// Links followed before a chain is taken for a loop, as the kernel's own limit.
+constexpr int kMostLinksFollowed = 40;
+constexpr std::size_t kLinkTargetBytes = 4096;
 
 // The folder that holds path ("." for a bare name).
 std::string ParentDirectory(const std::string& path) {
@@ -25,6 +28,22 @@ Result SyncParentDirectory(const std::string& path) {
   const Result synced = directory.Sync();
   directory.Close();
   return synced;
+}
+
+// The file that path finally names: symbolic links followed (relative targets from the link's own
+// folder), so that a replacement lands on the link's target and the link stays. The target itself
+// need not exist yet. A loop or an unreadable link leaves the last name reached.
+std::string FinalTarget(std::string path) {
+  for (int followed = 0; followed < kMostLinksFollowed; ++followed) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    char target[kLinkTargetBytes];
+    const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return path;
+    const std::string link_target(target, static_cast<std::size_t>(length));
+    path = link_target[0] == '/' ? link_target : ParentDirectory(path) + "/" + link_target;
+  }
+  return path;
 }
 
 // Writes and syncs a fresh temporary file; on failure nothing of it is left behind.
@@ -68,7 +87,8 @@ Result ReadWholeFile(LinuxFile* file, char* buffer, std::size_t size, std::size_
 
 std::string TemporaryPathFor(const std::string& path) { return path + std::string(kTemporarySuffix); }
 
-Result ReplaceFileAtomically(LinuxFile* file, const std::string& path, std::string_view data) {
+Result ReplaceFileAtomically(LinuxFile* file, const std::string& named_path, std::string_view data) {
+  const std::string path = FinalTarget(named_path);
   struct stat previous {};
   const bool keep_mode = ::stat(path.c_str(), &previous) == 0;
   const std::string temporary = TemporaryPathFor(path);

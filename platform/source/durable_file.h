@@ -16,8 +16,9 @@ std::string TemporaryPathFor(const std::string& path);
 
 // Replaces path with data: a temporary file beside it gets all of data and an fsync, takes the old
 // file's mode, is renamed over path, and the folder is synced. At no moment is path empty or partial.
+// A path that is a symbolic link is resolved first: the link's target is replaced and the link stays.
 // On success file holds the new file open for writing.
-Result ReplaceFileAtomically(LinuxFile* file, const std::string& path, std::string_view data);
+Result ReplaceFileAtomically(LinuxFile* file, const std::string& named_path, std::string_view data);
 
 // Creates path holding data unless it exists (RESULT_FILE_CREATE then): the complete, synced
 // temporary file is linked into place, so path never appears partly written.

@@ -1,4 +1,6 @@
 // ModuleNode and ConfigurationNode: the two named levels between the root and the records.
+#include <algorithm>
+
 #include "configuration_text.h"
 #include "record_lookup.h"
 
@@ -15,6 +17,29 @@ constexpr std::string_view kHeadingEnd = ">";
 constexpr std::size_t kConfigurationIndent = 2;
 constexpr std::size_t kModuleIndent = 4;
 constexpr std::string_view::size_type npos = std::string_view::npos;
+// A failed record is remembered by at most this much of its text, up to its first line end.
+constexpr std::size_t kFaultTextLimit = 200;
+
+std::string_view Shortened(std::string_view line) { return line.substr(0, std::min(line.size(), kFaultTextLimit)); }
+
+// The line of a failed record span that the reader refuses: the first value record line that does
+// not parse on its own (a mistyped word inside a container), else the span's first line.
+std::string_view FaultText(std::string_view record) {
+  std::size_t begin = 0;
+  while (begin < record.size()) {
+    std::size_t end = record.find_first_of("\r\n", begin);
+    if (end == npos) end = record.size();
+    const std::string_view line = record.substr(begin, end - begin);
+    const std::size_t open = line.find(kRecordOpen);
+    if (open != npos && line.find(kValueRecordClose) != npos) {
+      RecordNode alone;
+      const std::string_view tag = line.substr(open);
+      if (alone.Parse(tag.data(), tag.size(), 1) != RESULT_OK) return Shortened(tag);
+    }
+    begin = end + 1;
+  }
+  return Shortened(record.substr(0, record.find_first_of("\r\n")));
+}
 }  // namespace
 
 ModuleNode::ModuleNode() = default;
@@ -47,6 +72,8 @@ Result ModuleNode::AddRecord(const char* text, std::size_t length) {
   const Result parsed = record->Parse(text, length, 1);
   if (parsed != RESULT_OK) {
     DeleteObject(record);
+    // Only a note for the caller's message: when it cannot be kept, the parse result stands alone.
+    if (parsed != RESULT_OUT_OF_MEMORY) AssignText(&fault_, FaultText(std::string_view(text, length)));
     return parsed;
   }
   return AppendOwned(&records_, record);
@@ -92,11 +119,28 @@ Result ConfigurationNode::Parse(const char* text, std::size_t length) {
     if (module == nullptr) return RESULT_OUT_OF_MEMORY;
     const Result result = module->Parse(span.data(), span.size());
     if (result != RESULT_OK) {
+      if (result != RESULT_OUT_OF_MEMORY) NoteDroppedModule(*module);
       DeleteObject(module);
       return result;
     }
     return AppendOwned(&modules_, module);
   });
+}
+
+void ConfigurationNode::NoteDroppedModule(const ModuleNode& module) {
+  try {
+    dropped_modules_.push_back(DroppedModule{module.name(), module.fault()});
+  } catch (const std::bad_alloc&) {
+    // The note only improves a later message; the module is dropped all the same.
+  }
+}
+
+const DroppedModule* ConfigurationNode::FindDroppedModule(const char* name) const {
+  if (name == nullptr) return nullptr;
+  for (const DroppedModule& dropped : dropped_modules_) {
+    if (dropped.name == name) return &dropped;
+  }
+  return nullptr;
 }
 
 Result ConfigurationNode::Serialize(char* destination, std::size_t* length) const {

@@ -199,6 +199,24 @@ TEST_F(ConfigurationFiles, SaveWritesTheChangeAndKeepsTheFileMode) {
   EXPECT_EQ(Port(reopened), 7200);
 }
 
+TEST_F(ConfigurationFiles, UserFileThatIsALinkStaysALinkAndItsTargetIsSaved) {
+  // A relative link to a file in a folder of its own, reached through a second link.
+  std::filesystem::create_directories(directory_.File("real"));
+  WriteFileBytes(directory_.File("real/user.xml"), kDefaultText);
+  std::filesystem::create_symlink("real/user.xml", directory_.File("middle.xml"));
+  std::filesystem::create_symlink(directory_.File("middle.xml"), UserPath());
+  FileConfigurationManager store;
+  ASSERT_EQ(OpenAndLoad(store), RESULT_OK);
+  const std::int32_t port = 7300;
+  ASSERT_EQ(store.SetValue("", "common_config", "port", RECORD_TYPE_INTEGER, &port, 4), RESULT_OK);
+  ASSERT_EQ(store.Save(), RESULT_OK);
+  ASSERT_EQ(store.Sync(), RESULT_OK);
+  EXPECT_TRUE(std::filesystem::is_symlink(UserPath()));
+  EXPECT_TRUE(std::filesystem::is_symlink(directory_.File("middle.xml")));
+  EXPECT_NE(ReadFileBytes(directory_.File("real/user.xml")).find("value=7300></record>\r\n"), std::string::npos);
+  EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{"middle.xml", "real", "user.xml"}));
+}
+
 TEST_F(ConfigurationFiles, FailedSaveLeavesTheOldFileAndTheTree) {
   const std::string folder = directory_.File("sub");
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);

@@ -2,8 +2,13 @@
 #include "configuration_loaders.h"
 
 #include <cstring>
+#include <limits>
+#include <string>
 
 #include "configuration_values.h"
+#include "network_init_record.h"
+#include "port_overlap.h"
+#include "platform/configuration_checks.h"
 #include "qelt_log.h"
 
 namespace {
@@ -24,6 +29,27 @@ struct KeyEntry {
   void (*store)(Record* record, ConfigurationValue* value);
 };
 
+// Says why a key could not be read, before the loader's own failure line.
+void LogUnreadable(ConfigurationManager* store, const char* module, const char* record_path, int type) {
+  PrintLog(kLogTag, "%s",
+           UnreadableKeyLine(store, kServiceConfigurationName, module, record_path, type).c_str());
+}
+
+// RESULT_INVALID_ARGUMENT with its one line when a value lies outside its key's range.
+template <std::size_t Count>
+Result CheckRange(const char* module, const char* record_path, const KeyRange (&ranges)[Count], double value) {
+  const KeyRange* range = FindKeyRange(ranges, record_path);
+  if (range == nullptr) return RESULT_OK;
+  const std::string refusal = RangeRefusal(module, record_path, *range, value);
+  if (refusal.empty()) return RESULT_OK;
+  PrintLog(kLogTag, "%s", refusal.c_str());
+  return RESULT_INVALID_ARGUMENT;
+}
+
+double NumberOf(int type, const ConfigurationValue& value) {
+  return type == RECORD_TYPE_DOUBLE ? value.real : static_cast<double>(value.integer);
+}
+
 void LogValue(const char* format, const char* record_path, int type, const ConfigurationValue& value) {
   switch (type) {
     case RECORD_TYPE_INTEGER:
@@ -38,20 +64,60 @@ void LogValue(const char* format, const char* record_path, int type, const Confi
   }
 }
 
-// Reads, stores and logs the keys in order; the first key that cannot be read ends the load.
-template <typename Record, std::size_t Count>
+// Reads, stores, range-checks and logs the keys in order; the first key that cannot be read, or
+// whose value (as stored) lies outside its range, ends the load with a line that names it.
+template <typename Record, std::size_t Count, std::size_t RangeCount>
 Result LoadKeys(ConfigurationManager* store, const char* module, const KeyEntry<Record> (&keys)[Count],
-                Record* record) {
+                const KeyRange (&ranges)[RangeCount], Record* record) {
   char text[kConfigurationTextBytes];
   for (const KeyEntry<Record>& key : keys) {
     ConfigurationValue value;
     const Result read = ReadServiceValue(store, module, key.record_path, key.type, text, &value);
-    if (read != RESULT_OK) return read;
+    if (read != RESULT_OK) {
+      LogUnreadable(store, module, key.record_path, key.type);
+      return read;
+    }
     key.store(record, &value);
+    if (key.type != RECORD_TYPE_STRING) {
+      const Result in_range = CheckRange(module, key.record_path, ranges, NumberOf(key.type, value));
+      if (in_range != RESULT_OK) return in_range;
+    }
     LogValue(key.log_format, key.record_path, key.type, value);
   }
   return RESULT_OK;
 }
+
+// Range tables: the values each numeric key accepts. Keys the programs only carry accept any
+// 32-bit value, as do the switches, where any value but 0 means on.
+constexpr double kAnyLow = std::numeric_limits<std::int32_t>::min();
+constexpr double kAnyHigh = std::numeric_limits<std::int32_t>::max();
+constexpr double kHighestPort = 65535;
+constexpr double kLongestHeartbeatInterval = 86400;  // a day, in seconds
+constexpr double kSensorWidth = 640;
+constexpr double kSensorHeight = 480;
+constexpr double kHighestFrameRate = 60;
+constexpr double kHighestDisparity = 256;  // disparities are reported in one byte
+constexpr double kSmallestWindowScale = 1;
+constexpr double kLargestWindowScale = 9;
+constexpr double kMostPaths = 8;
+constexpr double kMostMatcherThreads = 64;
+constexpr double kHighest16Bit = 65535;
+constexpr double kPercent = 100;
+constexpr double kLargestShift = 64;
+constexpr double kLongestExposureTime = 1000000;
+constexpr double kLongestSeconds = 86400;
+constexpr double kLongestMilliseconds = 60000;
+constexpr double kLargestRatio = 1000;
+constexpr double kLargestGain = 100;
+
+const KeyRange kNoRanges[] = {{"", 0, 0}};
+
+const KeyRange kHeartbeatRanges[] = {
+    {"local_heartbeat_socket_port", 0, kHighestPort},  // 0: any free port
+    {"daemon_listen_socket_port", 1, kHighestPort},
+    {"local_heartbeat_interval_in_second", 1, kLongestHeartbeatInterval},  // as stored, after 0 or less became 1
+    {"passage_direction", 0, kAnyHigh},
+};
 
 void CopyText(char* destination, const ConfigurationValue& value) {
   std::memcpy(destination, value.text, kConfigurationTextBytes);
@@ -103,6 +169,56 @@ const KeyEntry<Identity> kZuqKeys[] = {
      [](Identity* r, ConfigurationValue* v) { CopyText(r->serial_number, *v); }},
     {"vendor_name", RECORD_TYPE_STRING, "LoadZuqConfiguration, %s=%s\n",
      [](Identity* r, ConfigurationValue* v) { CopyText(r->vendor_name, *v); }},
+};
+
+const KeyRange kNetworkRanges[] = {
+    {"socket_config/server_port", 1, kHighestServerPort},  // the service uses this port and the next three
+};
+
+const KeyRange kVideoDeviceRanges[] = {
+    {"image_width", 1, kSensorWidth},
+    {"image_height", 1, kSensorHeight},
+    {"image_frame_rate", 1, kHighestFrameRate},
+    {"disparity_min", 0, kHighestDisparity - 1},
+    {"disparity_max", 1, kHighestDisparity},
+    {"window_scale", kSmallestWindowScale, kLargestWindowScale},
+    {"sgm_penalty1", 0, kHighest16Bit},
+    {"sgm_penalty2", 0, kHighest16Bit},
+    {"ddr_threshold", 0, kHighest16Bit},
+    {"ddr_disparity_range", 0, kHighestDisparity},
+    {"path_number", 1, kMostPaths},
+    {"thread_number", 1, kMostMatcherThreads},
+    {"opencl_enable", kAnyLow, kAnyHigh},
+    {"swap_camera", kAnyLow, kAnyHigh},
+    {"image_interval_sampling", kAnyLow, kAnyHigh},
+    {"disparity_filter", kAnyLow, kAnyHigh},
+    {"disparity_quality_threshold", kAnyLow, kAnyHigh},
+    {"disparity_uniqueness_ratio", 0, kPercent},
+    {"disparity_lr_max_diff", 0, kHighestDisparity},
+    {"shift_offset", -kLargestShift, kLargestShift},
+    {"shift_opt", -1, 1},
+    {"calibrator_max_value", kAnyLow, kAnyHigh},
+};
+
+const KeyRange kExposureRanges[] = {
+    {"exposure/frame_rate", 1, kHighestFrameRate},
+    {"exposure/adjust_sec", 0, kLongestSeconds},
+    {"exposure/exposure_time", 1, kLongestExposureTime},
+    {"exposure/exposure_level_count", 1, kHighest16Bit},
+    {"exposure/image_black_quality_percent", 0, kPercent},
+    {"exposure/image_white_quality_percent", 0, kPercent},
+    {"exposure/image_black_warning_percent", 0, kPercent},
+    {"exposure/image_white_warning_percent", 0, kPercent},
+    {"exposure/image_out_of_service_sec", 0, kLongestSeconds},
+    {"exposure/image_adjust_msec", 0, kLongestMilliseconds},
+    {"exposure/image_highest_black_percent", 0, kPercent},
+    {"exposure/image_lowest_wb_ratio", 0, kLargestRatio},
+    {"exposure/image_highest_wb_ratio", 0, kLargestRatio},
+    {"exposure/image_black_percentage_k", 0, kLargestGain},
+    {"exposure/image_set_point", -kPercent, kPercent},
+    {"exposure/image_kp", 0, kLargestGain},
+    {"exposure/image_ki", 0, kLargestGain},
+    {"exposure/image_kd", 0, kLargestGain},
 };
 
 typedef tagVideoDeviceParameterSet VideoSet;
@@ -205,17 +321,22 @@ const KeyEntry<Exposure> kExposureKeys[] = {
 }  // namespace
 
 Result LoadBaseConfiguration(FileConfigurationManagerPtr store, char application_name[kConfigurationTextBytes]) {
-  return LoadKeys(store.Get(), kCommonModule, kBaseKeys, application_name);
+  return LoadKeys(store.Get(), kCommonModule, kBaseKeys, kNoRanges, application_name);
 }
 
 Result LoadHeartbeatConfiguration(FileConfigurationManagerPtr store, HeartbeatConfiguration* configuration) {
-  return LoadKeys(store.Get(), kCommonModule, kHeartbeatKeys, configuration);
+  const Result loaded = LoadKeys(store.Get(), kCommonModule, kHeartbeatKeys, kHeartbeatRanges, configuration);
+  if (loaded != RESULT_OK) return loaded;
+  // The own heartbeat socket must not take the watchdog's port, where it would talk to itself.
+  return RefuseSharedUdpPort(
+      {kCommonModule, "local_heartbeat_socket_port", configuration->local_heartbeat_socket_port, 0},
+      {kCommonModule, "daemon_listen_socket_port", configuration->daemon_listen_socket_port, 0});
 }
 
 Result LoadZuqConfiguration(FileConfigurationManagerPtr store, char serial_number[kConfigurationTextBytes],
                             char vendor_name[kConfigurationTextBytes]) {
   Identity identity = {serial_number, vendor_name};
-  return LoadKeys(store.Get(), kControlModule, kZuqKeys, &identity);
+  return LoadKeys(store.Get(), kControlModule, kZuqKeys, kNoRanges, &identity);
 }
 
 Result LoadNetworkConfiguration(FileConfigurationManagerPtr store, char server_addr[kConfigurationTextBytes],
@@ -227,6 +348,7 @@ Result LoadNetworkConfiguration(FileConfigurationManagerPtr store, char server_a
   PrintLog(kLogTag, "LoadNetworkConfiguration, load %s configuration\n", kAddressKey);
   Result read = ReadServiceValue(store.Get(), kControlModule, kAddressKey, RECORD_TYPE_STRING, server_addr, &value);
   if (read != RESULT_OK) {
+    LogUnreadable(store.Get(), kControlModule, kAddressKey, RECORD_TYPE_STRING);
     PrintLog(kLogTag, "LoadNetworkConfiguration, load %s configuration failed\n", kAddressKey);
     return read;
   }
@@ -235,6 +357,9 @@ Result LoadNetworkConfiguration(FileConfigurationManagerPtr store, char server_a
   char unused_text[kConfigurationTextBytes];
   PrintLog(kLogTag, "LoadNetworkConfiguration, load %s configuration\n", kPortKey);
   read = ReadServiceValue(store.Get(), kControlModule, kPortKey, RECORD_TYPE_INTEGER, unused_text, &value);
+  if (read != RESULT_OK) LogUnreadable(store.Get(), kControlModule, kPortKey, RECORD_TYPE_INTEGER);
+  if (read == RESULT_OK) read = CheckRange(kControlModule, kPortKey, kNetworkRanges, value.integer);
+  if (read == RESULT_OK) read = RefuseDiscoveryOnHeartbeatPorts(store.Get(), kControlModule, kPortKey, value.integer);
   if (read != RESULT_OK) {
     PrintLog(kLogTag, "LoadNetworkConfiguration, load %s configuration failed\n", kPortKey);
     return read;
@@ -245,11 +370,11 @@ Result LoadNetworkConfiguration(FileConfigurationManagerPtr store, char server_a
 }
 
 Result LoadVideoDeviceConfiguration(FileConfigurationManagerPtr store, tagVideoDeviceParameterSet* parameters) {
-  return LoadKeys(store.Get(), kStreamModule, kVideoDeviceKeys, parameters);
+  return LoadKeys(store.Get(), kStreamModule, kVideoDeviceKeys, kVideoDeviceRanges, parameters);
 }
 
 Result LoadExposureConfiguration(FileConfigurationManagerPtr store, tagCamExposureConfiguration* configuration) {
-  return LoadKeys(store.Get(), kStreamModule, kExposureKeys, configuration);
+  return LoadKeys(store.Get(), kStreamModule, kExposureKeys, kExposureRanges, configuration);
 }
 
 void PresetExposureConfiguration(tagCamExposureConfiguration* c) {

@@ -7,10 +7,6 @@
 
 namespace {
 constexpr const char* kBindAnyAddress = "0.0.0.0";
-// The image, control and discovery ports follow the configured base port in this order.
-constexpr std::uint32_t kYrdPortOffset = 1;
-constexpr std::uint32_t kControlPortOffset = 2;
-constexpr std::uint32_t kBroadcastPortOffset = 3;
 }  // namespace
 
 Result FillNetworkInitRecord(const char* server_addr, std::uint32_t server_port, tagNetworkInitPara* record) {
@@ -18,6 +14,12 @@ Result FillNetworkInitRecord(const char* server_addr, std::uint32_t server_port,
   if (std::strlen(server_addr) >= sizeof(record->local_ip)) {
     PrintLog("main", "StartZuqService, server_addr %s is longer than %zu characters\n", server_addr,
              sizeof(record->local_ip) - 1);
+    return RESULT_INVALID_ARGUMENT;
+  }
+  // The four ports must all be port numbers; a larger base would wrap them onto low ports.
+  if (server_port == 0 || server_port > kHighestServerPort) {
+    PrintLog("main", "StartZuqService, server_port %u leaves its four ports outside 1 to %u\n", server_port,
+             kHighestServerPort + kBroadcastPortOffset);
     return RESULT_INVALID_ARGUMENT;
   }
   std::memset(record, 0, sizeof(*record));

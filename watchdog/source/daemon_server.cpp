@@ -21,6 +21,7 @@ namespace {
 constexpr std::chrono::milliseconds kStopPollInterval(10);
 constexpr std::int32_t kReuseAddressOn = 1;
 constexpr int kMaxWaitMilliseconds = INT_MAX;
+constexpr unsigned kHighestPort = 65535;
 
 std::atomic<int> g_actions_in_flight{0};
 
@@ -48,6 +49,11 @@ DaemonServer::DaemonServer(DaemonClock* clock)
 DaemonServer::~DaemonServer() = default;
 
 Result DaemonServer::Init(const char* address_text, unsigned port, std::uint32_t interval_s) {
+  // A larger number would wrap onto another port.
+  if (port > kHighestPort) {
+    DaemonPrint("DaemonServer::Init, port %u is not a port number (0 to %u)\n", port, kHighestPort);
+    return RESULT_INVALID_ARGUMENT;
+  }
   Result result = socket_.Create(kSocketFamilyIPv4, kSocketTypeDatagram, kSocketProtocolDefault);
   if (result != RESULT_OK) return result;
   result = socket_.SetOption(kSocketLevelSocket, kSocketOptionReuseAddress, &kReuseAddressOn, sizeof kReuseAddressOn);

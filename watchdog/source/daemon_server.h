@@ -33,7 +33,8 @@ class DaemonServer {
   DaemonServer(const DaemonServer&) = delete;
   DaemonServer& operator=(const DaemonServer&) = delete;
 
-  // Binds the listening UDP socket (close-on-exec) to address_text:port and keeps the wait time-out.
+  // Binds the listening UDP socket (close-on-exec) to address_text:port and keeps the wait time-out;
+  // a port above 65535 is refused (RESULT_INVALID_ARGUMENT, one line), never wrapped.
   Result Init(const char* address_text, unsigned port, std::uint32_t interval_s);
   // Registers a program; a check period below kMinimumCheckPeriodMs is refused.
   Result AddProcess(const char* name, const char* command_line, const char* argument, std::uint64_t check_period_ms,

@@ -64,7 +64,9 @@ Result RunWatchdog(FileConfigurationManager* store) {
   ListenerSettings settings;
   result = ReadListenerSettings(store, &settings);
   if (result != RESULT_OK) return result;
-  const std::vector<ProcessItem> entries = ReadProcessEntries(store, settings.process_count);
+  std::vector<ProcessItem> entries;
+  result = ReadProcessEntries(store, settings.process_count, &entries);
+  if (result != RESULT_OK) return result;
 
   ManagedPtr<DaemonServer> server(NewObject<DaemonServer>());
   if (server == nullptr) return RESULT_OUT_OF_MEMORY;

@@ -74,10 +74,20 @@ class ModuleNode {
   Result FindRecord(const char* name, RecordNode** out);
 
   const std::string& name() const { return name_; }
+  // The opening text of the record that made Parse fail (empty when none did), so that a caller
+  // can say why the reader dropped this module.
+  const std::string& fault() const { return fault_; }
 
  private:
   std::string name_;
   std::vector<ManagedPtr<RecordNode>> records_;
+  std::string fault_;
+};
+
+// A module the reader dropped: its name (empty when it had none) and the record that failed.
+struct DroppedModule {
+  std::string name;
+  std::string fault;
 };
 
 class ConfigurationNode {
@@ -94,8 +104,13 @@ class ConfigurationNode {
   Result FindModule(const char* name, ModuleNode** out);
 
   const std::string& name() const { return name_; }
+  // The first dropped module of that name, or null when none was dropped.
+  const DroppedModule* FindDroppedModule(const char* name) const;
 
  private:
+  void NoteDroppedModule(const ModuleNode& module);
+
   std::string name_;
   std::vector<ManagedPtr<ModuleNode>> modules_;
+  std::vector<DroppedModule> dropped_modules_;
 };
