@@ -26,8 +26,9 @@ drop_key() { sed -i "/<record name=$1 /d" "$2"; }
 
 # The lines a run logged about its configuration, joined with " / ".
 said() {
-  grep -E "Configuration, |configuration failed|not a port number|skipped|libtessaro|Init, sgm_init" "$1" |
-    sed 's/^\[[^]]*\] *//; s/\r//' | head -3 | awk 'NR > 1 { printf " / " } { printf "%s", $0 }'
+  sed 's/^[0-9-]* [0-9:.]* \[[^]]*\] //; s/\r//' "$1" |
+    grep -E "^Configuration, |configuration failed|not a port number|skipped|libtessaro|sgm_init" | head -3 |
+    awk 'NR > 1 { printf " / " } { printf "%s", $0 }'
 }
 
 row() { printf '| %s | %s | %s | %s |\n' "$1" "$2" "$3" "$4"; }
