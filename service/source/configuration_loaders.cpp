@@ -2,6 +2,7 @@
 #include "configuration_loaders.h"
 
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <string>
 
@@ -36,9 +37,9 @@ void LogUnreadable(ConfigurationManager* store, const char* module, const char* 
 }
 
 // RESULT_INVALID_ARGUMENT with its one line when a value lies outside its key's range.
-template <std::size_t Count>
-Result CheckRange(const char* module, const char* record_path, const KeyRange (&ranges)[Count], double value) {
-  const KeyRange* range = FindKeyRange(ranges, record_path);
+Result CheckRange(const char* module, const char* record_path, const KeyRange* ranges, std::size_t range_count,
+                  double value) {
+  const KeyRange* range = FindKeyRange(ranges, range_count, record_path);
   if (range == nullptr) return RESULT_OK;
   const std::string refusal = RangeRefusal(module, record_path, *range, value);
   if (refusal.empty()) return RESULT_OK;
@@ -66,9 +67,9 @@ void LogValue(const char* format, const char* record_path, int type, const Confi
 
 // Reads, stores, range-checks and logs the keys in order; the first key that cannot be read, or
 // whose value (as stored) lies outside its range, ends the load with a line that names it.
-template <typename Record, std::size_t Count, std::size_t RangeCount>
+template <typename Record, std::size_t Count>
 Result LoadKeys(ConfigurationManager* store, const char* module, const KeyEntry<Record> (&keys)[Count],
-                const KeyRange (&ranges)[RangeCount], Record* record) {
+                const KeyRange* ranges, std::size_t range_count, Record* record) {
   char text[kConfigurationTextBytes];
   for (const KeyEntry<Record>& key : keys) {
     ConfigurationValue value;
@@ -79,7 +80,7 @@ Result LoadKeys(ConfigurationManager* store, const char* module, const KeyEntry<
     }
     key.store(record, &value);
     if (key.type != RECORD_TYPE_STRING) {
-      const Result in_range = CheckRange(module, key.record_path, ranges, NumberOf(key.type, value));
+      const Result in_range = CheckRange(module, key.record_path, ranges, range_count, NumberOf(key.type, value));
       if (in_range != RESULT_OK) return in_range;
     }
     LogValue(key.log_format, key.record_path, key.type, value);
@@ -103,14 +104,11 @@ constexpr double kMostPaths = 8;
 constexpr double kMostMatcherThreads = 64;
 constexpr double kHighest16Bit = 65535;
 constexpr double kPercent = 100;
-constexpr double kLargestShift = 64;
 constexpr double kLongestExposureTime = 1000000;
 constexpr double kLongestSeconds = 86400;
 constexpr double kLongestMilliseconds = 60000;
 constexpr double kLargestRatio = 1000;
 constexpr double kLargestGain = 100;
-
-const KeyRange kNoRanges[] = {{"", 0, 0}};
 
 const KeyRange kHeartbeatRanges[] = {
     {"local_heartbeat_socket_port", 0, kHighestPort},  // 0: any free port
@@ -195,7 +193,7 @@ const KeyRange kVideoDeviceRanges[] = {
     {"disparity_quality_threshold", kAnyLow, kAnyHigh},
     {"disparity_uniqueness_ratio", 0, kPercent},
     {"disparity_lr_max_diff", 0, kHighestDisparity},
-    {"shift_offset", -kLargestShift, kLargestShift},
+    {"shift_offset", -kHighestDisparity, kHighestDisparity},
     {"shift_opt", -1, 1},
     {"calibrator_max_value", kAnyLow, kAnyHigh},
 };
@@ -321,13 +319,17 @@ const KeyEntry<Exposure> kExposureKeys[] = {
 }  // namespace
 
 Result LoadBaseConfiguration(FileConfigurationManagerPtr store, char application_name[kConfigurationTextBytes]) {
-  return LoadKeys(store.Get(), kCommonModule, kBaseKeys, kNoRanges, application_name);
+  return LoadKeys(store.Get(), kCommonModule, kBaseKeys, nullptr, 0, application_name);
 }
 
 Result LoadHeartbeatConfiguration(FileConfigurationManagerPtr store, HeartbeatConfiguration* configuration) {
-  const Result loaded = LoadKeys(store.Get(), kCommonModule, kHeartbeatKeys, kHeartbeatRanges, configuration);
+  const Result loaded = LoadKeys(store.Get(), kCommonModule, kHeartbeatKeys, kHeartbeatRanges,
+                                 std::size(kHeartbeatRanges), configuration);
   if (loaded != RESULT_OK) return loaded;
-  // The own heartbeat socket must not take the watchdog's port, where it would talk to itself.
+  // The own heartbeat socket must not bind the watchdog's address and port, where it would talk to itself.
+  if (std::strcmp(configuration->local_heartbeat_socket_addr, configuration->daemon_listen_socket_addr) != 0) {
+    return RESULT_OK;
+  }
   return RefuseSharedUdpPort(
       {kCommonModule, "local_heartbeat_socket_port", configuration->local_heartbeat_socket_port, 0},
       {kCommonModule, "daemon_listen_socket_port", configuration->daemon_listen_socket_port, 0});
@@ -336,7 +338,7 @@ Result LoadHeartbeatConfiguration(FileConfigurationManagerPtr store, HeartbeatCo
 Result LoadZuqConfiguration(FileConfigurationManagerPtr store, char serial_number[kConfigurationTextBytes],
                             char vendor_name[kConfigurationTextBytes]) {
   Identity identity = {serial_number, vendor_name};
-  return LoadKeys(store.Get(), kControlModule, kZuqKeys, kNoRanges, &identity);
+  return LoadKeys(store.Get(), kControlModule, kZuqKeys, nullptr, 0, &identity);
 }
 
 Result LoadNetworkConfiguration(FileConfigurationManagerPtr store, char server_addr[kConfigurationTextBytes],
@@ -358,7 +360,9 @@ Result LoadNetworkConfiguration(FileConfigurationManagerPtr store, char server_a
   PrintLog(kLogTag, "LoadNetworkConfiguration, load %s configuration\n", kPortKey);
   read = ReadServiceValue(store.Get(), kControlModule, kPortKey, RECORD_TYPE_INTEGER, unused_text, &value);
   if (read != RESULT_OK) LogUnreadable(store.Get(), kControlModule, kPortKey, RECORD_TYPE_INTEGER);
-  if (read == RESULT_OK) read = CheckRange(kControlModule, kPortKey, kNetworkRanges, value.integer);
+  if (read == RESULT_OK) {
+    read = CheckRange(kControlModule, kPortKey, kNetworkRanges, std::size(kNetworkRanges), value.integer);
+  }
   if (read == RESULT_OK) read = RefuseDiscoveryOnHeartbeatPorts(store.Get(), kControlModule, kPortKey, value.integer);
   if (read != RESULT_OK) {
     PrintLog(kLogTag, "LoadNetworkConfiguration, load %s configuration failed\n", kPortKey);
@@ -370,11 +374,13 @@ Result LoadNetworkConfiguration(FileConfigurationManagerPtr store, char server_a
 }
 
 Result LoadVideoDeviceConfiguration(FileConfigurationManagerPtr store, tagVideoDeviceParameterSet* parameters) {
-  return LoadKeys(store.Get(), kStreamModule, kVideoDeviceKeys, kVideoDeviceRanges, parameters);
+  return LoadKeys(store.Get(), kStreamModule, kVideoDeviceKeys, kVideoDeviceRanges,
+                  std::size(kVideoDeviceRanges), parameters);
 }
 
 Result LoadExposureConfiguration(FileConfigurationManagerPtr store, tagCamExposureConfiguration* configuration) {
-  return LoadKeys(store.Get(), kStreamModule, kExposureKeys, kExposureRanges, configuration);
+  return LoadKeys(store.Get(), kStreamModule, kExposureKeys, kExposureRanges,
+                  std::size(kExposureRanges), configuration);
 }
 
 void PresetExposureConfiguration(tagCamExposureConfiguration* c) {
