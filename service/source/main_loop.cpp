@@ -1,4 +1,5 @@
-// The main loop: every 10 ms the heartbeat when it is due and frames flowed, then the due delay tasks.
+// The main loop: every 10 ms the heartbeat when it is due, frames flowed and the servers made passes,
+// then the due delay tasks.
 #include "main_loop.h"
 
 #include <time.h>
@@ -26,7 +27,9 @@ std::uint64_t MonotonicMicroseconds() {
 }  // namespace
 
 void HeartbeatTick(const MainLoopContext& context) {
-  if (!g_frame_seen.exchange(false)) return;
+  const bool frames_flowed = g_frame_seen.exchange(false);
+  const bool servers_advanced = context.server_progress == nullptr || context.server_progress->AdvancedSinceLastLook();
+  if (!frames_flowed || !servers_advanced) return;
   if (context.heartbeat != nullptr) context.heartbeat->Send();
   PrintLog("main", "%s Heartbeat: Argument1=%s, Argument2=%p, Argument3=%d \n", context.application_name,
            context.application_name, static_cast<void*>(context.heartbeat), context.heartbeat_interval_in_second);

@@ -13,7 +13,7 @@ std::vector<int> BoardProcessesNamed(const std::string& name, const std::string&
 
 // Carries out a whole "killall [-SIGNAL | -s SIGNAL] NAME..." or "pkill [-SIGNAL] NAME" command
 // for the board root, with the wait status that command would give: 0 when every name reached a
-// process, exit status 1 when one did not. Anything else it cannot read is kCommandRefused.
+// process, exit status 1 when one did not (signal 0 only asks whether each name has a process). Anything else it cannot read is kCommandRefused.
 int RunBoardKill(const std::vector<std::string>& words, const std::string& root);
 
 }  // namespace board
