@@ -22,10 +22,13 @@ struct MainLoopContext {
 // When a frame was seen since the last heartbeat and every running server thread has made a pass
 // since the last period: clears the flag, sends one and logs it. Either alone sends nothing, so a
 // stalled camera or a stalled server both fall silent for the watchdog.
-void HeartbeatTick(const MainLoopContext& context);
+// True when it sent one.
+bool HeartbeatTick(const MainLoopContext& context);
 // One tick without its sleep: the heartbeat on a multiple of the period, then the due tasks.
-void MainLoopTick(const MainLoopContext& context, std::int64_t tick, std::int64_t period);
-// Ticks until the stop flag is set.
+// True when a heartbeat was sent.
+bool MainLoopTick(const MainLoopContext& context, std::int64_t tick, std::int64_t period);
+// Ticks until the stop flag is set. The first heartbeat may go out at any whole second of the
+// loop; after it, heartbeats come on multiples of the interval.
 void RunMainLoop(const MainLoopContext& context);
 // Sets the stop flag.
 void RequestStop();

@@ -160,4 +160,22 @@ TEST(MainLoop, FramesFromAnotherThreadBringHeartbeatsAndStopEndsTheLoop) {
   client.Close();
 }
 
+TEST(MainLoop, FirstHeartbeatGoesOutWithinASecondOfServingNotAfterAWholeInterval) {
+  constexpr std::int32_t kLongIntervalSeconds = 3600;
+  LoopbackReceiver watchdog;
+  HeartbeatClient client;
+  ASSERT_EQ(client.Open("127.0.0.1", 0, "127.0.0.1", watchdog.port(), "quarnel"), RESULT_OK);
+  ServerProgress progress;
+  const MainLoopContext context{&client, nullptr, "quarnel", kLongIntervalSeconds, &progress};
+  std::thread loop([&context] { RunMainLoop(context); });
+  const bool heard = WaitUntil([&] {
+    g_frame_seen.store(true);
+    return !watchdog.TakeQueued().empty();
+  });
+  RequestStop();
+  loop.join();
+  EXPECT_TRUE(heard);
+  client.Close();
+}
+
 }  // namespace

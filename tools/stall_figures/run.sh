@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Stalls of the whole camera under its watchdog: vastrel runs quarnel from a board root of its
 # own with the shipped configuration (only the ports changed), and quarnel is stopped with
-# SIGSTOP again and again. For each stall it prints how many restart actions vastrel took and how
-# long after the stop a new quarnel was serving again (its heartbeat heard by vastrel); then the
-# totals. Run it beside a build or the test suite to see the figures on a loaded machine.
+# SIGSTOP again and again. For each stall it prints how many restart actions vastrel took, how long
+# after the stop a new quarnel was serving again (it answered the version command) and how long
+# until vastrel heard it; then the totals. Run it beside a build or the test suite to see the figures on a loaded machine.
 #   tools/stall_figures/run.sh [--stalls N] [--build DIR] [--load COMMAND] [--keep]
 # --stalls: how many stalls (default 20); --build: the build folder (default build/plain);
 # --load: a shell command run beside the stalls and ended with them (for example a build);
@@ -28,10 +28,12 @@ done
 readonly lowest_port=20000 port_choices=12000 port_count=6
 readonly poll_s=0.1 give_up_polls=1800      # a stall that is not mended in 3 minutes ends the run
 readonly in_flight_s=0.5
+readonly answer_limit_s=5
 
 vastrel_program="$PWD/$build/watchdog/vastrel"
 quarnel_program="$PWD/$build/service/quarnel"
-for program in "$vastrel_program" "$quarnel_program"; do
+client_program="$PWD/$build/tools/camera_client/camera_client"
+for program in "$vastrel_program" "$quarnel_program" "$client_program"; do
   [ -x "$program" ] || { echo "stall_figures: $program is not built" >&2; exit 1; }
 done
 
@@ -88,17 +90,33 @@ readonly heard_line="DaemonServer::UpdateProcess, ProcessName=quarnel, NextTimeo
 readonly kill_line="DaemonServer::Reboot, kill_command=killall -9 quarnel"
 readonly run_line="DaemonServer::Reboot, run_command="
 
-# Waits until a quarnel whose process id differs from $1 runs and vastrel has heard more than $2
-# heartbeats in all; prints its id.
-wait_serving_after() {
-  local old="$1" heard="$2" pid="" polls=0
-  while :; do
-    pid="$(quarnel_pid)"
-    if [ -n "$pid" ] && [ "$pid" != "$old" ] && [ "$(count "$heard_line")" -gt "$heard" ]; then break; fi
+# Waits until a quarnel whose process id differs from $1 runs; prints its id.
+wait_new_quarnel() {
+  local pid="" polls=0
+  until pid="$(quarnel_pid)"; [ -n "$pid" ] && [ "$pid" != "$1" ]; do
     polls=$((polls + 1)); [ "$polls" -lt "$give_up_polls" ] || return 1
     sleep "$poll_s"
   done
   echo "$pid"
+}
+
+# Waits until the camera answers the version command.
+wait_answering() {
+  local polls=0
+  until timeout -s KILL "$answer_limit_s" "$client_program" --address 127.0.0.1 --port "$base_port" --seconds 0 \
+          --command version > /dev/null 2>&1; do
+    polls=$((polls + 1)); [ "$polls" -lt "$give_up_polls" ] || return 1
+    sleep "$poll_s"
+  done
+}
+
+# Waits until vastrel has heard more than $1 heartbeats in all.
+wait_heard_more_than() {
+  local polls=0
+  until [ "$(count "$heard_line")" -gt "$1" ]; do
+    polls=$((polls + 1)); [ "$polls" -lt "$give_up_polls" ] || return 1
+    sleep "$poll_s"
+  done
 }
 
 base_port="$(pick_ports)"
@@ -124,7 +142,7 @@ if [ -n "$load" ]; then
 fi
 (cd "$work/run" && BOARD_ROOT="$root" exec setsid "$vastrel_program" > "$work/vastrel.out" 2> "$work/programs.err") &
 vastrel_pid=$!
-pid="$(wait_serving_after "" 0)" || { echo "stall_figures: quarnel never served" >&2; exit 1; }
+pid="$(wait_new_quarnel "")" && wait_heard_more_than 0 || { echo "stall_figures: quarnel never served" >&2; exit 1; }
 
 results=()
 for ((i = 1; i <= stalls; i++)); do
@@ -133,21 +151,28 @@ for ((i = 1; i <= stalls; i++)); do
   kill -STOP "$pid"
   stopped="$(now)"
   sleep "$in_flight_s"  # a heartbeat sent just before the stop is heard before counting
-  new_pid="$(wait_serving_after "$pid" "$(count "$heard_line")")" || { echo "stall $i: quarnel not serving again" >&2; exit 1; }
-  back="$(now)"
+  heard_before="$(count "$heard_line")"
+  new_pid="$(wait_new_quarnel "$pid")" && wait_answering || { echo "stall $i: quarnel not serving again" >&2; exit 1; }
+  serving="$(now)"
+  wait_heard_more_than "$heard_before" || { echo "stall $i: vastrel never heard quarnel again" >&2; exit 1; }
+  heard="$(now)"
   kills=$(($(count "$kill_line") - kills_before))
   runs=$(($(count "$run_line") - runs_before))
-  seconds="$(awk -v a="$stopped" -v b="$back" 'BEGIN { printf "%.1f", b - a }')"
-  echo "stall $i: restart_actions=$kills starts=$runs serving_again_after_s=$seconds"
-  results+=("$kills $seconds")
+  serving_s="$(awk -v a="$stopped" -v b="$serving" 'BEGIN { printf "%.1f", b - a }')"
+  heard_s="$(awk -v a="$stopped" -v b="$heard" 'BEGIN { printf "%.1f", b - a }')"
+  echo "stall $i: restart_actions=$kills starts=$runs serving_again_after_s=$serving_s heard_after_s=$heard_s"
+  results+=("$kills $serving_s $heard_s")
   pid="$new_pid"
 done
 
-printf '%s\n' "${results[@]}" | awk -v period="$check_period" '
-  { n++; actions += $1; if ($1 == 1) single++; t[n] = $2; if ($2 > worst) worst = $2 }
+median() {  # the median of the numbers in column $1 of the results
+  printf '%s\n' "${results[@]}" | awk -v c="$1" '{ print $c }' | sort -n |
+    awk '{ v[NR] = $1 } END { printf "%.1f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+printf '%s\n' "${results[@]}" | awk -v period="$check_period" -v serving="$(median 2)" -v heard="$(median 3)" '
+  { n++; actions += $1; if ($1 == 1) single++; if ($2 > worst) worst = $2 }
   END {
-    asort(t)
-    median = (n % 2) ? t[(n + 1) / 2] : (t[n / 2] + t[n / 2 + 1]) / 2
-    printf "summary: stalls=%d restart_actions=%d stalls_with_one_action=%d median_s=%.1f worst_s=%.1f check_period_s=%d\n",
-           n, actions, single, median, worst, period
+    printf "summary: stalls=%d restart_actions=%d stalls_with_one_action=%d serving_again_median_s=%s " \
+           "serving_again_worst_s=%.1f heard_median_s=%s check_period_s=%d\n",
+           n, actions, single, serving, worst, heard, period
   }'
