@@ -87,6 +87,24 @@ bool BelongsToRoot(const std::string& process_dir, const std::string& root) {
   return program.rfind(prefix, 0) == 0;
 }
 
+// A process whose first thread has ended while others still run (being torn down after a kill,
+// say) shows an empty environment and no program there: its other threads tell.
+bool AnyThreadBelongsToRoot(const std::string& process_dir, const std::string& root) {
+  if (BelongsToRoot(process_dir, root)) return true;
+  DIR* threads = opendir((process_dir + "/task").c_str());
+  if (threads == nullptr) return false;
+  bool belongs = false;
+  while (dirent* entry = readdir(threads)) {
+    if (entry->d_name[0] == '.') continue;
+    if (BelongsToRoot(process_dir + "/task/" + entry->d_name, root)) {
+      belongs = true;
+      break;
+    }
+  }
+  closedir(threads);
+  return belongs;
+}
+
 }  // namespace
 
 std::vector<int> BoardProcessesNamed(const std::string& name, const std::string& root) {
@@ -100,7 +118,7 @@ std::vector<int> BoardProcessesNamed(const std::string& name, const std::string&
     long pid = std::strtol(entry->d_name, &end, 10);
     if (*end != '\0' || pid <= 0 || pid == self) continue;
     std::string dir = std::string("/proc/") + entry->d_name;
-    if (NameMatches(dir, name) && BelongsToRoot(dir, root)) found.push_back(static_cast<int>(pid));
+    if (NameMatches(dir, name) && AnyThreadBelongsToRoot(dir, root)) found.push_back(static_cast<int>(pid));
   }
   closedir(processes);
   return found;

@@ -7,8 +7,8 @@
 namespace board {
 
 // The processes named `name` (their command name or their program's file name) that belong to
-// the board root: BOARD_ROOT=<root> in their environment, or their program file under the root.
-// This process is never among them.
+// the board root: BOARD_ROOT=<root> in their environment, or their program file under the root,
+// as seen by any of their threads that has not ended. This process is never among them.
 std::vector<int> BoardProcessesNamed(const std::string& name, const std::string& root);
 
 // Carries out a whole "killall [-SIGNAL | -s SIGNAL] NAME..." or "pkill [-SIGNAL] NAME" command
