@@ -1,5 +1,6 @@
 // The proxy threads' start and stop protocol, their loops and CPU pinning.
 #include "pelarin/proxy.h"
+#include "pelarin/proxy_passes.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -125,6 +126,7 @@ void* RunProxyThread(uint32_t id, bool started_by_starter) {
   PinToCpu(spec);
   while (record.state.load() == kProxyRunning) {
     if (RunStep(id, buffer) != 0) break;
+    ProxyCountPass(id);
     if (spec.pause_micros > 0) usleep(spec.pause_micros);
   }
   free(buffer);

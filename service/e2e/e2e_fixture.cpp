@@ -19,7 +19,7 @@ void ServiceEndToEnd::SetUp() {
   root_ = std::make_unique<TestBoardRoot>(WithValue(ServiceConfiguration(ports_, ServerAddress(), heartbeats_.port()),
                                                     "passage_direction", std::to_string(kPassageDirection)));
   ASSERT_TRUE(root_->ok());
-  ASSERT_TRUE(service_.Start(root_->path(), work_.path()));
+  ASSERT_TRUE(service_.Start(root_->path(), work_.path(), ErrorsToPipe()));
   ASSERT_TRUE(service_.WaitUntilServing(ports_)) << "the service is not serving on " << ports_.base << "\n"
                                                  << service_.Output();
 }

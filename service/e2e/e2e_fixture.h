@@ -18,6 +18,8 @@ class ServiceEndToEnd : public ::testing::Test {
   // Starts the service with ServerAddress() as its own address; skips where the client is not built.
   void SetUp() override;
   virtual std::string ServerAddress() const { return "127.0.0.1"; }
+  // True to start the service with its standard error on a pipe (service_.ReadErrorPipe).
+  virtual bool ErrorsToPipe() const { return false; }
 
   // The passage direction configured for the service, so that command 202's answer is recognisable.
   static constexpr unsigned kPassageDirection = 2;

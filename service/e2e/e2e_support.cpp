@@ -82,9 +82,10 @@ bool Serving(const ServicePorts& ports) {
 // The heartbeat socket opens as the last step of start-up, after the camera pipeline has started.
 bool StartedUp(const ServicePorts& ports) { return SocketInState("udp", ports.local_heartbeat(), kUdpUnconnectedState); }
 
-// Forks and runs `program` in `work_folder` with its output in `output_path`; the child's pid.
+// Forks and runs `program` in `work_folder` with its output in `output_path` (its standard error on
+// `error_fd` instead when that is not -1); the child's pid.
 pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments, const std::string& work_folder,
-            const std::string& output_path, const std::string& board_root) {
+            const std::string& output_path, const std::string& board_root, int error_fd = -1) {
   std::vector<std::string> words{program};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -95,7 +96,9 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
   // Ends with the test even when the test itself is killed (a time-out), so nothing is left running.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   const int output = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (output < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(output, STDERR_FILENO) < 0) _exit(126);
+  if (output < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(error_fd < 0 ? output : error_fd, STDERR_FILENO) < 0) {
+    _exit(126);
+  }
   if (chdir(work_folder.c_str()) != 0) _exit(126);
   if (!board_root.empty()) setenv("BOARD_ROOT", board_root.c_str(), 1);
   execv(program.c_str(), argv.data());
@@ -163,12 +166,35 @@ std::string TestBoardRoot::UserConfigurationPath() const {
 
 ServiceProcess::~ServiceProcess() {
   if (pid_ > 0) KillAndReap(pid_);
+  CloseErrorPipe();
 }
 
-bool ServiceProcess::Start(const std::string& board_root, const std::string& work_folder) {
+bool ServiceProcess::Start(const std::string& board_root, const std::string& work_folder, bool errors_to_pipe) {
   output_path_ = work_folder + "/quarnel-output.txt";
-  pid_ = Spawn(QUARNEL_PROGRAM, {}, work_folder, output_path_, board_root);
+  int pipe_ends[2] = {-1, -1};
+  if (errors_to_pipe && pipe2(pipe_ends, O_CLOEXEC) != 0) return false;
+  pid_ = Spawn(QUARNEL_PROGRAM, {}, work_folder, output_path_, board_root, pipe_ends[1]);
+  if (errors_to_pipe) {
+    close(pipe_ends[1]);
+    fcntl(pipe_ends[0], F_SETFL, fcntl(pipe_ends[0], F_GETFL) | O_NONBLOCK);  // the reader's end only
+  }
+  error_pipe_ = pipe_ends[0];
   return pid_ > 0;
+}
+
+std::string ServiceProcess::ReadErrorPipe() {
+  std::string text;
+  char chunk[4096];
+  ssize_t got = 0;
+  while (error_pipe_ >= 0 && (got = read(error_pipe_, chunk, sizeof chunk)) > 0) {
+    text.append(chunk, static_cast<std::size_t>(got));
+  }
+  return text;
+}
+
+void ServiceProcess::CloseErrorPipe() {
+  if (error_pipe_ >= 0) close(error_pipe_);
+  error_pipe_ = -1;
 }
 
 bool ServiceProcess::WaitUntilServing(const ServicePorts& ports) {

@@ -49,8 +49,13 @@ class ServiceProcess {
   ServiceProcess& operator=(const ServiceProcess&) = delete;
 
   // Starts the program with BOARD_ROOT set, in `work_folder` (which holds no configuration), its
-  // output going to a file there.
-  bool Start(const std::string& board_root, const std::string& work_folder);
+  // output going to a file there; with `errors_to_pipe`, its standard error goes to a pipe whose
+  // reading end this object holds.
+  bool Start(const std::string& board_root, const std::string& work_folder, bool errors_to_pipe = false);
+  // What the program has written to standard error since the last read, without waiting.
+  std::string ReadErrorPipe();
+  // The reader quits: the program's next write to standard error breaks the pipe.
+  void CloseErrorPipe();
   // Waits until the servers listen on `ports` and start-up has ended with the heartbeat socket
   // open; false when the program ended or the time ran out.
   bool WaitUntilServing(const ServicePorts& ports);
@@ -63,6 +68,7 @@ class ServiceProcess {
  private:
   pid_t pid_ = -1;
   std::string output_path_;
+  int error_pipe_ = -1;
 };
 
 struct ProgramRun {

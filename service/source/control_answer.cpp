@@ -54,8 +54,9 @@ int AnswerControlRequest(const char* payload, int length, const ControlEnvironme
       return kControlHandled;
     case kCommandDisparityShift: {
       std::uint32_t reply_value = 0;
-      if (environment.shift_disparity) {
-        environment.shift_disparity(static_cast<std::int32_t>(request.first_data_word), &reply_value);
+      if (environment.shift_disparity &&
+          environment.shift_disparity(static_cast<std::int32_t>(request.first_data_word), &reply_value) != RESULT_OK) {
+        answer->result = kReplyResultRefused;
       }
       answer->values[0] = reply_value;
       answer->reply = ControlReply::kDisparityShift;

@@ -12,8 +12,14 @@
 enum class ControlReply { kNone, kVersion, kSetSystemTime, kUpgradeControl, kMacAddress, kPassageDirection,
                           kDisparityShift };
 
+// The reply's result word: the command was carried out, or it was refused (a disparity shift the
+// device refused or that could not be saved), so that a client tells a refusal from a value of 0.
+constexpr std::uint32_t kReplyResultOk = 0;
+constexpr std::uint32_t kReplyResultRefused = 1;
+
 struct ControlAnswer {
   ControlReply reply = ControlReply::kNone;
+  std::uint32_t result = kReplyResultOk;
   std::string text;  // version and MAC address replies
   // Set time: the first data word, seconds, microseconds. Passage direction and disparity shift:
   // the value in values[0].
@@ -31,7 +37,7 @@ struct ControlEnvironment {
 
 // SEAM: ControlMessageProcess, registered with the network service, builds the environment from
 // its ServiceContext (QeltSetDisparityShift of camera_start.h for the shift), calls this and sends
-// the answer through the reply builder its kind names, with result 0.
+// the answer through the reply builder its kind names, with the answer's result.
 // Carries out the request and says which reply to send: kControlHandled, or kControlNotHandled
 // (no reply) for a short payload, a kind other than 1 or 3, or an unknown command. Command 13 with
 // a non-zero argument is handled without a reply.

@@ -7,7 +7,6 @@
 #include "process_state.h"
 
 namespace {
-constexpr unsigned kReplyResultOk = 0;
 
 void SendAnswer(const ControlAnswer& answer, tagACKMsgPara* reply) {
   const unsigned text_length = static_cast<unsigned>(answer.text.size());
@@ -28,7 +27,7 @@ void SendAnswer(const ControlAnswer& answer, tagACKMsgPara* reply) {
       QeltReplyGetZuqDirection(reply, kReplyResultOk, answer.values[0]);
       break;
     case ControlReply::kDisparityShift:
-      QeltReplyAdjustZuqDisparityShift(reply, kReplyResultOk, answer.values[0]);
+      QeltReplyAdjustZuqDisparityShift(reply, answer.result, answer.values[0]);
       break;
     case ControlReply::kNone:
       break;

@@ -1,8 +1,11 @@
-// The main loop: every 10 ms the heartbeat when it is due and frames flowed, then the due delay tasks.
+// The main loop: every 10 ms the heartbeat when it is due, frames flowed and the servers made passes,
+// then the due delay tasks.
 #include "main_loop.h"
 
 #include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "process_state.h"
 #include "qelt_log.h"
@@ -25,24 +28,33 @@ std::uint64_t MonotonicMicroseconds() {
 
 }  // namespace
 
-void HeartbeatTick(const MainLoopContext& context) {
-  if (!g_frame_seen.exchange(false)) return;
+bool HeartbeatTick(const MainLoopContext& context) {
+  const bool frames_flowed = g_frame_seen.exchange(false);
+  const bool servers_advanced = context.server_progress == nullptr || context.server_progress->AdvancedSinceLastLook();
+  if (!frames_flowed || !servers_advanced) return false;
   if (context.heartbeat != nullptr) context.heartbeat->Send();
   PrintLog("main", "%s Heartbeat: Argument1=%s, Argument2=%p, Argument3=%d \n", context.application_name,
            context.application_name, static_cast<void*>(context.heartbeat), context.heartbeat_interval_in_second);
+  return true;
 }
 
-void MainLoopTick(const MainLoopContext& context, std::int64_t tick, std::int64_t period) {
-  if (period > 0 && tick % period == 0) HeartbeatTick(context);
+bool MainLoopTick(const MainLoopContext& context, std::int64_t tick, std::int64_t period) {
+  const bool sent = period > 0 && tick % period == 0 && HeartbeatTick(context);
   if (context.scheduler != nullptr) context.scheduler->RunDueTasks(MonotonicMicroseconds());
+  return sent;
 }
 
 void RunMainLoop(const MainLoopContext& context) {
   g_stop_flag.store(false);
   const std::int64_t period = static_cast<std::int64_t>(context.heartbeat_interval_in_second) * kTicksPerSecond;
+  // Until the first heartbeat has gone out, the service looks every second: a program that the
+  // watchdog has just started is heard as soon as it serves, well inside the watchdog's check
+  // period, however long its start took.
+  const std::int64_t first_period = std::min(period, kTicksPerSecond);
+  bool heard_once = false;
   std::int64_t tick = 1;
   do {
-    MainLoopTick(context, tick, period);
+    if (MainLoopTick(context, tick, heard_once ? period : first_period)) heard_once = true;
     usleep(kTickMicroseconds);
     ++tick;
   } while (!g_stop_flag.load());

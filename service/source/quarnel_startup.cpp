@@ -1,6 +1,8 @@
 // The service's start-up in order, the undo of every earlier step on failure, and the exit status.
 #include "quarnel_startup.h"
 
+#include <unistd.h>
+
 #include <csignal>
 
 #include "board/fennick.h"
@@ -12,6 +14,7 @@
 #include "platform/delay_task_scheduler.h"
 #include "platform/file_configuration_manager.h"
 #include "platform/memory_manager.h"
+#include "platform/signal_notice.h"
 #include "process_state.h"
 #include "qelt_log.h"
 #include "service_context.h"
@@ -25,6 +28,7 @@ constexpr const char* kRemoveCoreFilesCommand = "rm /data/core/*";
 constexpr const char* kCpuFrequencyCommand = "/system/bin/cpufreq.sh";
 constexpr int kLowByteMask = 0xFF;
 constexpr int kExitForFailureWithoutLowByte = 255;
+constexpr const char* kBrokenPipeNotice = "receive a sig_pipe signal, we ignore it sig_no=";
 
 // The undo that every exit path shares once the store is open.
 void CloseStoreAndLeds(FileConfigurationManager* store) {
@@ -70,8 +74,9 @@ Result RunWithConfiguration(FileConfigurationManagerPtr store, const char* appli
                                  heartbeat.daemon_listen_socket_addr, heartbeat.daemon_listen_socket_port,
                                  application_name);
   if (result == RESULT_OK) {
+    ServerProgress server_progress;
     const MainLoopContext loop = {&heartbeat_client, scheduler, application_name,
-                                  heartbeat.local_heartbeat_interval_in_second};
+                                  heartbeat.local_heartbeat_interval_in_second, &server_progress};
     RunMainLoop(loop);
     heartbeat_client.Close();
   }
@@ -83,8 +88,11 @@ Result RunWithConfiguration(FileConfigurationManagerPtr store, const char* appli
 
 }  // namespace
 
+// Runs on whichever thread wrote to a broken pipe, possibly inside the logger with its lock held:
+// so it writes the line itself, with async-signal-safe calls only, to standard error where the
+// log lines go.
 void sig_pipe_handle(int signal_number) {
-  PrintLog("main", "receive a sig_pipe signal, we ignore it sig_no=%d\n", signal_number);
+  WriteSignalNotice(STDERR_FILENO, kBrokenPipeNotice, signal_number);
 }
 
 int ExitStatusFor(Result result) {

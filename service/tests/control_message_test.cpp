@@ -4,11 +4,14 @@
 #include <vector>
 
 #include "board/properties.h"
+#include "control_answer.h"
 #include "control_message.h"
 #include "control_request.h"
 #include "platform/delay_task_scheduler.h"
 #include "process_state.h"
 #include "service_context.h"
+#include "service_test_support.h"
+#include "stereo_video_deivce.h"
 
 namespace {
 
@@ -59,6 +62,29 @@ TEST_F(ControlMessageTest, DisparityShiftWithoutDeviceRepliesZero) {
   Reply expected;
   QeltReplyAdjustZuqDisparityShift(&expected.record, 0, 0);
   EXPECT_EQ(reply.Bytes(), expected.Bytes());
+}
+
+TEST_F(ControlMessageTest, RefusedDisparityShiftRepliesRefusedAndSavesNothing) {
+  TempFolder folder;
+  FileConfigurationManagerPtr store = OpenStore(folder, ShippedConfiguration());
+  ASSERT_NE(store.Get(), nullptr);
+  const std::string before = ReadWholeFile(folder.File("user.xml"));
+  StereoVideoDeivce device;
+  context_ = {&device, &scheduler_, store.Get()};
+  // 4800 tenths: an offset of 480 rows, more than the device accepts.
+  Reply reply;
+  ASSERT_EQ(Process(Request(1, kCommandDisparityShift, {4800}), &reply), kControlHandled);
+  Reply refused;
+  QeltReplyAdjustZuqDisparityShift(&refused.record, kReplyResultRefused, 0);
+  EXPECT_EQ(reply.Bytes(), refused.Bytes());
+  Reply accepted_zero;
+  QeltReplyAdjustZuqDisparityShift(&accepted_zero.record, kReplyResultOk, 0);
+  EXPECT_NE(reply.Bytes(), accepted_zero.Bytes());
+  EXPECT_EQ(ReadWholeFile(folder.File("user.xml")), before);
+  double offset = 1.0;
+  int selector = 0;
+  ASSERT_EQ(device.GetDisparityOffset(&offset, &selector), 0);
+  EXPECT_EQ(offset, 0.0);
 }
 
 TEST_F(ControlMessageTest, VersionReplyCarriesTheNetworkVersion) {

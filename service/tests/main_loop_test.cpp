@@ -2,15 +2,49 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
 
 #include "loopback_receiver.h"
 #include "main_loop.h"
+#include "pelarin/proxy_passes.h"
 #include "process_state.h"
 
 namespace {
 
 constexpr std::int64_t kPeriod = 3;
+// Generous bounds for what another thread does at once on an idle machine.
+constexpr auto kPatience = std::chrono::seconds(30);
+constexpr auto kPoll = std::chrono::milliseconds(2);
+
+bool WaitUntil(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPoll);
+  }
+  return true;
+}
+
+// A proxy thread of the real network library whose pass the test can hold inside.
+std::atomic<bool> g_hold_pass{false};
+std::atomic<bool> g_pass_held{false};
+int HoldablePass(std::uint8_t*, std::uint32_t) {
+  while (g_hold_pass.load()) {
+    g_pass_held.store(true);
+    std::this_thread::sleep_for(kPoll);
+  }
+  g_pass_held.store(false);
+  std::this_thread::sleep_for(kPoll);
+  return 0;
+}
+
+std::uint64_t Passes(std::uint32_t thread) {
+  std::uint64_t passes = 0;
+  ProxyThreadPasses(thread, &passes);
+  return passes;
+}
 
 class MainLoopTickTest : public ::testing::Test {
  protected:
@@ -32,7 +66,7 @@ class MainLoopTickTest : public ::testing::Test {
   LoopbackReceiver watchdog_;
   HeartbeatClient client_;
   DelayTaskScheduler scheduler_;
-  MainLoopContext context_{&client_, &scheduler_, "quarnel", 1};
+  MainLoopContext context_{&client_, &scheduler_, "quarnel", 1, nullptr};
 };
 
 TEST_F(MainLoopTickTest, NoFramesNoHeartbeatEver) {
@@ -62,6 +96,38 @@ TEST_F(MainLoopTickTest, HeartbeatStopsWhenFramesStall) {
   for (; tick <= 6 * kPeriod; ++tick) EXPECT_FALSE(TickSends(tick)) << "stalled: " << tick;
 }
 
+TEST_F(MainLoopTickTest, HeartbeatStopsWhileAServerPassIsBlockedThoughFramesFlow) {
+  constexpr std::uint32_t kThread = kProxyEnterZuqClient;
+  ServerProgress progress;
+  context_.server_progress = &progress;
+  ProxyRegisterStep(kThread, HoldablePass);
+  ASSERT_EQ(ProxyThreadStart(kThread), 0);
+  const std::uint64_t at_start = Passes(kThread);
+  ASSERT_TRUE(WaitUntil([&] { return Passes(kThread) > at_start; }));
+  g_frame_seen.store(true);
+  EXPECT_TRUE(TickSends(kPeriod));  // the first look at a running thread sees it start
+
+  g_hold_pass.store(true);
+  ASSERT_TRUE(WaitUntil([] { return g_pass_held.load(); }));
+  g_frame_seen.store(true);
+  TickSends(2 * kPeriod);  // may still see the passes made before the hold
+  for (std::int64_t period = 3; period <= 5; ++period) {
+    g_frame_seen.store(true);
+    EXPECT_FALSE(TickSends(period * kPeriod)) << "held, period " << period;
+  }
+
+  g_hold_pass.store(false);
+  const std::uint64_t held_at = Passes(kThread);
+  ASSERT_TRUE(WaitUntil([&] { return Passes(kThread) > held_at; }));
+  g_frame_seen.store(true);
+  EXPECT_TRUE(TickSends(6 * kPeriod));
+  StopEnterZUQClientProxyProcess();
+  ProxyRegisterStep(kThread, nullptr);
+  // A thread that no longer runs is not waited for.
+  g_frame_seen.store(true);
+  EXPECT_TRUE(TickSends(7 * kPeriod));
+}
+
 TEST_F(MainLoopTickTest, RunsDueDelayTasksOnEveryTick) {
   std::atomic<int> runs{0};
   scheduler_.AddTask(0, [](void* count) { ++*static_cast<std::atomic<int>*>(count); }, nullptr, &runs);
@@ -78,18 +144,37 @@ TEST(MainLoop, FramesFromAnotherThreadBringHeartbeatsAndStopEndsTheLoop) {
   LoopbackReceiver watchdog;
   HeartbeatClient client;
   ASSERT_EQ(client.Open("127.0.0.1", 0, "127.0.0.1", watchdog.port(), "quarnel"), RESULT_OK);
-  const MainLoopContext context{&client, nullptr, "quarnel", 1};
+  const MainLoopContext context{&client, nullptr, "quarnel", 1, nullptr};
   std::thread loop([&context] { RunMainLoop(context); });
-  // Frames keep arriving until a heartbeat has come in; then the loop is stopped.
+  // Frames keep arriving until a heartbeat has come in (or the patience ends); then the loop is stopped.
   std::vector<unsigned char> datagram;
-  while (datagram.empty()) {
+  const bool heard = WaitUntil([&] {
     g_frame_seen.store(true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     datagram = watchdog.TakeQueued();
-  }
+    return !datagram.empty();
+  });
   RequestStop();
   loop.join();
+  EXPECT_TRUE(heard);
   EXPECT_EQ(datagram.size(), kHeartbeatDatagramBytes);
+  client.Close();
+}
+
+TEST(MainLoop, FirstHeartbeatGoesOutWithinASecondOfServingNotAfterAWholeInterval) {
+  constexpr std::int32_t kLongIntervalSeconds = 3600;
+  LoopbackReceiver watchdog;
+  HeartbeatClient client;
+  ASSERT_EQ(client.Open("127.0.0.1", 0, "127.0.0.1", watchdog.port(), "quarnel"), RESULT_OK);
+  ServerProgress progress;
+  const MainLoopContext context{&client, nullptr, "quarnel", kLongIntervalSeconds, &progress};
+  std::thread loop([&context] { RunMainLoop(context); });
+  const bool heard = WaitUntil([&] {
+    g_frame_seen.store(true);
+    return !watchdog.TakeQueued().empty();
+  });
+  RequestStop();
+  loop.join();
+  EXPECT_TRUE(heard);
   client.Close();
 }
 

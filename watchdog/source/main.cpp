@@ -11,28 +11,15 @@
 #include "daemon_server.h"
 #include "platform/file_configuration_manager.h"
 #include "platform/memory_manager.h"
+#include "platform/signal_notice.h"
 
 namespace {
 
 constexpr std::size_t kLinkBufferBytes = 4096;
-// Signal numbers have at most this many decimal digits.
-constexpr std::size_t kSignalDigits = 3;
+constexpr const char* kBrokenPipeNotice = "receive a sig_pipe signal, we ignore it sig_no=";
 
-// Reports and ignores a broken pipe. Only write(2) is used here: it is safe inside a handler.
-void sig_pipe_handle(int signal_number) {
-  static constexpr char kMessage[] = "receive a sig_pipe signal, we ignore it sig_no=";
-  char digits[kSignalDigits + 1];
-  std::size_t length = 0;
-  unsigned number = static_cast<unsigned>(signal_number);
-  do {
-    digits[kSignalDigits - 1 - length++] = static_cast<char>('0' + number % 10);
-    number /= 10;
-  } while (number != 0 && length < kSignalDigits);
-  digits[kSignalDigits] = '\n';
-  ssize_t ignored = write(STDOUT_FILENO, kMessage, sizeof kMessage - 1);
-  ignored = write(STDOUT_FILENO, digits + kSignalDigits - length, length + 1);
-  (void)ignored;
-}
+// Reports and ignores a broken pipe, with async-signal-safe calls only.
+void sig_pipe_handle(int signal_number) { WriteSignalNotice(STDOUT_FILENO, kBrokenPipeNotice, signal_number); }
 
 // This program's file, read from the kernel's own process table (not a board path); empty when
 // the link cannot be read.

@@ -25,5 +25,7 @@ bool BuildRunCommand(const std::string& command_line, std::string* command);
 std::string KillCommand(const std::string& process_name);
 
 // Carries out the action for a copy of an entry, by its restart count and reboot flag, printing
-// each step; returns the shell status of the last command run (-1 when none could run).
+// each step; returns the shell status of the last command run (-1 when none could run). A kill is
+// followed by a bounded wait until no process of the name is left, and a start whose program
+// exits with a failure at once is retried a few times after a short pause.
 int RunRestartAction(const ProcessItem& entry);

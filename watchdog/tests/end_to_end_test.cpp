@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -29,6 +30,9 @@ constexpr long kOneDaySeconds = 86400;
 // Both are many heartbeat intervals, so a healthy sender is never taken for a silent one.
 constexpr int kRestartPeriodSeconds = 2;
 constexpr int kSteadyPeriodSeconds = 5;
+// The smallest pipe the kernel makes (one page), and more than any line vastrel prints here.
+constexpr int kSmallestPipeBytes = 4096;
+constexpr int kLongestLineBytes = 512;
 // Allowed drift between the wall and monotonic clocks over the test, for NTP slewing.
 constexpr long kClockDriftSeconds = 2;
 
@@ -118,13 +122,14 @@ class VastrelTest : public BoardRootTest {
     watchdog_test::WriteFile(root_ / "etc" / "default_video_stereo_daemon_configuration.xml", text.str());
   }
 
-  // Starts vastrel in the work folder, its output to a file; extra environment entries optional.
-  void StartVastrel(const std::vector<std::string>& extra_environment = {}) {
+  // Starts vastrel in the work folder, its output to a file (or to `output_fd` when that is not
+  // -1); extra environment entries optional.
+  void StartVastrel(const std::vector<std::string>& extra_environment = {}, int output_fd = -1) {
     vastrel_ = fork();
     ASSERT_GE(vastrel_, 0);
     if (vastrel_ == 0) {
       if (chdir(work_.c_str()) != 0) _exit(126);
-      const int output = open(OutputPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int output = output_fd >= 0 ? output_fd : open(OutputPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (output < 0 || dup2(output, STDOUT_FILENO) < 0) _exit(126);
       for (const std::string& entry : extra_environment) putenv(const_cast<char*>(entry.c_str()));
       execl(VASTREL, "vastrel", static_cast<char*>(nullptr));
@@ -147,6 +152,16 @@ class VastrelTest : public BoardRootTest {
 
   std::string HeardLine(const std::string& name) const {
     return "DaemonServer::UpdateProcess, ProcessName=" + name + ", NextTimeoutTime=";
+  }
+
+  // Waits for a running sender process other than `old_pid`; its pid, or 0 when none came.
+  int WaitForNewSender(const std::string& name, int old_pid) const {
+    int new_pid = 0;
+    const bool came = WaitFor([&] {
+      new_pid = SenderPid(name);
+      return new_pid != 0 && new_pid != old_pid && Alive(new_pid);
+    });
+    return came ? new_pid : 0;
   }
 
   // Waits for a new sender process after `old_pid` and for heartbeats after that.
@@ -198,6 +213,33 @@ TEST_F(VastrelTest, StartsHearsAndRestartsAfterKillAndAfterSilence) {
   ASSERT_EQ(kill(vastrel_, SIGPIPE), 0);
   EXPECT_TRUE(WaitFor([&] { return CountInOutput("receive a sig_pipe signal, we ignore it sig_no=13\n") == 1; }));
   EXPECT_EQ(waitpid(vastrel_, nullptr, WNOHANG), 0);
+}
+
+TEST_F(VastrelTest, OutputThatNobodyReadsOrThatIsBrokenHoldsUpNoRestart) {
+  Configure({Sender()}, kRestartPeriodSeconds);
+  int pipe_ends[2] = {-1, -1};
+  ASSERT_EQ(pipe2(pipe_ends, O_CLOEXEC), 0);
+  ASSERT_GT(fcntl(pipe_ends[1], F_SETPIPE_SZ, kSmallestPipeBytes), 0);  // a few lines fill it
+  StartVastrel({}, pipe_ends[1]);
+  close(pipe_ends[1]);
+  const int first = WaitForNewSender(kSender, 0);
+  ASSERT_NE(first, 0);
+  // vastrel's lines fill the pipe, which this test never reads.
+  ASSERT_TRUE(WaitFor([&] {
+    int queued = 0;
+    return ioctl(pipe_ends[0], FIONREAD, &queued) == 0 && queued > kSmallestPipeBytes - kLongestLineBytes;
+  }));
+
+  // A sender that falls silent is still replaced: the listener never waits for its output.
+  ASSERT_EQ(kill(first, SIGUSR1), 0);
+  const int second = WaitForNewSender(kSender, first);
+  ASSERT_NE(second, 0);
+
+  // The reader quits: every line now breaks the pipe, and the next silent sender is replaced too.
+  close(pipe_ends[0]);
+  ASSERT_EQ(kill(second, SIGUSR1), 0);
+  EXPECT_NE(WaitForNewSender(kSender, second), 0);
+  EXPECT_EQ(waitpid(vastrel_, nullptr, WNOHANG), 0) << "vastrel ended";
 }
 
 TEST_F(VastrelTest, WallClockJumpOfADayWithHeartbeatsFlowingCausesNoAction) {

@@ -118,7 +118,13 @@ TEST_F(RestartActionTest, LaterActionKillsByNameThenStarts) {
     return ReadFile("/proc/" + std::to_string(child) + "/comm").rfind(name.substr(0, 15), 0) == 0;
   }));
 
+  // The new start sees the old process gone: ended (a zombie until this test reaps it), not dying.
+  const watchdog_test::fs::path old_state = base_ / "old-state";
+  watchdog_test::WriteScript(program_, "echo \"start $LD_LIBRARY_PATH\" >> " + StartLog().string() +
+                                           "; sed 's/.*) //' /proc/" + std::to_string(child) + "/stat | cut -c1 > " +
+                                           old_state.string());
   EXPECT_EQ(RunRestartAction(Entry(1, false)), 0);
+  EXPECT_EQ(ReadFile(old_state), "Z\n");
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
@@ -153,10 +159,33 @@ TEST_F(RestartActionTest, OverlongRunCommandIsPrintedAndNothingRuns) {
   EXPECT_FALSE(watchdog_test::fs::exists(StartLog()));
 }
 
-TEST_F(RestartActionTest, FailingProgramStatusIsPrinted) {
-  watchdog_test::WriteScript(program_, "exit 3");
+TEST_F(RestartActionTest, StartThatKeepsFailingAtOnceIsRetriedThreeTimesAndItsStatusPrinted) {
+  watchdog_test::WriteScript(program_, "echo start >> " + StartLog().string() + "; exit 3");
   EXPECT_EQ(RunRestartAction(Entry(0, false)), 3 << 8);
+  EXPECT_EQ(ReadFile(StartLog()), "start\nstart\nstart\nstart\n");
+  EXPECT_EQ(log_.Count(RunLine()), 4u);
+  EXPECT_EQ(log_.Count("DaemonServer::Reboot, program ended "), 3u);
   EXPECT_EQ(log_.Lines().back(), "DaemonServer::Reboot, system Result=768 \n");
+}
+
+TEST_F(RestartActionTest, StartThatFailsOnceIsRetriedUntilItRuns) {
+  // The first start fails as a program whose port is still held would; the second runs.
+  const watchdog_test::fs::path tried = base_ / "tried";
+  watchdog_test::WriteScript(program_, "echo start >> " + StartLog().string() + "; [ -e " + tried.string() +
+                                           " ] && exit 0; touch " + tried.string() + "; exit 255");
+  EXPECT_EQ(RunRestartAction(Entry(0, false)), 0);
+  EXPECT_EQ(ReadFile(StartLog()), "start\nstart\n");
+  EXPECT_EQ(log_.Lines().back(), "DaemonServer::Reboot, system Result=0 \n");
+}
+
+TEST_F(RestartActionTest, ProgramEndedBySignalOrSuccessIsNotStartedAgain) {
+  for (const char* ending : {"kill -9 $$", "exit 0"}) {
+    watchdog_test::fs::remove(StartLog());
+    watchdog_test::WriteScript(program_, "echo start >> " + StartLog().string() + "; " + ending);
+    RunRestartAction(Entry(0, false));
+    EXPECT_EQ(ReadFile(StartLog()), "start\n") << ending;
+  }
+  EXPECT_EQ(log_.Count("DaemonServer::Reboot, program ended "), 0u);
 }
 
 }  // namespace

@@ -3,12 +3,15 @@
 // after its camera stalls.
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 #include "board/system_command.h"
@@ -49,6 +52,8 @@ constexpr int kShiftStep = 1;
 constexpr const char* kShippedOffset = "0.000000";
 constexpr const char* kShiftedOffset = "0.100000";
 constexpr const char* kShiftedOffsetRecord = "<record name=shift_offset type=double value=0.100000>";
+// The image server thread of the network service, by the name it gives itself.
+constexpr const char* kImageServerThread = "NORBImageProxy";
 // Allowed drift between the wall and monotonic clocks over the test, for NTP slewing.
 constexpr long kClockDriftSeconds = 2;
 
@@ -289,6 +294,41 @@ TEST_F(WholeSystemTest, RunsAnswersAndComesBackAfterKillAndAfterStall) {
   const std::string fake_calls = ReadFile(FakeCallLog());
   EXPECT_EQ(CountOf(fake_calls, "date "), 1u) << fake_calls;
   EXPECT_EQ(CountOf(fake_calls, "reboot"), 1u) << fake_calls;
+}
+
+TEST_F(WholeSystemTest, BlockedServerPassLeadsToOneRestart) {
+  StartVastrel();
+  ASSERT_TRUE(WaitFor([&] { return Heard() > 0; })) << Diagnostics();
+  const int first = QuarnelPid();
+  ASSERT_NE(first, 0) << Diagnostics();
+  ExpectImagesFlow();
+
+  // The image server thread is held where it is, as a pass stuck in a send or the encoder would
+  // be, while the camera and every other thread of quarnel go on.
+  const int server_thread = system_test::ThreadNamed(first, kImageServerThread);
+  ASSERT_NE(server_thread, 0) << kImageServerThread << " not found in " << first;
+  ASSERT_EQ(ptrace(PTRACE_SEIZE, server_thread, nullptr, nullptr), 0) << std::strerror(errno);
+  ASSERT_EQ(ptrace(PTRACE_INTERRUPT, server_thread, nullptr, nullptr), 0) << std::strerror(errno);
+  int status = 0;
+  ASSERT_EQ(waitpid(server_thread, &status, __WALL), server_thread);
+  ASSERT_TRUE(WIFSTOPPED(status));
+
+  // vastrel hears nothing more, kills quarnel once and starts a new one that serves.
+  ASSERT_TRUE(WaitFor([&] { return Kills() >= 1; })) << Diagnostics();
+  // The held thread ends with its process; this test, its tracer, collects it.
+  EXPECT_TRUE(WaitFor([&] {
+    const pid_t ended = waitpid(server_thread, &status, __WALL | WNOHANG);
+    return ended == server_thread && (WIFEXITED(status) || WIFSIGNALED(status));
+  }));
+  const int second = WaitForNewQuarnel(first);
+  ExpectImagesFlow();
+  // Heartbeats for more than a whole check period, and still only the one restart.
+  const std::size_t heard = Heard();
+  ASSERT_TRUE(WaitFor([&] { return Heard() > heard + 2 * kCheckPeriodSeconds / kHeartbeatIntervalSeconds; }))
+      << Diagnostics();
+  EXPECT_EQ(Kills(), 1u) << Diagnostics();
+  EXPECT_EQ(Runs(), 2u) << Diagnostics();
+  EXPECT_EQ(QuarnelPid(), second);
 }
 
 }  // namespace

@@ -110,6 +110,16 @@ std::vector<int> ProgramPids(const fs::path& program) {
   return pids;
 }
 
+int ThreadNamed(int pid, const std::string& name) {
+  std::error_code error;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    std::ifstream comm(task.path() / "comm");
+    std::string thread_name;
+    if (std::getline(comm, thread_name) && thread_name == name) return std::stoi(task.path().filename().string());
+  }
+  return 0;
+}
+
 bool RedirectOutput(int fd, const fs::path& path) {
   const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
   if (file < 0) return false;

@@ -26,6 +26,9 @@ bool ReplaceRecordValue(std::string* text, const std::string& name, const std::s
 // The processes whose program file is `program`, zombies excluded.
 std::vector<int> ProgramPids(const std::filesystem::path& program);
 
+// The thread of process `pid` whose name is `name`; 0 when there is none.
+int ThreadNamed(int pid, const std::string& name);
+
 // Points `fd` at a new file at `path`; false when it cannot.
 bool RedirectOutput(int fd, const std::filesystem::path& path);
 

@@ -21,6 +21,7 @@ namespace {
 // The kernel keeps a process's command name to this many characters.
 constexpr size_t kCommandNameLength = 15;
 constexpr int kNoProcessFoundStatus = 1 << 8;  // exit status 1, as a wait status
+constexpr int kNoSignal = -1;
 
 const std::map<std::string, int>& SignalNames() {
   static const std::map<std::string, int> names = {
@@ -30,15 +31,16 @@ const std::map<std::string, int>& SignalNames() {
   return names;
 }
 
-// A signal given as a number or a name with or without "SIG"; 0 when it is neither.
+// A signal given as a number or a name with or without "SIG"; kNoSignal when it is neither.
+// Signal 0 sends nothing: "killall -0 NAME" only tells whether a process of that name is left.
 int ParseSignal(std::string text) {
   if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
     int number = std::atoi(text.c_str());
-    return number > 0 && number < NSIG ? number : 0;
+    return number >= 0 && number < NSIG ? number : kNoSignal;
   }
   if (text.rfind("SIG", 0) == 0) text = text.substr(3);
   auto found = SignalNames().find(text);
-  return found == SignalNames().end() ? 0 : found->second;
+  return found == SignalNames().end() ? kNoSignal : found->second;
 }
 
 // The whole content of a small /proc file; empty when it cannot be read (the process may have
@@ -85,6 +87,24 @@ bool BelongsToRoot(const std::string& process_dir, const std::string& root) {
   return program.rfind(prefix, 0) == 0;
 }
 
+// A process whose first thread has ended while others still run (being torn down after a kill,
+// say) shows an empty environment and no program there: its other threads tell.
+bool AnyThreadBelongsToRoot(const std::string& process_dir, const std::string& root) {
+  if (BelongsToRoot(process_dir, root)) return true;
+  DIR* threads = opendir((process_dir + "/task").c_str());
+  if (threads == nullptr) return false;
+  bool belongs = false;
+  while (dirent* entry = readdir(threads)) {
+    if (entry->d_name[0] == '.') continue;
+    if (BelongsToRoot(process_dir + "/task/" + entry->d_name, root)) {
+      belongs = true;
+      break;
+    }
+  }
+  closedir(threads);
+  return belongs;
+}
+
 }  // namespace
 
 std::vector<int> BoardProcessesNamed(const std::string& name, const std::string& root) {
@@ -98,7 +118,7 @@ std::vector<int> BoardProcessesNamed(const std::string& name, const std::string&
     long pid = std::strtol(entry->d_name, &end, 10);
     if (*end != '\0' || pid <= 0 || pid == self) continue;
     std::string dir = std::string("/proc/") + entry->d_name;
-    if (NameMatches(dir, name) && BelongsToRoot(dir, root)) found.push_back(static_cast<int>(pid));
+    if (NameMatches(dir, name) && AnyThreadBelongsToRoot(dir, root)) found.push_back(static_cast<int>(pid));
   }
   closedir(processes);
   return found;
@@ -111,9 +131,9 @@ int RunBoardKill(const std::vector<std::string>& words, const std::string& root)
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string& word = words[i];
     if (word == "-s" || word == "--signal") {
-      if (++i == words.size() || (signal_number = ParseSignal(words[i])) == 0) return kCommandRefused;
+      if (++i == words.size() || (signal_number = ParseSignal(words[i])) == kNoSignal) return kCommandRefused;
     } else if (word.size() > 1 && word[0] == '-') {
-      if ((signal_number = ParseSignal(word.substr(1))) == 0) return kCommandRefused;
+      if ((signal_number = ParseSignal(word.substr(1))) == kNoSignal) return kCommandRefused;
     } else {
       names.push_back(word);
     }

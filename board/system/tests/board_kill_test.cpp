@@ -124,3 +124,18 @@ TEST_F(BoardKillTest, CommandsItCannotReadAreRefused) {
   EXPECT_EQ(board::RunCommand("echo; killall " + name_), board::kCommandRefused);
   EXPECT_EQ(kill(ours, 0), 0);
 }
+
+TEST_F(BoardKillTest, SignalZeroOnlyAsksWhetherAProcessIsLeft) {
+  pid_t ours = Start(program_, root_.string());
+  EXPECT_EQ(board::RunCommand("killall -0 " + name_), 0);
+  EXPECT_EQ(kill(ours, 0), 0) << "signal 0 sends nothing";
+  // A killed process that its parent has not reaped yet holds nothing: it is not left.
+  ASSERT_EQ(kill(ours, SIGKILL), 0);
+  const std::string state_file = "/proc/" + std::to_string(ours) + "/stat";
+  for (int attempt = 0; attempt < 10000 && ReadFile(state_file).find(") Z ") == std::string::npos; ++attempt) {
+    usleep(1000);
+  }
+  int status = board::RunCommand("killall -0 " + name_);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(EndingSignal(ours), SIGKILL);
+}
