@@ -1,5 +1,6 @@
 // Image stream server: set-up and tear-down, server tables and rings of the two image server
 // types, clients joining and leaving, the ring locks and the capture side's image write.
+#include <malloc.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -230,6 +231,9 @@ int STIPServerAddClient(int server_fd, int client_fd, unsigned server_type) {
              table->server_fd, server_fd);
     return kQeltNoServerSocket;
   }
+  // Each image client costs its own encoder and buffers, and all of a port's encoding runs on
+  // one server thread: a port takes no more clients than that thread serves at full rate.
+  if (table->client_count >= kStipMaxClientsPerPort) return kQeltServerFull;
   ClientSlot* slot = AddClientSocket(table, client_fd);
   if (slot == nullptr) {
     Qeltmlog(2, "[STIP]STIP server add client failed\n");
@@ -264,6 +268,9 @@ int STIPServerRemoveClient(int server_fd, int client_fd, unsigned server_type) {
   Qeltmlog(0, "[STIP]STIP server remove client, server socket fd: %d, client socket fd: %d, return code: %d\n",
            server_fd, client_fd, rc);
   CloseSocket(client_fd);
+  // A client's encoder and buffers are megabytes; hand the freed pages back to the system so the
+  // resident size comes down once clients leave.
+  malloc_trim(0);
   return rc;
 }
 
