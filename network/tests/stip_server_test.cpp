@@ -199,6 +199,23 @@ TEST_F(StipServerFixture, PartlySentPacketResumesAtItsOffsetBeforeAnythingNew) {
   EXPECT_EQ(images[1].data, std::vector<uint8_t>(77, 2));
 }
 
+// A port takes clients up to its cap; one more is refused as a full server, and a place freed
+// by a leaving client is taken again.
+TEST_F(StipServerFixture, PortTakesClientsUpToItsCap) {
+  for (uint32_t i = 0; i < kStipMaxClientsPerPort; ++i) Connect();
+  int extra[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, extra), 0);
+  const int server_fd = STIPServerGetSocketFD(kServerNorbImage);
+  EXPECT_EQ(STIPServerAddClient(server_fd, extra[0], kServerNorbImage), kQeltServerFull);
+  EXPECT_EQ(GetServerSocketInfo(kServerNorbImage)->client_count, kStipMaxClientsPerPort);
+  Connect(kServerYrdImage);  // the other port counts its own clients
+  const int leaving = test_ends_.front();
+  ASSERT_EQ(STIPServerRemoveClient(server_fd, ServerEnd(leaving), kServerNorbImage), kQeltOk);
+  EXPECT_EQ(STIPServerAddClient(server_fd, extra[0], kServerNorbImage), kQeltOk);
+  server_end_[extra[1]] = extra[0];
+  test_ends_.push_back(extra[1]);
+}
+
 TEST_F(StipServerFixture, EveryClientGetsItsOwnDecodableColourStream) {
   const int a = Connect();
   Request(a, streamtest::CtrlPacket(1, 1));
