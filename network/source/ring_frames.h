@@ -1,7 +1,8 @@
 // How a reader of a slot ring picks its next slot, shared by the image and object rings.
 // Images are grouped in frames (a colour image, then the disparity image of the same frame); a
-// reader takes a frame whole or not at all, so it never gets a disparity image without the colour
-// image it belongs to. Blocks of the object ring are frames of one.
+// reader starts a frame only while none of its images is lost and then takes the rest of it, so
+// it never gets a disparity image without the colour image it belongs to. Blocks of the object
+// ring are frames of one.
 #pragma once
 
 #include <cstdint>
@@ -27,13 +28,14 @@ struct RingFrames {
     return slots[i].sequence == sequence ? i : kNoRingSlot;
   }
 
-  // True when the frame opened by write `head` is all in the ring: each image of it is there,
-  // or the next frame began before the frame was full (a frame written short).
-  bool Whole(uint64_t head) const {
+  // True when no image of the frame opened by write `head` is lost: each image written so far is
+  // still in the ring (the rest may be on its way), or the next frame began before the frame was
+  // full (a frame written short).
+  bool Intact(uint64_t head) const {
     const uint32_t images = slots[Find(head)].frame_images;
     for (uint32_t j = 1; j < images; ++j) {
+      if (head + j > last_written) return true;  // still being written
       const uint32_t i = Find(head + j);
-      if (head + j > last_written) return false;  // still being written
       if (i == kNoRingSlot) return false;
       if (slots[i].frame_position == 0) return true;  // short frame, ended by the next
     }
@@ -48,17 +50,17 @@ struct RingFrames {
       if (i != kNoRingSlot && slots[i].frame_position != 0) return i;
       if (last == last_written) return kNoRingSlot;  // the frame's next image is on its way
     }
-    // The oldest whole frame that the next writes leave alone; when every whole frame is about
+    // The oldest intact frame that the next writes leave alone; when every intact frame is about
     // to go, the newest of them.
     const uint64_t oldest_held = last_written >= slot_count ? last_written - slot_count + 1 : 1;
-    uint32_t newest_whole = kNoRingSlot;
+    uint32_t newest_intact = kNoRingSlot;
     for (uint64_t s = last + 1 > oldest_held ? last + 1 : oldest_held; s <= last_written; ++s) {
       const uint32_t i = Find(s);
-      if (i == kNoRingSlot || slots[i].frame_position != 0 || !Whole(s)) continue;
+      if (i == kNoRingSlot || slots[i].frame_position != 0 || !Intact(s)) continue;
       if (s + slot_count > last_written + spare) return i;
-      newest_whole = i;
+      newest_intact = i;
     }
-    return newest_whole;
+    return newest_intact;
   }
 };
 

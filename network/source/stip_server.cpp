@@ -5,12 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "stip_internal.h"
 
@@ -22,7 +20,6 @@ std::shared_mutex g_stip_life;
 namespace {
 
 constexpr double kBitsPerMegabit = 1024.0 * 1024.0;
-constexpr auto kLockStep = std::chrono::microseconds(50);
 constexpr double kNanosPerMilli = 1e6;
 
 uint32_t SlotCountOf(unsigned type) { return type == kServerNorbImage ? kRingSlotsNorb : kRingSlotsYrd; }
@@ -133,20 +130,10 @@ bool StipImageServerType(unsigned type) { return type == kServerYrdImage || type
 
 const char* StipRingName(unsigned type) { return type == kServerNorbImage ? "NORB" : "YRD"; }
 
-// Tries the mutex in short steps until a monotonic deadline: the caller gets it within a step of
-// its release and never sleeps past the time-out, whatever happens to the wall clock.
+// The ring mutex, taken as every lock of the library is, with the same bounded wait.
 int StipLockRing(unsigned type, int timeout_ms) {
   if (!StipImageServerType(type) || !g_stip.lock_made[type]) return kQeltMutexInvalid;
-  if (timeout_ms == kMutexWaitForever) return ThreadMutexLock(&g_stip.locks[type], timeout_ms);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    const int rc = pthread_mutex_trylock(&g_stip.locks[type]);
-    if (rc == 0) return kQeltOk;
-    if (rc != EBUSY && rc != EAGAIN) return kQeltMutexLock;
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return kQeltMutexBusy;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kLockStep, deadline - now));
-  }
+  return ThreadMutexLock(&g_stip.locks[type], timeout_ms);
 }
 
 int StipUnlockRing(unsigned type) {
