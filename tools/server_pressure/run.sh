@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The depth service's servers under pressure from one peer on loopback, with its figures:
 #  1. quarnel under a limit of 256 descriptors; a client streams for 20 s while a peer holds
-#     300 connections to the image port from second 5 to second 10: the client's frames, and the
-#     "Accept failed" log lines written during the attack.
+#     300 connections to the control port (an image port closes connections beyond its cap at
+#     once) from second 5 to second 10: the client's frames, and the "Accept failed" log lines
+#     written during the attack.
 #  2. two loops connecting to the control port and closing at once, for 20 s, while control
 #     requests are sent one after another and a client streams beside them: each request's
 #     answer time and the stream's frames.
@@ -67,7 +68,7 @@ sleep "$attack_start_seconds"
 log_lines_before="$(grep -c 'Accept failed' "$work/quarnel.log" || true)"
 held=()
 for ((i = 0; i < held_connections; i++)); do
-  exec {fd}<>"/dev/tcp/127.0.0.1/$((port + 1))" && held+=("$fd") || true
+  exec {fd}<>"/dev/tcp/127.0.0.1/$((port + 2))" && held+=("$fd") || true
 done
 sleep "$attack_seconds"
 log_lines_during=$(($(grep -c 'Accept failed' "$work/quarnel.log" || true) - log_lines_before))
@@ -88,8 +89,10 @@ for ((f = 0; f < flood_loops; f++)); do
   (
     n=0
     while [ "$(date +%s)" -lt "$flood_end" ]; do
-      exec {fd}<>"/dev/tcp/127.0.0.1/$((port + 2))" && exec {fd}>&- || true
-      n=$((n + 1))
+      for ((k = 0; k < 50; k++)); do
+        exec {fd}<>"/dev/tcp/127.0.0.1/$((port + 2))" && exec {fd}>&- || true
+      done
+      n=$((n + 50))
     done
     echo "$n" > "$work/flood$f.count"
   ) &
