@@ -2,9 +2,7 @@
 // clients already served are still answered, and the log stays short.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -42,16 +40,6 @@ bool Answered(int fd) {
   if (!nettest::SendAll(fd, nettest::Packet(kElementKeyValue, nettest::Words({1, 1, 0})))) return false;
   std::vector<uint8_t> reply;
   return nettest::ReadExactly(fd, kAnswerBytes, &reply) && reply[8] == 48;
-}
-
-int ConnectNonBlocking(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  return fd;
 }
 
 rlim_t OpenDescriptors() {
@@ -100,7 +88,7 @@ TEST(ServerPassUnderPressure, OutOfDescriptorsKeepsServingAndRecovers) {
 
   const auto attack_start = std::chrono::steady_clock::now();
   std::vector<int> held;
-  for (int i = 0; i < kHeldConnections; ++i) held.push_back(ConnectNonBlocking(port));
+  for (int i = 0; i < kHeldConnections; ++i) held.push_back(nettest::ConnectLoopbackNonBlocking(port));
   // Long enough for the server to run out and keep running out.
   std::this_thread::sleep_for(std::chrono::seconds(2));
   EXPECT_TRUE(Answered(served)) << "the served connection is answered while descriptors are out";
