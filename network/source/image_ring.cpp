@@ -1,8 +1,9 @@
 // Image rings of the image servers: the writer copies each image into the next slot and never
-// waits; each client takes the oldest image newer than the one it took last.
+// waits; each client takes whole frames (colour, then disparity), in order.
 #include <cstdlib>
 #include <cstring>
 
+#include "ring_frames.h"
 #include "stip_internal.h"
 
 namespace {
@@ -11,15 +12,10 @@ ImageRing* RingOf(ServerSocketTable* table) {
   return table == nullptr ? nullptr : static_cast<ImageRing*>(table->server_data);
 }
 
-// The slot a client takes next: the oldest image newer than its last; kStipNone when there is none.
-uint32_t NextSlotFor(const ImageRing* ring, uint64_t last_sequence) {
-  uint32_t best = kStipNone;
-  for (uint32_t i = 0; i < ring->slot_count; ++i) {
-    const ImageRingSlot& s = ring->slots[i];
-    if (s.state == kSlotNeverWritten || s.sequence <= last_sequence) continue;
-    if (best == kStipNone || s.sequence < ring->slots[best].sequence) best = i;
-  }
-  return best;
+// The frame rules of this ring: a colour image opens a frame of two, any other image continues
+// the frame of the image written before it under the same frame index, else stands alone.
+pelarin::RingFrames<ImageRingSlot> FramesOf(const ImageRing* ring) {
+  return pelarin::RingFrames<ImageRingSlot>{ring->slots, ring->slot_count, ring->last_sequence, kStipImagesPerFrame};
 }
 
 }  // namespace
@@ -60,6 +56,9 @@ int STIPWriteServerData(ServerSocketTable* table, const ImagePara* header, const
   if (header == nullptr || (data == nullptr && size > 0)) return kQeltNullArgument;
   const uint32_t s = ring->write_index == kStipNone ? 0 : (ring->write_index + 1) % ring->slot_count;
   ImageRingSlot& slot = ring->slots[s];
+  // The image written before this one, as it was (with one slot it is this very slot).
+  const bool has_previous = ring->write_index != kStipNone;
+  const ImageRingSlot previous = has_previous ? ring->slots[ring->write_index] : ImageRingSlot{};
   if (!pelarin::StipReserve(&slot.data, &slot.capacity, size)) return kQeltOutOfMemory;
   // Only clients that were streaming when the image was written are owed it.
   const uint32_t taken = slot.readers_done == kStipNone ? 0 : slot.readers_done;
@@ -75,6 +74,9 @@ int STIPWriteServerData(ServerSocketTable* table, const ImagePara* header, const
   slot.header.data_size = size;  // the size the slot really holds is the size sent
   slot.sequence = ++ring->last_sequence;
   slot.readers_at_write = ring->reader_count;
+  pelarin::RingPlaceInFrame(&slot, has_previous ? &previous : nullptr, header->image_type == kStipImageTypeColor,
+                   has_previous && previous.header.frame_index == header->frame_index,
+                   header->image_type == kStipImageTypeColor ? kStipImagesPerFrame : 1);
   ring->write_index = s;
   return kQeltOk;
 }
@@ -93,14 +95,15 @@ int STIPReadServerData(ServerSocketTable* table, ClientSlot* client_slot) {
   // A packet still going out is finished before anything new is taken.
   if (client->packet_length > 0 && client->sent < client->packet_length) return kQeltOk;
   if (client->state != kStipStreaming) return kQeltOk;
-  const uint32_t t = NextSlotFor(ring, client->last_sequence);
-  if (t == kStipNone) return kQeltOk;
+  const uint32_t t = FramesOf(ring).Next(client->last_sequence, client->mid_frame != 0);
+  if (t == pelarin::kNoRingSlot) return kQeltOk;
   ImageRingSlot& slot = ring->slots[t];
   if (!pelarin::StipReserve(&client->raw, &client->raw_capacity, slot.data_size)) return kQeltOutOfMemory;
   if (slot.data_size > 0) memcpy(client->raw, slot.data, slot.data_size);
   client->header = slot.header;
   client->last_sequence = slot.sequence;
   client->last_slot = t;
+  client->mid_frame = slot.frame_position + 1 < slot.frame_images ? 1 : 0;
   client->packet_length = 0;
   client->sent = 0;
   slot.readers_done = slot.readers_done == kStipNone ? 1 : slot.readers_done + 1;
@@ -114,8 +117,9 @@ int STIPReadServerData(ServerSocketTable* table, ClientSlot* client_slot) {
 void STIPRingAddReader(ImageRing* ring, StipClientState* client) {
   if (ring == nullptr || client == nullptr) return;
   ++ring->reader_count;
-  // A client (re)starting takes the images written from now on, never an older one.
+  // A client (re)starting takes the frames written from now on, never an older one.
   client->last_sequence = ring->last_sequence;
+  client->mid_frame = 0;  // it starts with the colour image of the next frame
 }
 
 void STIPRingRemoveReader(ImageRing* ring) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include "pelarin/proxy.h"
 
@@ -12,22 +13,104 @@ namespace {
 
 constexpr int kPassWaitMillis = 1;
 constexpr useconds_t kPassPauseMicros = 3 * 1000;
+// Connections taken from the listener in one pass: a flood of connections waits its turn
+// instead of keeping the pass from the clients already served.
+constexpr int kAcceptsPerPass = 8;
+// How long the listener rests after an accept failed for want of descriptors or memory: the
+// pending connections stay queued while the pass closes dead connections to free some.
+constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
+// Accept failures and client-list dumps are written at most once per interval.
+constexpr auto kLogInterval = std::chrono::seconds(1);
+
+using Clock = std::chrono::steady_clock;
 
 bool ValidType(uint32_t type) { return type >= kFirstServerType && type <= kLastServerType; }
 
+// Listener state of one server type, touched only by that type's thread.
+struct ListenerState {
+  Clock::time_point resting_until{};
+  Clock::time_point last_failure_log{};
+  bool failure_logged = false;
+  uint64_t failures_unlogged = 0;
+  Clock::time_point last_client_dump{};
+  bool client_dump_done = false;
+  bool client_dump_owed = false;
+};
+
 // One readiness set per server type: each type has exactly one thread running its passes.
 ServerPollSet g_ready[kLastServerType + 1];
+ListenerState g_listener[kLastServerType + 1];
+
+ListenerState* ListenerOf(uint32_t type) { return ValidType(type) ? &g_listener[type] : nullptr; }
+
+bool OutOfResources(int error) { return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM; }
+
+// Logs a failed accept at most once per interval; the failures in between are counted and
+// reported with the next line.
+void LogAcceptFailure(ListenerState* state, int server_fd, int error) {
+  const Clock::time_point now = Clock::now();
+  if (state != nullptr && state->failure_logged && now - state->last_failure_log < kLogInterval) {
+    ++state->failures_unlogged;
+    return;
+  }
+  Qeltmlog(2, "[Proxy]Accept failed, socket fd: %d\n", server_fd);
+  if (state == nullptr) return;
+  if (state->failures_unlogged > 0) {
+    Qeltmlog(2, "[Proxy]Accept failed %llu more times since the last report, last errno=%d\n",
+             static_cast<unsigned long long>(state->failures_unlogged), error);
+  }
+  state->failure_logged = true;
+  state->last_failure_log = now;
+  state->failures_unlogged = 0;
+}
+
+// Writes the type's client list at most once per interval; a change in between is written
+// with the next dump that falls due.
+void ShowClientsNowAndThen(ListenerState* state, uint32_t server_type) {
+  const Clock::time_point now = Clock::now();
+  if (state != nullptr && state->client_dump_done && now - state->last_client_dump < kLogInterval) {
+    state->client_dump_owed = true;
+    return;
+  }
+  ServerProxyShowClient(server_type);
+  if (state == nullptr) return;
+  state->client_dump_done = true;
+  state->client_dump_owed = false;
+  state->last_client_dump = now;
+}
+
+bool ListenerReadable(int server_fd) {
+  pollfd p{server_fd, POLLIN, 0};
+  return poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+}
+
+// Takes up to kAcceptsPerPass pending connections; stops early when the listener runs dry or
+// rests after running out of descriptors.
+void AcceptPending(int server_fd, uint32_t server_type, ServerSocketTable* table) {
+  int max_fd = table->max_fd;
+  for (int i = 0; i < kAcceptsPerPass; ++i) {
+    if (i > 0 && !ListenerReadable(server_fd)) break;
+    const int rc = NewClientProcess(server_fd, server_type, &max_fd);
+    if (rc == kQeltWouldBlock || (rc != kQeltOk && g_listener[server_type].resting_until > Clock::now())) break;
+  }
+  if (max_fd > table->max_fd) table->max_fd = max_fd;
+}
 
 }  // namespace
 
 extern "C" {
 
 int NewClientProcess(int server_fd, uint32_t server_type, int* max_fd) {
+  ListenerState* state = ListenerOf(server_type);
   sockaddr_in peer{};
   socklen_t size = sizeof peer;
   const int fd = accept4(server_fd, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (fd < 0) {
-    Qeltmlog(2, "[Proxy]Accept failed, socket fd: %d\n", server_fd);
+    const int error = errno;
+    // Nothing pending (another pass or the peer got there first) is no failure.
+    if (error == EAGAIN || error == EWOULDBLOCK) return kQeltWouldBlock;
+    LogAcceptFailure(state, server_fd, error);
+    if (state != nullptr && OutOfResources(error)) state->resting_until = Clock::now() + kAcceptBackoff;
     return SocketGetErrorCode();
   }
   char address[INET_ADDRSTRLEN] = {};
@@ -47,10 +130,13 @@ int NewClientProcess(int server_fd, uint32_t server_type, int* max_fd) {
     }
     close(fd);  // a socket the table refused is served by nobody
   }
-  ServerProxyShowClient(server_type);
+  ShowClientsNowAndThen(state, server_type);
   return rc;
 }
 
+// One pass: wait for readiness, receive from the readable clients, send to the writable ones,
+// then take pending connections. The clients already served come first whatever the listener
+// does; a connection accepted here is served from the next pass on.
 void ServerProxyProcess(uint32_t server_type) {
   if (!ValidType(server_type)) return;
   const ServerProtocolOps* ops = ServerProtocolFind(server_type);
@@ -61,26 +147,28 @@ void ServerProxyProcess(uint32_t server_type) {
     usleep(kPassWaitMillis * 1000);  // a pass never spins: it waits as long as its poll would
     return;
   }
-  int max_fd = table->max_fd;
+  ListenerState& listener = g_listener[server_type];
   // Descriptors of any size: poll, not select. Clients are watched for writing only when the
-  // protocol has something to send.
+  // protocol has something to send; a resting listener is not watched at all.
   ServerPollSet* ready = &g_ready[server_type];
   const short events = ops->send_step != nullptr ? (POLLIN | POLLOUT) : POLLIN;
   SocketPollSetBuild(table, ready, events);
+  const bool listening = listener.resting_until <= Clock::now();
+  if (!listening) ready->fds[0].events = 0;
   const int n = poll(ready->fds, ready->count, kPassWaitMillis);
   if (n < 0) {
     if (errno != EINTR) Qeltmlog(2, "[Proxy] ServerProxyProcess Select failed, socket fd: %d, errno=%d\n", server_fd, errno);
     return;
   }
-  if (n == 0) return;
-  if ((ready->fds[0].revents & POLLIN) != 0) {
-    NewClientProcess(server_fd, server_type, &max_fd);
-    if (max_fd > table->max_fd) table->max_fd = max_fd;
-    return;  // the clients are served in the next pass
+  bool pause = false;
+  if (n > 0) {
+    RecvProcess(server_fd, server_type, ready);
+    pause = SendProcess(server_fd, server_type, ready) == kQeltOk && ready->count > 1;
+    if (listening && (ready->fds[0].revents & POLLIN) != 0) AcceptPending(server_fd, server_type, table);
   }
-  RecvProcess(server_fd, server_type, ready);
-  if (SendProcess(server_fd, server_type, ready) != kQeltOk) return;
-  usleep(kPassPauseMicros);
+  if (listener.client_dump_owed) ShowClientsNowAndThen(&listener, server_type);
+  // The pass is complete here.
+  if (pause) usleep(kPassPauseMicros);
 }
 
 int ServerProxyAddClient(int server_fd, int fd, uint32_t server_type) {

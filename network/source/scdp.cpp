@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "packet_head_log.h"
 #include "pelarin/packet.h"
 #include "scdp_internal.h"
 
@@ -25,12 +26,7 @@ void* g_callback_context = nullptr;
 
 constexpr int kServerFlags = kServerFlagKeepAlive;
 
-void LogHead(const uint8_t* data, uint32_t length) {
-  uint8_t head[kPacketHeadBytes] = {};
-  memcpy(head, data, length < kPacketHeadBytes ? length : kPacketHeadBytes);
-  Qeltmlog(2, "[SCDP]Head: 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x\n", head[0], head[1], head[2], head[3], head[4],
-           head[5], head[6], head[7]);
-}
+void LogHead(const uint8_t* data, uint32_t length) { LogPacketHead("[SCDP]", data, length); }
 
 ServerSocketTable* ServerTable() { return g_server_table; }
 int OpsAddClient(int server_fd, int fd) { return SCDPServerAddClient(server_fd, fd); }

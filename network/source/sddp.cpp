@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "packet_head_log.h"
 #include "pelarin/proxy.h"
 #include "pelarin/socket.h"
 #include "sddp_internal.h"
@@ -28,12 +29,7 @@ std::atomic<int> g_discovery_on{0};
 std::atomic<uint64_t> g_last_broadcast_ms{0};
 std::atomic<int> g_reply_flag{0};
 
-void LogHead(const uint8_t* data, uint32_t length) {
-  uint8_t head[kPacketHeadBytes] = {};
-  memcpy(head, data, length < kPacketHeadBytes ? length : kPacketHeadBytes);
-  Qeltmlog(2, "[SDDP]Head: 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x\n", head[0], head[1], head[2], head[3], head[4],
-           head[5], head[6], head[7]);
-}
+void LogHead(const uint8_t* data, uint32_t length) { pelarin::LogPacketHead("[SDDP]", data, length); }
 
 // Head, DeviceType, IPInfo and Sequence with this device's own type and address.
 int ComposeDatagram(uint8_t* buffer, uint32_t capacity, uint32_t* length) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "packet_head_log.h"
 #include "pelarin/proxy.h"
 #include "stip_internal.h"
 #include "stip_reassembler.h"
@@ -94,10 +95,7 @@ int StipClientAnalysis(int fd, int channel, const uint8_t* buffer, uint32_t leng
   std::lock_guard<std::recursive_mutex> guard(g_list_lock);
   ClientSession* node = FindByFd(fd, channel);
   if (node == nullptr || node->header == nullptr) {
-    uint8_t head[kPacketHeadBytes] = {};
-    memcpy(head, buffer, length < kPacketHeadBytes ? length : kPacketHeadBytes);
-    Qeltmlog(2, "[STIP]Head: 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x\n", head[0], head[1], head[2], head[3], head[4],
-             head[5], head[6], head[7]);
+    LogPacketHead("[STIP]", buffer, length);
     return kQeltNoSession;
   }
   return StipReassemble(node, buffer, length, DeliverImage, reinterpret_cast<void*>(static_cast<intptr_t>(channel)));

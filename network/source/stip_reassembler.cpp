@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "packet_head_log.h"
 #include "stip_internal.h"
 
 namespace pelarin {
@@ -46,9 +47,7 @@ void FeedBytes(Feeder& f, const uint8_t* bytes, uint32_t length);
 void Reject(Feeder& f) {
   StipReassembly* r = f.r;
   if (r->scanning == 0) {
-    const uint8_t* h = r->head;
-    Qeltmlog(2, "[STIP]Head: 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x\n", h[0], h[1], h[2], h[3], h[4], h[5], h[6],
-             h[7]);
+    LogPacketHead("[STIP]", r->head, kPacketHeadBytes);
   }
   r->scanning = 1;
   r->resync = 1;

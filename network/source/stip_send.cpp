@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "packet_head_log.h"
 #include "stip_internal.h"
 
 namespace pelarin {
@@ -104,12 +105,7 @@ int BuildImagePacket(StipClientState* c) {
   return kQeltOk;
 }
 
-void LogHead(const uint8_t* data, uint64_t length) {
-  uint8_t head[kPacketHeadBytes] = {};
-  memcpy(head, data, length < kPacketHeadBytes ? length : kPacketHeadBytes);
-  Qeltmlog(2, "[STIP]Head: 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x\n", head[0], head[1], head[2], head[3], head[4],
-           head[5], head[6], head[7]);
-}
+void LogHead(const uint8_t* data, uint64_t length) { LogPacketHead("[STIP]", data, length); }
 
 void ChangeReaders(unsigned type, bool add, StipClientState* c) {
   const int lock = StipLockRing(type, kMutexWaitForever);

@@ -1,15 +1,14 @@
 // Image stream server: set-up and tear-down, server tables and rings of the two image server
 // types, clients joining and leaving, the ring locks and the capture side's image write.
+#include <malloc.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "stip_internal.h"
 
@@ -21,7 +20,6 @@ std::shared_mutex g_stip_life;
 namespace {
 
 constexpr double kBitsPerMegabit = 1024.0 * 1024.0;
-constexpr auto kLockStep = std::chrono::microseconds(50);
 constexpr double kNanosPerMilli = 1e6;
 
 uint32_t SlotCountOf(unsigned type) { return type == kServerNorbImage ? kRingSlotsNorb : kRingSlotsYrd; }
@@ -132,20 +130,10 @@ bool StipImageServerType(unsigned type) { return type == kServerYrdImage || type
 
 const char* StipRingName(unsigned type) { return type == kServerNorbImage ? "NORB" : "YRD"; }
 
-// Tries the mutex in short steps until a monotonic deadline: the caller gets it within a step of
-// its release and never sleeps past the time-out, whatever happens to the wall clock.
+// The ring mutex, taken as every lock of the library is, with the same bounded wait.
 int StipLockRing(unsigned type, int timeout_ms) {
   if (!StipImageServerType(type) || !g_stip.lock_made[type]) return kQeltMutexInvalid;
-  if (timeout_ms == kMutexWaitForever) return ThreadMutexLock(&g_stip.locks[type], timeout_ms);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    const int rc = pthread_mutex_trylock(&g_stip.locks[type]);
-    if (rc == 0) return kQeltOk;
-    if (rc != EBUSY && rc != EAGAIN) return kQeltMutexLock;
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return kQeltMutexBusy;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kLockStep, deadline - now));
-  }
+  return ThreadMutexLock(&g_stip.locks[type], timeout_ms);
 }
 
 int StipUnlockRing(unsigned type) {
@@ -230,6 +218,9 @@ int STIPServerAddClient(int server_fd, int client_fd, unsigned server_type) {
              table->server_fd, server_fd);
     return kQeltNoServerSocket;
   }
+  // Each image client costs its own encoder and buffers, and all of a port's encoding runs on
+  // one server thread: a port takes no more clients than that thread serves at full rate.
+  if (table->client_count >= kStipMaxClientsPerPort) return kQeltServerFull;
   ClientSlot* slot = AddClientSocket(table, client_fd);
   if (slot == nullptr) {
     Qeltmlog(2, "[STIP]STIP server add client failed\n");
@@ -264,6 +255,9 @@ int STIPServerRemoveClient(int server_fd, int client_fd, unsigned server_type) {
   Qeltmlog(0, "[STIP]STIP server remove client, server socket fd: %d, client socket fd: %d, return code: %d\n",
            server_fd, client_fd, rc);
   CloseSocket(client_fd);
+  // A client's encoder and buffers are megabytes; hand the freed pages back to the system so the
+  // resident size comes down once clients leave.
+  malloc_trim(0);
   return rc;
 }
 

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "packet_head_log.h"
 #include "pelarin/proxy.h"
 #include "stop_internal.h"
 
@@ -69,8 +70,7 @@ void Deliver(ClientSession* node, StopReceiveState* st) {
 // Drops the first gathered byte and looks for a head again from the next one.
 void Resync(StopReceiveState* st) {
   if (st->resyncing == 0) {
-    const uint8_t* h = st->head;
-    Qeltmlog(2, "[STOP]Head: 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x\n", h[0], h[1], h[2], h[3], h[4], h[5], h[6], h[7]);
+    LogPacketHead("[STOP]", st->head, kPacketHeadBytes);
     st->resyncing = 1;
   }
   memmove(st->head, st->head + 1, --st->head_have);

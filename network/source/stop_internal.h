@@ -15,6 +15,8 @@ struct ObjectRingSlot {
   uint32_t capacity;
   uint32_t readers_done;
   uint64_t sequence;  // write number, 1 for the first block ever written
+  uint32_t frame_position;  // always 0: a block is a frame of its own
+  uint32_t frame_images;    // always 1
 };
 
 struct ObjectRing {

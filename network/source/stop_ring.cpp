@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pelarin/foundation.h"
+#include "ring_frames.h"
 #include "stop_internal.h"
 
 namespace pelarin {
@@ -21,16 +22,13 @@ bool Reserve(uint8_t** buffer, uint32_t* capacity, uint32_t size) {
   return true;
 }
 
-// The slot to send next: the oldest block newer than the client's last one; kRingNone when there
-// is none. Blocks overwritten before the client took them are lost to it, never sent out of order.
+// The block to send next: the oldest one newer than the client's last. Blocks overwritten
+// before the client took them are lost to it, never sent out of order. Each block is a frame of
+// its own, and none is skipped for being next to be overwritten.
 uint32_t ChooseSlot(const ObjectRing* ring, const StopClientState* client) {
-  uint32_t chosen = kRingNone;
-  for (uint32_t i = 0; i < ring->slot_count; ++i) {
-    const ObjectRingSlot& s = ring->slots[i];
-    if (s.state == kSlotEmpty || s.sequence <= client->last_sequence) continue;
-    if (chosen == kRingNone || s.sequence < ring->slots[chosen].sequence) chosen = i;
-  }
-  return chosen;
+  const RingFrames<ObjectRingSlot> frames{ring->slots, ring->slot_count, ring->last_sequence, 0};
+  const uint32_t chosen = frames.Next(client->last_sequence, false);
+  return chosen == kNoRingSlot ? kRingNone : chosen;
 }
 
 }  // namespace
@@ -74,6 +72,8 @@ int StopRingWrite(ObjectRing* ring, const ObjectPara* header, const void* data, 
   slot.state = kSlotNew;
   slot.readers_done = 0;
   slot.sequence = ++ring->last_sequence;
+  slot.frame_position = 0;
+  slot.frame_images = 1;
   ring->write_index = s;
   return kQeltOk;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "packet_head_log.h"
 #include "pelarin/proxy.h"
 #include "stop_internal.h"
 
@@ -29,12 +30,7 @@ void EnsureRingLock() {
   std::call_once(g_ring_lock_once, [] { ThreadMutexCreate(&g_ring_lock, "STOPSERVER"); });
 }
 
-void LogHead(const uint8_t* data, uint32_t length) {
-  uint8_t head[kPacketHeadBytes] = {};
-  memcpy(head, data, length < kPacketHeadBytes ? length : kPacketHeadBytes);
-  Qeltmlog(2, "[STOP]Head: 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x 0x%x\n", head[0], head[1], head[2], head[3], head[4],
-           head[5], head[6], head[7]);
-}
+void LogHead(const uint8_t* data, uint32_t length) { LogPacketHead("[STOP]", data, length); }
 
 StopClientState* ClientOf(ServerSocketTable* table, int fd) {
   ClientSlot* slot = SocketGetClientFDInfo(table, fd);

@@ -37,16 +37,6 @@ bool RaiseDescriptorLimit() {
   return setrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= kWantedDescriptors;
 }
 
-int ConnectNonBlocking(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  return fd;
-}
-
 // True when the server has closed this connection.
 bool ClosedByServer(int fd) {
   pollfd p{fd, POLLIN, 0};
@@ -62,7 +52,7 @@ TEST(ManyConnections, ExtrasAreRefusedAndServedClientsStillAnswered) {
   ASSERT_TRUE(server.ok());
   std::vector<int> clients;
   for (int i = 0; i < kConnections; ++i) {
-    clients.push_back(ConnectNonBlocking(server.port()));
+    clients.push_back(nettest::ConnectLoopbackNonBlocking(server.port()));
     ASSERT_GE(clients.back(), 0);
   }
   ASSERT_TRUE(log.WaitFor("[Proxy]Receive new connect", kMaxClientsPerServer, std::chrono::seconds(120)));

@@ -109,6 +109,16 @@ int ConnectLoopback(uint16_t port, int receive_buffer) {
   return fd;
 }
 
+int ConnectLoopbackNonBlocking(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  return fd;
+}
+
 int ListenLoopback(uint16_t* port, const char* address) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};

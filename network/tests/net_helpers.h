@@ -43,6 +43,8 @@ class ControlServer {
 // Raw loopback client: a blocking TCP socket connected to 127.0.0.1:port (-1 on failure), with
 // the given receive buffer when it is above zero (set before connecting, so the window stays small).
 int ConnectLoopback(uint16_t port, int receive_buffer = 0);
+// Non-blocking TCP socket whose connect to 127.0.0.1:port is under way (-1 when no socket).
+int ConnectLoopbackNonBlocking(uint16_t port);
 // The local port a socket is bound to.
 uint16_t PortOf(int fd);
 // Polls `done` until it holds; false at the deadline.

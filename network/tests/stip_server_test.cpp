@@ -68,6 +68,22 @@ class StipServerFixture : public ::testing::Test {
     const Image image = streamtest::TestImage(type, index, size);
     ASSERT_EQ(STIPServerWriteImage(&image.header, image.data.data(), size), kQeltOk);
   }
+  // A frame: a colour image of `colour_size` bytes, then a small disparity image; two passes
+  // send both.
+  void WriteFrameAndPass(int test_end, uint32_t index, uint32_t colour_size) {
+    WriteImage(kStipImageTypeColor, index, colour_size);
+    WriteImage(kStipImageTypeDisparity, index, kFrameDisparityBytes);
+    Pass(test_end);
+    Pass(test_end);
+  }
+  static std::vector<Image> ColourOnly(const std::vector<Image>& images) {
+    std::vector<Image> colour;
+    for (const auto& image : images) {
+      if (image.header.image_type == kStipImageTypeColor) colour.push_back(image);
+    }
+    return colour;
+  }
+  static constexpr uint32_t kFrameDisparityBytes = 64;
   // Everything sent to a client so far, parsed; the test fails on a malformed stream.
   static std::vector<Image> Received(int test_end, size_t* acks = nullptr) {
     std::vector<Image> images;
@@ -183,6 +199,23 @@ TEST_F(StipServerFixture, PartlySentPacketResumesAtItsOffsetBeforeAnythingNew) {
   EXPECT_EQ(images[1].data, std::vector<uint8_t>(77, 2));
 }
 
+// A port takes clients up to its cap; one more is refused as a full server, and a place freed
+// by a leaving client is taken again.
+TEST_F(StipServerFixture, PortTakesClientsUpToItsCap) {
+  for (uint32_t i = 0; i < kStipMaxClientsPerPort; ++i) Connect();
+  int extra[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, extra), 0);
+  const int server_fd = STIPServerGetSocketFD(kServerNorbImage);
+  EXPECT_EQ(STIPServerAddClient(server_fd, extra[0], kServerNorbImage), kQeltServerFull);
+  EXPECT_EQ(GetServerSocketInfo(kServerNorbImage)->client_count, kStipMaxClientsPerPort);
+  Connect(kServerYrdImage);  // the other port counts its own clients
+  const int leaving = test_ends_.front();
+  ASSERT_EQ(STIPServerRemoveClient(server_fd, ServerEnd(leaving), kServerNorbImage), kQeltOk);
+  EXPECT_EQ(STIPServerAddClient(server_fd, extra[0], kServerNorbImage), kQeltOk);
+  server_end_[extra[1]] = extra[0];
+  test_ends_.push_back(extra[1]);
+}
+
 TEST_F(StipServerFixture, EveryClientGetsItsOwnDecodableColourStream) {
   const int a = Connect();
   Request(a, streamtest::CtrlPacket(1, 1));
@@ -198,8 +231,8 @@ TEST_F(StipServerFixture, EveryClientGetsItsOwnDecodableColourStream) {
       Pass(b);
     }
     WriteImage(kStipImageTypeColor, i, kColorBytes);
-    if (i % 2 == 0) WriteImage(kStipImageTypeDisparity, i, 240 * 320 * 2);
-    for (int round = 0; round < 2; ++round) {
+    WriteImage(kStipImageTypeDisparity, i, 240 * 320 * 2);
+    for (int round = 0; round < 3; ++round) {
       Pass(a);
       if (i >= 9) Pass(b);
       const auto got_a = Drain(a);
@@ -226,13 +259,10 @@ TEST_F(StipServerFixture, ColourImageOfAnotherSizeIsDroppedAndTheNextStartsAnIdr
   const int t = Connect();
   Request(t, streamtest::CtrlPacket(1, 1));
   Pass(t);
-  WriteImage(kStipImageTypeColor, 1, kColorBytes);
-  Pass(t);
-  WriteImage(kStipImageTypeColor, 2, kColorBytes + 640);  // larger than the encoder's frame
-  Pass(t);
-  WriteImage(kStipImageTypeColor, 3, kColorBytes);
-  Pass(t);
-  const std::vector<Image> images = Received(t);
+  WriteFrameAndPass(t, 1, kColorBytes);
+  WriteFrameAndPass(t, 2, kColorBytes + 640);  // larger than the encoder's frame
+  WriteFrameAndPass(t, 3, kColorBytes);
+  const std::vector<Image> images = ColourOnly(Received(t));
   ASSERT_EQ(images.size(), 2u);
   EXPECT_EQ(images[0].header.frame_index, 1u);
   EXPECT_EQ(images[1].header.frame_index, 3u);
@@ -246,20 +276,16 @@ TEST_F(StipServerFixture, StoppedClientGetsNothingAndARestartOpensAFreshStream) 
   const int t = Connect();
   Request(t, streamtest::CtrlPacket(1, 1));
   Pass(t);
-  WriteImage(kStipImageTypeColor, 1, kColorBytes);
-  Pass(t);
-  WriteImage(kStipImageTypeColor, 2, kColorBytes);
-  Pass(t);
+  WriteFrameAndPass(t, 1, kColorBytes);
+  WriteFrameAndPass(t, 2, kColorBytes);
   Request(t, streamtest::CtrlPacket(1, 2));
-  WriteImage(kStipImageTypeColor, 3, kColorBytes);
-  Pass(t);
+  WriteFrameAndPass(t, 3, kColorBytes);
   Request(t, streamtest::CtrlPacket(1, 1));
   Pass(t);
-  Pass(t);  // image 3 was written before the restart: not sent
-  WriteImage(kStipImageTypeColor, 4, kColorBytes);
-  Pass(t);
+  Pass(t);  // frame 3 was written before the restart: not sent
+  WriteFrameAndPass(t, 4, kColorBytes);
   size_t acks = 0;
-  const std::vector<Image> images = Received(t, &acks);
+  const std::vector<Image> images = ColourOnly(Received(t, &acks));
   EXPECT_EQ(acks, 2u);
   ASSERT_EQ(images.size(), 3u);
   EXPECT_EQ(images[2].header.frame_index, 4u) << "the first image written after the restart";

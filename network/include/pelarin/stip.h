@@ -24,6 +24,10 @@ constexpr uint32_t kStipChannelCount = 3;
 constexpr uint32_t kStipClientReceiveBytes = 1048576;
 // Largest image a client accepts from the wire; a larger declared size is a broken stream.
 constexpr uint32_t kStipMaxImageBytes = 16u * 1024 * 1024;
+// Image clients one image port serves at once; one more is closed at once on accept.
+constexpr uint32_t kStipMaxClientsPerPort = 4;
+// A frame on the stream: its colour image, then its disparity image, under one frame index.
+constexpr uint32_t kStipImagesPerFrame = 2;
 // Packets a connection stays marked as resynchronised after a bad head.
 constexpr uint32_t kStipResyncPackets = 20;
 
@@ -42,6 +46,8 @@ struct ImageRingSlot {
   uint32_t readers_done;   // clients that took this image; kStipNone after each write
   uint64_t sequence;       // write sequence of the image held (0: never written)
   uint32_t readers_at_write;  // streaming clients when the image was written: those owed it
+  uint32_t frame_position;    // 0 for the image that opens a frame, 1 for the next of that frame
+  uint32_t frame_images;      // images the frame opened here is made of (opening image only)
 };
 
 struct ImageRing {
@@ -72,6 +78,7 @@ struct StipClientState {
   uint32_t sent;
   StipEncoder* encoder;    // this client's colour stream, created at its first colour image
   uint8_t force_idr;       // the next colour image must be an IDR picture
+  uint8_t mid_frame;       // the image taken last opened a frame whose other images are owed
 };
 
 // Received-image callback of a client channel: (header, data, size, context, resync).
@@ -83,7 +90,8 @@ int STIPMallocServerData(ServerSocketTable* table, uint32_t slot_count);
 int STIPFreeServerData(ServerSocketTable* table);
 // Copies one image into the next slot; never waits for readers.
 int STIPWriteServerData(ServerSocketTable* table, const ImagePara* header, const void* data, uint32_t size);
-// Gives the client the oldest image newer than the one it took last (0 with nothing new).
+// Gives the client its next image (0 with nothing new): the rest of the frame it is in, else
+// the colour image of the oldest frame still whole in the ring and not next to be overwritten.
 int STIPReadServerData(ServerSocketTable* table, ClientSlot* slot);
 // Counts a client as a reader from now on (start) or no longer (stop, removal).
 void STIPRingAddReader(ImageRing* ring, StipClientState* client);
