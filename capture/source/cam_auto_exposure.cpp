@@ -15,7 +15,6 @@
 
 #include "cam_hal.h"
 #include "exposure_controller.h"
-#include "libtessaro.h"
 #include "qelt_log.h"
 
 namespace {
@@ -48,6 +47,7 @@ std::thread s_thread;  // owned by init and uninit, which the caller does not ru
 struct ControllerState {
   bool initialised = false;
   int warning_count = 0;
+  bool limits_reached = false;  // a frame inside the limits since the last cam_exposure_init
   exposure::PidState pid;
   int gain_min = 0;
   int gain_max = 0;
@@ -95,6 +95,7 @@ bool pid_exposure_adjust(const unsigned int* left_histogram, const unsigned int*
     c.warning_count += 1;
   else
     c.warning_count = 0;
+  c.limits_reached |= c.warning_count == 0;
 
   // A failed read keeps the last value (the HAL leaves it untouched).
   cam_hal_get_gain(&c.current_gain);
@@ -104,7 +105,7 @@ bool pid_exposure_adjust(const unsigned int* left_histogram, const unsigned int*
   cam_hal_set_gain(out.gain);
   cam_hal_set_integration_time(out.time);
 
-  const bool quality = exposure::QualityFromWarnings(c.warning_count, s_config);
+  const bool quality = exposure::QualityFromWarnings(c.warning_count, c.limits_reached, s_config);
   if (!quality) {
     _PrintLog(kPidTag,
               "[%s, %s, %d] ****************************************\n"
@@ -118,11 +119,14 @@ bool pid_exposure_adjust(const unsigned int* left_histogram, const unsigned int*
   return quality;
 }
 
-// One exposure step on a grey image pair: histograms, lightness, controller.
+// One exposure step on a grey image pair: histograms, lightness, controller. The histograms count
+// every pixel of the images as handed over (height x width), whatever size the matcher works at
+// (half of it in interval sampling), so the shares are those of the whole image.
 bool ExposureStep(uint64_t width, uint64_t height, const unsigned char* left, const unsigned char* right) {
   unsigned int left_histogram[exposure::kHistogramBins] = {};
   unsigned int right_histogram[exposure::kHistogramBins] = {};
-  CalculateImageValue(left, right, left_histogram, right_histogram);
+  exposure::AddToHistogram(left, width * height, left_histogram);
+  exposure::AddToHistogram(right, width * height, right_histogram);
   const int lightness = exposure::Lightness(static_cast<int>(width), static_cast<int>(height), left);
   return pid_exposure_adjust(left_histogram, right_histogram, height, width, lightness);
 }
@@ -159,6 +163,7 @@ void cam_exposure_init(const tagCamExposureConfiguration* config, unsigned long 
   // A second init replaces the running exposure instead of starting a second thread beside it.
   cam_exposure_uninit();
   s_config = *config;
+  s_controller.limits_reached = false;  // a new start reports good exposure only once it has it
   const size_t bytes = static_cast<size_t>(height) * static_cast<size_t>(width);
   unsigned char* left = static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
   if (left == nullptr) {

@@ -20,6 +20,10 @@ uint64_t SumBins(const unsigned int* histogram, int first, int count) {
 
 }  // namespace
 
+void AddToHistogram(const unsigned char* image, uint64_t pixels, unsigned int* histogram) {
+  std::for_each(image, image + pixels, [histogram](unsigned char value) { ++histogram[value]; });
+}
+
 Shares ExtremeShares(const unsigned int* left_histogram, const unsigned int* right_histogram, uint32_t pixels) {
   if (pixels == 0) return {0.0, 0.0};
   const int white_first = kHistogramBins - kExtremeBins;
@@ -84,10 +88,10 @@ int Lightness(int width, int height, const unsigned char* image) {
   return sum / (kLightnessRows * kLightnessColumns);
 }
 
-bool QualityFromWarnings(int warning_frames, const tagCamExposureConfiguration& config) {
+bool QualityFromWarnings(int warning_frames, bool limits_reached, const tagCamExposureConfiguration& config) {
   const int64_t out_of_service_frames =
       static_cast<int64_t>(config.frame_rate) * static_cast<int64_t>(config.image_out_of_service_sec);
-  return warning_frames < std::max<int64_t>(out_of_service_frames, 1);
+  return limits_reached && warning_frames < std::max<int64_t>(out_of_service_frames, 1);
 }
 
 }  // namespace exposure

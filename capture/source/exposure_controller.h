@@ -20,6 +20,9 @@ struct Shares {
   double black;  // fraction of nearly black pixels, the larger of the two images
   double white;  // fraction of nearly white pixels, the larger of the two images
 };
+// Adds every one of `pixels` bytes of a grey image into a 256-bin histogram.
+void AddToHistogram(const unsigned char* image, uint64_t pixels, unsigned int* histogram);
+
 // Shares of nearly black and nearly white pixels of an image pair from its histograms.
 Shares ExtremeShares(const unsigned int* left_histogram, const unsigned int* right_histogram, uint32_t pixels);
 
@@ -54,7 +57,9 @@ int BoxMean(int width, int height, int x, int y, const unsigned char* image);
 // Mean of twelve box means spread over the image (three rows, four columns).
 int Lightness(int width, int height, const unsigned char* image);
 
-// Whether the image is usable: fewer consecutive warning frames than the out-of-service time holds.
-bool QualityFromWarnings(int warning_frames, const tagCamExposureConfiguration& config);
+// Whether the image is usable: a frame has come inside the black and white limits since the start
+// (`limits_reached`), and the consecutive warning frames since are fewer than the out-of-service
+// time holds, so a brief disturbance does not take the image out of service.
+bool QualityFromWarnings(int warning_frames, bool limits_reached, const tagCamExposureConfiguration& config);
 
 }  // namespace exposure

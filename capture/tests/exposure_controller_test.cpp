@@ -132,6 +132,20 @@ int ReferenceLightness(int w, int h, const std::vector<unsigned char>& image) {
   return total / 12;
 }
 
+TEST(QualityTest, GoodOnlyOnceTheLimitsWereReachedAndUntilWarningsLastTheOutOfServiceTime) {
+  tagCamExposureConfiguration config{};
+  config.frame_rate = 20;
+  config.image_out_of_service_sec = 2;
+  const int out_of_service_frames = 40;
+  EXPECT_FALSE(exposure::QualityFromWarnings(0, false, config));
+  EXPECT_FALSE(exposure::QualityFromWarnings(5, false, config));
+  EXPECT_TRUE(exposure::QualityFromWarnings(0, true, config));
+  EXPECT_TRUE(exposure::QualityFromWarnings(out_of_service_frames - 1, true, config));
+  EXPECT_FALSE(exposure::QualityFromWarnings(out_of_service_frames, true, config));
+  config.image_out_of_service_sec = 0;  // no tolerance: any warning frame
+  EXPECT_FALSE(exposure::QualityFromWarnings(1, true, config));
+}
+
 TEST(LightnessTest, AgreesWithTheTwelvePointMeanOnOddSizes) {
   std::mt19937 random(11);
   std::uniform_int_distribution<int> value(0, 255);

@@ -9,11 +9,12 @@
 namespace simcam {
 namespace {
 
+// Light on the scene at a frame: the brightness step reached times the lighting at the frame's time.
 double BrightnessAt(const Settings& settings, uint64_t frame) {
   double brightness = 1.0;
   for (const BrightnessStep& step : settings.brightness_schedule)
     if (frame >= step.from_frame) brightness = step.brightness;
-  return brightness;
+  return brightness * LightingLevel(settings.lighting, static_cast<double>(frame) / settings.frame_rate);
 }
 
 // How much brighter than its reflectance the sensor renders the scene: proportional to gain times
@@ -60,6 +61,21 @@ void PrintStatisticsIfDue() {
 }
 
 }  // namespace
+
+double LightingLevel(const std::vector<LightingPoint>& lighting, double seconds) {
+  if (lighting.empty()) return 1.0;
+  const double period = lighting.back().seconds;
+  if (period > 0) seconds = std::fmod(std::max(seconds, 0.0), period);
+  if (seconds <= lighting.front().seconds) return lighting.front().level;
+  for (size_t i = 1; i < lighting.size(); ++i) {
+    const LightingPoint& from = lighting[i - 1];
+    const LightingPoint& to = lighting[i];
+    if (seconds > to.seconds) continue;
+    const double span = to.seconds - from.seconds;
+    return span <= 0 ? to.level : from.level + (to.level - from.level) * (seconds - from.seconds) / span;
+  }
+  return lighting.back().level;
+}
 
 // Makes the content a camera shows ready before its first frame: the scene once, files per start.
 void PrepareContent(SimCamera* camera) {
