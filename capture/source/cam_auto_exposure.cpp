@@ -47,7 +47,6 @@ std::thread s_thread;  // owned by init and uninit, which the caller does not ru
 struct ControllerState {
   bool initialised = false;
   int warning_count = 0;
-  bool limits_reached = false;  // a frame inside the limits since the last cam_exposure_init
   exposure::PidState pid;
   int gain_min = 0;
   int gain_max = 0;
@@ -90,12 +89,13 @@ bool pid_exposure_adjust(const unsigned int* left_histogram, const unsigned int*
   }
   const uint32_t pixels = static_cast<uint32_t>(height * width);
   const exposure::Shares shares = exposure::ExtremeShares(left_histogram, right_histogram, pixels);
-  if (shares.black * kPercent > s_config.image_black_warning_percent ||
-      shares.white * kPercent > s_config.image_white_warning_percent)
-    c.warning_count += 1;
-  else
-    c.warning_count = 0;
-  c.limits_reached |= c.warning_count == 0;
+  // Good exposure is reported only for a frame within the limits; warnings that last the
+  // out-of-service time are logged once as the image going out of service.
+  const bool quality = exposure::WithinWarningLimits(shares, s_config);
+  c.warning_count = quality ? 0 : c.warning_count + 1;
+  if (c.warning_count == exposure::OutOfServiceFrames(s_config))
+    _PrintLog(kPidTag, "[%s, %s, %d] image out of service: %d frames above the black or white warning share\n",
+              kSource, __func__, __LINE__, c.warning_count);
 
   // A failed read keeps the last value (the HAL leaves it untouched).
   cam_hal_get_gain(&c.current_gain);
@@ -105,7 +105,6 @@ bool pid_exposure_adjust(const unsigned int* left_histogram, const unsigned int*
   cam_hal_set_gain(out.gain);
   cam_hal_set_integration_time(out.time);
 
-  const bool quality = exposure::QualityFromWarnings(c.warning_count, c.limits_reached, s_config);
   if (!quality) {
     _PrintLog(kPidTag,
               "[%s, %s, %d] ****************************************\n"
@@ -163,7 +162,6 @@ void cam_exposure_init(const tagCamExposureConfiguration* config, unsigned long 
   // A second init replaces the running exposure instead of starting a second thread beside it.
   cam_exposure_uninit();
   s_config = *config;
-  s_controller.limits_reached = false;  // a new start reports good exposure only once it has it
   const size_t bytes = static_cast<size_t>(height) * static_cast<size_t>(width);
   unsigned char* left = static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
   if (left == nullptr) {

@@ -57,9 +57,11 @@ int BoxMean(int width, int height, int x, int y, const unsigned char* image);
 // Mean of twelve box means spread over the image (three rows, four columns).
 int Lightness(int width, int height, const unsigned char* image);
 
-// Whether the image is usable: a frame has come inside the black and white limits since the start
-// (`limits_reached`), and the consecutive warning frames since are fewer than the out-of-service
-// time holds, so a brief disturbance does not take the image out of service.
-bool QualityFromWarnings(int warning_frames, bool limits_reached, const tagCamExposureConfiguration& config);
+// Whether a frame is within the warning limits: its black and white shares (fractions) at or
+// below the warning percents. Good exposure is reported for such frames only.
+bool WithinWarningLimits(const Shares& shares, const tagCamExposureConfiguration& config);
+// Consecutive warning frames after which the image is out of service: frame rate x out-of-service
+// seconds, at least 1.
+int64_t OutOfServiceFrames(const tagCamExposureConfiguration& config);
 
 }  // namespace exposure

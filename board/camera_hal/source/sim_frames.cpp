@@ -92,8 +92,9 @@ void PrepareContent(SimCamera* camera) {
   }
 }
 
-// Renders frame `frame` of a camera with the exposure currently applied, hands it to the frame
-// function, then takes on the gain and time set meanwhile: a new setting shows one frame late.
+// Renders frame `frame` of a camera with the exposure currently applied and takes on the gain and
+// time set so far for the next frame, before the frame goes out: a new setting shows one frame
+// late, and a setting made in answer to this frame two frames late, whatever the threads' timing.
 bool ProduceFrame(SimCamera& camera, uint64_t frame, uint64_t stamp) {
   const Settings& settings = camera.settings;
   if (SkipsFrame(settings, camera.index, frame)) {
@@ -105,6 +106,8 @@ bool ProduceFrame(SimCamera& camera, uint64_t frame, uint64_t stamp) {
   {
     std::lock_guard<std::mutex> sensor(camera.sensor_mutex);
     if (!camera.sensor_auto_exposure) factor = ExposureFactor(settings, camera.applied_gain, camera.applied_time);
+    camera.applied_gain = camera.gain;
+    camera.applied_time = camera.time;
   }
   factor *= BrightnessAt(settings, frame);
 
@@ -141,11 +144,6 @@ bool ProduceFrame(SimCamera& camera, uint64_t frame, uint64_t stamp) {
   record.vu_height = kFrameHeight / 2;
   if (camera.frame_function != nullptr) camera.frame_function(&record);
   camera.delivered++;
-  {
-    std::lock_guard<std::mutex> sensor(camera.sensor_mutex);
-    camera.applied_gain = camera.gain;
-    camera.applied_time = camera.time;
-  }
   if (settings.statistics) PrintStatisticsIfDue();
   return true;
 }

@@ -14,8 +14,9 @@ namespace {
 
 constexpr double kTextureCellM = 0.012;   // size of the finest texture grain on a surface
 constexpr double kTextureOffsetM = 0.00317;
-constexpr double kFineWeight = 0.6;       // the fine grain's share of a surface's tone, the coarse the rest
+constexpr double kFineWeight = 0.4;       // the fine grain's share of a surface's tone, the coarse the rest
 constexpr int kCoarseCells = 8;           // fine cells per coarse cell
+constexpr int kGrainCells = 2;            // fine cells per near-black or bright grain, along each side
 
 // A range of reflectances (0..255 at the reference exposure; above 255 is glossy, brighter than
 // white paper), spread evenly in log terms, as a sensor's stops count light.
@@ -68,7 +69,7 @@ double SurfaceReflectance(double a_m, double b_m, uint32_t surface) {
   const int64_t fine_a = static_cast<int64_t>(std::floor(a_m / kTextureCellM));
   const int64_t fine_b = static_cast<int64_t>(std::floor(b_m / kTextureCellM));
   const double fine = CellNoise(fine_a, fine_b, surface);
-  const double grain = CellNoise(fine_a, fine_b, surface + 11);
+  const double grain = CellNoise(fine_a / kGrainCells, fine_b / kGrainCells, surface + 11);
   if (grain < kDarkGrainShare) return kDarkGrain.At(fine);
   if (grain < kDarkGrainShare + kBrightGrainShare) return kBrightGrain.At(fine);
   const double coarse = CellNoise(static_cast<int64_t>(std::floor(a_m / (kTextureCellM * kCoarseCells))),
