@@ -44,7 +44,9 @@ int BuildLeft(const MapSet& maps, float offset, int32_t* table, GreyTally& tally
       CALIBRATER_PRINT("%s %s %d DEBUG Camcal: Left axis is error, index: %d, y: %d, x: %d\n", i, file_y, x);
       return CALIBRATER_BAD_DATA;
     }
-    if (IsMarker(x, file_y)) {
+    // Only an exact marker in the file is one: a value just below it, which rounds to the
+    // marker, is an ordinary row that the offset moves like any other (offset first, then rounding).
+    if (x == kRawWidth || ys_float[i] == static_cast<float>(kRawHeight)) {
       table[i] = 0;
       continue;
     }

@@ -15,7 +15,6 @@
 
 #include "cam_hal.h"
 #include "exposure_controller.h"
-#include "libtessaro.h"
 #include "qelt_log.h"
 
 namespace {
@@ -90,11 +89,13 @@ bool pid_exposure_adjust(const unsigned int* left_histogram, const unsigned int*
   }
   const uint32_t pixels = static_cast<uint32_t>(height * width);
   const exposure::Shares shares = exposure::ExtremeShares(left_histogram, right_histogram, pixels);
-  if (shares.black * kPercent > s_config.image_black_warning_percent ||
-      shares.white * kPercent > s_config.image_white_warning_percent)
-    c.warning_count += 1;
-  else
-    c.warning_count = 0;
+  // Good exposure is reported only for a frame within the limits; warnings that last the
+  // out-of-service time are logged once as the image going out of service.
+  const bool quality = exposure::WithinWarningLimits(shares, s_config);
+  c.warning_count = quality ? 0 : c.warning_count + 1;
+  if (c.warning_count == exposure::OutOfServiceFrames(s_config))
+    _PrintLog(kPidTag, "[%s, %s, %d] image out of service: %d frames above the black or white warning share\n",
+              kSource, __func__, __LINE__, c.warning_count);
 
   // A failed read keeps the last value (the HAL leaves it untouched).
   cam_hal_get_gain(&c.current_gain);
@@ -104,7 +105,6 @@ bool pid_exposure_adjust(const unsigned int* left_histogram, const unsigned int*
   cam_hal_set_gain(out.gain);
   cam_hal_set_integration_time(out.time);
 
-  const bool quality = exposure::QualityFromWarnings(c.warning_count, s_config);
   if (!quality) {
     _PrintLog(kPidTag,
               "[%s, %s, %d] ****************************************\n"
@@ -118,11 +118,14 @@ bool pid_exposure_adjust(const unsigned int* left_histogram, const unsigned int*
   return quality;
 }
 
-// One exposure step on a grey image pair: histograms, lightness, controller.
+// One exposure step on a grey image pair: histograms, lightness, controller. The histograms count
+// every pixel of the images as handed over (height x width), whatever size the matcher works at
+// (half of it in interval sampling), so the shares are those of the whole image.
 bool ExposureStep(uint64_t width, uint64_t height, const unsigned char* left, const unsigned char* right) {
   unsigned int left_histogram[exposure::kHistogramBins] = {};
   unsigned int right_histogram[exposure::kHistogramBins] = {};
-  CalculateImageValue(left, right, left_histogram, right_histogram);
+  exposure::AddToHistogram(left, width * height, left_histogram);
+  exposure::AddToHistogram(right, width * height, right_histogram);
   const int lightness = exposure::Lightness(static_cast<int>(width), static_cast<int>(height), left);
   return pid_exposure_adjust(left_histogram, right_histogram, height, width, lightness);
 }

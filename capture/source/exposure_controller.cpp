@@ -11,6 +11,7 @@ constexpr int kBoxRadius = 1;
 constexpr int kBoxPixels = 9;
 constexpr int kLightnessRows = 3;
 constexpr int kLightnessColumns = 4;
+constexpr double kPercent = 100.0;
 
 uint64_t SumBins(const unsigned int* histogram, int first, int count) {
   uint64_t sum = 0;
@@ -19,6 +20,10 @@ uint64_t SumBins(const unsigned int* histogram, int first, int count) {
 }
 
 }  // namespace
+
+void AddToHistogram(const unsigned char* image, uint64_t pixels, unsigned int* histogram) {
+  std::for_each(image, image + pixels, [histogram](unsigned char value) { ++histogram[value]; });
+}
 
 Shares ExtremeShares(const unsigned int* left_histogram, const unsigned int* right_histogram, uint32_t pixels) {
   if (pixels == 0) return {0.0, 0.0};
@@ -84,10 +89,15 @@ int Lightness(int width, int height, const unsigned char* image) {
   return sum / (kLightnessRows * kLightnessColumns);
 }
 
-bool QualityFromWarnings(int warning_frames, const tagCamExposureConfiguration& config) {
-  const int64_t out_of_service_frames =
+bool WithinWarningLimits(const Shares& shares, const tagCamExposureConfiguration& config) {
+  return shares.black * kPercent <= config.image_black_warning_percent &&
+         shares.white * kPercent <= config.image_white_warning_percent;
+}
+
+int64_t OutOfServiceFrames(const tagCamExposureConfiguration& config) {
+  const int64_t frames =
       static_cast<int64_t>(config.frame_rate) * static_cast<int64_t>(config.image_out_of_service_sec);
-  return warning_frames < std::max<int64_t>(out_of_service_frames, 1);
+  return std::max<int64_t>(frames, 1);
 }
 
 }  // namespace exposure

@@ -20,6 +20,9 @@ struct Shares {
   double black;  // fraction of nearly black pixels, the larger of the two images
   double white;  // fraction of nearly white pixels, the larger of the two images
 };
+// Adds every one of `pixels` bytes of a grey image into a 256-bin histogram.
+void AddToHistogram(const unsigned char* image, uint64_t pixels, unsigned int* histogram);
+
 // Shares of nearly black and nearly white pixels of an image pair from its histograms.
 Shares ExtremeShares(const unsigned int* left_histogram, const unsigned int* right_histogram, uint32_t pixels);
 
@@ -54,7 +57,11 @@ int BoxMean(int width, int height, int x, int y, const unsigned char* image);
 // Mean of twelve box means spread over the image (three rows, four columns).
 int Lightness(int width, int height, const unsigned char* image);
 
-// Whether the image is usable: fewer consecutive warning frames than the out-of-service time holds.
-bool QualityFromWarnings(int warning_frames, const tagCamExposureConfiguration& config);
+// Whether a frame is within the warning limits: its black and white shares (fractions) at or
+// below the warning percents. Good exposure is reported for such frames only.
+bool WithinWarningLimits(const Shares& shares, const tagCamExposureConfiguration& config);
+// Consecutive warning frames after which the image is out of service: frame rate x out-of-service
+// seconds, at least 1.
+int64_t OutOfServiceFrames(const tagCamExposureConfiguration& config);
 
 }  // namespace exposure

@@ -316,7 +316,9 @@ TEST_F(Offset, FileRowPlusOffsetIsRoundedToTheNearestRow) {
   const struct {
     float file_row, offset;
     int row;
-  } cases[] = {{100.4f, 0.0f, 100}, {100.6f, 0.0f, 101}, {100.3f, 0.3f, 101}, {100.3f, -1.5f, 99}};
+  } cases[] = {{100.4f, 0.0f, 100}, {100.6f, 0.0f, 101}, {100.3f, 0.3f, 101}, {100.3f, -1.5f, 99},
+               // just below the marker: an ordinary row, kept when a negative offset moves it up
+               {479.7f, -1.0f, 479}, {479.6f, -0.5f, 479}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.file_row << " + " << c.offset);
     Maps maps = IdealTurnedMaps();

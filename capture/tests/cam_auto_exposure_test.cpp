@@ -2,6 +2,7 @@
 // the hand-over, and a clean stop while a step is inside a camera command.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -168,6 +169,50 @@ TEST_F(AutoExposureTest, UninitWaitsForAStepBlockedInsideACameraCommand) {
   EXPECT_EQ(right.back().first, kCameraCommandSetTime);
   EXPECT_EQ(commands_when_stopped.load(), simcam::CallLog(0).size() + simcam::CallLog(1).size());
   EXPECT_NE(transmit_gray_image_to_exposure(black_.data(), black_.data()), 0);
+}
+
+// Black and white shares (percent) that the step's report line gives, in order of the steps.
+std::vector<std::pair<double, double>> ReportedShares() {
+  std::vector<std::pair<double, double>> shares;
+  for (const auto& line : board::LoggedLines()) {
+    const size_t black = line.text.find("BlackPercent=");
+    const size_t white = line.text.find("WhitePercent=");
+    if (line.tag != "pid_exposure_adjust" || black == std::string::npos || white == std::string::npos) continue;
+    shares.emplace_back(std::stod(line.text.substr(black + 13)), std::stod(line.text.substr(white + 13)));
+  }
+  return shares;
+}
+
+// The matcher works on half the rows and columns in interval sampling; the exposure still measures
+// the whole grey image. A pair with 30% black in its lower rows and 10% white in the middle (none
+// of it in the top quarter) gives those shares in both modes.
+TEST_F(AutoExposureTest, IntervalAndNormalSamplingMeasureTheWholeImage) {
+  constexpr int kBlackRows = kHeight * 30 / 100;
+  constexpr int kWhiteRows = kHeight * 10 / 100;
+  std::vector<unsigned char> left(kWidth * kHeight, 128);
+  std::fill(left.end() - kBlackRows * kWidth, left.end(), 0);
+  std::fill(left.begin() + kHeight / 2 * kWidth, left.begin() + (kHeight / 2 + kWhiteRows) * kWidth, 255);
+  std::vector<unsigned char> right(kWidth * kHeight, 128);
+  OpenCameras();
+  cam_exposure_init(&config_, kHeight, kWidth);
+  cam_exposure_uninit();
+  board::ClearLoggedLines();
+  for (const bool interval : {false, true}) {
+    s_sgm_m = interval ? kHeight / 2 : kHeight;
+    s_sgm_n = interval ? kWidth / 2 : kWidth;
+    cam_exposure_process(kWidth, kHeight, left.data(), right.data());
+  }
+  const auto shares = ReportedShares();
+  ASSERT_EQ(shares.size(), 2u);
+  for (const auto& [black, white] : shares) {
+    EXPECT_DOUBLE_EQ(black, 30.0);
+    EXPECT_DOUBLE_EQ(white, 10.0);
+  }
+  // An all-black pair is all black in both modes.
+  board::ClearLoggedLines();
+  cam_exposure_process(kWidth, kHeight, black_.data(), black_.data());
+  ASSERT_EQ(ReportedShares().size(), 1u);
+  EXPECT_DOUBLE_EQ(ReportedShares()[0].first, 100.0);
 }
 
 TEST_F(AutoExposureTest, StepWiseAdjustmentsMoveTimeOrGainByLevels) {

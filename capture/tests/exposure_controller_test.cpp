@@ -132,6 +132,20 @@ int ReferenceLightness(int w, int h, const std::vector<unsigned char>& image) {
   return total / 12;
 }
 
+TEST(QualityTest, GoodOnlyWithinBothWarningLimits) {
+  tagCamExposureConfiguration config{};
+  config.image_black_warning_percent = 5.0;
+  config.image_white_warning_percent = 30.0;
+  EXPECT_TRUE(exposure::WithinWarningLimits({0.05, 0.30}, config));
+  EXPECT_FALSE(exposure::WithinWarningLimits({0.0501, 0.0}, config));
+  EXPECT_FALSE(exposure::WithinWarningLimits({0.0, 0.3001}, config));
+  config.frame_rate = 20;
+  config.image_out_of_service_sec = 10;
+  EXPECT_EQ(exposure::OutOfServiceFrames(config), 200);
+  config.image_out_of_service_sec = 0;
+  EXPECT_EQ(exposure::OutOfServiceFrames(config), 1);
+}
+
 TEST(LightnessTest, AgreesWithTheTwelvePointMeanOnOddSizes) {
   std::mt19937 random(11);
   std::uniform_int_distribution<int> value(0, 255);

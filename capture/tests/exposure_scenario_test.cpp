@@ -135,8 +135,14 @@ TEST_F(ExposureScenarioTest, UnreachableSceneSaturatesAndTurnsQualityFalse) {
     }
   }
   std::printf("exposure scenario unreachable: quality false from frame %d\n", first_false);
-  // The warning count reaches frame rate x out-of-service seconds on that many warned frames.
-  EXPECT_EQ(first_false, out_of_service_frames - 1);
+  // No frame within the limits: good exposure is never reported; the image goes out of service
+  // once warnings have lasted frame rate x out-of-service seconds.
+  EXPECT_EQ(first_false, 0);
+  size_t out_of_service_lines = 0;
+  for (const auto& line : board::LoggedLines())
+    out_of_service_lines += line.text.find("image out of service: " + std::to_string(out_of_service_frames)) !=
+                            std::string::npos;
+  EXPECT_EQ(out_of_service_lines, 1u);
   EXPECT_EQ(simcam::AppliedGain(0), static_cast<int>(std::exp2(3.9) * settings_.gain_min));
   EXPECT_EQ(simcam::AppliedTime(1), static_cast<int>(std::exp2(17.1 - 3.9) * settings_.time_min));
   size_t report_lines = 0;

@@ -63,15 +63,16 @@ int MppCodec::FormatConvert(const unsigned char* src, unsigned long src_length, 
   if (src_format != kFormatNv21 || src == nullptr || dst == nullptr || src_length == 0 || dst_length == 0) {
     return kResultFailed;
   }
-  // Checked before anything is written: the formats, an even positive width and both lengths.
-  if (dst_format != kFormatI420 && dst_format != kFormatNv12) return kResultFailed;
+  // Checked before anything is written: an even positive width and both lengths (an unknown
+  // destination format needs room for the Y plane, which is copied before the format is refused).
   if (width <= 0 || height <= 0 || width % 2 != 0) return kResultFailed;
+  const bool known_destination = dst_format == kFormatI420 || dst_format == kFormatNv12;
   const Nv21Layout layout = LayoutOf(width, height);
-  if (src_length < layout.luma_bytes + layout.chroma_bytes || dst_length < DestinationBytes(layout, dst_format)) {
-    return kResultFailed;
-  }
+  const uint64_t needed = known_destination ? DestinationBytes(layout, dst_format) : layout.luma_bytes;
+  if (src_length < layout.luma_bytes + layout.chroma_bytes || dst_length < needed) return kResultFailed;
 
   memcpy(dst, src, layout.luma_bytes);
+  if (!known_destination) return kResultFailed;
   ConvertChroma(src + layout.luma_bytes, layout, width, dst, dst_format);
   return kResultOk;
 }

@@ -96,11 +96,17 @@ TEST(FormatConvert, RefusesAnotherSourceFormatWritingNothing) {
   EXPECT_EQ(dst, Bytes(12, kUntouched));
 }
 
-TEST(FormatConvert, RefusesAnUnknownDestinationFormatWritingNothing) {
+TEST(FormatConvert, RefusesAnUnknownDestinationFormatAfterCopyingTheLumaPlane) {
   constexpr int kUnknownFormat = 2;
   Bytes dst(12, kUntouched);
   EXPECT_EQ(Convert(kTinyNv21, kTinyWidth, kTinyHeight, &dst, kUnknownFormat), kResultFailed);
-  EXPECT_EQ(dst, Bytes(12, kUntouched));
+  Bytes expected(kTinyNv21.begin(), kTinyNv21.begin() + kTinyWidth * kTinyHeight);
+  expected.resize(12, kUntouched);  // the chroma stays untouched
+  EXPECT_EQ(dst, expected);
+  // A destination too short even for the luma plane is refused before anything is written.
+  Bytes short_dst(7, kUntouched);
+  EXPECT_EQ(Convert(kTinyNv21, kTinyWidth, kTinyHeight, &short_dst, kUnknownFormat), kResultFailed);
+  EXPECT_EQ(short_dst, Bytes(7, kUntouched));
 }
 
 TEST(FormatConvert, RefusesShortBuffersWritingNothing) {

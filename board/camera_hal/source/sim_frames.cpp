@@ -9,11 +9,12 @@
 namespace simcam {
 namespace {
 
+// Light on the scene at a frame: the brightness step reached times the lighting at the frame's time.
 double BrightnessAt(const Settings& settings, uint64_t frame) {
   double brightness = 1.0;
   for (const BrightnessStep& step : settings.brightness_schedule)
     if (frame >= step.from_frame) brightness = step.brightness;
-  return brightness;
+  return brightness * LightingLevel(settings.lighting, static_cast<double>(frame) / settings.frame_rate);
 }
 
 // How much brighter than its reflectance the sensor renders the scene: proportional to gain times
@@ -61,6 +62,21 @@ void PrintStatisticsIfDue() {
 
 }  // namespace
 
+double LightingLevel(const std::vector<LightingPoint>& lighting, double seconds) {
+  if (lighting.empty()) return 1.0;
+  const double period = lighting.back().seconds;
+  if (period > 0) seconds = std::fmod(std::max(seconds, 0.0), period);
+  if (seconds <= lighting.front().seconds) return lighting.front().level;
+  for (size_t i = 1; i < lighting.size(); ++i) {
+    const LightingPoint& from = lighting[i - 1];
+    const LightingPoint& to = lighting[i];
+    if (seconds > to.seconds) continue;
+    const double span = to.seconds - from.seconds;
+    return span <= 0 ? to.level : from.level + (to.level - from.level) * (seconds - from.seconds) / span;
+  }
+  return lighting.back().level;
+}
+
 // Makes the content a camera shows ready before its first frame: the scene once, files per start.
 void PrepareContent(SimCamera* camera) {
   SimState& state = State();
@@ -76,8 +92,9 @@ void PrepareContent(SimCamera* camera) {
   }
 }
 
-// Renders frame `frame` of a camera with the exposure currently applied, hands it to the frame
-// function, then takes on the gain and time set meanwhile: a new setting shows one frame late.
+// Renders frame `frame` of a camera with the exposure currently applied and takes on the gain and
+// time set so far for the next frame, before the frame goes out: a new setting shows one frame
+// late, and a setting made in answer to this frame two frames late, whatever the threads' timing.
 bool ProduceFrame(SimCamera& camera, uint64_t frame, uint64_t stamp) {
   const Settings& settings = camera.settings;
   if (SkipsFrame(settings, camera.index, frame)) {
@@ -89,6 +106,8 @@ bool ProduceFrame(SimCamera& camera, uint64_t frame, uint64_t stamp) {
   {
     std::lock_guard<std::mutex> sensor(camera.sensor_mutex);
     if (!camera.sensor_auto_exposure) factor = ExposureFactor(settings, camera.applied_gain, camera.applied_time);
+    camera.applied_gain = camera.gain;
+    camera.applied_time = camera.time;
   }
   factor *= BrightnessAt(settings, frame);
 
@@ -125,11 +144,6 @@ bool ProduceFrame(SimCamera& camera, uint64_t frame, uint64_t stamp) {
   record.vu_height = kFrameHeight / 2;
   if (camera.frame_function != nullptr) camera.frame_function(&record);
   camera.delivered++;
-  {
-    std::lock_guard<std::mutex> sensor(camera.sensor_mutex);
-    camera.applied_gain = camera.gain;
-    camera.applied_time = camera.time;
-  }
   if (settings.statistics) PrintStatisticsIfDue();
   return true;
 }

@@ -14,8 +14,41 @@ namespace {
 
 constexpr double kTextureCellM = 0.012;   // size of the finest texture grain on a surface
 constexpr double kTextureOffsetM = 0.00317;
-constexpr double kReflectanceLow = 40.0;  // reflectance range of the textures
-constexpr double kReflectanceSpan = 160.0;
+constexpr double kFineWeight = 0.4;       // the fine grain's share of a surface's tone, the coarse the rest
+constexpr int kCoarseCells = 8;           // fine cells per coarse cell
+constexpr int kGrainCells = 2;            // fine cells per near-black or bright grain, along each side
+
+// A range of reflectances (0..255 at the reference exposure; above 255 is glossy, brighter than
+// white paper), spread evenly in log terms, as a sensor's stops count light.
+struct ReflectanceRange {
+  double low;
+  double high;
+  double At(double fraction) const { return low * std::pow(high / low, fraction); }
+};
+
+// Every surface carries a sprinkle of near-black grains (gaps, dirt, shadowed seams) and bright
+// ones (gloss, reflective strips): the scene spans well over the 56:1 between the exposure's black
+// and white bins, so every exposure shows some black or some white and the controller has one
+// balance, not a band where nothing is measured.
+constexpr double kDarkGrainShare = 0.06;
+constexpr double kBrightGrainShare = 0.08;
+constexpr ReflectanceRange kDarkGrain{1.5, 12.0};
+constexpr ReflectanceRange kBrightGrain{170.0, 320.0};
+
+enum Surface : uint32_t { kFloor = 1, kLeftWall = 2, kRightWall = 3, kObjectBase = 16 };
+
+// Tone of each surface: a mid-grey floor, a dark and a light wall, box tops near white, near black
+// and mid grey (objects far to near).
+ReflectanceRange SurfaceTone(uint32_t surface) {
+  switch (surface) {
+    case kFloor: return {20.0, 230.0};
+    case kLeftWall: return {12.0, 150.0};
+    case kRightWall: return {40.0, 245.0};
+    case kObjectBase: return {60.0, 250.0};
+    case kObjectBase + 1: return {8.0, 60.0};
+    default: return {20.0, 230.0};
+  }
+}
 
 // A repeatable pseudo-random value in [0, 1) for an integer cell of a surface.
 double CellNoise(int64_t a, int64_t b, uint32_t surface) {
@@ -28,19 +61,21 @@ double CellNoise(int64_t a, int64_t b, uint32_t surface) {
 }
 
 // Reflectance of a surface point: fine cells over a coarser pattern, so matching finds texture at
-// every scale.
+// every scale; a few fine cells are near black or bright whatever the surface's tone.
 double SurfaceReflectance(double a_m, double b_m, uint32_t surface) {
   // Cell borders are kept off the pixel grid, so both cameras see a border on the same side.
   a_m += kTextureOffsetM;
   b_m += kTextureOffsetM;
-  const double fine = CellNoise(static_cast<int64_t>(std::floor(a_m / kTextureCellM)),
-                                static_cast<int64_t>(std::floor(b_m / kTextureCellM)), surface);
-  const double coarse = CellNoise(static_cast<int64_t>(std::floor(a_m / (kTextureCellM * 8))),
-                                  static_cast<int64_t>(std::floor(b_m / (kTextureCellM * 8))), surface + 7);
-  return kReflectanceLow + kReflectanceSpan * (0.6 * fine + 0.4 * coarse);
+  const int64_t fine_a = static_cast<int64_t>(std::floor(a_m / kTextureCellM));
+  const int64_t fine_b = static_cast<int64_t>(std::floor(b_m / kTextureCellM));
+  const double fine = CellNoise(fine_a, fine_b, surface);
+  const double grain = CellNoise(fine_a / kGrainCells, fine_b / kGrainCells, surface + 11);
+  if (grain < kDarkGrainShare) return kDarkGrain.At(fine);
+  if (grain < kDarkGrainShare + kBrightGrainShare) return kBrightGrain.At(fine);
+  const double coarse = CellNoise(static_cast<int64_t>(std::floor(a_m / (kTextureCellM * kCoarseCells))),
+                                  static_cast<int64_t>(std::floor(b_m / (kTextureCellM * kCoarseCells))), surface + 7);
+  return SurfaceTone(surface).At(kFineWeight * fine + (1.0 - kFineWeight) * coarse);
 }
-
-enum Surface : uint32_t { kFloor = 1, kLeftWall = 2, kRightWall = 3, kObjectBase = 16 };
 
 }  // namespace
 
@@ -59,10 +94,10 @@ PassageScene::PassageScene(const ModuleGeometry& geometry) : geometry_(geometry)
     const double metres_per_px = object.depth_m / geometry_.focal_px;
     const int cols = std::max(1, static_cast<int>(std::lround(object.size_x_m / metres_per_px)));
     const int rows = std::max(1, static_cast<int>(std::lround(object.size_y_m / metres_per_px)));
-    cv::Mat texture(rows, cols, CV_8UC1);
+    cv::Mat texture(rows, cols, CV_16UC1);
     for (int r = 0; r < rows; ++r)
       for (int c = 0; c < cols; ++c)
-        texture.at<uint8_t>(r, c) = cv::saturate_cast<uint8_t>(
+        texture.at<uint16_t>(r, c) = cv::saturate_cast<uint16_t>(
             SurfaceReflectance(c * metres_per_px, r * metres_per_px, kObjectBase + static_cast<uint32_t>(i)));
     object_textures_.push_back(texture);
   }
@@ -72,7 +107,7 @@ PassageScene::PassageScene(const ModuleGeometry& geometry) : geometry_(geometry)
   background_parallax_.create(geometry_.height, geometry_.width, CV_32FC1);
   for (int camera = 0; camera < 2; ++camera) {
     const double center = -geometry_.baseline_m * camera;
-    background_[camera].create(geometry_.height, geometry_.width, CV_8UC1);
+    background_[camera].create(geometry_.height, geometry_.width, CV_16UC1);
     for (int v = 0; v < geometry_.height; ++v) {
       for (int u = 0; u < geometry_.width; ++u) {
         const double xn = (u - geometry_.center_x) / geometry_.focal_px;
@@ -87,7 +122,7 @@ PassageScene::PassageScene(const ModuleGeometry& geometry) : geometry_(geometry)
         } else {
           reflectance = SurfaceReflectance(x, center + yn * depth, kFloor);
         }
-        background_[camera].at<uint8_t>(v, u) = cv::saturate_cast<uint8_t>(reflectance);
+        background_[camera].at<uint16_t>(v, u) = cv::saturate_cast<uint16_t>(reflectance);
         if (camera == 0) background_parallax_.at<float>(v, u) = static_cast<float>(geometry_.ParallaxForDepth(depth));
       }
     }

@@ -40,7 +40,8 @@ struct PassageObject {
 class PassageScene {
  public:
   explicit PassageScene(const ModuleGeometry& geometry);
-  // Reflectance (0..255) of one camera's rectified view at a time in seconds.
+  // Reflectance of one camera's rectified view at a time in seconds (16-bit: 255 is white at the
+  // reference exposure, glossy grains lie above it).
   void Render(int camera, double seconds, cv::Mat* reflectance) const;
   // Raw-row parallax of every pixel of camera 0's view at a time in seconds (float).
   cv::Mat LeftParallax(double seconds) const;
@@ -56,8 +57,8 @@ class PassageScene {
  private:
   ModuleGeometry geometry_;
   std::vector<PassageObject> objects_;     // far to near
-  std::vector<cv::Mat> object_textures_;   // at each object's pixel size
-  cv::Mat background_[2];                  // floor and walls per camera
+  std::vector<cv::Mat> object_textures_;   // at each object's pixel size, 16-bit
+  cv::Mat background_[2];                  // floor and walls per camera, 16-bit
   cv::Mat background_parallax_;            // of camera 0
 };
 

@@ -53,17 +53,30 @@ bool ParseDouble(const std::string& text, double* value) {
   return *end == '\0';
 }
 
-// "frame:value,frame:value" pairs, as the brightness schedule and the fixed command answers use.
-template <typename Store>
+bool ParseNumber(const std::string& text, int64_t* value) { return ParseInt64(text, value); }
+bool ParseNumber(const std::string& text, double* value) { return ParseDouble(text, value); }
+
+// "key:value,key:value" pairs, as the brightness schedule, the lighting and the fixed command
+// answers use; Key is the key's type (whole frames and commands, or seconds).
+template <typename Key, typename Store>
 bool ParsePairs(const std::string& text, Store store) {
   for (const std::string& item : SplitList(text)) {
     const size_t colon = item.find(':');
     if (colon == std::string::npos) return false;
-    int64_t key = 0;
+    Key key{};
     double value = 0;
-    if (!ParseInt64(Trim(item.substr(0, colon)), &key) || !ParseDouble(Trim(item.substr(colon + 1)), &value))
+    if (!ParseNumber(Trim(item.substr(0, colon)), &key) || !ParseDouble(Trim(item.substr(colon + 1)), &value))
       return false;
     store(key, value);
+  }
+  return true;
+}
+
+// Lighting points: times from zero on, never going back, levels not negative.
+bool ValidLighting(const std::vector<LightingPoint>& lighting) {
+  for (size_t i = 0; i < lighting.size(); ++i) {
+    if (lighting[i].seconds < 0 || lighting[i].level < 0) return false;
+    if (i > 0 && lighting[i].seconds < lighting[i - 1].seconds) return false;
   }
   return true;
 }
@@ -99,17 +112,24 @@ bool ApplySetting(const std::string& key, const std::string& value, Settings* s)
   if (key == "reference_ev") return ParseDouble(value, &s->reference_ev);
   if (key == "brightness_schedule") {
     s->brightness_schedule.clear();
-    const bool ok = ParsePairs(value, [s](int64_t frame, double brightness) {
+    const bool ok = ParsePairs<int64_t>(value, [s](int64_t frame, double brightness) {
       s->brightness_schedule.push_back({static_cast<uint64_t>(frame), brightness});
     });
     return ok && !s->brightness_schedule.empty();
+  }
+  if (key == "lighting") {
+    s->lighting.clear();
+    const bool ok = ParsePairs<double>(value, [s](double seconds, double level) {
+      s->lighting.push_back({seconds, level});
+    });
+    return ok && ValidLighting(s->lighting);
   }
   if (key == "fail_open_camera") return ParseInt(value, &s->fail_open_camera);
   if (key == "fail_parameters_camera") return ParseInt(value, &s->fail_parameters_camera);
   if (key == "fail_start_camera") return ParseInt(value, &s->fail_start_camera);
   if (key == "fail_info_camera") return ParseInt(value, &s->fail_info_camera);
   if (key == "command_answers") {
-    return ParsePairs(value, [s](int64_t command, double answer) {
+    return ParsePairs<int64_t>(value, [s](int64_t command, double answer) {
       s->command_answers[static_cast<int32_t>(command)] = static_cast<int32_t>(answer);
     });
   }

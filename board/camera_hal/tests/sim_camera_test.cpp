@@ -1,5 +1,7 @@
 // Tests of the simulated sensor pair: HAL calls, vendor commands, exposure model, clock and faults.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <unistd.h>
 
 #include <filesystem>
@@ -77,7 +79,7 @@ TEST_F(SimCameraTest, ReadsSettingsFileAndRejectsBadLines) {
   const auto good = dir / "good.conf";
   std::ofstream(good) << "# comment\nframe_rate = 200\nmanual=1\nstamp_skew_us=7000\n"
                          "brightness_schedule=0:0.05,100:1,200:6\ncommand_answers=1204:-3\n"
-                         "left_files=a.png, b.png\n";
+                         "left_files=a.png, b.png\nlighting = 0:1, 2:1, 2.01:0.25, 4:0.25\n";
   simcam::Settings s;
   std::string error;
   ASSERT_TRUE(simcam::LoadSettings(good.string(), &s, &error)) << error;
@@ -89,8 +91,12 @@ TEST_F(SimCameraTest, ReadsSettingsFileAndRejectsBadLines) {
   EXPECT_DOUBLE_EQ(s.brightness_schedule[2].brightness, 6.0);
   EXPECT_EQ(s.command_answers.at(1204), -3);
   EXPECT_EQ(s.left_files, (std::vector<std::string>{"a.png", "b.png"}));
+  ASSERT_EQ(s.lighting.size(), 4u);
+  EXPECT_DOUBLE_EQ(s.lighting[2].seconds, 2.01);
+  EXPECT_DOUBLE_EQ(s.lighting[2].level, 0.25);
 
-  for (const char* bad : {"frame_rate=0\n", "frame_rate=fast\n", "no_such_key=1\n", "content=video\n", "manual\n"}) {
+  for (const char* bad : {"frame_rate=0\n", "frame_rate=fast\n", "no_such_key=1\n", "content=video\n", "manual\n",
+                          "lighting=2:1,1:1\n", "lighting=0:-1\n", "lighting=0:1,x:2\n"}) {
     const auto path = dir / "bad.conf";
     std::ofstream(path) << bad;
     simcam::Settings ignored;
@@ -262,6 +268,24 @@ TEST_F(SimCameraTest, ShippedSettingsFileHoldsTheDefaults) {
   ASSERT_EQ(loaded.brightness_schedule.size(), 1u);
   EXPECT_EQ(loaded.brightness_schedule[0].brightness, 1.0);
   EXPECT_TRUE(loaded.command_answers.empty());
+  // The shipped lighting dims and brightens the scene several-fold (unlike the default, none).
+  double darkest = 1.0, brightest = 1.0;
+  for (const auto& point : loaded.lighting) {
+    darkest = std::min(darkest, point.level);
+    brightest = std::max(brightest, point.level);
+  }
+  EXPECT_GE(brightest / darkest, 10.0);
+}
+
+TEST(LightingTest, JoinsPointsByStraightLinesAndRepeatsAfterTheLast) {
+  const std::vector<simcam::LightingPoint> lighting{{0, 1.0}, {2, 1.0}, {2.01, 0.25}, {4, 0.25}, {6, 1.25}};
+  EXPECT_DOUBLE_EQ(simcam::LightingLevel({}, 3.0), 1.0);
+  EXPECT_DOUBLE_EQ(simcam::LightingLevel(lighting, 1.0), 1.0);
+  EXPECT_NEAR(simcam::LightingLevel(lighting, 2.005), 0.625, 1e-9);  // the lamp half-way off
+  EXPECT_DOUBLE_EQ(simcam::LightingLevel(lighting, 3.0), 0.25);
+  EXPECT_DOUBLE_EQ(simcam::LightingLevel(lighting, 5.0), 0.75);  // daylight half-way up
+  EXPECT_DOUBLE_EQ(simcam::LightingLevel(lighting, 6.0 + 3.0), 0.25);  // the next round
+  EXPECT_DOUBLE_EQ(simcam::LightingLevel({{0, 0.5}}, 100.0), 0.5);
 }
 
 TEST_F(SimCameraTest, ProducersShareOneFrameClock) {

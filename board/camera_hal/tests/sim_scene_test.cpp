@@ -34,7 +34,7 @@ double AgreeingShare(const cv::Mat& left, const cv::Mat& right, const cv::Mat& p
       const int p = static_cast<int>(std::lround(exact));
       if (std::abs(exact - p) > 1e-3f || neighbourhood_max.at<float>(v, u) != exact || v + p >= left.rows) continue;
       ++*counted;
-      agree += left.at<uint8_t>(v, u) == right.at<uint8_t>(v + p, u);
+      agree += left.at<uint16_t>(v, u) == right.at<uint16_t>(v + p, u);
     }
   return *counted == 0 ? 0.0 : static_cast<double>(agree) / *counted;
 }

@@ -18,6 +18,7 @@ namespace {
 
 constexpr const char* kLogDirectory = "/data/log";
 constexpr const char* kLogFileName = "qelt.log";
+constexpr const char* kRotatedSuffix = ".1";
 constexpr size_t kSinkCapacity = 4096;
 
 struct LogState {
@@ -26,6 +27,9 @@ struct LogState {
   FILE* file = nullptr;
   bool file_tried = false;
   std::string file_path;
+  std::string chosen_path;  // set by SetLogFile; empty: the mapped /data/log
+  size_t file_bytes = 0;    // size of the open file
+  size_t file_limit = board::kLogFileLimitBytes;
   bool to_stderr = true;
 };
 
@@ -34,16 +38,38 @@ LogState& State() {
   return *state;
 }
 
-// Opens the log file once, creating the mapped log folder when it is missing.
+// Opens the log file once per choice of file, creating its folder when it is missing.
 void OpenFileLocked(LogState& state) {
   if (state.file_tried) return;
   state.file_tried = true;
-  const std::string dir = board::MapPath(kLogDirectory);
+  std::filesystem::path path = state.chosen_path;
+  if (path.empty()) path = std::filesystem::path(board::MapPath(kLogDirectory)) / kLogFileName;
   std::error_code ignored;
-  std::filesystem::create_directories(dir, ignored);
-  const std::string path = dir + "/" + kLogFileName;
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ignored);
   state.file = std::fopen(path.c_str(), "a");
-  if (state.file != nullptr) state.file_path = path;
+  if (state.file == nullptr) return;
+  state.file_path = path.string();
+  const long size = std::ftell(state.file);  // append mode: the end of what is there
+  state.file_bytes = size > 0 ? static_cast<size_t>(size) : 0;
+}
+
+void CloseFileLocked(LogState& state) {
+  if (state.file != nullptr) std::fclose(state.file);
+  state.file = nullptr;
+  state.file_tried = false;
+  state.file_path.clear();
+  state.file_bytes = 0;
+}
+
+// Keeps the log bounded: a line that would take the file past its limit first moves the file
+// aside (replacing the older one there) and starts a new one, so at most twice the limit is kept.
+void RotateIfFullLocked(LogState& state, size_t line_bytes) {
+  if (state.file == nullptr || state.file_bytes == 0 || state.file_bytes + line_bytes <= state.file_limit) return;
+  std::fclose(state.file);
+  std::error_code ignored;
+  std::filesystem::rename(state.file_path, state.file_path + kRotatedSuffix, ignored);
+  state.file = std::fopen(state.file_path.c_str(), "w");
+  state.file_bytes = 0;
 }
 
 std::string FormatText(const char* format, va_list args) {
@@ -85,9 +111,11 @@ void WriteLine(const char* tag, const char* format, va_list args) {
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
   }
+  RotateIfFullLocked(state, line.size());
   if (state.file != nullptr) {
     std::fwrite(line.data(), 1, line.size(), state.file);
     std::fflush(state.file);
+    state.file_bytes += line.size();
   }
   if (state.sink.size() == kSinkCapacity) state.sink.pop_front();
   state.sink.push_back(board::LoggedLine{safe_tag, text});
@@ -128,6 +156,19 @@ std::string LogFilePath() {
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenFileLocked(state);
   return state.file_path;
+}
+
+void SetLogFile(const std::string& path) {
+  LogState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  CloseFileLocked(state);
+  state.chosen_path = path;
+}
+
+void SetLogFileLimit(size_t bytes) {
+  LogState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.file_limit = bytes;
 }
 
 void SetLogToStderr(bool on) {

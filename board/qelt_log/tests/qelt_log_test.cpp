@@ -15,7 +15,7 @@
 
 namespace {
 
-// Each test runs in its own process (ctest), so its board root can be set before the first line.
+// Each test sets its own board root; the log follows it from the next line on.
 class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -24,6 +24,8 @@ class LogTest : public ::testing::Test {
              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(root_);
     setenv("BOARD_ROOT", root_.c_str(), 1);
+    board::SetLogFile("");
+    board::SetLogFileLimit(board::kLogFileLimitBytes);
     board::SetLogToStderr(false);
     board::ClearLoggedLines();
   }
@@ -31,8 +33,8 @@ class LogTest : public ::testing::Test {
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
   }
-  std::vector<std::string> FileLines() {
-    std::ifstream in(board::LogFilePath());
+  static std::vector<std::string> FileLines(const std::string& path = board::LogFilePath()) {
+    std::ifstream in(path);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
@@ -97,6 +99,37 @@ TEST_F(LogTest, LinesOfConcurrentThreadsStayWhole) {
     ASSERT_LT(t, kThreads);
     EXPECT_EQ(rest.substr(2), std::string(300, static_cast<char>('a' + t)));
   }
+}
+
+TEST_F(LogTest, ATestCanPointTheFileElsewhere) {
+  PrintLog("main", "to the board\n");
+  const std::string board_file = board::LogFilePath();
+  const std::string elsewhere = (root_ / "elsewhere" / "test.log").string();
+  board::SetLogFile(elsewhere);
+  PrintLog("main", "elsewhere\n");
+  EXPECT_EQ(board::LogFilePath(), elsewhere);
+  ASSERT_EQ(FileLines(elsewhere).size(), 1u);
+  EXPECT_NE(FileLines(elsewhere)[0].find("elsewhere"), std::string::npos);
+  EXPECT_EQ(FileLines(board_file).size(), 1u);
+}
+
+TEST_F(LogTest, RotatesAtItsLimitKeepingOneOlderFile) {
+  constexpr size_t kLimit = 2000;
+  constexpr int kLines = 100;  // about 6 files' worth of 120-byte lines
+  board::SetLogFileLimit(kLimit);
+  for (int i = 0; i < kLines; ++i) _PrintLog("cam_auto_exposure", "line %03d %s\n", i, std::string(80, 'e').c_str());
+  const std::string path = board::LogFilePath();
+  const auto newest = FileLines(path);
+  const auto older = FileLines(path + ".1");
+  EXPECT_LE(std::filesystem::file_size(path), kLimit);
+  EXPECT_LE(std::filesystem::file_size(path + ".1"), kLimit);
+  EXPECT_FALSE(std::filesystem::exists(path + ".2"));
+  // The two files hold the newest lines in order, the last one at the end.
+  ASSERT_FALSE(newest.empty());
+  ASSERT_FALSE(older.empty());
+  EXPECT_NE(newest.back().find("line 099"), std::string::npos) << newest.back();
+  const auto number = [](const std::string& line) { return std::stoi(line.substr(line.find("line ") + 5, 3)); };
+  EXPECT_EQ(number(older.back()) + 1, number(newest.front()));
 }
 
 TEST_F(LogTest, NullFormatStillReturns) {

@@ -21,6 +21,12 @@ struct BrightnessStep {
   double brightness;
 };
 
+// Light on the scene at a time in seconds (a point of the lighting schedule).
+struct LightingPoint {
+  double seconds;
+  double level;
+};
+
 struct Settings {
   int frame_rate = 20;             // frames per second of the shared frame clock
   int reported_cameras = 2;        // what get_number_of_cameras answers
@@ -50,6 +56,10 @@ struct Settings {
   // shows its own reflectance.
   double reference_ev = 8.0;
   std::vector<BrightnessStep> brightness_schedule{{0, 1.0}};
+  // Light on the scene over the scene's time: points joined by straight lines (a lamp switched is
+  // two points close together, daylight a slow ramp), repeated from the start after the last one.
+  // Empty: level 1 throughout. Multiplies the brightness schedule.
+  std::vector<LightingPoint> lighting;
   // Fault switches of the HAL calls themselves.
   int fail_open_camera = kNoCamera;
   int fail_parameters_camera = kNoCamera;
@@ -89,6 +99,9 @@ int AppliedGain(int camera);
 int AppliedTime(int camera);
 uint64_t FramesDelivered(int camera);
 bool IsOpen(int camera);
+
+// Level of the lighting schedule at a time in seconds of the scene.
+double LightingLevel(const std::vector<LightingPoint>& lighting, double seconds);
 
 // Ground truth of the built-in passage scene at frame `frame` of a frame_rate clock: the disparity
 // of every pixel of the rectified depth-size left grey image, row-major (the module's depth height
