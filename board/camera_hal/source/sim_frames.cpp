@@ -64,10 +64,13 @@ void PrintStatisticsIfDue() {
 // Makes the content a camera shows ready before its first frame: the scene once, files per start.
 void PrepareContent(SimCamera* camera) {
   SimState& state = State();
+  std::call_once(state.lens_once, [&state] {
+    for (int index = 0; index < kCameraCount; ++index) state.lens[index] = BuildLensWarp(index);
+  });
   if (camera->settings.content == "files") {
     const auto& paths = camera->index == 0 ? camera->settings.left_files : camera->settings.right_files;
     std::string error;
-    if (!LoadFileFrames(paths, kFrameWidth, kFrameHeight, &state.file_frames[camera->index], &error)) {
+    if (!LoadFileFrames(paths, state.lens[camera->index], &state.file_frames[camera->index], &error)) {
       std::fprintf(stderr, "sim_camera: %s\n", error.c_str());
       state.file_frames[camera->index].clear();
     }
@@ -108,7 +111,8 @@ bool ProduceFrame(SimCamera& camera, uint64_t frame, uint64_t stamp) {
     reflectance = file_frame.y;
     file_frame.vu.copyTo(vu);
   } else {
-    state.scene->Render(camera.index, static_cast<double>(frame) / settings.frame_rate, &reflectance);
+    state.scene->Render(camera.index, static_cast<double>(frame) / settings.frame_rate, &camera.rectified);
+    ThroughLens(state.lens[camera.index], camera.rectified, &reflectance);
     vu.setTo(kNeutralChroma);
   }
   reflectance.convertTo(y, CV_8UC1, factor);  // saturates at 255
