@@ -164,7 +164,8 @@ double LargestDifference(const std::vector<int>& table, const cv::Mat& x, const 
     const float rx = x.at<float>(i / x.cols, i % x.cols), ry = y.at<float>(i / x.cols, i % x.cols);
     if (rx < 0.0f || ry < 0.0f || rx > 639.0f || ry > 479.0f) continue;
     ++*compared;
-    largest = std::max({largest, std::abs(table[i] % 640 - rx), std::abs(table[i] / 640 - ry)});
+    largest = std::max({largest, static_cast<double>(std::abs(table[i] % 640 - rx)),
+                        static_cast<double>(std::abs(table[i] / 640 - ry))});
   }
   return largest;
 }

@@ -141,6 +141,7 @@ bool ProduceFrame(SimCamera& camera, uint64_t frame, uint64_t stamp) {
 uint64_t StampFor(SimCamera& camera, uint64_t base_us) {
   int64_t stamp = static_cast<int64_t>(base_us);
   if (camera.index == 1) stamp += camera.settings.stamp_skew_us;
+  if (camera.index == camera.settings.delay_camera) stamp += camera.settings.delay_us;
   if (camera.settings.stamp_jitter_us > 0) {
     std::uniform_int_distribution<int64_t> spread(-camera.settings.stamp_jitter_us, camera.settings.stamp_jitter_us);
     std::lock_guard<std::mutex> frame_lock(camera.frame_mutex);
@@ -165,7 +166,10 @@ void ProducerLoop(SimCamera* camera) {
       frame = current;
     }
     const Clock::time_point due = state.clock_start + period * frame;
-    if (state.wake.wait_until(lock, due, [camera] { return camera->stopping; })) break;
+    // A delayed camera takes (and hands over) each frame that long after the tick.
+    const auto delay = std::chrono::microseconds(
+        camera->index == camera->settings.delay_camera ? camera->settings.delay_us : 0);
+    if (state.wake.wait_until(lock, due + delay, [camera] { return camera->stopping; })) break;
     lock.unlock();
     const uint64_t stamp_us = static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::microseconds>(due.time_since_epoch()).count());

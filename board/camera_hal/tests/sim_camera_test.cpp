@@ -259,6 +259,8 @@ TEST_F(SimCameraTest, ShippedSettingsFileHoldsTheDefaults) {
   EXPECT_EQ(loaded.initial_time, defaults.initial_time);
   EXPECT_EQ(loaded.reference_ev, defaults.reference_ev);
   EXPECT_EQ(loaded.silent_camera, defaults.silent_camera);
+  EXPECT_EQ(loaded.delay_camera, defaults.delay_camera);
+  EXPECT_EQ(loaded.delay_us, defaults.delay_us);
   ASSERT_EQ(loaded.brightness_schedule.size(), 1u);
   EXPECT_EQ(loaded.brightness_schedule[0].brightness, 1.0);
   EXPECT_TRUE(loaded.command_answers.empty());
