@@ -248,7 +248,7 @@ TEST(CamSkewTest, SixMillisecondsLateDropsEveryPairWithOneLineEach) {
 }
 
 TEST(CamSkewTest, ARightCameraMoreThanAFrameLatePairsWithTheNextLeftFrame) {
-  // 53 ms at 50 ms a frame: right frame k arrives after left frame k + 1, taken 3 ms before it.
+  // 53 ms at 50 ms a frame: right frame k is taken 3 ms after left frame k + 1, and pairs with it.
   const Pairing pairing = RunPairing(LateRightCamera(53000), kTicks);
   EXPECT_EQ(pairing.paired, kTicks - 1);
   EXPECT_EQ(pairing.dropped, 0);

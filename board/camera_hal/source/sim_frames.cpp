@@ -154,21 +154,22 @@ uint64_t StampFor(SimCamera& camera, uint64_t base_us) {
 void ProducerLoop(SimCamera* camera) {
   SimState& state = State();
   const auto period = std::chrono::nanoseconds(1000000000LL / camera->settings.frame_rate);
+  // A delayed camera takes (and hands over) each frame that long after the tick.
+  const auto delay = std::chrono::microseconds(
+      camera->index == camera->settings.delay_camera ? camera->settings.delay_us : 0);
   std::unique_lock<std::mutex> lock(state.mutex);
   uint64_t frame = static_cast<uint64_t>((Clock::now() - state.clock_start) / period) + 1;
   if (Clock::now() <= state.clock_start) frame = 0;
   while (!camera->stopping) {
     // A camera that fell more than a frame behind the clock (a stalled machine) drops the ticks it
     // missed, as a sensor does; when the whole process stalled, both cameras resume on one tick.
-    const uint64_t current = static_cast<uint64_t>(std::max<int64_t>(0, (Clock::now() - state.clock_start) / period));
+    const uint64_t current =
+        static_cast<uint64_t>(std::max<int64_t>(0, (Clock::now() - delay - state.clock_start) / period));
     if (current > frame + 1) {
       camera->skipped += current - frame;
       frame = current;
     }
     const Clock::time_point due = state.clock_start + period * frame;
-    // A delayed camera takes (and hands over) each frame that long after the tick.
-    const auto delay = std::chrono::microseconds(
-        camera->index == camera->settings.delay_camera ? camera->settings.delay_us : 0);
     if (state.wake.wait_until(lock, due + delay, [camera] { return camera->stopping; })) break;
     lock.unlock();
     const uint64_t stamp_us = static_cast<uint64_t>(

@@ -77,7 +77,7 @@ TEST_F(SimCameraTest, ReadsSettingsFileAndRejectsBadLines) {
   const auto good = dir / "good.conf";
   std::ofstream(good) << "# comment\nframe_rate = 200\nmanual=1\nstamp_skew_us=7000\n"
                          "brightness_schedule=0:0.05,100:1,200:6\ncommand_answers=1204:-3\n"
-                         "left_files=a.png, b.png\n";
+                         "left_files=a.png, b.png\ndelay_camera=1\ndelay_us=53000\n";
   simcam::Settings s;
   std::string error;
   ASSERT_TRUE(simcam::LoadSettings(good.string(), &s, &error)) << error;
@@ -89,8 +89,11 @@ TEST_F(SimCameraTest, ReadsSettingsFileAndRejectsBadLines) {
   EXPECT_DOUBLE_EQ(s.brightness_schedule[2].brightness, 6.0);
   EXPECT_EQ(s.command_answers.at(1204), -3);
   EXPECT_EQ(s.left_files, (std::vector<std::string>{"a.png", "b.png"}));
+  EXPECT_EQ(s.delay_camera, 1);
+  EXPECT_EQ(s.delay_us, 53000);
 
-  for (const char* bad : {"frame_rate=0\n", "frame_rate=fast\n", "no_such_key=1\n", "content=video\n", "manual\n"}) {
+  for (const char* bad : {"frame_rate=0\n", "frame_rate=fast\n", "no_such_key=1\n", "content=video\n", "manual\n",
+                          "delay_us=-1\n"}) {
     const auto path = dir / "bad.conf";
     std::ofstream(path) << bad;
     simcam::Settings ignored;
