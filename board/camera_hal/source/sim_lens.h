@@ -6,7 +6,8 @@
 
 namespace simcam {
 
-// For every raw pixel of one camera, the point of the rectified view it shows (CV_32FC1 maps).
+// For every raw pixel of one camera, the point of the rectified view it shows: x and y maps as
+// cv::remap takes them (float maps, or OpenCV's fixed-point pair), one entry per raw pixel.
 struct LensWarp {
   cv::Mat rectified_x;
   cv::Mat rectified_y;
