@@ -4,6 +4,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <vector>
 
 #include "board/sim_module_model.h"
@@ -16,6 +17,8 @@ namespace sm = board::sim_module;
 // Undistortion of a strongly curved lens needs more than OpenCV's default five iterations to come
 // within a hundredth of a pixel at the frame corners.
 const cv::TermCriteria kUndistortCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 50, 1e-10);
+// cv::remap splits work over its thread pool in stripes of 65536 pixels; 96 rows of 640 stay below.
+constexpr int kSerialBandRows = 96;
 
 }  // namespace
 
@@ -48,9 +51,17 @@ LensWarp BuildLensWarp(int camera) {
 }
 
 void ThroughLens(const LensWarp& warp, const cv::Mat& rectified, cv::Mat* raw) {
-  // Raw pixels beyond the rectified view (the corners of a barrel lens) repeat its border: the
-  // rectification never samples them.
-  cv::remap(rectified, *raw, warp.rectified_x, warp.rectified_y, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+  raw->create(warp.rectified_x.size(), rectified.type());
+  // Bands below OpenCV's parallel grain run on the camera's own thread: a producer thread that
+  // waited for a busy shared worker pool would miss its frame clock's ticks.
+  for (int top = 0; top < raw->rows; top += kSerialBandRows) {
+    const cv::Range band(top, std::min(raw->rows, top + kSerialBandRows));
+    cv::Mat out = raw->rowRange(band);
+    // Raw pixels beyond the rectified view (the corners of a barrel lens) repeat its border: the
+    // rectification never samples them.
+    cv::remap(rectified, out, warp.rectified_x.rowRange(band), warp.rectified_y.rowRange(band), cv::INTER_LINEAR,
+              cv::BORDER_REPLICATE);
+  }
 }
 
 }  // namespace simcam
