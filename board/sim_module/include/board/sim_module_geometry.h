@@ -13,9 +13,9 @@ namespace sim_module {
 // between them (kRotationVector). Each sensor delivers raw NV21 frames of kRawWidth x kRawHeight.
 // The rectified pair is that of an ideal module: the calibration's rectification undoes the lenses
 // and the rotation, and the camera simulator renders the scene in rectified terms, then through
-// each lens. The module is type "b": the sensors are
-// mounted turned by 90 degrees, so the baseline runs along the raw image's y axis (its rows), and
-// the calibration turns the images back so that the matcher sees horizontal disparity.
+// each lens. The module is type "b": the sensors are mounted turned by 90 degrees, so the baseline
+// runs along the raw image's y axis (its rows), and the calibration turns the images back so that
+// the matcher sees horizontal disparity.
 //
 // Camera frame of each sensor: x to the right along raw columns, y down along raw rows, z forward.
 // The right camera sits kBaselineCm away from the left one along the left camera's -y axis, so a
