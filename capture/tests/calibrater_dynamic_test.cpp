@@ -1,12 +1,16 @@
 // Tests of the dynamic calibration: maps generated from an ideal camera model against the closed
-// form, loading the generated file, and parameter files that cannot be used.
+// form, the tables of a real lens against OpenCV's own rectification, loading the generated file,
+// and parameter files that cannot be used.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include <opencv2/calib3d.hpp>
+
 #include "board/board_root.h"
+#include "board/sim_module_model.h"
 #include "calibration_fixture.h"
 #include "calibrater_dynamic.h"
 #include "calibrater_image.h"
@@ -131,6 +135,82 @@ TEST_F(DynamicCalibration, TypeAWritesTheHeaderAndGivesSix) {
   cv::FileStorage file(folder_.File("generated.yml"), cv::FileStorage::READ);
   EXPECT_EQ(static_cast<std::string>(file["zuq_type"]), "a");
   EXPECT_TRUE(file["left_x_640"].empty());
+}
+
+// OpenCV's rectification of one camera at one size, as the tables should sample it: maps of
+// rectified pixel -> raw pixel with the rectified focal length and the image centre, the right
+// camera's rows `shift` further down, then turned into the depth image's orientation.
+void ReferenceMaps(const board::sim_module::StereoModel& model, int camera, cv::Size size, int focal, int shift,
+                   cv::Mat* x, cv::Mat* y) {
+  cv::Mat r[2], p[2], q;
+  cv::stereoRectify(model.intrinsic[0], model.distortion[0], model.intrinsic[1], model.distortion[1],
+                    cv::Size(640, 480), model.rotation, model.translation, r[0], r[1], p[0], p[1], q,
+                    cv::CALIB_ZERO_DISPARITY, 0);
+  const cv::Mat rectified = (cv::Mat_<double>(3, 3) << focal, 0, size.width / 2, 0, focal, size.height / 2, 0, 0, 1);
+  cv::Mat map_x, map_y;
+  cv::initUndistortRectifyMap(model.intrinsic[camera], model.distortion[camera], r[camera], rectified,
+                              cv::Size(size.width, size.height + shift), CV_32FC1, map_x, map_y);
+  const cv::Rect cut(0, camera == 1 ? shift : 0, size.width, size.height);
+  cv::rotate(map_x(cut), *x, cv::ROTATE_90_CLOCKWISE);
+  cv::rotate(map_y(cut), *y, cv::ROTATE_90_CLOCKWISE);
+}
+
+// Largest distance, along either axis, between the raw pixel a table entry reads and OpenCV's
+// point, over the entries whose point lies inside the frame; entries of `table` are raw offsets.
+double LargestDifference(const std::vector<int>& table, const cv::Mat& x, const cv::Mat& y, size_t* compared) {
+  double largest = 0.0;
+  *compared = 0;
+  for (int i = 0; i < static_cast<int>(table.size()); ++i) {
+    const float rx = x.at<float>(i / x.cols, i % x.cols), ry = y.at<float>(i / x.cols, i % x.cols);
+    if (rx < 0.0f || ry < 0.0f || rx > 639.0f || ry > 479.0f) continue;
+    ++*compared;
+    largest = std::max({largest, static_cast<double>(std::abs(table[i] % 640 - rx)),
+                        static_cast<double>(std::abs(table[i] / 640 - ry))});
+  }
+  return largest;
+}
+
+TEST_F(DynamicCalibration, TablesOfARealLensFollowOpenCVsRectification) {
+  const board::sim_module::StereoModel lens = board::sim_module::Model();
+  cv::FileStorage file(folder_.File("lens.yml"), cv::FileStorage::WRITE);
+  file << "zuq_type" << "b" << "left_intrinsic" << lens.intrinsic[0] << "right_intrinsic" << lens.intrinsic[1];
+  file << "left_discoeffs" << lens.distortion[0] << "right_discoeffs" << lens.distortion[1];
+  file << "rotation" << lens.rotation << "transformation" << lens.translation;
+  file.release();
+  const std::string saved = board::Root();
+  setenv("BOARD_ROOT", folder_.path().c_str(), 1);
+  std::filesystem::create_directories(folder_.File("system/etc"));
+  constexpr int kShift = 2;
+  const int result =
+      CalibraterImageDynamicInit(folder_.File("lens.yml").c_str(), 0.0f, 640, 480, kShift, kFocalLength, 1.0, 0, 0);
+  setenv("BOARD_ROOT", saved.c_str(), 1);
+  ASSERT_EQ(result, 0);
+
+  for (int camera = 0; camera < 2; ++camera) {
+    cv::Mat x, y;
+    size_t compared = 0;
+    ReferenceMaps(lens, camera, cv::Size(320, 240), kFocalLength, kShift, &x, &y);
+    const double grey = LargestDifference(table_probe::GreyTable(camera), x, y, &compared);
+    EXPECT_GT(compared, size_t(table_probe::kVUCount) * 9 / 10);
+    // A real warp: the lens moves some pixels well away from where an ideal one would take them.
+    double moved = 0.0;
+    for (int i = 0; i < table_probe::kVUCount; ++i)
+      moved = std::max(moved, static_cast<double>(std::abs(x.at<float>(i / 240, i % 240) - 2 * (i / 240))));
+    EXPECT_GT(moved, 5.0);
+
+    std::vector<int> y_table, vu_table;
+    table_probe::ColourTables(camera, y_table, vu_table);
+    ReferenceMaps(lens, camera, cv::Size(640, 480), 2 * kFocalLength, 2 * kShift, &x, &y);
+    // The colour image keeps the raw orientation: turn the reference back.
+    cv::rotate(x, x, cv::ROTATE_90_COUNTERCLOCKWISE);
+    cv::rotate(y, y, cv::ROTATE_90_COUNTERCLOCKWISE);
+    const double colour = LargestDifference(y_table, x, y, &compared);
+    std::printf("camera %d: largest table difference from OpenCV's maps %.3f px (grey), %.3f px (colour)\n", camera,
+                grey, colour);
+    // Rounding to whole raw pixels, and a float map stored as 16-bit integers, leave half a pixel.
+    EXPECT_LE(grey, 0.5 + 1e-3);
+    EXPECT_LE(colour, 0.5 + 1e-3);
+  }
 }
 
 TEST_F(DynamicCalibration, UnusableParameterFilesGiveTheirResultAndWriteNothing) {

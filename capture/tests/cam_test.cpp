@@ -190,4 +190,85 @@ TEST_F(CamTest, RateLineEveryThreeHundredFramesStaysFinite) {
   }
 }
 
+// Paired capture of the simulated cameras over a run of frame clock ticks, one camera late or its
+// stamps jittering, with a consumer that asks for a pair after every frame that arrives.
+struct Pairing {
+  int paired = 0;
+  int dropped = 0;  // both cameras had delivered, and the stamps did not pair
+  std::vector<int64_t> paired_gaps_ms;
+  std::vector<std::string> lines;
+};
+
+Pairing RunPairing(simcam::Settings settings, int ticks) {
+  capture_test::MakeBoardRoot();
+  simcam::Configure(settings);
+  Pairing pairing;
+  EXPECT_EQ(cam_init(), 0);
+  EXPECT_EQ(cam_start(), 0);
+  ::testing::internal::CaptureStdout();
+  simcam::DeliverClockedFrames(ticks, [&pairing] {
+    const bool both = s_write_left->filled == 1 && s_write_right->filled == 1;
+    cam_frame_t left, right;
+    if (cam_dqbuf(&left, &right)) {
+      ++pairing.paired;
+      pairing.paired_gaps_ms.push_back(static_cast<int64_t>(right.stamp / 1000) - static_cast<int64_t>(left.stamp / 1000));
+    } else if (both) {
+      ++pairing.dropped;
+    }
+  });
+  pairing.lines = Lines(::testing::internal::GetCapturedStdout());
+  cam_stop();
+  return pairing;
+}
+
+simcam::Settings LateRightCamera(int64_t delay_us) {
+  simcam::Settings settings = capture_test::ManualSettings();
+  settings.delay_camera = 1;
+  settings.delay_us = delay_us;
+  return settings;
+}
+
+constexpr int kTicks = 20;  // one second of the 20 fps clock
+
+TEST(CamSkewTest, ARightCameraLessThanSixMillisecondsLatePairsEveryTick) {
+  const Pairing pairing = RunPairing(LateRightCamera(5999), kTicks);
+  EXPECT_EQ(pairing.paired, kTicks);
+  EXPECT_EQ(pairing.dropped, 0);
+  EXPECT_TRUE(pairing.lines.empty());
+  for (int64_t gap : pairing.paired_gaps_ms) EXPECT_EQ(gap, 5);
+}
+
+TEST(CamSkewTest, SixMillisecondsLateDropsEveryPairWithOneLineEach) {
+  const Pairing pairing = RunPairing(LateRightCamera(6000), kTicks);
+  EXPECT_EQ(pairing.paired, 0);
+  EXPECT_EQ(pairing.dropped, kTicks);
+  ASSERT_EQ(pairing.lines.size(), static_cast<size_t>(kTicks));
+  EXPECT_EQ(pairing.lines[0], "cam_dqbuf left/right time not match, left frame.stamp=0, right frame.stamp=6, difference:6");
+  EXPECT_EQ(CountContaining(pairing.lines, "difference:6"), static_cast<size_t>(kTicks));
+}
+
+TEST(CamSkewTest, ARightCameraMoreThanAFrameLatePairsWithTheNextLeftFrame) {
+  // 53 ms at 50 ms a frame: right frame k is taken 3 ms after left frame k + 1, and pairs with it.
+  const Pairing pairing = RunPairing(LateRightCamera(53000), kTicks);
+  EXPECT_EQ(pairing.paired, kTicks - 1);
+  EXPECT_EQ(pairing.dropped, 0);
+  for (int64_t gap : pairing.paired_gaps_ms) EXPECT_EQ(gap, 3);
+  ASSERT_EQ(pairing.lines.size(), 1u) << "left frame 0 is overwritten before any right frame arrives";
+  EXPECT_NE(pairing.lines[0].find("ERROR avoid hitting here! cam0 frame("), std::string::npos) << pairing.lines[0];
+}
+
+TEST(CamSkewTest, JitteredStampsPairWithinTheLimitAndDropBeyondItEachLogged) {
+  simcam::Settings settings = capture_test::ManualSettings();
+  settings.stamp_jitter_us = 4000;  // both cameras, either way: stamps up to 8 ms apart
+  constexpr int kJitterTicks = 200;
+  const Pairing pairing = RunPairing(settings, kJitterTicks);
+  std::printf("jitter 4 ms: %d pairs, %d dropped of %d ticks\n", pairing.paired, pairing.dropped, kJitterTicks);
+  EXPECT_EQ(pairing.paired + pairing.dropped, kJitterTicks);
+  EXPECT_GT(pairing.paired, pairing.dropped);
+  EXPECT_GT(pairing.dropped, 0);
+  for (int64_t gap : pairing.paired_gaps_ms) EXPECT_LT(std::abs(gap), 6);
+  EXPECT_EQ(CountContaining(pairing.lines, "time not match"), static_cast<size_t>(pairing.dropped));
+  EXPECT_EQ(pairing.lines.size(), static_cast<size_t>(pairing.dropped));
+}
+
 }  // namespace

@@ -1,4 +1,4 @@
-// Calibration files of the simulated sensor module, made from its ideal two-camera geometry.
+// Calibration files of the simulated sensor module, made from its two-camera model.
 #pragma once
 
 #include <string>
@@ -9,7 +9,7 @@ namespace sim_module_calibration {
 constexpr const char* kParameterFileName = "sim_module_parameters.yml";
 constexpr const char* kCalibrationFileName = "sim_module_calibration.yml";
 
-// Writes the calibration parameter file (camera model) of the ideal geometry. False on failure.
+// Writes the calibration parameter file (camera model) of the module. False on failure.
 bool WriteParameterFile(const std::string& path);
 
 // Writes the parameter file, then runs the dynamic calibration on it into calibration_path with

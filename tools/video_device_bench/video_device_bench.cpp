@@ -19,7 +19,7 @@
 #include "board/sim_camera.h"
 #include "board/sim_module_geometry.h"
 #include "cam_auto_exposure.h"
-#include "sim_device_setup.h"
+#include "board/sim_module_device.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
 

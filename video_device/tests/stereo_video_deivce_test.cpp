@@ -1,5 +1,7 @@
-// Video device against fakes of the capture library and the matcher: the callback sequence and
-// sizes, the LED cadence, start/stop/teardown order and the disparity offset.
+// Video device on the simulated camera with the real calibration, exposure and matcher: start,
+// stop and teardown order, initialisation failures, the disparity offset, interval sampling and
+// the exposure flag each colour image carries. (Callback sequence and LED cadence:
+// video_device_sim_camera_test; disparity against known scenes: video_device_passage_test.)
 #include "stereo_video_deivce.h"
 
 #include <gtest/gtest.h>
@@ -11,33 +13,33 @@
 #include <cstring>
 #include <thread>
 
+#include "board/sim_camera.h"
+#include "board/sim_module_device.h"
+#include "board/sim_module_geometry.h"
 #include "device_status.h"
-#include "led_driver_files.h"
-#include "pipeline_fakes.h"
 #include "status_led.h"
 
 namespace {
 
-constexpr auto kFrameWait = std::chrono::seconds(20);
+namespace sm = board::sim_module;
+constexpr auto kFrameWait = std::chrono::seconds(60);
 
 struct Frame {
   int type, width, height;
   unsigned long size, index;
-  int value;
   bool exposure_ok;
-  unsigned char second_byte;
-  std::string leds;  // LED colour when a disparity image arrives
+  std::vector<unsigned char> data;  // disparity images only
 };
 
 class FrameLog {
  public:
-  explicit FrameLog(const LedDriverFiles* leds) : leds_(leds) {}
   static void Callback(int type, int width, int height, unsigned long size, const unsigned char* data,
-                       unsigned long index, const timeval*, int value, bool exposure_ok, void* context) {
+                       unsigned long index, const timeval*, int, bool exposure_ok, void* context) {
     auto* log = static_cast<FrameLog*>(context);
-    std::string leds = (type == kStereoImageDisparity && log->leds_) ? log->leds_->Colour() : "";
+    std::vector<unsigned char> kept;
+    if (type == kStereoImageDisparity) kept.assign(data, data + size);
     std::lock_guard<std::mutex> lock(log->mutex_);
-    log->frames_.push_back({type, width, height, size, index, value, exposure_ok, data[1], leds});
+    log->frames_.push_back({type, width, height, size, index, exposure_ok, std::move(kept)});
     if (type == kStereoImageDisparity) ++log->disparity_count_;
     log->changed_.notify_all();
   }
@@ -45,27 +47,34 @@ class FrameLog {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, kFrameWait, [&] { return disparity_count_ >= count; });
   }
+  size_t Disparities() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return disparity_count_;
+  }
   std::vector<Frame> Frames() {
     std::lock_guard<std::mutex> lock(mutex_);
     return frames_;
   }
 
  private:
-  const LedDriverFiles* leds_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Frame> frames_;
   size_t disparity_count_ = 0;
 };
 
+simcam::Settings Camera(bool manual) {
+  simcam::Settings settings;
+  settings.statistics = false;
+  settings.manual = manual;
+  return settings;
+}
+
 class VideoDevice : public ::testing::Test {
  protected:
   void SetUp() override {
-    PipelineFakes::Get().Reset();
-    memset(&set_, 0, sizeof(set_));
-    set_.image_width = 640;
-    set_.image_height = 480;
-    set_.disparity_max = 32;
+    ASSERT_TRUE(root_.ok());
+    simcam::Configure(Camera(false));
     OpenAllLED();
   }
   void TearDown() override {
@@ -83,88 +92,30 @@ class VideoDevice : public ::testing::Test {
     return log_.Frames();
   }
 
-  LedDriverFiles leds_;
-  FrameLog log_{&leds_};
-  tagVideoDeviceParameterSet set_;
+  SimDeviceRoot root_;
+  FrameLog log_;
+  tagVideoDeviceParameterSet set_ = SimModuleParameterSet();
   alignas(8) unsigned char exposure_[120] = {};
   StereoVideoDeivce device_;
 };
 
-TEST_F(VideoDevice, DeliversColourThenDisparityWithEqualIndexesAndTheirSizes) {
+TEST_F(VideoDevice, EachColourImageCarriesThePreviousDisparityImagesExposureFlag) {
   const auto frames = Run(12);
-  EXPECT_EQ(set_.image_width, 320) << "Init writes the depth size back";
-  EXPECT_EQ(set_.image_height, 240);
   ASSERT_GE(frames.size(), 24u);
-  for (size_t i = 0; i + 1 < frames.size(); i += 2) {
-    SCOPED_TRACE(i);
-    const Frame& colour = frames[i];
-    const Frame& disparity = frames[i + 1];
-    EXPECT_EQ(colour.type, kStereoImageColour);
-    EXPECT_EQ(disparity.type, kStereoImageDisparity);
-    EXPECT_EQ(colour.index, i / 2 + 1);
-    EXPECT_EQ(disparity.index, colour.index);
-    EXPECT_EQ(colour.width, 640);
-    EXPECT_EQ(colour.height, 480);
-    EXPECT_EQ(colour.size, 460800u);
-    EXPECT_EQ(colour.value, 0);
-    EXPECT_EQ(disparity.width, 320);
-    EXPECT_EQ(disparity.height, 240);
-    EXPECT_EQ(disparity.size, 76800u);
-    EXPECT_EQ(disparity.value, 50) << "the error-match value";
-    EXPECT_EQ(disparity.second_byte, 9) << "the median filter keeps a flat disparity";
+  EXPECT_TRUE(frames[0].exposure_ok) << "the first colour image reports good exposure";
+  for (size_t i = 2; i + 1 < frames.size(); i += 2) {
+    ASSERT_EQ(frames[i].type, kStereoImageColour);
+    EXPECT_EQ(frames[i].exposure_ok, frames[i - 1].exposure_ok) << "frame " << frames[i].index;
   }
 }
 
-TEST_F(VideoDevice, FirstColourImageReportsGoodExposureAndLaterOnesTheLastQuality) {
-  PipelineFakes::Get().exposure_ok = false;
-  const auto frames = Run(2);
-  EXPECT_TRUE(frames[0].exposure_ok);
-  EXPECT_FALSE(frames[1].exposure_ok);
-  EXPECT_FALSE(frames[2].exposure_ok);
-}
-
-TEST_F(VideoDevice, AnyNonZeroIntervalSamplingIsOneForTheMatcher) {
+TEST_F(VideoDevice, AnyNonZeroIntervalSamplingGivesAQuarterSizeDisparity) {
   set_.image_interval_sampling = 7;
   const auto frames = Run(2);  // the address sanitizer catches a full image in a quarter buffer
-  EXPECT_EQ(PipelineFakes::Get().matcher_interval_sampling, 1);
-  EXPECT_EQ(frames[1].size, 19200u);
-}
-
-TEST_F(VideoDevice, OddDepthSizesKeepTheDisparityInsideItsBuffer) {
-  PipelineFakes::Get().depth_width = 317;
-  PipelineFakes::Get().depth_height = 239;
-  set_.image_interval_sampling = 1;
-  const auto frames = Run(2);
-  EXPECT_EQ(frames[1].width, 158);
-  EXPECT_EQ(frames[1].height, 119);
-  EXPECT_GE(frames[1].size, 158u * 119u);
-}
-
-// LED colour after each of frames 1..21 for one exposure quality and error-match value.
-std::vector<std::string> ExpectedCadence(const std::string& exposure_colour, const std::string& match_colour) {
-  std::vector<std::string> colours(5, "dark");
-  for (int block = 0; block < 3; ++block)
-    colours.insert(colours.end(), 5, block % 2 == 0 ? exposure_colour : match_colour);
-  colours.push_back(match_colour);
-  return colours;
-}
-
-std::vector<std::string> DisparityLeds(const std::vector<Frame>& frames, size_t count) {
-  std::vector<std::string> colours;
-  for (const Frame& frame : frames)
-    if (frame.type == kStereoImageDisparity && colours.size() < count) colours.push_back(frame.leds);
-  return colours;
-}
-
-TEST_F(VideoDevice, LedsShowGreenThenBlueEveryFiveFramesWhenAllIsGood) {
-  EXPECT_EQ(DisparityLeds(Run(21), 21), ExpectedCadence("green", "blue"));
-  EXPECT_EQ(leds_.Colour(), "dark") << "the capture thread ends with the LEDs off";
-}
-
-TEST_F(VideoDevice, LedsShowBlueThenDarkWhenExposureAndMatchAreBad) {
-  PipelineFakes::Get().exposure_ok = false;
-  PipelineFakes::Get().err_match = 70;
-  EXPECT_EQ(DisparityLeds(Run(21), 21), ExpectedCadence("blue", "dark"));
+  EXPECT_EQ(set_.image_width, sm::kDepthWidth) << "Init writes the depth size back";
+  EXPECT_EQ(set_.image_height, sm::kDepthHeight);
+  EXPECT_EQ(frames[1].size, static_cast<unsigned long>(sm::kDepthWidth / 2) * (sm::kDepthHeight / 2));
+  EXPECT_EQ(frames[1].width, sm::kDepthWidth / 2);
 }
 
 // A stop that waited for a thread never started would hang here until the test's timeout.
@@ -181,51 +132,82 @@ TEST_F(VideoDevice, StartIsRefusedBeforeInitAndWhileRunning) {
 }
 
 TEST_F(VideoDevice, StopRightAfterStartWaitsForTheThreadBeforeTeardown) {
-  for (int round = 0; round < 30; ++round) {
+  constexpr int kRounds = 4;
+  for (int round = 0; round < kRounds; ++round) {
     ASSERT_EQ(Init(), kResultOk);
     ASSERT_EQ(device_.Start(&FrameLog::Callback, &log_), kResultOk);
     device_.Stop();
     device_.Deinit();
+    EXPECT_FALSE(simcam::IsOpen(0) || simcam::IsOpen(1)) << "round " << round;
   }
-  EXPECT_EQ(PipelineFakes::Get().unsafe_uses.load(), 0) << "no frame asked for after the cameras closed";
 }
 
 TEST_F(VideoDevice, DeinitStopsTheExposureBeforeTheCamerasClose) {
+  simcam::ClearCallLogs();
   ASSERT_EQ(Init(), kResultOk);
+  ASSERT_EQ(device_.Start(&FrameLog::Callback, &log_), kResultOk);
+  ASSERT_TRUE(log_.WaitForDisparities(3));
+  device_.Stop();
   device_.Deinit();
-  const auto events = PipelineFakes::Get().Events();
-  const auto uninit = std::find(events.begin(), events.end(), "exposure_uninit");
-  const auto stop = std::find(events.begin(), events.end(), "cam_stop");
-  ASSERT_NE(uninit, events.end());
-  ASSERT_NE(stop, events.end());
-  EXPECT_LT(uninit, stop);
+  for (int camera = 0; camera < simcam::kCameraCount; ++camera) {
+    const auto calls = simcam::CallLog(camera);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().call, "close") << "nothing reaches a camera after it closed";
+    EXPECT_NE(std::find_if(calls.begin(), calls.end(), [](const simcam::CallRecord& call) {
+                return call.call == "send_command";
+              }), calls.end()) << "the exposure commanded the sensor";
+  }
 }
 
-TEST_F(VideoDevice, InitFailuresReturnFailedAndCloseTheMatcherAfterACameraFailure) {
+TEST_F(VideoDevice, InitFailuresReturnFailedAndALaterInitSucceeds) {
   EXPECT_EQ(device_.Init(nullptr, reinterpret_cast<const tagCamExposureConfiguration*>(exposure_)), kResultFailed);
-  PipelineFakes::Get().calibration_result = 2;
+  tagVideoDeviceParameterSet missing = set_;
+  std::strncpy(missing.calibration_file_name, "/system/etc/no_such_calibration.yml",
+               sizeof(missing.calibration_file_name) - 1);
+  EXPECT_EQ(device_.Init(&missing, reinterpret_cast<const tagCamExposureConfiguration*>(exposure_)), kResultFailed);
+  simcam::Settings failing = Camera(false);
+  failing.fail_open_camera = 1;
+  simcam::Configure(failing);
   EXPECT_EQ(Init(), kResultFailed);
-  PipelineFakes::Get().calibration_result = 0;
-  PipelineFakes::Get().cam_init_result = -1;
-  EXPECT_EQ(Init(), kResultFailed);
-  const auto events = PipelineFakes::Get().Events();
-  ASSERT_GE(events.size(), 2u);
-  EXPECT_EQ(events[events.size() - 2], "cam_init");
-  EXPECT_EQ(events.back(), "matcher_close");
+  EXPECT_FALSE(simcam::IsOpen(0)) << "the camera opened first is closed again";
+  simcam::Configure(Camera(false));
+  set_ = SimModuleParameterSet();
+  ASSERT_EQ(Init(), kResultOk) << "nothing of the failed attempts is left held";
+  ASSERT_EQ(device_.Start(&FrameLog::Callback, &log_), kResultOk);
+  EXPECT_TRUE(log_.WaitForDisparities(2));
 }
 
-TEST_F(VideoDevice, DisparityOffsetSignFollowsTheSelector) {
+// Median disparity of the floor straight below the module in the next delivered image.
+int FloorDisparity(FrameLog& log) {
+  const size_t next = log.Disparities() + 1;
+  EXPECT_EQ(simcam::DeliverFrames(), simcam::kCameraCount);
+  EXPECT_TRUE(log.WaitForDisparities(next));
+  const std::vector<unsigned char> image = log.Frames().back().data;
+  std::vector<unsigned char> floor;
+  for (int row = sm::kDepthHeight / 2 - 10; row < sm::kDepthHeight / 2 + 10; ++row)
+    for (int column = sm::kDepthWidth / 2 - 10; column < sm::kDepthWidth / 2 + 10; ++column)
+      floor.push_back(image[static_cast<size_t>(row) * sm::kDepthWidth + column]);
+  std::nth_element(floor.begin(), floor.begin() + floor.size() / 2, floor.end());
+  return floor[floor.size() / 2];
+}
+
+TEST_F(VideoDevice, DisparityOffsetMovesTheDisparityWithTheSelectorsSign) {
+  simcam::Configure(Camera(true));
   set_.shift_offset = 3.0;
   ASSERT_EQ(Init(), kResultOk);
-  EXPECT_EQ(PipelineFakes::Get().grey_offsets.back(), 0.0f) << "Init builds the tables without offset";
-  ASSERT_EQ(device_.SetDisparityOffset(1.5, 0), kResultOk);
-  EXPECT_EQ(PipelineFakes::Get().grey_offsets.back(), 1.5f);
-  ASSERT_EQ(device_.SetDisparityOffset(1.5, -1), kResultOk);
-  EXPECT_EQ(PipelineFakes::Get().grey_offsets.back(), -1.5f);
+  ASSERT_EQ(device_.Start(&FrameLog::Callback, &log_), kResultOk);
+  const int plain = FloorDisparity(log_);
+  EXPECT_EQ(plain, 12) << "Init builds the tables without offset";
+  ASSERT_EQ(device_.SetDisparityOffset(4.0, 1), kResultOk);
+  const int raised = FloorDisparity(log_);
+  ASSERT_EQ(device_.SetDisparityOffset(4.0, -1), kResultOk);
+  const int lowered = FloorDisparity(log_);
+  EXPECT_NE(raised, plain);
+  EXPECT_EQ(raised - plain, plain - lowered) << "the same offset, the other way";
   double offset = 0;
   int selector = 0;
   ASSERT_EQ(device_.GetDisparityOffset(&offset, &selector), kResultOk);
-  EXPECT_EQ(offset, 1.5);
+  EXPECT_EQ(offset, 4.0);
   EXPECT_EQ(selector, -1);
 }
 
@@ -236,16 +218,12 @@ TEST_F(VideoDevice, OffsetOutOfRangeFailsKeepsTheOldOffsetAndFramesKeepComing) {
   ASSERT_TRUE(log_.WaitForDisparities(2));
   EXPECT_EQ(device_.SetDisparityOffset(5000.0, 1), kResultFailed) << "every row off the frame";
   EXPECT_EQ(device_.SetDisparityOffset(std::nan(""), 1), kResultFailed);
-  EXPECT_EQ(device_.SetDisparityOffset(200.0, -1), kResultFailed) << "the rebuild fails";
-  EXPECT_EQ(PipelineFakes::Get().grey_offsets.back(), -200.0f);
-  const size_t before = log_.Frames().size() / 2;
-  EXPECT_TRUE(log_.WaitForDisparities(before + 3)) << "frames keep coming";
+  EXPECT_TRUE(log_.WaitForDisparities(log_.Disparities() + 3)) << "frames keep coming";
   double offset = 0;
   int selector = 0;
   device_.GetDisparityOffset(&offset, &selector);
   EXPECT_EQ(offset, 2.0);
   EXPECT_EQ(selector, 1);
-  EXPECT_EQ(PipelineFakes::Get().unsafe_uses.load(), 0);
 }
 
 TEST(CutImage, KeepsTheDisparityBandAndItsSurroundings) {

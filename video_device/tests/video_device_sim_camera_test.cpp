@@ -12,7 +12,7 @@
 #include "cam_auto_exposure.h"
 #include "device_status.h"
 #include "led_driver_files.h"
-#include "sim_device_setup.h"
+#include "board/sim_module_device.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
 

@@ -1,4 +1,6 @@
 // Test controls of the simulated cameras: settings, call logs, frames on demand, command gate.
+#include <algorithm>
+
 #include "sim_state.h"
 
 namespace simcam {
@@ -47,6 +49,45 @@ bool DeliverFrame(int index, uint64_t stamp) {
     if (!camera->previewing) return false;
   }
   return ProduceFrame(*camera, camera->next_manual_frame++, stamp);
+}
+
+int DeliverClockedFrames(int ticks, const std::function<void()>& after_each) {
+  struct Arrival {
+    int64_t at_us;
+    int camera;
+    uint64_t frame;
+    uint64_t stamp;
+  };
+  std::vector<Arrival> arrivals;
+  std::vector<SimCamera*> cameras;
+  for (int index = 0; index < kCameraCount; ++index) {
+    SimCamera* camera = CameraOrNull(index);
+    if (camera == nullptr || !camera->settings.manual) continue;
+    {
+      std::lock_guard<std::mutex> lock(State().mutex);
+      if (!camera->previewing) continue;
+    }
+    cameras.push_back(camera);
+    const uint64_t period_us = 1000000ull / static_cast<uint64_t>(camera->settings.frame_rate);
+    for (int tick = 0; tick < ticks; ++tick) {
+      const uint64_t frame = camera->next_manual_frame + static_cast<uint64_t>(tick);
+      const uint64_t stamp = StampFor(*camera, frame * period_us);
+      // A frame arrives when it was taken: its stamp, less a stamp offset that is only a label.
+      const int64_t skew = index == 1 ? camera->settings.stamp_skew_us : 0;
+      arrivals.push_back({static_cast<int64_t>(stamp) - skew, index, frame, stamp});
+    }
+  }
+  std::stable_sort(arrivals.begin(), arrivals.end(),
+                   [](const Arrival& a, const Arrival& b) { return a.at_us < b.at_us; });
+  int delivered = 0;
+  for (const Arrival& arrival : arrivals) {
+    SimCamera* camera = CameraOrNull(arrival.camera);
+    if (camera == nullptr) continue;
+    if (ProduceFrame(*camera, arrival.frame, arrival.stamp)) ++delivered;
+    if (after_each) after_each();
+  }
+  for (SimCamera* camera : cameras) camera->next_manual_frame += static_cast<uint64_t>(ticks);
+  return delivered;
 }
 
 int AppliedGain(int index) {

@@ -80,10 +80,13 @@ double LightingLevel(const std::vector<LightingPoint>& lighting, double seconds)
 // Makes the content a camera shows ready before its first frame: the scene once, files per start.
 void PrepareContent(SimCamera* camera) {
   SimState& state = State();
+  std::call_once(state.lens_once, [&state] {
+    for (int index = 0; index < kCameraCount; ++index) state.lens[index] = BuildLensWarp(index);
+  });
   if (camera->settings.content == "files") {
     const auto& paths = camera->index == 0 ? camera->settings.left_files : camera->settings.right_files;
     std::string error;
-    if (!LoadFileFrames(paths, kFrameWidth, kFrameHeight, &state.file_frames[camera->index], &error)) {
+    if (!LoadFileFrames(paths, state.lens[camera->index], &state.file_frames[camera->index], &error)) {
       std::fprintf(stderr, "sim_camera: %s\n", error.c_str());
       state.file_frames[camera->index].clear();
     }
@@ -127,7 +130,8 @@ bool ProduceFrame(SimCamera& camera, uint64_t frame, uint64_t stamp) {
     reflectance = file_frame.y;
     file_frame.vu.copyTo(vu);
   } else {
-    state.scene->Render(camera.index, static_cast<double>(frame) / settings.frame_rate, &reflectance);
+    state.scene->Render(camera.index, static_cast<double>(frame) / settings.frame_rate, &camera.rectified);
+    ThroughLens(state.lens[camera.index], camera.rectified, &reflectance);
     vu.setTo(kNeutralChroma);
   }
   reflectance.convertTo(y, CV_8UC1, factor);  // saturates at 255
@@ -151,6 +155,7 @@ bool ProduceFrame(SimCamera& camera, uint64_t frame, uint64_t stamp) {
 uint64_t StampFor(SimCamera& camera, uint64_t base_us) {
   int64_t stamp = static_cast<int64_t>(base_us);
   if (camera.index == 1) stamp += camera.settings.stamp_skew_us;
+  if (camera.index == camera.settings.delay_camera) stamp += camera.settings.delay_us;
   if (camera.settings.stamp_jitter_us > 0) {
     std::uniform_int_distribution<int64_t> spread(-camera.settings.stamp_jitter_us, camera.settings.stamp_jitter_us);
     std::lock_guard<std::mutex> frame_lock(camera.frame_mutex);
@@ -163,19 +168,23 @@ uint64_t StampFor(SimCamera& camera, uint64_t base_us) {
 void ProducerLoop(SimCamera* camera) {
   SimState& state = State();
   const auto period = std::chrono::nanoseconds(1000000000LL / camera->settings.frame_rate);
+  // A delayed camera takes (and hands over) each frame that long after the tick.
+  const auto delay = std::chrono::microseconds(
+      camera->index == camera->settings.delay_camera ? camera->settings.delay_us : 0);
   std::unique_lock<std::mutex> lock(state.mutex);
   uint64_t frame = static_cast<uint64_t>((Clock::now() - state.clock_start) / period) + 1;
   if (Clock::now() <= state.clock_start) frame = 0;
   while (!camera->stopping) {
     // A camera that fell more than a frame behind the clock (a stalled machine) drops the ticks it
     // missed, as a sensor does; when the whole process stalled, both cameras resume on one tick.
-    const uint64_t current = static_cast<uint64_t>(std::max<int64_t>(0, (Clock::now() - state.clock_start) / period));
+    const uint64_t current =
+        static_cast<uint64_t>(std::max<int64_t>(0, (Clock::now() - delay - state.clock_start) / period));
     if (current > frame + 1) {
       camera->skipped += current - frame;
       frame = current;
     }
     const Clock::time_point due = state.clock_start + period * frame;
-    if (state.wake.wait_until(lock, due, [camera] { return camera->stopping; })) break;
+    if (state.wake.wait_until(lock, due + delay, [camera] { return camera->stopping; })) break;
     lock.unlock();
     const uint64_t stamp_us = static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::microseconds>(due.time_since_epoch()).count());

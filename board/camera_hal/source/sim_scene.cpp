@@ -172,8 +172,10 @@ cv::Mat PassageScene::LeftParallax(double seconds) const {
   return parallax;
 }
 
-bool LoadFileFrames(const std::vector<std::string>& paths, int width, int height, std::vector<FileFrame>* frames,
+bool LoadFileFrames(const std::vector<std::string>& paths, const LensWarp& lens, std::vector<FileFrame>* frames,
                     std::string* error) {
+  const int width = lens.rectified_x.cols;
+  const int height = lens.rectified_x.rows;
   frames->clear();
   for (const std::string& path : paths) {
     std::error_code ignored;
@@ -186,7 +188,14 @@ bool LoadFileFrames(const std::vector<std::string>& paths, int width, int height
       *error = "cannot read image " + path;
       return false;
     }
-    if (bgr.cols != width || bgr.rows != height) cv::resize(bgr, bgr, cv::Size(width, height), 0, 0, cv::INTER_AREA);
+    // The sensors lie turned by 90 degrees: the file's rows run along the raw frame's columns, and
+    // the rectification's clockwise turn brings its disparity back along the depth image's rows.
+    const cv::Size portrait(height, width);
+    if (bgr.size() != portrait) cv::resize(bgr, bgr, portrait, 0, 0, cv::INTER_AREA);
+    cv::rotate(bgr, bgr, cv::ROTATE_90_COUNTERCLOCKWISE);
+    cv::Mat seen;
+    ThroughLens(lens, bgr, &seen);
+    bgr = seen;
     // Full-range luma and chroma; chroma averaged over each 2 x 2 block and interleaved V, U.
     cv::Mat yuv;
     cv::cvtColor(bgr, yuv, cv::COLOR_BGR2YUV);

@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include "board/sim_module_geometry.h"
+#include "sim_lens.h"
 
 #include <string>
 #include <vector>
@@ -62,12 +63,15 @@ class PassageScene {
   cv::Mat background_parallax_;            // of camera 0
 };
 
-// Image files as frames: each loaded once, scaled to the frame size, split into Y and NV21 VU.
+// Image files as frames. A file is a rectified view as the matcher sees it (a stereo pair's
+// disparity runs along its rows): each is loaded once, scaled to the depth image's portrait shape,
+// turned as the sensor mounting turns it (the calibration turns it back), shown through the
+// camera's lens and split into Y and NV21 VU.
 struct FileFrame {
   cv::Mat y;   // frame height x width
   cv::Mat vu;  // frame height / 2 x width, V then U per pixel pair
 };
-bool LoadFileFrames(const std::vector<std::string>& paths, int width, int height, std::vector<FileFrame>* frames,
+bool LoadFileFrames(const std::vector<std::string>& paths, const LensWarp& lens, std::vector<FileFrame>* frames,
                     std::string* error);
 
 }  // namespace simcam

@@ -94,6 +94,8 @@ bool ApplySetting(const std::string& key, const std::string& value, Settings* s)
   if (key == "left_files") return (s->left_files = SplitList(value), true);
   if (key == "right_files") return (s->right_files = SplitList(value), true);
   if (key == "stamp_skew_us") return ParseInt64(value, &s->stamp_skew_us);
+  if (key == "delay_camera") return ParseInt(value, &s->delay_camera);
+  if (key == "delay_us") return ParseInt64(value, &s->delay_us) && s->delay_us >= 0;
   if (key == "stamp_jitter_us") return ParseInt64(value, &s->stamp_jitter_us) && s->stamp_jitter_us >= 0;
   if (key == "seed") return ParseInt64(value, &wide) && ((s->seed = static_cast<uint32_t>(wide)), true);
   if (key == "silent_camera") return ParseInt(value, &s->silent_camera);

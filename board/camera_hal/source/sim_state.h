@@ -17,6 +17,7 @@
 
 #include "board/sim_camera.h"
 #include "hardware/camera_hal.h"
+#include "sim_lens.h"
 #include "sim_scene.h"
 
 namespace simcam {
@@ -49,6 +50,7 @@ struct SimCamera {
   cv::Mat y_buffers[kBufferCount];
   cv::Mat vu_buffers[kBufferCount];
   cv::Mat reflectance;  // the scene before exposure, kept to spare an allocation per frame
+  cv::Mat rectified;    // the scene's rectified view before the lens, likewise
   int next_buffer = 0;
   std::mt19937 jitter;
   std::atomic<uint64_t> delivered{0};
@@ -73,6 +75,8 @@ struct SimState {
   // Content shared by the cameras, made once.
   std::once_flag scene_once;
   std::unique_ptr<PassageScene> scene;
+  std::once_flag lens_once;
+  LensWarp lens[kCameraCount];  // where each camera's raw pixels look in the rectified view
   std::vector<FileFrame> file_frames[kCameraCount];  // each written only while its camera is stopped
 };
 

@@ -79,7 +79,8 @@ TEST_F(SimCameraTest, ReadsSettingsFileAndRejectsBadLines) {
   const auto good = dir / "good.conf";
   std::ofstream(good) << "# comment\nframe_rate = 200\nmanual=1\nstamp_skew_us=7000\n"
                          "brightness_schedule=0:0.05,100:1,200:6\ncommand_answers=1204:-3\n"
-                         "left_files=a.png, b.png\nlighting = 0:1, 2:1, 2.01:0.25, 4:0.25\n";
+                         "left_files=a.png, b.png\nlighting = 0:1, 2:1, 2.01:0.25, 4:0.25\n"
+                         "delay_camera=1\ndelay_us=53000\n";
   simcam::Settings s;
   std::string error;
   ASSERT_TRUE(simcam::LoadSettings(good.string(), &s, &error)) << error;
@@ -94,9 +95,11 @@ TEST_F(SimCameraTest, ReadsSettingsFileAndRejectsBadLines) {
   ASSERT_EQ(s.lighting.size(), 4u);
   EXPECT_DOUBLE_EQ(s.lighting[2].seconds, 2.01);
   EXPECT_DOUBLE_EQ(s.lighting[2].level, 0.25);
+  EXPECT_EQ(s.delay_camera, 1);
+  EXPECT_EQ(s.delay_us, 53000);
 
   for (const char* bad : {"frame_rate=0\n", "frame_rate=fast\n", "no_such_key=1\n", "content=video\n", "manual\n",
-                          "lighting=2:1,1:1\n", "lighting=0:-1\n", "lighting=0:1,x:2\n"}) {
+                          "lighting=2:1,1:1\n", "lighting=0:-1\n", "lighting=0:1,x:2\n", "delay_us=-1\n"}) {
     const auto path = dir / "bad.conf";
     std::ofstream(path) << bad;
     simcam::Settings ignored;
@@ -265,6 +268,8 @@ TEST_F(SimCameraTest, ShippedSettingsFileHoldsTheDefaults) {
   EXPECT_EQ(loaded.initial_time, defaults.initial_time);
   EXPECT_EQ(loaded.reference_ev, defaults.reference_ev);
   EXPECT_EQ(loaded.silent_camera, defaults.silent_camera);
+  EXPECT_EQ(loaded.delay_camera, defaults.delay_camera);
+  EXPECT_EQ(loaded.delay_us, defaults.delay_us);
   ASSERT_EQ(loaded.brightness_schedule.size(), 1u);
   EXPECT_EQ(loaded.brightness_schedule[0].brightness, 1.0);
   EXPECT_TRUE(loaded.command_answers.empty());

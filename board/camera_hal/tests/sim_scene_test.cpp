@@ -73,22 +73,37 @@ TEST(PassageSceneTest, ObjectsLieAtSeveralDepthsAndMove) {
   }
 }
 
-TEST(FileFramesTest, ImageFileBecomesNv21Planes) {
+// A lens that shows the rectified view as it is.
+simcam::LensWarp PinholeLens() {
+  simcam::LensWarp lens;
+  lens.rectified_x.create(480, 640, CV_32FC1);
+  lens.rectified_y.create(480, 640, CV_32FC1);
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) {
+      lens.rectified_x.at<float>(y, x) = static_cast<float>(x);
+      lens.rectified_y.at<float>(y, x) = static_cast<float>(y);
+    }
+  return lens;
+}
+
+TEST(FileFramesTest, ImageFileBecomesNv21PlanesTurnedAsTheSensorsAreMounted) {
   const std::filesystem::path image = std::filesystem::path(STEREO_DATA_DIR) / "tsukuba" / "left.png";
   if (!std::filesystem::exists(image)) GTEST_SKIP() << "stereo data folder absent: " << image;
   std::vector<simcam::FileFrame> frames;
   std::string error;
-  ASSERT_TRUE(simcam::LoadFileFrames({image.string()}, 640, 480, &frames, &error)) << error;
+  ASSERT_TRUE(simcam::LoadFileFrames({image.string()}, PinholeLens(), &frames, &error)) << error;
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].y.size(), cv::Size(640, 480));
   EXPECT_EQ(frames[0].vu.size(), cv::Size(640, 240));
-  // Luma follows the image's own grey values.
+  // Turned back clockwise, as the calibration turns the raw frame, luma is the image in the depth
+  // image's portrait shape: the file's rows stay rows, so its disparity stays horizontal.
   cv::Mat grey = cv::imread(image.string(), cv::IMREAD_GRAYSCALE);
-  cv::resize(grey, grey, cv::Size(640, 480), 0, 0, cv::INTER_AREA);
-  cv::Mat difference;
-  cv::absdiff(grey, frames[0].y, difference);
+  cv::resize(grey, grey, cv::Size(480, 640), 0, 0, cv::INTER_AREA);
+  cv::Mat turned_back, difference;
+  cv::rotate(frames[0].y, turned_back, cv::ROTATE_90_CLOCKWISE);
+  cv::absdiff(grey, turned_back, difference);
   EXPECT_LT(cv::mean(difference)[0], 3.0);
-  EXPECT_FALSE(simcam::LoadFileFrames({"/no/such/image.png"}, 640, 480, &frames, &error));
+  EXPECT_FALSE(simcam::LoadFileFrames({"/no/such/image.png"}, PinholeLens(), &frames, &error));
 }
 
 }  // namespace

@@ -76,7 +76,9 @@ TEST_F(SimModuleCalibration, RebuiltParameterFileEqualsTheCommittedOne) {
              {std::begin(kParameterKeys), std::end(kParameterKeys)});
 }
 
-TEST_F(SimModuleCalibration, CommittedFileGivesTheGeometrysGreyImage) {
+// The rectified pair through the module's lenses is checked through the whole camera (the video
+// device's passage-scene test) and against OpenCV's maps (the dynamic calibration's tests).
+TEST_F(SimModuleCalibration, CommittedFileGivesTheGeometrysDepthImage) {
   ASSERT_EQ(CalibraterImageInit(Committed(sim_module_calibration::kCalibrationFileName).c_str(), 0.0f), 0);
   int height = 0, width = 0;
   CalibraterImageGetDepthHeightAndWidth(&height, &width);
@@ -84,31 +86,6 @@ TEST_F(SimModuleCalibration, CommittedFileGivesTheGeometrysGreyImage) {
   EXPECT_EQ(width, geometry::kDepthWidth);
   EXPECT_EQ(CalibraterImageGetFocalLength(), geometry::kFocalLength);
   EXPECT_EQ(CalibraterImageGetZUQType(), 1);
-
-  // A raw pair rendered as the geometry describes, with disparity 9 everywhere: each raw frame
-  // holds a texture of the scene coordinate, the right one moved down by 2 * 9 raw rows.
-  constexpr int kDisparity = 9;
-  auto texture = [](int x, int y) { return static_cast<unsigned char>((x * 13 + y * 7) % 251 + 1); };
-  std::vector<unsigned char> left(geometry::kRawWidth * geometry::kRawHeight);
-  std::vector<unsigned char> right(left.size());
-  for (int y = 0; y < geometry::kRawHeight; ++y)
-    for (int x = 0; x < geometry::kRawWidth; ++x) {
-      left[y * geometry::kRawWidth + x] = texture(x, y);
-      right[y * geometry::kRawWidth + x] = texture(x, y - geometry::kDepthScale * kDisparity);
-    }
-  std::vector<unsigned char> left_grey(geometry::kDepthWidth * geometry::kDepthHeight);
-  std::vector<unsigned char> right_grey(left_grey.size());
-  ASSERT_EQ(CalibraterImageProcess(left.data(), left_grey.data(), 0), 0);
-  ASSERT_EQ(CalibraterImageProcess(right.data(), right_grey.data(), 1), 0);
-  // Left grey pixel (r, c) matches right grey pixel (r, c - d), and samples the raw pixel the
-  // geometry names.
-  for (int r = 0; r < geometry::kDepthHeight; ++r) {
-    for (int c = kDisparity; c < geometry::kDepthWidth - 1; ++c) {
-      const int index = r * geometry::kDepthWidth + c;
-      ASSERT_EQ(left_grey[index], texture(geometry::GreyRawX(r), geometry::LeftGreyRawY(c))) << r << "," << c;
-      ASSERT_EQ(left_grey[index], right_grey[index - kDisparity]) << r << "," << c;
-    }
-  }
 }
 
 TEST(SimModuleGeometry, DisparityAndDepthAreInverse) {

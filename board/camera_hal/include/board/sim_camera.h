@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +36,8 @@ struct Settings {
   std::vector<std::string> left_files;   // content "files": images of camera 0, one per frame, cycled
   std::vector<std::string> right_files;  // and of camera 1
   int64_t stamp_skew_us = 0;       // added to every stamp of camera 1
+  int delay_camera = kNoCamera;    // captures and delivers every frame delay_us after the clock's tick
+  int64_t delay_us = 0;            // (its stamps show the delay)
   int64_t stamp_jitter_us = 0;     // every stamp moves by a random amount up to this, either way
   uint32_t seed = 1;               // of the jitter
   int silent_camera = kNoCamera;   // never delivers a frame
@@ -93,6 +96,12 @@ void ClearCallLogs();
 int DeliverFrames();
 // Manual mode: one frame of one camera with a chosen stamp; false when it is not previewing.
 bool DeliverFrame(int camera, uint64_t stamp);
+// Manual mode: the next `ticks` ticks of the shared frame clock. Every previewing camera's frames
+// are delivered in the order they would arrive (a delayed camera's frame after the other camera's,
+// past the next tick when the delay exceeds a frame period; jitter moves arrivals with the stamps),
+// and `after_each` runs after every frame, as a consumer that looks at once. Returns the frames
+// delivered.
+int DeliverClockedFrames(int ticks, const std::function<void()>& after_each);
 
 // Gain and time the sensor currently applies to its frames.
 int AppliedGain(int camera);

@@ -1,5 +1,5 @@
-// Test and benchmark helper: a board root for the video device on the simulated camera, with the
-// simulated sensor module's calibration file, and the parameter set that goes with it.
+// The video device on the simulated sensor module, for its tests and tools: a board root with the
+// module's calibration file, and the parameter set that goes with it.
 #pragma once
 
 #include <cstdlib>
