@@ -61,8 +61,8 @@ struct SgbmMode {
   const char* name;
   int mode;
 };
+// HH4 is left out: it is many times slower than both and took most of the run.
 constexpr SgbmMode kSgbmModes[] = {{"SGBM", cv::StereoSGBM::MODE_SGBM},
-                                   {"HH4", cv::StereoSGBM::MODE_HH4},
                                    {"SGBM_3WAY", cv::StereoSGBM::MODE_SGBM_3WAY}};
 
 double load_average() {
