@@ -78,6 +78,7 @@ void SgmPool::Run(unsigned long tasks, const std::function<void(unsigned long)>&
 }
 
 SgmPool& sgm_pool() {
-  static SgmPool pool;
-  return pool;
+  // Never destroyed: a forked child that exits without close must not join workers it does not have.
+  static SgmPool* const pool = new SgmPool;
+  return *pool;
 }
