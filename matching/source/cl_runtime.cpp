@@ -4,6 +4,8 @@
 
 #include <iostream>
 
+#include "cl_platform_choice.h"
+
 #include "sgm_opencl_source.h"
 
 cl::Context context;
@@ -13,7 +15,6 @@ std::vector<std::string> sourceFileNames{"sgm_opencl.cl"};
 
 namespace {
 
-constexpr const char* kLowestVersion = "OpenCL 0.0";
 constexpr unsigned kMaskBits = 64;
 
 // Whether bit `index` (modulo 64) of a selection mask is set.
@@ -42,20 +43,31 @@ std::vector<cl::Platform> SelectPlatforms(unsigned long platform_mask) {
   return selected;
 }
 
-// The default-type devices of the selected platforms whose version string is the greatest (compared
-// byte by byte, so "OpenCL 1.10" is below "OpenCL 1.2").
-std::vector<cl::Device> DevicesOfNewestPlatforms(const std::vector<cl::Platform>& platforms) {
-  std::string newest = kLowestVersion;
-  for (const cl::Platform& platform : platforms) {
-    const std::string version = platform.getInfo<CL_PLATFORM_VERSION>();
-    if (version > newest) newest = version;
+// Whether the platform offers a GPU device; the wrapper answers "no device" with an empty list or, in
+// some versions, with CL_DEVICE_NOT_FOUND.
+bool HasGpu(const cl::Platform& platform) {
+  std::vector<cl::Device> gpus;
+  try {
+    platform.getDevices(CL_DEVICE_TYPE_GPU, &gpus);
+  } catch (const cl::Error& error) {
+    if (error.err() != CL_DEVICE_NOT_FOUND) throw;
+    return false;
   }
-  std::cout << "clPlatformVersionMax : " << newest << std::endl;
+  return !gpus.empty();
+}
+
+// The devices of the selected platforms that cl_choose_platforms ranks first: the GPU devices of the
+// newest platforms with a GPU, or, without any GPU, the default-type devices of the newest platforms.
+std::vector<cl::Device> DevicesOfNewestPlatforms(const std::vector<cl::Platform>& platforms) {
+  std::vector<ClPlatformDescription> descriptions;
+  for (const cl::Platform& platform : platforms)
+    descriptions.push_back({platform.getInfo<CL_PLATFORM_VERSION>(), HasGpu(platform)});
+  const ClPlatformChoice choice = cl_choose_platforms(descriptions);
+  std::cout << "clPlatformVersionMax : " << choice.newest << std::endl;
   std::vector<cl::Device> devices;
-  for (const cl::Platform& platform : platforms) {
-    if (platform.getInfo<CL_PLATFORM_VERSION>() != newest) continue;
+  for (const std::size_t index : choice.platforms) {
     std::vector<cl::Device> platform_devices;
-    platform.getDevices(CL_DEVICE_TYPE_DEFAULT, &platform_devices);
+    platforms[index].getDevices(choice.gpu ? CL_DEVICE_TYPE_GPU : CL_DEVICE_TYPE_DEFAULT, &platform_devices);
     // The wrapper answers "no device" with an empty list; it is a failure of the device query.
     if (platform_devices.empty()) throw cl::Error(CL_DEVICE_NOT_FOUND, "clGetDeviceIDs");
     std::cout << "clPlatformDevicesSize: " << platform_devices.size() << std::endl;

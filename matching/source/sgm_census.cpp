@@ -1,10 +1,12 @@
 // Census transform with a square window of radius r and the Hamming-distance matching cost.
 #include "sgm_census.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
+#include "sgm_pool.h"
 #include "sgm_state.h"
 
 #if defined(__ARM_NEON) || defined(__aarch64__)
@@ -18,6 +20,7 @@ namespace {
 
 constexpr long kVectorPixels = 16;  // pixels per 128-bit register of bytes
 constexpr unsigned long kBitsPerByte = 8;
+constexpr unsigned long kCensusBandsPerThread = 2;
 
 // Signature of one pixel: bit p is set when window position p (rows top to bottom, columns left to right)
 // is strictly brighter than the centre.
@@ -125,19 +128,29 @@ void calculate_census_cost(unsigned short* cost, const unsigned char* left, cons
     left_signatures = own_left.data();
     right_signatures = own_right.data();
   }
-  census_signatures<R>(left, area.row_begin, area.row_end, area.column_begin, area.column_end, left_signatures);
-  census_signatures<R>(right, area.row_begin, area.row_end, r, area.column_end, right_signatures);
-  for (long y = area.row_begin; y < area.row_end; ++y) {
-    for (long x = area.column_begin; x < area.column_end; ++x) {
-      const long pixel = y * n + x;
-      const uint64_t* left_signature = left_signatures + pixel * kWords;
-      const uint64_t* right_signature = right_signatures + pixel * kWords;
-      unsigned short* pixel_cost = cost + pixel * disparities;
+  // Each band of rows needs only its own rows' signatures (the right image's from the same rows), so the
+  // bands run independently on the matcher's pool.
+  SgmPool& pool = sgm_pool();
+  const long rows = area.row_end - area.row_begin;
+  const long bands = std::min<long>(rows, static_cast<long>(pool.threads() * kCensusBandsPerThread));
+  const long rows_per_band = (rows + bands - 1) / bands;
+  pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
+    const long band_begin = area.row_begin + static_cast<long>(band) * rows_per_band;
+    const long band_end = std::min(band_begin + rows_per_band, area.row_end);
+    census_signatures<R>(left, band_begin, band_end, area.column_begin, area.column_end, left_signatures);
+    census_signatures<R>(right, band_begin, band_end, r, area.column_end, right_signatures);
+    for (long y = band_begin; y < band_end; ++y) {
+      for (long x = area.column_begin; x < area.column_end; ++x) {
+        const long pixel = y * n + x;
+        const uint64_t* left_signature = left_signatures + pixel * kWords;
+        const uint64_t* right_signature = right_signatures + pixel * kWords;
+        unsigned short* pixel_cost = cost + pixel * disparities;
 #pragma GCC unroll 8
-      for (long d = 0; d < disparities; ++d)
-        pixel_cost[d] = hamming_distance<kWords>(left_signature, right_signature - d * static_cast<long>(kWords));
+        for (long d = 0; d < disparities; ++d)
+          pixel_cost[d] = hamming_distance<kWords>(left_signature, right_signature - d * static_cast<long>(kWords));
+      }
     }
-  }
+  });
 }
 
 template void calculate_census_cost<1>(unsigned short*, const unsigned char*, const unsigned char*);

@@ -1,6 +1,7 @@
 // The matcher's exported life cycle: set-up, one frame on a GPU pipeline or the CPU path, and release.
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 #include <utility>
 
 #include "libtessaro.h"
@@ -9,6 +10,7 @@
 #include "sgm_disparity.h"
 #include "sgm_neon.h"
 #include "sgm_path.h"
+#include "sgm_pool.h"
 #include "sgm_state.h"
 
 namespace {
@@ -107,6 +109,9 @@ int libtessaro_setparam(tagSGMParameterSet set) {
   p.opencl_enable = set.opencl_enable != 0;
   libtessaro_close();
   sgm_allocate_buffers();
+  // thread_number bounds the threads of a frame; more than the processors would only queue.
+  const unsigned long processors = std::max(1u, std::thread::hardware_concurrency());
+  sgm_pool().Start(std::min(p.thread_number, processors));
   return kSgmOk;
 }
 
@@ -126,7 +131,10 @@ int libtessaro_init(tagSGMParameterSet set) {
   return kSgmOk;
 }
 
-void libtessaro_close() { sgm_free_buffers(); }
+void libtessaro_close() {
+  sgm_pool().Stop();
+  sgm_free_buffers();
+}
 
 void libtessaro_process(unsigned char* out, const unsigned char* left, const unsigned char* right, bool use_previous) {
   if (sgm_cost_volume == nullptr) return;  // not initialised, or closed

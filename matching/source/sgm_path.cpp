@@ -1,58 +1,75 @@
-// Path aggregation: the recurrence along 1 to 8 straight paths, each on worker threads of its own,
-// with each pixel's search narrowed to a window around its previous result.
+// Path aggregation: the recurrence along 1 to 8 straight paths, each cut into bands of independent lines
+// that the matcher's pool runs, with each pixel's search narrowed to a window around its previous result.
 #include "sgm_path.h"
 
 #include <algorithm>
-#include <thread>
-#include <vector>
+#include <iterator>
 
-#include "sgm_neon.h"
+#include "sgm_pool.h"
 #include "sgm_state.h"
 
 namespace {
 
 constexpr int kByteValues = 256;  // disparities are reported as one byte
+constexpr unsigned long kBandsPerThread = 2;  // more bands than threads evens out unequal diagonal bands
 
-// Runs the path over a rectangle in the order its dependency needs: top-left first for paths whose
-// previous pixel lies above (or to the left in the same row), bottom-right first otherwise.
 template <int DY, int DX>
-void aggregate_rectangle(unsigned short* plane, unsigned short* minima, long row_begin, long row_end, long column_begin,
-                         long column_end) {
-  constexpr bool kForward = DY < 0 || (DY == 0 && DX < 0);
-  const long n = static_cast<long>(s_sgm_n);
-  const long cell_size = static_cast<long>(sgm_cell_size());
-  const long disparities = sgm_params.disparity_count;
-  auto visit = [&](long y, long x) {
-    const long pixel = y * n + x;
-    sgm_path_pixel<DY, DX>(sgm_range_flags_current[pixel], plane + pixel * cell_size,
-                           sgm_cost_volume + pixel * disparities, sgm_prev_disparity[pixel],
-                           sgm_range_flags_previous[pixel] != 0, minima + pixel);
-  };
-  if (kForward) {
-    for (long y = row_begin; y < row_end; ++y)
-      for (long x = column_begin; x < column_end; ++x) visit(y, x);
-  } else {
-    for (long y = row_end - 1; y >= row_begin; --y)
-      for (long x = column_end - 1; x >= column_begin; --x) visit(y, x);
+inline void path_pixel(const SgmKernels& kernels, unsigned char& flag, unsigned short* cell,
+                       const unsigned short* cost, int previous, bool full, unsigned short* minimum) {
+  const unsigned long disparities = static_cast<unsigned long>(sgm_params.disparity_count);
+  const long previous_pixel = DY * static_cast<long>(s_sgm_n) + DX;
+  const unsigned short* previous_cell = cell + previous_pixel * static_cast<long>(sgm_cell_size());
+  const SgmSearchRange range = sgm_search_range(previous, full);
+  const bool whole_cell = range.begin == 0 && range.end == disparities;
+  // The smallest of all D entries of the previous cell, kept since that cell was last written.
+  const unsigned short min_previous = minimum[previous_pixel];
+  const unsigned short best = kernels.recurrence(range.begin, range.end, min_previous, previous_cell, cost, cell,
+                                                 sgm_params.penalty1, sgm_params.penalty2);
+  if (best <= sgm_params.threshold) {
+    *minimum = whole_cell ? best : kernels.minimum(cell + 1, disparities);
+    return;
   }
+  if (!full) {
+    // The window failed: fill the indices outside it without the large-jump term.
+    const unsigned short p1 = sgm_params.penalty1;
+    for (unsigned long d = 0; d < disparities; ++d) {
+      if (d >= range.begin && d < range.end) continue;
+      const unsigned short lower = static_cast<unsigned short>(previous_cell[d] + p1);
+      const unsigned short upper = static_cast<unsigned short>(previous_cell[d + 2] + p1);
+      const unsigned short smallest = std::min({previous_cell[d + 1], lower, upper});
+      cell[d + 1] = static_cast<unsigned short>(cost[d] + smallest - min_previous);
+    }
+  }
+  *minimum = whole_cell ? best : kernels.minimum(cell + 1, disparities);
+  sgm_set_flag(flag);
 }
 
-using FourPathWorker = void (*)(unsigned short*, unsigned short*, unsigned long, unsigned long);
-using EightPathWorker = void (*)(unsigned short*, unsigned short*);
-
-// Four-path directions in plane order.
-constexpr FourPathWorker kFourPathWorkers[kMaxFourPaths] = {sgm_path_thread<0, -1>, sgm_path_thread<-1, 0>,
-                                                            sgm_path_thread<0, 1>, sgm_path_thread<1, 0>};
-
-// Eight-path directions in plane order, with the processor each worker pins itself to.
-struct EightPathDirection {
-  EightPathWorker worker;
-  int processor;
+// Lines [first, last) of the band, where a pixel (y, x) lies on line x * DY - y * DX.
+struct LineRange {
+  long first;
+  long last;
 };
-constexpr EightPathDirection kEightPathDirections[kMaxEightPaths] = {
-    {sgm_path_forward<0, -1>, 4}, {sgm_path_forward<-1, -1>, 4}, {sgm_path_forward<-1, 0>, 0},
-    {sgm_path_forward<-1, 1>, 1}, {sgm_path_backward<0, 1>, 5},  {sgm_path_backward<1, 1>, 5},
-    {sgm_path_backward<1, 0>, 2}, {sgm_path_backward<1, -1>, 3}};
+
+template <int DY, int DX>
+LineRange band_lines(const SgmArea& area, unsigned long band, unsigned long bands) {
+  auto line = [](long y, long x) { return x * DY - y * DX; };
+  const long corners[] = {line(area.row_begin, area.column_begin), line(area.row_begin, area.column_end - 1),
+                          line(area.row_end - 1, area.column_begin), line(area.row_end - 1, area.column_end - 1)};
+  const long lowest = *std::min_element(std::begin(corners), std::end(corners));
+  const long count = *std::max_element(std::begin(corners), std::end(corners)) - lowest + 1;
+  const long per_band = (count + static_cast<long>(bands) - 1) / static_cast<long>(bands);
+  const long first = lowest + static_cast<long>(band) * per_band;
+  return {first, std::min(first + per_band, lowest + count)};
+}
+
+using PathBand = void (*)(unsigned short*, unsigned short*, unsigned long, unsigned long);
+
+// Four-path and eight-path directions in plane order.
+constexpr PathBand kFourPaths[kMaxFourPaths] = {sgm_path_band<0, -1>, sgm_path_band<-1, 0>, sgm_path_band<0, 1>,
+                                                sgm_path_band<1, 0>};
+constexpr PathBand kEightPaths[kMaxEightPaths] = {sgm_path_band<0, -1>, sgm_path_band<-1, -1>, sgm_path_band<-1, 0>,
+                                                  sgm_path_band<-1, 1>, sgm_path_band<0, 1>,   sgm_path_band<1, 1>,
+                                                  sgm_path_band<1, 0>,  sgm_path_band<1, -1>};
 
 }  // namespace
 
@@ -72,90 +89,69 @@ SgmSearchRange sgm_search_range(int previous, bool full) {
 template <int DY, int DX>
 void sgm_path_pixel(unsigned char& flag, unsigned short* cell, const unsigned short* cost, int previous, bool full,
                     unsigned short* minimum) {
-  const unsigned long disparities = static_cast<unsigned long>(sgm_params.disparity_count);
-  const long previous_pixel = DY * static_cast<long>(s_sgm_n) + DX;
-  const unsigned short* previous_cell = cell + previous_pixel * static_cast<long>(sgm_cell_size());
-  const SgmSearchRange range = sgm_search_range(previous, full);
-  const bool whole_cell = range.begin == 0 && range.end == disparities;
-  // The smallest of all D entries of the previous cell, kept since that cell was last written.
-  const unsigned short min_previous = minimum[previous_pixel];
-  asm_cost_accumulation(range.begin, range.end, &min_previous, previous_cell, cost, cell, &sgm_params.penalty1,
-                        &sgm_params.penalty2);
-  const unsigned short best = sgm_min_value(cell + range.begin + 1, range.end - range.begin);
-  if (best <= sgm_params.threshold) {
-    *minimum = whole_cell ? best : sgm_min_value(cell + 1, disparities);
-    return;
-  }
-  if (!full) {
-    // The window failed: fill the indices outside it without the large-jump term.
-    const unsigned short p1 = sgm_params.penalty1;
-    for (unsigned long d = 0; d < disparities; ++d) {
-      if (d >= range.begin && d < range.end) continue;
-      const unsigned short lower = static_cast<unsigned short>(previous_cell[d] + p1);
-      const unsigned short upper = static_cast<unsigned short>(previous_cell[d + 2] + p1);
-      const unsigned short smallest = std::min({previous_cell[d + 1], lower, upper});
-      cell[d + 1] = static_cast<unsigned short>(cost[d] + smallest - min_previous);
+  path_pixel<DY, DX>(sgm_kernels(), flag, cell, cost, previous, full, minimum);
+}
+
+template void sgm_path_pixel<0, -1>(unsigned char&, unsigned short*, const unsigned short*, int, bool,
+                                    unsigned short*);
+
+template <int DY, int DX>
+void sgm_path_band(unsigned short* plane, unsigned short* minima, unsigned long band, unsigned long bands) {
+  // Top-left first for paths whose previous pixel lies above (or to the left in the same row), bottom-right
+  // first otherwise.
+  constexpr bool kForward = DY < 0 || (DY == 0 && DX < 0);
+  const SgmArea area = sgm_processed_area();
+  if (area.row_begin >= area.row_end || area.column_begin >= area.column_end) return;
+  const LineRange lines = band_lines<DY, DX>(area, band, bands);
+  if (lines.first >= lines.last) return;
+  const SgmKernels& kernels = sgm_kernels();
+  const long n = static_cast<long>(s_sgm_n);
+  const long cell_size = static_cast<long>(sgm_cell_size());
+  const long disparities = sgm_params.disparity_count;
+  auto visit = [&](long y, long x) {
+    const long pixel = y * n + x;
+    path_pixel<DY, DX>(kernels, sgm_range_flags_current[pixel], plane + pixel * cell_size,
+                       sgm_cost_volume + pixel * disparities, sgm_prev_disparity[pixel],
+                       sgm_range_flags_previous[pixel] != 0, minima + pixel);
+  };
+  auto row = [&](long y) {
+    long column_begin = area.column_begin, column_end = area.column_end;
+    if (DY == 0) {
+      const long line = -y * DX;
+      if (line < lines.first || line >= lines.last) return;
+    } else {
+      // x * DY lies in [first + y * DX, last + y * DX).
+      const long low = lines.first + y * DX, high = lines.last + y * DX;
+      const long x_low = DY > 0 ? low : 1 - high;
+      const long x_high = DY > 0 ? high : 1 - low;
+      column_begin = std::max(column_begin, x_low);
+      column_end = std::min(column_end, x_high);
     }
-  }
-  *minimum = whole_cell ? best : sgm_min_value(cell + 1, disparities);
-  sgm_set_flag(flag);
-}
-
-template <int DY, int DX>
-void sgm_path_thread(unsigned short* plane, unsigned short* minima, unsigned long begin, unsigned long end) {
-  const SgmArea area = sgm_processed_area();
-  const long band_begin = static_cast<long>(begin);
-  const long band_end = static_cast<long>(end);
-  if (DY == 0) {
-    aggregate_rectangle<DY, DX>(plane, minima, std::max(area.row_begin, band_begin), std::min(area.row_end, band_end),
-                                area.column_begin, area.column_end);
+    if (kForward) {
+      for (long x = column_begin; x < column_end; ++x) visit(y, x);
+    } else {
+      for (long x = column_end - 1; x >= column_begin; --x) visit(y, x);
+    }
+  };
+  if (kForward) {
+    for (long y = area.row_begin; y < area.row_end; ++y) row(y);
   } else {
-    aggregate_rectangle<DY, DX>(plane, minima, area.row_begin, area.row_end, std::max(area.column_begin, band_begin),
-                                std::min(area.column_end, band_end));
+    for (long y = area.row_end - 1; y >= area.row_begin; --y) row(y);
   }
-}
-
-template <int DY, int DX>
-void sgm_path_forward(unsigned short* plane, unsigned short* minima) {
-  static_assert(DY < 0 || (DY == 0 && DX < 0), "forward paths take their previous pixel from above or left");
-  const SgmArea area = sgm_processed_area();
-  aggregate_rectangle<DY, DX>(plane, minima, area.row_begin, area.row_end, area.column_begin, area.column_end);
-}
-
-template <int DY, int DX>
-void sgm_path_backward(unsigned short* plane, unsigned short* minima) {
-  static_assert(DY > 0 || (DY == 0 && DX > 0), "backward paths take their previous pixel from below or right");
-  const SgmArea area = sgm_processed_area();
-  aggregate_rectangle<DY, DX>(plane, minima, area.row_begin, area.row_end, area.column_begin, area.column_end);
 }
 
 void sgm_path() {
+  const bool four_paths = sgm_params.path_number < kFourPathLimit;
+  const unsigned long directions = std::min(sgm_params.path_number, four_paths ? kMaxFourPaths : kMaxEightPaths);
+  if (directions == 0) return;
+  const PathBand* paths = four_paths ? kFourPaths : kEightPaths;
+  SgmPool& pool = sgm_pool();
+  const unsigned long bands = pool.threads() == 1 ? 1 : pool.threads() * kBandsPerThread;
   const unsigned long plane_size = sgm_plane_size();
   const unsigned long pixels = s_sgm_m * s_sgm_n;
-  std::vector<std::thread> workers;
-  if (sgm_params.path_number < kFourPathLimit) {
-    const unsigned long directions = std::min(sgm_params.path_number, kMaxFourPaths);
-    if (directions == 0) return;
-    const unsigned long per_direction = (sgm_params.thread_number - 1) / directions + 1;
-    for (unsigned long i = 0; i < directions; ++i) {
-      const bool horizontal = i % 2 == 0;
-      const unsigned long extent = horizontal ? s_sgm_m : s_sgm_n;
-      const unsigned long band = (extent + per_direction - 1) / per_direction;
-      for (unsigned long j = 0; j < per_direction; ++j)
-        workers.emplace_back(kFourPathWorkers[i], sgm_path_costs + i * plane_size, sgm_cell_minima + i * pixels,
-                             band * j, band * (j + 1));
-    }
-  } else {
-    const unsigned long directions = std::min(sgm_params.path_number, kMaxEightPaths);
-    for (unsigned long i = 0; i < directions; ++i) {
-      const EightPathDirection direction = kEightPathDirections[i];
-      unsigned short* plane = sgm_path_costs + i * plane_size;
-      unsigned short* minima = sgm_cell_minima + i * pixels;
-      workers.emplace_back([direction, plane, minima] {
-        BindThreadToCpu(direction.processor);
-        direction.worker(plane, minima);
-      });
-    }
-  }
-  for (std::thread& worker : workers) worker.join();
+  pool.Run(directions * bands, [&](unsigned long task) {
+    const unsigned long direction = task / bands;
+    paths[direction](sgm_path_costs + direction * plane_size, sgm_cell_minima + direction * pixels, task % bands,
+                     bands);
+  });
 }

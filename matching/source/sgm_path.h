@@ -1,6 +1,8 @@
 // Semi-global path aggregation of the cost volume with the temporal narrowing of each pixel's search.
 #pragma once
 
+#include "sgm_kernels.h"
+
 // Disparity indices [begin, end) that one pixel searches.
 struct SgmSearchRange {
   unsigned long begin;
@@ -19,16 +21,11 @@ template <int DY, int DX>
 void sgm_path_pixel(unsigned char& flag, unsigned short* cell, const unsigned short* cost, int previous, bool full,
                     unsigned short* minimum);
 
-// Path workers write their plane of path costs and its map of cell minima.
-// Four-path worker: one direction over the band [begin, end) of rows (horizontal) or columns (vertical).
+// One band of one path over the processed area, writing the path's plane of costs and its map of cell
+// minima. Every pixel depends only on earlier pixels of its own line along the path (a row, a column or a
+// diagonal), so the area is cut into `bands` groups of whole lines that run independently.
 template <int DY, int DX>
-void sgm_path_thread(unsigned short* plane, unsigned short* minima, unsigned long begin, unsigned long end);
+void sgm_path_band(unsigned short* plane, unsigned short* minima, unsigned long band, unsigned long bands);
 
-// Eight-path workers over the whole processed area: top to bottom, left to right, or the reverse.
-template <int DY, int DX>
-void sgm_path_forward(unsigned short* plane, unsigned short* minima);
-template <int DY, int DX>
-void sgm_path_backward(unsigned short* plane, unsigned short* minima);
-
-// Aggregates every path of one frame; starts and joins its workers.
+// Aggregates every path of one frame on the matcher's pool.
 void sgm_path();

@@ -1,12 +1,15 @@
 // Holds the library's disparity images and temporal flags byte for byte against the plain reference matcher
-// over many parameter combinations and three-frame sequences.
+// over many parameter combinations and three-frame sequences, on every form of the inner loops.
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "libtessaro.h"
 #include "reference_matcher.h"
+#include "sgm_kernels.h"
 #include "sgm_state.h"
 #include "test_images.h"
 
@@ -63,13 +66,31 @@ ReferenceSettings SettingsOf(const Combination& c) {
   return s;
 }
 
-class MatcherAgainstReference : public ::testing::TestWithParam<Combination> {
+const char* NameOf(SgmCodePath path) {
+  switch (path) {
+    case SgmCodePath::kPlain:
+      return "plain";
+    case SgmCodePath::kVector128:
+      return "vector128";
+    case SgmCodePath::kAvx2:
+      return "avx2";
+  }
+  return "?";
+}
+
+class MatcherAgainstReference : public ::testing::TestWithParam<std::tuple<Combination, SgmCodePath>> {
  protected:
-  void TearDown() override { libtessaro_close(); }
+  void SetUp() override {
+    if (!sgm_select_code_path(std::get<1>(GetParam()))) GTEST_SKIP() << "this processor lacks the form";
+  }
+  void TearDown() override {
+    libtessaro_close();
+    sgm_select_code_path(sgm_best_code_path());
+  }
 };
 
 TEST_P(MatcherAgainstReference, EveryFrameAndFlagMapMatchesByteForByte) {
-  const Combination c = GetParam();
+  const Combination c = std::get<0>(GetParam());
   ASSERT_EQ(libtessaro_init(ParametersOf(c)), 0);
   ReferenceMatcher reference(SettingsOf(c));
   ASSERT_EQ(s_sgm_m, static_cast<unsigned long>(reference.rows()));
@@ -131,6 +152,12 @@ const Combination kCombinations[] = {
     {37, 53, 2, 0, 16, 10, 1, 16, 60, false, true},
 };
 
-INSTANTIATE_TEST_SUITE_P(Combinations, MatcherAgainstReference, ::testing::ValuesIn(kCombinations));
+INSTANTIATE_TEST_SUITE_P(Combinations, MatcherAgainstReference,
+                         ::testing::Combine(::testing::ValuesIn(kCombinations),
+                                            ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128,
+                                                              SgmCodePath::kAvx2)),
+                         [](const ::testing::TestParamInfo<std::tuple<Combination, SgmCodePath>>& info) {
+                           return std::to_string(info.index / 3) + "_" + NameOf(std::get<1>(info.param));
+                         });
 
 }  // namespace

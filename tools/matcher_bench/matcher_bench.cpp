@@ -1,6 +1,11 @@
 // Times the CPU matcher against OpenCV's StereoSGBM on the same images, per stage as well, and
-// compares the error of both on a real scene with ground truth.
+// compares the error of both on a real scene with ground truth. Every figure has the load average
+// beside it; the ratio to SGBM_3WAY is taken within the same run.
 //   matcher_bench [scene folder]
+//   matcher_bench --contention   frame times idle, then with every processor kept busy by other processes
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,11 +15,13 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_timing.h"
 #include "libtessaro.h"
 #include "sgm_census.h"
+#include "sgm_kernels.h"
 #include "sgm_disparity.h"
 #include "sgm_path.h"
 #include "sgm_state.h"
@@ -39,7 +46,9 @@ constexpr unsigned short kPenalty1 = 10;
 constexpr unsigned short kPenalty2 = 60;
 constexpr unsigned short kThreshold = 200;
 constexpr unsigned long kWindow = 16;
-constexpr unsigned long kThreads = 6;
+const unsigned long kThreads = std::max(1u, std::thread::hardware_concurrency());  // as OpenCV uses
+constexpr int kContentionFrames = 60;
+constexpr int kContentionSeconds = 120;  // the busy processes end themselves after this, whatever happens
 
 struct BenchCase {
   int width;
@@ -53,9 +62,26 @@ struct SgbmMode {
   const char* name;
   int mode;
 };
+// HH4 is left out: it is many times slower than both and took most of the run.
 constexpr SgbmMode kSgbmModes[] = {{"SGBM", cv::StereoSGBM::MODE_SGBM},
-                                   {"HH4", cv::StereoSGBM::MODE_HH4},
                                    {"SGBM_3WAY", cv::StereoSGBM::MODE_SGBM_3WAY}};
+
+double load_average() {
+  double load[1] = {0};
+  return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+const char* code_path_name() {
+  switch (sgm_current_code_path()) {
+    case SgmCodePath::kPlain:
+      return "plain";
+    case SgmCodePath::kVector128:
+      return "128-bit";
+    case SgmCodePath::kAvx2:
+      return "AVX2";
+  }
+  return "?";
+}
 
 double median_milliseconds(const std::function<void()>& work) {
   return bench::MedianMilliseconds(work, kWarmUpFrames, kFrames);
@@ -107,17 +133,19 @@ void time_case(const BenchCase& bench, int paths) {
     winner = median_milliseconds([&] { sgm_calculate_disparity(out.data); });
   }
   libtessaro_close();
-  std::printf("%dx%d D=%d paths=%d\n", bench.width, bench.height, bench.disparities, paths);
+  std::printf("%dx%d D=%d paths=%d (load average %.2f)\n", bench.width, bench.height, bench.disparities, paths,
+              load_average());
   std::printf("  tessaro full range   %8.2f ms  (census %.2f, paths %.2f, winner-take-all %.2f)\n", full, census, path,
               winner);
   std::printf("  tessaro narrowed W=%lu %7.2f ms\n", kWindow, narrowed);
-  double fastest = 0;
+  double fastest = 0, three_way = 0;
   const char* fastest_name = "";
   for (const SgbmMode& mode : kSgbmModes) {
     cv::Ptr<cv::StereoSGBM> sgbm = make_sgbm(bench.disparities, mode.mode);
     cv::Mat disparity;
     const double ms = median_milliseconds([&] { sgbm->compute(left, right, disparity); });
     std::printf("  OpenCV %-10s     %8.2f ms  (OpenCV / tessaro full range = %.2f)\n", mode.name, ms, ms / full);
+    if (mode.mode == cv::StereoSGBM::MODE_SGBM_3WAY) three_way = ms;
     if (fastest == 0 || ms < fastest) {
       fastest = ms;
       fastest_name = mode.name;
@@ -125,6 +153,60 @@ void time_case(const BenchCase& bench, int paths) {
   }
   std::printf("  fastest OpenCV mode %s: tessaro (full range) is %.2fx %s\n", fastest_name,
               fastest > full ? fastest / full : full / fastest, fastest > full ? "faster" : "slower");
+  std::printf("  RATIO %dx%d D=%d paths=%d: SGBM_3WAY / tessaro = %.2f (load average %.2f)\n", bench.width,
+              bench.height, bench.disparities, paths, three_way / full, load_average());
+}
+
+// Starts one busy process per processor; each ends itself after kContentionSeconds.
+std::vector<pid_t> start_busy_processes() {
+  std::vector<pid_t> children;
+  for (unsigned long i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
+    // Spawned (no copy of this process's pages, which the matcher would then fault on copy-on-write); the
+    // shell's own timeout ends each one should this program die first.
+    pid_t child = 0;
+    const std::string script = "end=$(($(date +%s) + " + std::to_string(kContentionSeconds) +
+                               ")); while [ $(date +%s) -lt $end ]; do i=0;"
+                               " while [ $i -lt 100000 ]; do i=$((i+1)); done; done";
+    char* const arguments[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(script.c_str()),
+                               nullptr};
+    if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, arguments, environ) != 0) continue;
+    children.push_back(child);
+  }
+  return children;
+}
+
+void stop_busy_processes(const std::vector<pid_t>& children) {
+  for (pid_t child : children) kill(child, SIGKILL);
+  for (pid_t child : children) waitpid(child, nullptr, 0);
+}
+
+// Frame times of the first case (median and worst of kContentionFrames), idle and with every processor busy.
+void contention_run() {
+  const BenchCase bench = kCases[0];
+  cv::Mat left, right;
+  synthetic_pair(bench.width, bench.height, left, right);
+  cv::Mat out(bench.height, bench.width, CV_8U);
+  for (int paths : kPathCounts) {
+    libtessaro_init(matcher_parameters(bench.width, bench.height, bench.disparities, paths));
+    for (bool loaded : {false, true}) {
+      const std::vector<pid_t> busy = loaded ? start_busy_processes() : std::vector<pid_t>{};
+      std::vector<double> times;
+      {
+        bench::QuietStdout quiet;
+        for (int i = 0; i < kContentionFrames; ++i)
+          times.push_back(bench::MillisecondsOf([&] { libtessaro_process(out.data, left.data, right.data, false); }));
+      }
+      const double load = load_average();
+      stop_busy_processes(busy);
+      const long worst_frame = std::max_element(times.begin(), times.end()) - times.begin();
+      std::sort(times.begin(), times.end());
+      std::printf(
+          "%dx%d D=%d paths=%d %-6s %lu busy processes: median %.2f ms, worst %.2f ms (frame %ld) (load average %.2f)\n",
+          bench.width, bench.height, bench.disparities, paths, loaded ? "loaded" : "idle", busy.size(),
+          times[times.size() / 2], times.back(), worst_frame, load);
+    }
+    libtessaro_close();
+  }
 }
 
 void score_scene(const std::string& folder) {
@@ -158,8 +240,12 @@ void score_scene(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::printf("median of %d frames; OpenCV threads: %d; tessaro r=%lu P1=%u P2=%u, %lu threads\n", kFrames,
-              cv::getNumThreads(), kCensusRadius, kPenalty1, kPenalty2, kThreads);
+  std::printf("median of %d frames; OpenCV threads: %d; tessaro r=%lu P1=%u P2=%u, %lu threads, %s loops\n", kFrames,
+              cv::getNumThreads(), kCensusRadius, kPenalty1, kPenalty2, kThreads, code_path_name());
+  if (argc > 1 && std::string(argv[1]) == "--contention") {
+    contention_run();
+    return 0;
+  }
   for (const BenchCase& bench : kCases)
     for (int paths : kPathCounts) time_case(bench, paths);
   score_scene(argc > 1 ? argv[1] : std::string(STEREO_DATA_DIR) + "/tsukuba");

@@ -1,0 +1,37 @@
+// The matcher's inner loops, in one table per instruction set: a plain form (the reference), a 128-bit
+// form (SSE through SIMDe on x86-64, NEON on ARM) and, on x86-64 processors that have it, AVX2. Every
+// form gives the same values; the table in use is chosen once from the processor and may be set by tests.
+#pragma once
+
+#include <cstdint>
+
+struct SgmKernels {
+  // Path recurrence for indices [start, end): cell[d+1] = cost[d] + min(previous[d+1], previous[d] + p1,
+  // previous[d+2] + p1, min_previous + p2) - min_previous in wrapping 16-bit arithmetic. Returns the
+  // smallest value written (65535 for an empty range).
+  uint16_t (*recurrence)(unsigned long start, unsigned long end, uint16_t min_previous, const uint16_t* previous_cell,
+                         const uint16_t* cost, uint16_t* cell, uint16_t p1, uint16_t p2);
+  // Smallest of `count` values (65535 for none).
+  uint16_t (*minimum)(const uint16_t* values, unsigned long count);
+  // Winner-take-all of one pixel: sums[k] = the wrapping sum over `planes` planes of first[p * stride + k]
+  // for k below count; returns the first index of the smallest sum (0 for count 0).
+  unsigned long (*winner)(const uint16_t* first, unsigned long stride, unsigned long planes, unsigned long count,
+                          uint16_t* sums);
+};
+
+enum class SgmCodePath { kPlain, kVector128, kAvx2 };
+
+// Tables of each form; the AVX2 table is null where it is not built.
+extern const SgmKernels kSgmPlainKernels;
+extern const SgmKernels kSgmVector128Kernels;
+extern const SgmKernels* const kSgmAvx2Kernels;
+
+// True when this processor can run the form.
+bool sgm_code_path_available(SgmCodePath path);
+// Selects the form every later frame uses; false (and no change) when the processor cannot run it.
+bool sgm_select_code_path(SgmCodePath path);
+// The fastest form this processor runs.
+SgmCodePath sgm_best_code_path();
+SgmCodePath sgm_current_code_path();
+// The table in use.
+const SgmKernels& sgm_kernels();

@@ -1,0 +1,23 @@
+// The plain form of the inner loops: one value at a time, the reference for the vector forms.
+#include <algorithm>
+
+#include "sgm_kernel_forms.h"
+
+namespace {
+
+struct PlainLanes {
+  using T = uint16_t;
+  static constexpr unsigned long kLanes = 1;
+  static T load(const uint16_t* p) { return *p; }
+  static void store(uint16_t* p, T v) { *p = v; }
+  static T dup(uint16_t v) { return v; }
+  static T add(T a, T b) { return static_cast<T>(a + b); }
+  static T sub(T a, T b) { return static_cast<T>(a - b); }
+  static T min(T a, T b) { return std::min(a, b); }
+  static uint16_t smallest(T v) { return v; }
+  static int first_equal(T v, T target) { return v == target ? 0 : -1; }
+};
+
+}  // namespace
+
+const SgmKernels kSgmPlainKernels = sgm_forms::kernel_table<PlainLanes>();

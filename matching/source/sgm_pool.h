@@ -1,0 +1,47 @@
+// The matcher's worker pool: created by set-up, ended by close. A job is a number of independent tasks;
+// the calling thread and the workers take them in turn, so no task waits for a particular processor.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class SgmPool {
+ public:
+  SgmPool() = default;
+  SgmPool(const SgmPool&) = delete;
+  SgmPool& operator=(const SgmPool&) = delete;
+  ~SgmPool() { Stop(); }
+
+  // Runs jobs on `threads` threads in all: the caller and threads - 1 workers.
+  void Start(unsigned long threads);
+  // Ends the workers; later jobs run on the caller alone.
+  void Stop();
+  // Threads that run a job, the caller included.
+  unsigned long threads() const { return workers_.size() + 1; }
+  // Calls task(i) for every i below `tasks`, each once, and returns when all have finished.
+  void Run(unsigned long tasks, const std::function<void(unsigned long)>& task);
+
+ private:
+  // Runs the tasks of every job after job `seen`.
+  void WorkerLoop(unsigned long seen);
+  // Takes the next task of the current job; false when none is left. Holds lock.
+  bool TakeTask(unsigned long job, unsigned long& index);
+  void Finish(std::unique_lock<std::mutex>& lock);
+
+  std::vector<std::thread> workers_;
+  std::mutex mutex_;
+  std::condition_variable job_posted_;
+  std::condition_variable job_done_;
+  const std::function<void(unsigned long)>* task_ = nullptr;
+  unsigned long job_ = 0;        // number of the current job
+  unsigned long tasks_ = 0;      // its task count
+  unsigned long next_task_ = 0;  // first task not yet taken
+  unsigned long finished_ = 0;   // tasks finished
+  bool stopping_ = false;
+};
+
+// The pool of the one matcher of the process.
+SgmPool& sgm_pool();

@@ -1,0 +1,109 @@
+// Holds every vector form of the inner loops against the plain form for every range up to a few vector
+// blocks, with guard cells that no form may touch, values near the wrap included.
+#include "sgm_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int kGuard = 40;
+constexpr uint16_t kGuard16 = 0xBEEF;
+
+class KernelForms : public ::testing::TestWithParam<SgmCodePath> {
+ protected:
+  void SetUp() override {
+    if (!sgm_code_path_available(GetParam())) GTEST_SKIP() << "this processor lacks the form";
+    select_and_fetch();
+  }
+  void TearDown() override { sgm_select_code_path(sgm_best_code_path()); }
+  void select_and_fetch() {
+    ASSERT_TRUE(sgm_select_code_path(GetParam()));
+    fast_ = &sgm_kernels();
+  }
+  uint16_t AnyValue() {
+    std::uniform_int_distribution<int> pick(0, 2);
+    std::uniform_int_distribution<int> small(0, 200);
+    std::uniform_int_distribution<int> any(0, 65535);
+    const int kind = pick(random_);
+    return static_cast<uint16_t>(kind == 0 ? 65535 - small(random_) : kind == 1 ? any(random_) : small(random_));
+  }
+  std::mt19937 random_{2024};
+  const SgmKernels* fast_ = nullptr;
+  const SgmKernels& plain_ = kSgmPlainKernels;
+};
+
+TEST_P(KernelForms, RecurrenceWritesTheSameCellsAndReturnsTheirMinimum) {
+  for (int disparities : {1, 7, 8, 15, 16, 17, 31, 33, 64, 65}) {
+    std::vector<uint16_t> previous(disparities + 2), cost(disparities);
+    for (uint16_t& v : previous) v = AnyValue();
+    for (uint16_t& v : cost) v = static_cast<uint16_t>(AnyValue() % 100);
+    const uint16_t min_previous = *std::min_element(previous.begin() + 1, previous.end() - 1);
+    for (int start = 0; start <= disparities; ++start)
+      for (int end = start; end <= disparities; ++end) {
+        std::vector<uint16_t> fast(disparities + 2 + 2 * kGuard, kGuard16), plain = fast;
+        const uint16_t fast_min =
+            fast_->recurrence(start, end, min_previous, previous.data(), cost.data(), fast.data() + kGuard, 9, 70);
+        const uint16_t plain_min =
+            plain_.recurrence(start, end, min_previous, previous.data(), cost.data(), plain.data() + kGuard, 9, 70);
+        ASSERT_EQ(fast, plain) << "D=" << disparities << " [" << start << "," << end << ")";
+        ASSERT_EQ(fast_min, plain_min);
+        const auto written = fast.begin() + kGuard + 1;
+        ASSERT_EQ(plain_min, start == end ? 65535 : *std::min_element(written + start, written + end));
+        ASSERT_TRUE(std::all_of(fast.begin(), written + start, [](uint16_t v) { return v == kGuard16; }));
+        ASSERT_TRUE(std::all_of(written + end, fast.end(), [](uint16_t v) { return v == kGuard16; }));
+      }
+  }
+}
+
+TEST_P(KernelForms, MinimumOfEveryLength) {
+  for (int count = 0; count <= 70; ++count) {
+    std::vector<uint16_t> values(count);
+    for (uint16_t& v : values) v = AnyValue();
+    ASSERT_EQ(fast_->minimum(values.data(), count), plain_.minimum(values.data(), count)) << count;
+    ASSERT_EQ(plain_.minimum(values.data(), count),
+              count == 0 ? 65535 : *std::min_element(values.begin(), values.end()));
+  }
+}
+
+TEST_P(KernelForms, WinnerSumsWrappingAndTakesTheLowestTiedIndex) {
+  for (int planes : {0, 1, 4, 8, 10})
+    for (int count = 0; count <= 70; ++count) {
+      const int stride = count + 5;
+      std::vector<uint16_t> base(static_cast<size_t>(std::max(planes, 1)) * stride);
+      for (uint16_t& v : base) v = AnyValue();
+      // A tie at two indices: copy one column of every plane onto a later one.
+      if (count > 20)
+        for (int p = 0; p < planes; ++p) base[p * stride + count - 1] = base[p * stride + 3];
+      std::vector<uint16_t> fast_sums(count + 1, kGuard16), plain_sums = fast_sums;
+      const unsigned long fast = fast_->winner(base.data(), stride, planes, count, fast_sums.data());
+      const unsigned long plain = plain_.winner(base.data(), stride, planes, count, plain_sums.data());
+      ASSERT_EQ(fast, plain) << planes << " planes, " << count << " values";
+      ASSERT_EQ(fast_sums, plain_sums);
+      if (count > 0) {
+        ASSERT_EQ(plain, static_cast<unsigned long>(std::min_element(plain_sums.begin(), plain_sums.end() - 1) -
+                                                    plain_sums.begin()));
+      } else {
+        ASSERT_EQ(plain, 0u);
+      }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, KernelForms,
+                         ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128, SgmCodePath::kAvx2));
+
+TEST(KernelSelection, TheBestFormIsAvailableAndAnUnavailableOneIsRefused) {
+  EXPECT_TRUE(sgm_code_path_available(sgm_best_code_path()));
+  EXPECT_TRUE(sgm_code_path_available(SgmCodePath::kPlain));
+  EXPECT_EQ(sgm_current_code_path(), sgm_best_code_path());
+  if (!sgm_code_path_available(SgmCodePath::kAvx2)) {
+    EXPECT_FALSE(sgm_select_code_path(SgmCodePath::kAvx2));
+    EXPECT_EQ(sgm_current_code_path(), sgm_best_code_path());
+  }
+}
+
+}  // namespace
