@@ -143,7 +143,6 @@ TEST(ServerPassUnderPressure, ConnectionFloodDoesNotStarveServedClients) {
   for (int i = 0; i < kRequestsDuringFlood; ++i) answered += Answered(served) ? 1 : 0;
   stop = true;
   for (auto& t : flood) t.join();
-  const double flood_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - flood_start).count();
   EXPECT_EQ(kRequestsDuringFlood, answered);
 
   // Every flood connection is closed and cleaned up; only the served one stays.
@@ -154,7 +153,10 @@ TEST(ServerPassUnderPressure, ConnectionFloodDoesNotStarveServedClients) {
   }));
   EXPECT_TRUE(Answered(served));
   EXPECT_GE(log.Count("[Proxy]Receive new connect"), 1u);
-  EXPECT_LE(log.Count("Client number"), static_cast<size_t>(flood_seconds) + 3) << "client list dumped too often";
+  // The flood's connections are cleaned up after it too, and every change owes a dump: bound the
+  // dumps by the whole time since the flood began, not by the flood alone.
+  const double logged_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - flood_start).count();
+  EXPECT_LE(log.Count("Client number"), static_cast<size_t>(logged_seconds) + 3) << "client list dumped too often";
   close(served);
 }
 
