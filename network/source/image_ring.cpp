@@ -117,9 +117,10 @@ int STIPReadServerData(ServerSocketTable* table, ClientSlot* client_slot) {
 void STIPRingAddReader(ImageRing* ring, StipClientState* client) {
   if (ring == nullptr || client == nullptr) return;
   ++ring->reader_count;
-  // A client (re)starting takes the frames written from now on, never an older one.
-  client->last_sequence = ring->last_sequence;
-  client->mid_frame = 0;  // it starts with the colour image of the next frame
+  // A client (re)starting takes the frames written from now on, or the one being written from
+  // its colour image on; never an older frame.
+  client->last_sequence = FramesOf(ring).Start();
+  client->mid_frame = 0;
 }
 
 void STIPRingRemoveReader(ImageRing* ring) {

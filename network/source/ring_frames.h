@@ -42,6 +42,20 @@ struct RingFrames {
     return true;
   }
 
+  // The `last` of a reader that starts now: it takes what is written from now on, and a frame
+  // still being written (its opening image in, the rest on its way) from that frame's opening
+  // image. Starting at the next frame instead would cost the reader a whole frame period, and a
+  // frame's later images may come long after its first (a disparity image after the matching).
+  uint64_t Start() const {
+    const uint32_t newest = Find(last_written);
+    if (newest == kNoRingSlot) return last_written;
+    const uint64_t head = last_written - slots[newest].frame_position;
+    const uint32_t h = Find(head);
+    if (h == kNoRingSlot || slots[h].frame_position != 0) return last_written;
+    const bool being_written = slots[newest].frame_position + 1 < slots[h].frame_images;
+    return being_written ? head - 1 : last_written;
+  }
+
   // The slot a reader takes next, or kNoRingSlot when it is to wait. `last` is the reader's
   // newest write taken (or given up), `mid_frame` whether the frame of that write goes on.
   uint32_t Next(uint64_t last, bool mid_frame) const {
