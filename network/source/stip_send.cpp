@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "packet_head_log.h"
+#include "slot_ring.h"
 #include "stip_internal.h"
 
 namespace pelarin {
@@ -172,15 +173,7 @@ void StipClientRelease(StipClientState* c) {
   c->packet_length = c->sent = 0;
 }
 
-bool StipReserve(uint8_t** buffer, uint32_t* capacity, uint32_t size) {
-  if (*buffer != nullptr && *capacity >= size) return true;
-  uint8_t* fresh = static_cast<uint8_t*>(malloc(size == 0 ? 1 : size));
-  if (fresh == nullptr) return false;
-  free(*buffer);
-  *buffer = fresh;
-  *capacity = size;
-  return true;
-}
+bool StipReserve(uint8_t** buffer, uint32_t* capacity, uint32_t size) { return ReserveBuffer(buffer, capacity, size); }
 
 void StipWriteImageHead(const ImagePara& header, uint8_t* out) {
   uint8_t scratch[kHeadScratchBytes];

@@ -13,10 +13,11 @@ struct ObjectRingSlot {
   uint8_t* data;
   uint32_t data_size;
   uint32_t capacity;
-  uint32_t readers_done;
-  uint64_t sequence;  // write number, 1 for the first block ever written
-  uint32_t frame_position;  // always 0: a block is a frame of its own
-  uint32_t frame_images;    // always 1
+  uint32_t readers_done;      // clients that took the block; 0xFFFFFFFF (none) after each write
+  uint64_t sequence;          // write number, 1 for the first block ever written
+  uint32_t readers_at_write;  // streaming clients when the block was written: those owed it
+  uint32_t frame_position;    // always 0: a block is a frame of its own
+  uint32_t frame_images;      // always 1
 };
 
 struct ObjectRing {
@@ -44,15 +45,12 @@ struct StopClientState {
 
 namespace pelarin {
 
-constexpr uint32_t kRingNone = 0xFFFFFFFF;
-enum RingSlotState : uint32_t { kSlotEmpty = 0, kSlotConsumed = 1, kSlotNew = 2 };
-
 ObjectRing* StopRingCreate(uint32_t slot_count);
 void StopRingFree(ObjectRing* ring);
 // Both run under the ring lock.
 int StopRingWrite(ObjectRing* ring, const ObjectPara* header, const void* data, uint32_t size);
 // A client that starts streaming gives up the blocks already written: it receives those written
-// after its start. Call with the client already counted in reader_count.
+// after its start, and is owed only those.
 void StopRingJoin(ObjectRing* ring, StopClientState* client);
 // Builds the client's next block packet when a newer block exists; 0 also when there is none.
 int StopRingTake(ObjectRing* ring, StopClientState* client);

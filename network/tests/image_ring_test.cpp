@@ -243,12 +243,28 @@ TEST_F(RingFixture, LappedReaderResumesAtTheColourOfAWholeFrame) {
   EXPECT_EQ(Take(reader), 17);
 }
 
+// A client that starts between a frame's colour and disparity images gets that frame, colour
+// first: its first pair comes when the disparity is written, not a frame period later.
+TEST_F(RingFixture, ReaderStartingMidFrameTakesThatFramesColourThenItsDisparity) {
+  Make(kRingSlotsYrd);
+  WriteFrame(1);
+  Write(2, kSmallImage, kStipImageTypeColor);
+  ClientSlot* reader = AddReader();
+  EXPECT_EQ(Take(reader), 2);
+  EXPECT_EQ(last_type_, kStipImageTypeColor);
+  EXPECT_EQ(Take(reader), -1) << "the reader waits for the disparity of its frame";
+  Write(2, kSmallImage, kStipImageTypeDisparity);
+  EXPECT_EQ(Take(reader), 2);
+  EXPECT_EQ(last_type_, kStipImageTypeDisparity);
+  // Started after a whole frame, it takes nothing older than its start.
+  ClientSlot* late = AddReader();
+  EXPECT_EQ(Take(late), -1);
+}
+
 TEST_F(RingFixture, ReaderStartsAtAColourImageAndWaitsForItsDisparity) {
   Make(kRingSlotsYrd);
-  Write(1, kSmallImage, kStipImageTypeColor);
+  WriteFrame(1);
   ClientSlot* reader = AddReader();
-  Write(1, kSmallImage, kStipImageTypeDisparity);
-  EXPECT_EQ(Take(reader), -1) << "a disparity image whose colour came before the start";
   Write(2, kSmallImage, kStipImageTypeColor);
   EXPECT_EQ(Take(reader), 2) << "the colour image goes out before its disparity is written";
   EXPECT_EQ(last_type_, kStipImageTypeColor);

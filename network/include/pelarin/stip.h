@@ -25,7 +25,7 @@ constexpr uint32_t kStipClientReceiveBytes = 1048576;
 // Largest image a client accepts from the wire; a larger declared size is a broken stream.
 constexpr uint32_t kStipMaxImageBytes = 16u * 1024 * 1024;
 // Image clients one image port serves at once; one more is closed at once on accept.
-constexpr uint32_t kStipMaxClientsPerPort = 4;
+constexpr uint32_t kStipMaxClientsPerPort = 8;
 // A frame on the stream: its colour image, then its disparity image, under one frame index.
 constexpr uint32_t kStipImagesPerFrame = 2;
 // Packets a connection stays marked as resynchronised after a bad head.
