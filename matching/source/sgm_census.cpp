@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <type_traits>
 #include <vector>
 
+#include "sgm_kernels.h"
 #include "sgm_pool.h"
 #include "sgm_state.h"
 
@@ -108,10 +110,9 @@ inline unsigned short hamming_distance(const uint64_t* a, const uint64_t* b) {
   return static_cast<unsigned short>(bits);
 }
 
-}  // namespace
-
-template <unsigned long R>
-void calculate_census_cost(unsigned short* cost, const unsigned char* left, const unsigned char* right) {
+// The cost volume of radius R in values of type Cost, which must hold (2R+1)^2 - 1.
+template <unsigned long R, typename Cost>
+void census_cost(Cost* cost, const unsigned char* left, const unsigned char* right) {
   constexpr unsigned long kWords = sgm_census_words(R);
   const SgmArea area = sgm_census_area();
   if (area.row_begin >= area.row_end || area.column_begin >= area.column_end) return;
@@ -140,17 +141,33 @@ void calculate_census_cost(unsigned short* cost, const unsigned char* left, cons
     census_signatures<R>(left, band_begin, band_end, area.column_begin, area.column_end, left_signatures);
     census_signatures<R>(right, band_begin, band_end, r, area.column_end, right_signatures);
     for (long y = band_begin; y < band_end; ++y) {
+      if constexpr (std::is_same_v<Cost, uint8_t> && kWords == 1) {
+        // One word per signature: the form of the inner loops counts whole runs of disparities at once.
+        const long first = y * n + area.column_begin;
+        sgm_kernels().byte_costs(left_signatures + first, right_signatures + first,
+                                 static_cast<unsigned long>(area.column_end - area.column_begin),
+                                 static_cast<unsigned long>(disparities), cost + first * disparities);
+        continue;
+      }
       for (long x = area.column_begin; x < area.column_end; ++x) {
         const long pixel = y * n + x;
         const uint64_t* left_signature = left_signatures + pixel * kWords;
         const uint64_t* right_signature = right_signatures + pixel * kWords;
-        unsigned short* pixel_cost = cost + pixel * disparities;
+        Cost* pixel_cost = cost + pixel * disparities;
 #pragma GCC unroll 8
         for (long d = 0; d < disparities; ++d)
-          pixel_cost[d] = hamming_distance<kWords>(left_signature, right_signature - d * static_cast<long>(kWords));
+          pixel_cost[d] = static_cast<Cost>(
+              hamming_distance<kWords>(left_signature, right_signature - d * static_cast<long>(kWords)));
       }
     }
   });
+}
+
+}  // namespace
+
+template <unsigned long R>
+void calculate_census_cost(unsigned short* cost, const unsigned char* left, const unsigned char* right) {
+  census_cost<R, unsigned short>(cost, left, right);
 }
 
 template void calculate_census_cost<1>(unsigned short*, const unsigned char*, const unsigned char*);
@@ -163,17 +180,35 @@ template void calculate_census_cost<7>(unsigned short*, const unsigned char*, co
 template void calculate_census_cost<8>(unsigned short*, const unsigned char*, const unsigned char*);
 template void calculate_census_cost<9>(unsigned short*, const unsigned char*, const unsigned char*);
 
-extern "C" void calculate_census(unsigned short* cost, const unsigned char* left, const unsigned char* right,
-                                 unsigned long window_scale) {
+bool sgm_census_volume(unsigned short* cost, const unsigned char* left, const unsigned char* right,
+                       unsigned long window_scale) {
   using Instance = void (*)(unsigned short*, const unsigned char*, const unsigned char*);
   static constexpr Instance kInstances[] = {
       calculate_census_cost<1>, calculate_census_cost<2>, calculate_census_cost<3>,
       calculate_census_cost<4>, calculate_census_cost<5>, calculate_census_cost<6>,
       calculate_census_cost<7>, calculate_census_cost<8>, calculate_census_cost<9>};
-  if (window_scale < kMinWindowScale || window_scale > kMaxWindowScale) {
+  if (window_scale < kMinWindowScale || window_scale > kMaxWindowScale) return false;
+  kInstances[window_scale - kMinWindowScale](cost, left, right);
+  return true;
+}
+
+bool sgm_census_byte_volume(unsigned char* cost, const unsigned char* left, const unsigned char* right,
+                            unsigned long window_scale) {
+  using Instance = void (*)(unsigned char*, const unsigned char*, const unsigned char*);
+  static constexpr Instance kInstances[] = {census_cost<1, unsigned char>, census_cost<2, unsigned char>,
+                                            census_cost<3, unsigned char>, census_cost<4, unsigned char>,
+                                            census_cost<5, unsigned char>, census_cost<6, unsigned char>,
+                                            census_cost<7, unsigned char>};
+  if (window_scale < kMinWindowScale || window_scale > kMaxByteCostWindowScale) return false;
+  kInstances[window_scale - kMinWindowScale](cost, left, right);
+  return true;
+}
+
+extern "C" void calculate_census(unsigned short* cost, const unsigned char* left, const unsigned char* right,
+                                 unsigned long window_scale) {
+  if (!sgm_census_volume(cost, left, right, window_scale)) {
     std::printf("window_scale error\n");
     return;
   }
-  kInstances[window_scale - kMinWindowScale](cost, left, right);
   std::printf("window_scale: %lu\n", window_scale);
 }

@@ -1,7 +1,11 @@
 // The matcher's module state and the allocation of its buffers.
 #include "sgm_state.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 SgmModuleParameters sgm_params;
 uint64_t sgm_frame_count = 0;
@@ -11,6 +15,8 @@ unsigned char* sgm_prev_disparity = nullptr;
 unsigned short* sgm_cost_volume = nullptr;
 unsigned short* sgm_path_costs = nullptr;
 unsigned short* sgm_cell_minima = nullptr;
+unsigned char* sgm_sweep_costs = nullptr;
+unsigned short* sgm_sweep_sums = nullptr;
 uint64_t* sgm_census_left = nullptr;
 uint64_t* sgm_census_right = nullptr;
 unsigned char* sgm_sampled_left = nullptr;
@@ -41,6 +47,25 @@ void free_buffer(T*& buffer) {
   buffer = nullptr;
 }
 
+constexpr size_t kHugePage = 2 * 1024 * 1024;
+
+// A large buffer that a band of columns walks through a row at a time, a new page per row: on huge pages where
+// the system offers them, so that the walk does not miss the address translation cache at every row.
+template <typename T>
+T* allocate_paged(size_t count) {
+  const size_t bytes = (count * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage;
+  void* memory = std::aligned_alloc(kHugePage, bytes);
+  if (memory == nullptr) throw std::bad_alloc();
+  madvise(memory, bytes, MADV_HUGEPAGE);
+  return static_cast<T*>(memory);
+}
+
+template <typename T>
+void free_paged(T*& buffer) {
+  std::free(buffer);
+  buffer = nullptr;
+}
+
 }  // namespace
 
 void sgm_free_buffers() {
@@ -50,6 +75,8 @@ void sgm_free_buffers() {
   free_buffer(sgm_cost_volume);
   free_buffer(sgm_path_costs);
   free_buffer(sgm_cell_minima);
+  free_paged(sgm_sweep_sums);
+  free_paged(sgm_sweep_costs);
   free_buffer(s_sgm_uniqueness_err);
   free_buffer(sgm_census_left);
   free_buffer(sgm_census_right);
@@ -69,6 +96,9 @@ void sgm_allocate_buffers() {
   // Kept beside the path costs so that each pixel finds its previous cell's minimum without a search.
   sgm_cell_minima = new unsigned short[sgm_params.path_number * pixels]();
   s_sgm_uniqueness_err = new unsigned char[pixels]();
+  // Written before it is read in every frame that uses it.
+  sgm_sweep_sums = allocate_paged<unsigned short>(pixels * disparities);
+  sgm_sweep_costs = allocate_paged<unsigned char>(pixels * disparities);
   // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than
   // the transform itself. Each frame writes the same pixels, so the others stay zero.
   const unsigned long words = pixels * sgm_census_words(sgm_params.window_scale);

@@ -29,6 +29,7 @@ std::ostream& operator<<(std::ostream& out, const Combination& c) {
 }
 
 constexpr int kPenalty1 = 7;
+constexpr size_t kCodePaths = 4;
 constexpr int kPenalty2 = 40;
 constexpr int kFrames = 3;
 constexpr int kFrameShifts[kFrames] = {5, 9, 4};
@@ -74,6 +75,8 @@ const char* NameOf(SgmCodePath path) {
       return "vector128";
     case SgmCodePath::kAvx2:
       return "avx2";
+    case SgmCodePath::kAvx512:
+      return "avx512";
   }
   return "?";
 }
@@ -155,9 +158,9 @@ const Combination kCombinations[] = {
 INSTANTIATE_TEST_SUITE_P(Combinations, MatcherAgainstReference,
                          ::testing::Combine(::testing::ValuesIn(kCombinations),
                                             ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128,
-                                                              SgmCodePath::kAvx2)),
+                                                              SgmCodePath::kAvx2, SgmCodePath::kAvx512)),
                          [](const ::testing::TestParamInfo<std::tuple<Combination, SgmCodePath>>& info) {
-                           return std::to_string(info.index / 3) + "_" + NameOf(std::get<1>(info.param));
+                           return std::to_string(info.index / kCodePaths) + "_" + NameOf(std::get<1>(info.param));
                          });
 
 }  // namespace
