@@ -51,11 +51,29 @@ uint16_t recurrence(unsigned long start, unsigned long end, uint16_t min_previou
   return smallest;
 }
 
-// The recurrence over all `count` indices, also writing sums[d] = addend[d] + cell[d+1] (addend may be sums).
+// Loads and stores of 16-bit lanes from 16-bit values or bytes (a stored byte must hold its value).
 template <class V>
+typename V::T load_values(const uint16_t* p) {
+  return V::load(p);
+}
+template <class V>
+typename V::T load_values(const uint8_t* p) {
+  return V::load_bytes(p);
+}
+template <class V>
+void store_values(uint16_t* p, typename V::T v) {
+  V::store(p, v);
+}
+template <class V>
+void store_values(uint8_t* p, typename V::T v) {
+  V::store_bytes(p, v);
+}
+
+// The recurrence over all `count` indices, also writing sums[d] = addend[d] + cell[d+1] (addend may be sums).
+// Sums and addends are 16-bit values or, where every sum is known to fit, bytes.
+template <class V, class A = uint16_t, class S = uint16_t>
 uint16_t recurrence_sum(unsigned long count, uint16_t min_previous, const uint16_t* previous_cell,
-                        const uint8_t* cost, uint16_t* cell, uint16_t p1, uint16_t p2, const uint16_t* addend,
-                        uint16_t* sums) {
+                        const uint8_t* cost, uint16_t* cell, uint16_t p1, uint16_t p2, const A* addend, S* sums) {
   const uint16_t jump = static_cast<uint16_t>(min_previous + p2);
   const typename V::T min_lanes = V::dup(min_previous);
   const typename V::T p1_lanes = V::dup(p1);
@@ -75,7 +93,7 @@ uint16_t recurrence_sum(unsigned long count, uint16_t min_previous, const uint16
       const typename V::T best = V::min(V::min(same, lower), V::min(upper, jump_lanes));
       const typename V::T value = V::sub(V::add(V::load_bytes(cost + d), best), min_lanes);
       V::store(cell + d + 1, value);
-      V::store(sums + d, V::add(V::load(addend + d), value));
+      store_values<V>(sums + d, V::add(load_values<V>(addend + d), value));
       lowest = V::min(lowest, value);
       below = same;
       same = above;
@@ -88,14 +106,14 @@ uint16_t recurrence_sum(unsigned long count, uint16_t min_previous, const uint16
     const typename V::T best = V::min(V::min(same, lower), V::min(upper, jump_lanes));
     const typename V::T value = V::sub(V::add(V::load_bytes(cost + d), best), min_lanes);
     V::store(cell + d + 1, value);
-    V::store(sums + d, V::add(V::load(addend + d), value));
+    store_values<V>(sums + d, V::add(load_values<V>(addend + d), value));
     lowest = V::min(lowest, value);
   }
   uint16_t smallest = V::smallest(lowest);
   for (; d < count; ++d) {
     const uint16_t value = scalar_recurrence(previous_cell, cost[d], d, min_previous, p1, jump);
     cell[d + 1] = value;
-    sums[d] = static_cast<uint16_t>(addend[d] + value);
+    sums[d] = static_cast<S>(addend[d] + value);
     if (value < smallest) smallest = value;
   }
   return smallest;

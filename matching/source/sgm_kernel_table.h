@@ -20,7 +20,12 @@ struct ByteCosts<V, std::void_t<decltype(&V::byte_costs)>> {
 
 template <class V>
 constexpr SgmKernels kernel_table() {
-  return SgmKernels{recurrence<V>, minimum<V>, winner<V>, ByteCosts<V>::kFunction, row_pass<V>, band_pass<V>};
+  return SgmKernels{recurrence<V>,
+                    minimum<V>,
+                    winner<V>,
+                    ByteCosts<V>::kFunction,
+                    {row_pass<V, uint16_t>, row_pass<V, uint8_t>},
+                    {band_pass<V, uint16_t>, band_pass<V, uint8_t>}};
 }
 
 }  // namespace sgm_forms

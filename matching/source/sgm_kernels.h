@@ -25,9 +25,9 @@ struct SgmKernels {
   void (*byte_costs)(const uint64_t* left, const uint64_t* right, unsigned long pixels, unsigned long disparities,
                      uint8_t* cost);
   // The passes of a full-range frame (sgm_sweep_passes.h): rows [begin, end) of the rows' family, and the
-  // band of lines [begin, end) of another family.
-  void (*sweep_rows)(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
-  void (*sweep_band)(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
+  // band of lines [begin, end) of another family; the second of each pair hands its sums on as bytes.
+  void (*sweep_rows[2])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
+  void (*sweep_band[2])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
 };
 
 enum class SgmCodePath { kPlain, kVector128, kAvx2, kAvx512 };

@@ -25,6 +25,9 @@ struct Avx512Lanes {
     return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
   }
   static void store(uint16_t* p, T v) { _mm512_storeu_si512(p, v); }
+  static void store_bytes(uint8_t* p, T v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm512_cvtepi16_epi8(v));
+  }
   static T dup(uint16_t v) { return _mm512_set1_epi16(static_cast<short>(v)); }
   static T add(T a, T b) { return _mm512_add_epi16(a, b); }
   static T sub(T a, T b) { return _mm512_sub_epi16(a, b); }

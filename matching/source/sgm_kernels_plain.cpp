@@ -11,6 +11,7 @@ struct PlainLanes {
   static T load(const uint16_t* p) { return *p; }
   static T load_bytes(const uint8_t* p) { return *p; }
   static void store(uint16_t* p, T v) { *p = v; }
+  static void store_bytes(uint8_t* p, T v) { *p = static_cast<uint8_t>(v); }
   static T dup(uint16_t v) { return v; }
   static T add(T a, T b) { return static_cast<T>(a + b); }
   static T sub(T a, T b) { return static_cast<T>(a - b); }

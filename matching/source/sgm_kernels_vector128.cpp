@@ -18,6 +18,7 @@ struct Vector128Lanes {
   static T load(const uint16_t* p) { return vld1q_u16(p); }
   static T load_bytes(const uint8_t* p) { return vmovl_u8(vld1_u8(p)); }
   static void store(uint16_t* p, T v) { vst1q_u16(p, v); }
+  static void store_bytes(uint8_t* p, T v) { vst1_u8(p, vmovn_u16(v)); }
   static T dup(uint16_t v) { return vdupq_n_u16(v); }
   static T add(T a, T b) { return vaddq_u16(a, b); }
   static T sub(T a, T b) { return vsubq_u16(a, b); }

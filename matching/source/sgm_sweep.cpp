@@ -62,14 +62,14 @@ std::vector<Family> families_of_paths() {
   return present;
 }
 
-void run_family(const Frame& f, const Family& family, bool last) {
+void run_family(const Frame& f, const Family& family, bool last, bool byte_sums) {
   SgmPool& pool = sgm_pool();
   const SgmKernels& kernels = sgm_kernels();
   if (family.rows) {
     const long groups = (f.area.row_end - f.area.row_begin + kSweepRowGroup - 1) / kSweepRowGroup;
     pool.Run(static_cast<unsigned long>(groups), [&](unsigned long i) {
       const long begin = f.area.row_begin + static_cast<long>(i) * kSweepRowGroup;
-      kernels.sweep_rows(f, family, last, begin, std::min(begin + kSweepRowGroup, f.area.row_end));
+      kernels.sweep_rows[byte_sums](f, family, last, begin, std::min(begin + kSweepRowGroup, f.area.row_end));
     });
     return;
   }
@@ -83,8 +83,24 @@ void run_family(const Frame& f, const Family& family, bool last) {
   const long bands = (highest - lowest + kSweepBandLines) / kSweepBandLines;
   pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
     const long begin = lowest + static_cast<long>(band) * kSweepBandLines;
-    kernels.sweep_band(f, family, last, begin, std::min(begin + kSweepBandLines, highest + 1));
+    kernels.sweep_band[byte_sums](f, family, last, begin, std::min(begin + kSweepBandLines, highest + 1));
   });
+}
+
+// True when every sum that one family hands to the next fits a byte. Each path value lies between its cost and
+// the cost plus P2: the previous pixel's smallest value is the least a term can be, its jump term the most, and
+// the guards (initial fill: more than the largest cost plus P2) never win. That holds while no 16-bit term
+// wraps, and while the fill exceeds every cost, which the interval-sampling mode's fill does not.
+bool sums_fit_bytes(const std::vector<Family>& families) {
+  constexpr unsigned long kLargestByte = 255;
+  constexpr unsigned long kLargest16 = 65535;
+  if (sgm_params.mode == kIntervalSamplingMode || families.empty()) return false;
+  const unsigned long p1 = sgm_params.penalty1, p2 = sgm_params.penalty2;
+  if (sgm_params.census_bits + p2 + std::max(p1, p2) > kLargest16) return false;
+  const unsigned long largest_path = sgm_params.census_bits - 1 + p2;  // the centre bit never differs
+  unsigned long stored = 0;
+  for (size_t i = 0; i + 1 < families.size(); ++i) stored += families[i].forward + families[i].backward;
+  return stored * largest_path <= kLargestByte;
 }
 
 }  // namespace
@@ -130,7 +146,8 @@ void sgm_sweep_aggregate(unsigned char* out) {
   f.out = out;
   // Both tables start with the rows' first direction, so the rows' pass always runs first and stores the sums.
   const std::vector<Family> families = families_of_paths();
-  for (size_t i = 0; i < families.size(); ++i) run_family(f, families[i], i + 1 == families.size());
+  const bool byte_sums = sums_fit_bytes(families);
+  for (size_t i = 0; i < families.size(); ++i) run_family(f, families[i], i + 1 == families.size(), byte_sums);
 }
 
 bool sgm_sweep_planes_stale() { return buffers.stale; }

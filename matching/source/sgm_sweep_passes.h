@@ -27,7 +27,7 @@ struct SgmSweepFrame {
   uint16_t p1, p2, fill;
   int disparity_min;
   const uint8_t* costs;  // m x n x D bytes
-  uint16_t* sums_volume;  // m x n x D: the sums that one family hands to the next
+  void* sums_volume;  // m x n x D: the sums that one family hands to the next, 16-bit values or bytes
   const uint16_t* fill_cell;
   const uint16_t* zeros;
   unsigned char* out;
@@ -35,7 +35,10 @@ struct SgmSweepFrame {
   const uint8_t* cost(long y, long x) const {
     return costs + (y * n + x) * static_cast<long>(disparities);
   }
-  uint16_t* sums(long y, long x) const { return sums_volume + (y * n + x) * static_cast<long>(disparities); }
+  template <class S>
+  S* sums(long y, long x) const {
+    return static_cast<S*>(sums_volume) + (y * n + x) * static_cast<long>(disparities);
+  }
   bool inside(long y, long x) const {
     return y >= area.row_begin && y < area.row_end && x >= area.column_begin && x < area.column_end;
   }
@@ -76,7 +79,7 @@ inline SweepScratch& scratch_for(const SgmSweepFrame& f, unsigned long cells, un
 
 // Rows [row_begin, row_end) of the rows' family, at most kSweepRowGroup: left to right, then right to left. The
 // rows advance together pixel by pixel, so that one row's work overlaps the wait for another's previous pixel.
-template <class V>
+template <class V, class S>
 void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, long row_begin, long row_end) {
   const long group = row_end - row_begin;
   SweepScratch& s = scratch_for(f, static_cast<unsigned long>(2 * kSweepRowGroup), 0);
@@ -84,36 +87,49 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, l
   const long begin = f.area.column_begin, end = f.area.column_end;
   const bool picks_forward = last && !family.backward;
   auto cell = [&](long row, long x) { return s.cells.data() + (2 * row + (x & 1)) * f.cell_size; };
+  auto step = [&](long row, long y, long x, bool first, long previous_x, const auto* addend, auto* sums) {
+    s.minima[row] = recurrence_sum<V>(f.disparities, first ? f.fill : s.minima[row],
+                                      first ? f.fill_cell : cell(row, previous_x), f.cost(y, x), cell(row, x), f.p1,
+                                      f.p2, addend, sums);
+  };
   if (family.forward) {
     for (long x = begin; x < end; ++x) {
-      const bool first = x == begin;
       for (long row = 0; row < group; ++row) {
         const long y = row_begin + row;
-        uint16_t* accumulator = picks_forward ? total : f.sums(y, x);
-        s.minima[row] = recurrence_sum<V>(f.disparities, first ? f.fill : s.minima[row],
-                                                  first ? f.fill_cell : cell(row, x - 1), f.cost(y, x), cell(row, x),
-                                                  f.p1, f.p2, f.zeros, accumulator);
-        if (picks_forward) f.template pick<V>(y, x, total);
+        if (picks_forward) {
+          step(row, y, x, x == begin, x - 1, f.zeros, total);
+          f.template pick<V>(y, x, total);
+        } else {
+          step(row, y, x, x == begin, x - 1, f.zeros, f.template sums<S>(y, x));
+        }
       }
     }
   }
   if (!family.backward) return;
   for (long x = end - 1; x >= begin; --x) {
-    const bool first = x == end - 1;
     for (long row = 0; row < group; ++row) {
       const long y = row_begin + row;
-      uint16_t* accumulator = last ? total : f.sums(y, x);
-      s.minima[row] = recurrence_sum<V>(f.disparities, first ? f.fill : s.minima[row],
-                                                first ? f.fill_cell : cell(row, x + 1), f.cost(y, x), cell(row, x),
-                                                f.p1, f.p2, family.forward ? f.sums(y, x) : f.zeros, accumulator);
-      if (last) f.template pick<V>(y, x, total);
+      const bool first = x == end - 1;
+      if (last) {
+        if (family.forward) {
+          step(row, y, x, first, x + 1, f.template sums<S>(y, x), total);
+        } else {
+          step(row, y, x, first, x + 1, f.zeros, total);
+        }
+        f.template pick<V>(y, x, total);
+      } else if (family.forward) {
+        step(row, y, x, first, x + 1, f.template sums<S>(y, x), f.template sums<S>(y, x));
+      } else {
+        step(row, y, x, first, x + 1, f.zeros, f.template sums<S>(y, x));
+      }
     }
   }
 }
 
 // A band walks down or up its columns, a new memory page every row, where the hardware does not fetch ahead:
 // asks for the costs and sums of the pixels [begin, end) of row y (clipped to the area) ahead of their use.
-inline void prefetch_row(const SgmSweepFrame& f, long y, long begin, long end) {
+template <class S>
+void prefetch_row(const SgmSweepFrame& f, long y, long begin, long end) {
   if (y < f.area.row_begin || y >= f.area.row_end) return;
   begin = std::max(begin, f.area.column_begin);
   end = std::min(end, f.area.column_end);
@@ -121,14 +137,14 @@ inline void prefetch_row(const SgmSweepFrame& f, long y, long begin, long end) {
   const char* costs = reinterpret_cast<const char*>(f.cost(y, begin));
   const char* costs_end = reinterpret_cast<const char*>(f.cost(y, end));
   for (const char* p = costs; p < costs_end; p += kCacheLine) __builtin_prefetch(p);
-  const char* sums = reinterpret_cast<const char*>(f.sums(y, begin));
-  const char* sums_end = reinterpret_cast<const char*>(f.sums(y, end));
+  const char* sums = reinterpret_cast<const char*>(f.template sums<S>(y, begin));
+  const char* sums_end = reinterpret_cast<const char*>(f.template sums<S>(y, end));
   for (const char* p = sums; p < sums_end; p += kCacheLine) __builtin_prefetch(p);
 }
 
 // The band of lines [line_begin, line_end) of a family whose lines are x + slope * y: top to bottom for the
 // first direction, bottom to top for the second, each row's pixels of the band in order.
-template <class V>
+template <class V, class S>
 void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, long line_begin, long line_end) {
   const long lines = line_end - line_begin;
   const long rows = f.area.row_end - f.area.row_begin;
@@ -137,30 +153,38 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
   // Two rows of cells per direction, alternating; the first direction's sums of the whole band when the
   // second direction follows.
   SweepScratch& s = scratch_for(f, static_cast<unsigned long>(4 * lines),
-                           family.forward && family.backward ? static_cast<unsigned long>(rows * lines * d) : 0);
+                                family.forward && family.backward ? static_cast<unsigned long>(rows * lines * d) : 0);
   uint16_t* total = s.total.data();
   auto columns = [&](long y, long& begin, long& end) {
     begin = std::max(f.area.column_begin, line_begin - family.slope * y);
     end = std::min(f.area.column_end, line_end - family.slope * y);
   };
   auto slot = [&](int direction, long y, long line) { return (direction * 2 + (y & 1)) * lines + line; };
+  auto band_sums = [&](long y, long line) { return s.band_sums.data() + ((y - f.area.row_begin) * lines + line) * d; };
+  auto step = [&](bool first, long previous, long current, long y, long x, const auto* addend, auto* sums) {
+    s.minima[current] = recurrence_sum<V>(
+        f.disparities, first ? f.fill : s.minima[previous], first ? f.fill_cell : s.cells.data() + previous * cell,
+        f.cost(y, x), s.cells.data() + current * cell, f.p1, f.p2, addend, sums);
+  };
   if (family.forward) {
     const bool picks = last && !family.backward;
     for (long y = f.area.row_begin; y < f.area.row_end; ++y) {
       long begin, end;
       columns(y, begin, end);
-      prefetch_row(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows, end - family.slope * kPrefetchRows);
+      prefetch_row<S>(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows, end - family.slope * kPrefetchRows);
       for (long x = begin; x < end; ++x) {
         const long line = x + family.slope * y - line_begin;
         const bool first = !f.inside(y - 1, x + family.slope);
         const long previous = slot(0, y - 1, line), current = slot(0, y, line);
-        uint16_t* accumulator = family.backward ? s.band_sums.data() + ((y - f.area.row_begin) * lines + line) * d
-                                : picks         ? total
-                                                : f.sums(y, x);
-        s.minima[current] = recurrence_sum<V>(
-            f.disparities, first ? f.fill : s.minima[previous], first ? f.fill_cell : s.cells.data() + previous * cell,
-            f.cost(y, x), s.cells.data() + current * cell, f.p1, f.p2, f.sums(y, x), accumulator);
-        if (picks) f.template pick<V>(y, x, total);
+        const S* stored = f.template sums<S>(y, x);
+        if (family.backward) {
+          step(first, previous, current, y, x, stored, band_sums(y, line));
+        } else if (picks) {
+          step(first, previous, current, y, x, stored, total);
+          f.template pick<V>(y, x, total);
+        } else {
+          step(first, previous, current, y, x, stored, f.template sums<S>(y, x));
+        }
       }
     }
   }
@@ -168,18 +192,23 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
   for (long y = f.area.row_end - 1; y >= f.area.row_begin; --y) {
     long begin, end;
     columns(y, begin, end);
-    prefetch_row(f, y - kPrefetchRows, begin + family.slope * kPrefetchRows, end + family.slope * kPrefetchRows);
+    prefetch_row<S>(f, y - kPrefetchRows, begin + family.slope * kPrefetchRows, end + family.slope * kPrefetchRows);
     for (long x = end - 1; x >= begin; --x) {
       const long line = x + family.slope * y - line_begin;
       const bool first = !f.inside(y + 1, x - family.slope);
       const long previous = slot(1, y + 1, line), current = slot(1, y, line);
-      const uint16_t* addend =
-          family.forward ? s.band_sums.data() + ((y - f.area.row_begin) * lines + line) * d : f.sums(y, x);
-      uint16_t* accumulator = last ? total : f.sums(y, x);
-      s.minima[current] = recurrence_sum<V>(
-          f.disparities, first ? f.fill : s.minima[previous], first ? f.fill_cell : s.cells.data() + previous * cell,
-          f.cost(y, x), s.cells.data() + current * cell, f.p1, f.p2, addend, accumulator);
-      if (last) f.template pick<V>(y, x, total);
+      if (last) {
+        if (family.forward) {
+          step(first, previous, current, y, x, band_sums(y, line), total);
+        } else {
+          step(first, previous, current, y, x, f.template sums<S>(y, x), total);
+        }
+        f.template pick<V>(y, x, total);
+      } else if (family.forward) {
+        step(first, previous, current, y, x, band_sums(y, line), f.template sums<S>(y, x));
+      } else {
+        step(first, previous, current, y, x, f.template sums<S>(y, x), f.template sums<S>(y, x));
+      }
     }
   }
 }
