@@ -4,10 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <type_traits>
 #include <vector>
 
-#include "sgm_kernels.h"
 #include "sgm_pool.h"
 #include "sgm_state.h"
 
@@ -141,14 +139,6 @@ void census_cost(Cost* cost, const unsigned char* left, const unsigned char* rig
     census_signatures<R>(left, band_begin, band_end, area.column_begin, area.column_end, left_signatures);
     census_signatures<R>(right, band_begin, band_end, r, area.column_end, right_signatures);
     for (long y = band_begin; y < band_end; ++y) {
-      if constexpr (std::is_same_v<Cost, uint8_t> && kWords == 1) {
-        // One word per signature: the form of the inner loops counts whole runs of disparities at once.
-        const long first = y * n + area.column_begin;
-        sgm_kernels().byte_costs(left_signatures + first, right_signatures + first,
-                                 static_cast<unsigned long>(area.column_end - area.column_begin),
-                                 static_cast<unsigned long>(disparities), cost + first * disparities);
-        continue;
-      }
       for (long x = area.column_begin; x < area.column_end; ++x) {
         const long pixel = y * n + x;
         const uint64_t* left_signature = left_signatures + pixel * kWords;
@@ -163,7 +153,37 @@ void census_cost(Cost* cost, const unsigned char* left, const unsigned char* rig
   });
 }
 
+// Signatures of both images over the census area into the module's scratch (for the module's radius).
+template <unsigned long R>
+void census_signatures_only(const unsigned char* left, const unsigned char* right) {
+  const SgmArea area = sgm_census_area();
+  if (area.row_begin >= area.row_end || area.column_begin >= area.column_end) return;
+  const long r = static_cast<long>(R);
+  SgmPool& pool = sgm_pool();
+  const long rows = area.row_end - area.row_begin;
+  const long bands = std::min<long>(rows, static_cast<long>(pool.threads() * kCensusBandsPerThread));
+  const long rows_per_band = (rows + bands - 1) / bands;
+  pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
+    const long band_begin = area.row_begin + static_cast<long>(band) * rows_per_band;
+    const long band_end = std::min(band_begin + rows_per_band, area.row_end);
+    census_signatures<R>(left, band_begin, band_end, area.column_begin, area.column_end, sgm_census_left);
+    census_signatures<R>(right, band_begin, band_end, r, area.column_end, sgm_census_right);
+  });
+}
+
 }  // namespace
+
+bool sgm_census_signatures(const unsigned char* left, const unsigned char* right) {
+  using Instance = void (*)(const unsigned char*, const unsigned char*);
+  static constexpr Instance kInstances[] = {
+      census_signatures_only<1>, census_signatures_only<2>, census_signatures_only<3>,
+      census_signatures_only<4>, census_signatures_only<5>, census_signatures_only<6>,
+      census_signatures_only<7>, census_signatures_only<8>, census_signatures_only<9>};
+  const unsigned long r = sgm_params.window_scale;
+  if (r < kMinWindowScale || r > kMaxWindowScale || sgm_census_left == nullptr) return false;
+  kInstances[r - kMinWindowScale](left, right);
+  return true;
+}
 
 template <unsigned long R>
 void calculate_census_cost(unsigned short* cost, const unsigned char* left, const unsigned char* right) {
@@ -188,18 +208,6 @@ bool sgm_census_volume(unsigned short* cost, const unsigned char* left, const un
       calculate_census_cost<4>, calculate_census_cost<5>, calculate_census_cost<6>,
       calculate_census_cost<7>, calculate_census_cost<8>, calculate_census_cost<9>};
   if (window_scale < kMinWindowScale || window_scale > kMaxWindowScale) return false;
-  kInstances[window_scale - kMinWindowScale](cost, left, right);
-  return true;
-}
-
-bool sgm_census_byte_volume(unsigned char* cost, const unsigned char* left, const unsigned char* right,
-                            unsigned long window_scale) {
-  using Instance = void (*)(unsigned char*, const unsigned char*, const unsigned char*);
-  static constexpr Instance kInstances[] = {census_cost<1, unsigned char>, census_cost<2, unsigned char>,
-                                            census_cost<3, unsigned char>, census_cost<4, unsigned char>,
-                                            census_cost<5, unsigned char>, census_cost<6, unsigned char>,
-                                            census_cost<7, unsigned char>};
-  if (window_scale < kMinWindowScale || window_scale > kMaxByteCostWindowScale) return false;
   kInstances[window_scale - kMinWindowScale](cost, left, right);
   return true;
 }

@@ -14,9 +14,10 @@ bool sgm_census_volume(unsigned short* cost, const unsigned char* left, const un
 
 // Radii whose costs, at most (2r+1)^2 - 1, fit a byte.
 constexpr unsigned long kMaxByteCostWindowScale = 7;
-// The same costs as bytes, for radii 1 to kMaxByteCostWindowScale (false for others, the volume unchanged).
-bool sgm_census_byte_volume(unsigned char* cost, const unsigned char* left, const unsigned char* right,
-                            unsigned long window_scale);
+
+// Only the signatures of both images, for the module's radius, into its scratch (false, and nothing done,
+// without scratch).
+bool sgm_census_signatures(const unsigned char* left, const unsigned char* right);
 
 // One radius of the census cost: signatures of both images, then the cost of every matched pixel and index.
 template <unsigned long R>

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "sgm_kernels.h"
 
@@ -187,5 +188,15 @@ inline void byte_costs(const uint64_t* left, const uint64_t* right, unsigned lon
       pixel_cost[d] = static_cast<uint8_t>(__builtin_popcountll(signature ^ *(match - d)));
   }
 }
+
+template <class V, class = void>
+struct ByteCosts {
+  static constexpr auto kFunction = byte_costs;
+};
+// Lanes that count bits of whole words bring their own.
+template <class V>
+struct ByteCosts<V, std::void_t<decltype(&V::byte_costs)>> {
+  static constexpr auto kFunction = V::byte_costs;
+};
 
 }  // namespace sgm_forms

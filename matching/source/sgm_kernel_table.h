@@ -1,22 +1,10 @@
 // The table of one form of the inner loops, for the instruction-set file that instantiates it with its lanes.
 #pragma once
 
-#include <type_traits>
-
 #include "sgm_kernel_forms.h"
 #include "sgm_sweep_passes.h"
 
 namespace sgm_forms {
-
-template <class V, class = void>
-struct ByteCosts {
-  static constexpr auto kFunction = byte_costs;
-};
-// Lanes that count bits of whole words bring their own.
-template <class V>
-struct ByteCosts<V, std::void_t<decltype(&V::byte_costs)>> {
-  static constexpr auto kFunction = V::byte_costs;
-};
 
 template <class V>
 constexpr SgmKernels kernel_table() {

@@ -15,7 +15,6 @@ unsigned char* sgm_prev_disparity = nullptr;
 unsigned short* sgm_cost_volume = nullptr;
 unsigned short* sgm_path_costs = nullptr;
 unsigned short* sgm_cell_minima = nullptr;
-unsigned char* sgm_sweep_costs = nullptr;
 unsigned short* sgm_sweep_sums = nullptr;
 uint64_t* sgm_census_left = nullptr;
 uint64_t* sgm_census_right = nullptr;
@@ -76,7 +75,6 @@ void sgm_free_buffers() {
   free_buffer(sgm_path_costs);
   free_buffer(sgm_cell_minima);
   free_paged(sgm_sweep_sums);
-  free_paged(sgm_sweep_costs);
   free_buffer(s_sgm_uniqueness_err);
   free_buffer(sgm_census_left);
   free_buffer(sgm_census_right);
@@ -98,7 +96,6 @@ void sgm_allocate_buffers() {
   s_sgm_uniqueness_err = new unsigned char[pixels]();
   // Written before it is read in every frame that uses it.
   sgm_sweep_sums = allocate_paged<unsigned short>(pixels * disparities);
-  sgm_sweep_costs = allocate_paged<unsigned char>(pixels * disparities);
   // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than
   // the transform itself. Each frame writes the same pixels, so the others stay zero.
   const unsigned long words = pixels * sgm_census_words(sgm_params.window_scale);
@@ -109,3 +106,4 @@ void sgm_allocate_buffers() {
     sgm_sampled_right = new unsigned char[pixels]();
   }
 }
+

@@ -115,7 +115,7 @@ bool sgm_sweep_applies() {
 
 void sgm_sweep_frame(unsigned char* out, const unsigned char* left, const unsigned char* right) {
   const unsigned long pixels = s_sgm_m * s_sgm_n;
-  sgm_census_byte_volume(sgm_sweep_costs, left, right, sgm_params.window_scale);
+  sgm_census_signatures(left, right);
   buffers.left.assign(left, left + pixels);
   buffers.right.assign(right, right + pixels);
   buffers.stale = true;
@@ -137,7 +137,9 @@ void sgm_sweep_aggregate(unsigned char* out) {
   f.p2 = sgm_params.penalty2;
   f.fill = static_cast<uint16_t>(sgm_params.census_bits + sgm_params.penalty2);
   f.disparity_min = sgm_params.disparity_min;
-  f.costs = sgm_sweep_costs;
+  f.left_signatures = sgm_census_left;
+  f.right_signatures = sgm_census_right;
+  f.words = sgm_census_words(sgm_params.window_scale);
   f.sums_volume = sgm_sweep_sums;
   buffers.fill_cell.assign(disparities + 2, f.fill);
   buffers.zeros.assign(disparities, 0);

@@ -8,11 +8,11 @@
 // asks for the processor's census with costs that fit a byte (radius up to 7).
 bool sgm_sweep_applies();
 
-// Computes the census costs of the images as bytes, aggregates them along all paths and writes the cheapest
-// disparity of every pixel into out (m x n bytes). Keeps copies of the images the volume came from for sgm_sweep_restore_planes.
+// Computes the census signatures of the images, aggregates their costs along all paths and writes the
+// cheapest disparity of every pixel into out (m x n bytes). Keeps copies of the images the volume came from for sgm_sweep_restore_planes.
 void sgm_sweep_frame(unsigned char* out, const unsigned char* left, const unsigned char* right);
 
-// The aggregation and winner-take-all of sgm_sweep_frame alone, over the byte costs already computed.
+// The aggregation and winner-take-all of sgm_sweep_frame alone, over the signatures already computed.
 void sgm_sweep_aggregate(unsigned char* out);
 
 // True while the path planes lag behind the last frame, because that frame was swept.

@@ -131,8 +131,8 @@ void time_case(const BenchCase& bench, int paths) {
     bench::QuietStdout quiet;
     full = median_milliseconds([&] { libtessaro_process(out.data, left.data, right.data, false); });
     narrowed = median_milliseconds([&] { libtessaro_process(out.data, left.data, right.data, true); });
-    // The stages of a full-range frame: byte costs, then the passes with the winner-take-all folded in.
-    census = median_milliseconds([&] { sgm_census_byte_volume(sgm_sweep_costs, left.data, right.data, kCensusRadius); });
+    // The stages of a full-range frame: census signatures, then the passes (costs, paths, winner-take-all).
+    census = median_milliseconds([&] { sgm_census_signatures(left.data, right.data); });
     path = median_milliseconds([&] { sgm_sweep_aggregate(out.data); });
     // The narrowed frame's separate stages, on the path planes.
     narrowed_paths = median_milliseconds([&] { sgm_path(); });
