@@ -108,9 +108,10 @@ inline unsigned short hamming_distance(const uint64_t* a, const uint64_t* b) {
   return static_cast<unsigned short>(bits);
 }
 
-// The cost volume of radius R in values of type Cost, which must hold (2R+1)^2 - 1.
-template <unsigned long R, typename Cost>
-void census_cost(Cost* cost, const unsigned char* left, const unsigned char* right) {
+}  // namespace
+
+template <unsigned long R>
+void calculate_census_cost(unsigned short* cost, const unsigned char* left, const unsigned char* right) {
   constexpr unsigned long kWords = sgm_census_words(R);
   const SgmArea area = sgm_census_area();
   if (area.row_begin >= area.row_end || area.column_begin >= area.column_end) return;
@@ -143,15 +144,16 @@ void census_cost(Cost* cost, const unsigned char* left, const unsigned char* rig
         const long pixel = y * n + x;
         const uint64_t* left_signature = left_signatures + pixel * kWords;
         const uint64_t* right_signature = right_signatures + pixel * kWords;
-        Cost* pixel_cost = cost + pixel * disparities;
+        unsigned short* pixel_cost = cost + pixel * disparities;
 #pragma GCC unroll 8
         for (long d = 0; d < disparities; ++d)
-          pixel_cost[d] = static_cast<Cost>(
-              hamming_distance<kWords>(left_signature, right_signature - d * static_cast<long>(kWords)));
+          pixel_cost[d] = hamming_distance<kWords>(left_signature, right_signature - d * static_cast<long>(kWords));
       }
     }
   });
 }
+
+namespace {
 
 // Signatures of both images over the census area into the module's scratch (for the module's radius).
 template <unsigned long R>
@@ -183,11 +185,6 @@ bool sgm_census_signatures(const unsigned char* left, const unsigned char* right
   if (r < kMinWindowScale || r > kMaxWindowScale || sgm_census_left == nullptr) return false;
   kInstances[r - kMinWindowScale](left, right);
   return true;
-}
-
-template <unsigned long R>
-void calculate_census_cost(unsigned short* cost, const unsigned char* left, const unsigned char* right) {
-  census_cost<R, unsigned short>(cost, left, right);
 }
 
 template void calculate_census_cost<1>(unsigned short*, const unsigned char*, const unsigned char*);

@@ -1,8 +1,8 @@
 // The inner loops written once over a lane type V, instantiated by each instruction-set file. V gives
 // kLanes 16-bit lanes with wrapping add and subtract, unsigned minimum, broadcast, load and store
-// (unaligned; load_bytes widens kLanes bytes), the smallest lane, the first lane equal to a value (-1 for none), and the shifts by one lane
-// across two vectors: shift_in_low(a, b) = {a[last], b[0], ..., b[last - 1]},
-// shift_in_high(b, c) = {b[1], ..., b[last], c[0]}.
+// (unaligned; load_bytes widens kLanes bytes, store_bytes narrows to them), the smallest lane, the first
+// lane equal to a value (-1 for none), and the shifts by one lane across two vectors:
+// shift_in_low(a, b) = {a[last], b[0], ..., b[last - 1]}, shift_in_high(b, c) = {b[1], ..., b[last], c[0]}.
 #pragma once
 
 #include <cstdint>
@@ -176,7 +176,8 @@ unsigned long first_minimum(const uint16_t* values, unsigned long count) {
   return 0;
 }
 
-// The plain form of the one-word byte costs; a lane type with its own count_costs replaces it.
+// Census costs as bytes for one-word signatures: cost[i * disparities + d] = popcount(left[i] ^ right[i - d]).
+// A lane type with a byte_costs of its own (whole words counted at once) replaces this one.
 inline void byte_costs(const uint64_t* left, const uint64_t* right, unsigned long pixels, unsigned long disparities,
                        uint8_t* cost) {
   for (unsigned long i = 0; i < pixels; ++i) {
@@ -193,7 +194,6 @@ template <class V, class = void>
 struct ByteCosts {
   static constexpr auto kFunction = byte_costs;
 };
-// Lanes that count bits of whole words bring their own.
 template <class V>
 struct ByteCosts<V, std::void_t<decltype(&V::byte_costs)>> {
   static constexpr auto kFunction = V::byte_costs;

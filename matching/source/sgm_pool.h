@@ -39,6 +39,7 @@ class SgmPool {
   const std::function<void(unsigned long)>* task_ = nullptr;
   unsigned long job_ = 0;        // number of the current job
   std::atomic<unsigned long> posted_{0};  // job_, readable without the lock by a worker that waits briefly
+  std::atomic<unsigned long> completed_{0};  // the last job whose tasks have all finished, likewise for the caller
   unsigned long tasks_ = 0;      // its task count
   unsigned long next_task_ = 0;  // first task not yet taken
   unsigned long finished_ = 0;   // tasks finished

@@ -9,7 +9,8 @@
 bool sgm_sweep_applies();
 
 // Computes the census signatures of the images, aggregates their costs along all paths and writes the
-// cheapest disparity of every pixel into out (m x n bytes). Keeps copies of the images the volume came from for sgm_sweep_restore_planes.
+// cheapest disparity of every pixel into out (m x n bytes). Keeps copies of the images for
+// sgm_sweep_restore_planes.
 void sgm_sweep_frame(unsigned char* out, const unsigned char* left, const unsigned char* right);
 
 // The aggregation and winner-take-all of sgm_sweep_frame alone, over the signatures already computed.

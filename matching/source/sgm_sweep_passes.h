@@ -1,14 +1,13 @@
 // The passes of a full-range frame, written once over a lane type V like the other inner loops (see
-// sgm_kernel_forms.h), so that each instruction-set file compiles them with its own recurrence inlined.
+// sgm_kernel_forms.h), so that each instruction-set file compiles them with its own lanes.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "sgm_state.h"
-
 #include "sgm_kernel_forms.h"
+#include "sgm_state.h"
 
 // A family's first direction comes from above (or from the left for rows): previous pixel (y - 1, x + slope);
 // the second from below: (y + 1, x - slope). For rows: (y, x - 1) and (y, x + 1).
@@ -47,7 +46,6 @@ struct SgmSweepFrame {
                                                 static_cast<long>(sgm_forms::first_minimum<V>(total, disparities)));
   }
 };
-
 
 namespace sgm_forms {
 
@@ -114,7 +112,8 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, l
   SweepScratch& s = scratch_for(f, static_cast<unsigned long>(2 * kSweepRowGroup), 0,
                                 static_cast<unsigned long>(kSweepRowGroup * width * d));
   uint16_t* total = s.total.data();
-  for (long row = 0; row < group; ++row) pixel_costs<V>(f, row_begin + row, begin, width, s.costs.data() + row * width * d);
+  for (long row = 0; row < group; ++row)
+    pixel_costs<V>(f, row_begin + row, begin, width, s.costs.data() + row * width * d);
   const bool picks_forward = last && !family.backward;
   auto cell = [&](long row, long x) { return s.cells.data() + (2 * row + (x & 1)) * f.cell_size; };
   auto step = [&](long row, long, long x, bool first, long previous_x, const auto* addend, auto* sums) {
