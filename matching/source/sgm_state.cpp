@@ -1,11 +1,7 @@
 // The matcher's module state and the allocation of its buffers.
 #include "sgm_state.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <new>
 
 SgmModuleParameters sgm_params;
 uint64_t sgm_frame_count = 0;
@@ -46,25 +42,6 @@ void free_buffer(T*& buffer) {
   buffer = nullptr;
 }
 
-constexpr size_t kHugePage = 2 * 1024 * 1024;
-
-// A large buffer that a band of columns walks through a row at a time, a new page per row: on huge pages where
-// the system offers them, so that the walk does not miss the address translation cache at every row.
-template <typename T>
-T* allocate_paged(size_t count) {
-  const size_t bytes = (count * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage;
-  void* memory = std::aligned_alloc(kHugePage, bytes);
-  if (memory == nullptr) throw std::bad_alloc();
-  madvise(memory, bytes, MADV_HUGEPAGE);
-  return static_cast<T*>(memory);
-}
-
-template <typename T>
-void free_paged(T*& buffer) {
-  std::free(buffer);
-  buffer = nullptr;
-}
-
 }  // namespace
 
 void sgm_free_buffers() {
@@ -74,7 +51,7 @@ void sgm_free_buffers() {
   free_buffer(sgm_cost_volume);
   free_buffer(sgm_path_costs);
   free_buffer(sgm_cell_minima);
-  free_paged(sgm_sweep_sums);
+  free_buffer(sgm_sweep_sums);
   free_buffer(s_sgm_uniqueness_err);
   free_buffer(sgm_census_left);
   free_buffer(sgm_census_right);
@@ -95,7 +72,7 @@ void sgm_allocate_buffers() {
   sgm_cell_minima = new unsigned short[sgm_params.path_number * pixels]();
   s_sgm_uniqueness_err = new unsigned char[pixels]();
   // Written before it is read in every frame that uses it.
-  sgm_sweep_sums = allocate_paged<unsigned short>(pixels * disparities);
+  sgm_sweep_sums = new unsigned short[pixels * disparities];
   // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than
   // the transform itself. Each frame writes the same pixels, so the others stay zero.
   const unsigned long words = pixels * sgm_census_words(sgm_params.window_scale);
@@ -106,4 +83,3 @@ void sgm_allocate_buffers() {
     sgm_sampled_right = new unsigned char[pixels]();
   }
 }
-
