@@ -153,6 +153,40 @@ void calculate_census_cost(unsigned short* cost, const unsigned char* left, cons
   });
 }
 
+namespace {
+
+// Signatures of both images over the census area into the module's scratch (for the module's radius).
+template <unsigned long R>
+void census_signatures_only(const unsigned char* left, const unsigned char* right) {
+  const SgmArea area = sgm_census_area();
+  if (area.row_begin >= area.row_end || area.column_begin >= area.column_end) return;
+  const long r = static_cast<long>(R);
+  SgmPool& pool = sgm_pool();
+  const long rows = area.row_end - area.row_begin;
+  const long bands = std::min<long>(rows, static_cast<long>(pool.threads() * kCensusBandsPerThread));
+  const long rows_per_band = (rows + bands - 1) / bands;
+  pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
+    const long band_begin = area.row_begin + static_cast<long>(band) * rows_per_band;
+    const long band_end = std::min(band_begin + rows_per_band, area.row_end);
+    census_signatures<R>(left, band_begin, band_end, area.column_begin, area.column_end, sgm_census_left);
+    census_signatures<R>(right, band_begin, band_end, r, area.column_end, sgm_census_right);
+  });
+}
+
+}  // namespace
+
+bool sgm_census_signatures(const unsigned char* left, const unsigned char* right) {
+  using Instance = void (*)(const unsigned char*, const unsigned char*);
+  static constexpr Instance kInstances[] = {
+      census_signatures_only<1>, census_signatures_only<2>, census_signatures_only<3>,
+      census_signatures_only<4>, census_signatures_only<5>, census_signatures_only<6>,
+      census_signatures_only<7>, census_signatures_only<8>, census_signatures_only<9>};
+  const unsigned long r = sgm_params.window_scale;
+  if (r < kMinWindowScale || r > kMaxWindowScale || sgm_census_left == nullptr) return false;
+  kInstances[r - kMinWindowScale](left, right);
+  return true;
+}
+
 template void calculate_census_cost<1>(unsigned short*, const unsigned char*, const unsigned char*);
 template void calculate_census_cost<2>(unsigned short*, const unsigned char*, const unsigned char*);
 template void calculate_census_cost<3>(unsigned short*, const unsigned char*, const unsigned char*);
@@ -163,17 +197,23 @@ template void calculate_census_cost<7>(unsigned short*, const unsigned char*, co
 template void calculate_census_cost<8>(unsigned short*, const unsigned char*, const unsigned char*);
 template void calculate_census_cost<9>(unsigned short*, const unsigned char*, const unsigned char*);
 
-extern "C" void calculate_census(unsigned short* cost, const unsigned char* left, const unsigned char* right,
-                                 unsigned long window_scale) {
+bool sgm_census_volume(unsigned short* cost, const unsigned char* left, const unsigned char* right,
+                       unsigned long window_scale) {
   using Instance = void (*)(unsigned short*, const unsigned char*, const unsigned char*);
   static constexpr Instance kInstances[] = {
       calculate_census_cost<1>, calculate_census_cost<2>, calculate_census_cost<3>,
       calculate_census_cost<4>, calculate_census_cost<5>, calculate_census_cost<6>,
       calculate_census_cost<7>, calculate_census_cost<8>, calculate_census_cost<9>};
-  if (window_scale < kMinWindowScale || window_scale > kMaxWindowScale) {
+  if (window_scale < kMinWindowScale || window_scale > kMaxWindowScale) return false;
+  kInstances[window_scale - kMinWindowScale](cost, left, right);
+  return true;
+}
+
+extern "C" void calculate_census(unsigned short* cost, const unsigned char* left, const unsigned char* right,
+                                 unsigned long window_scale) {
+  if (!sgm_census_volume(cost, left, right, window_scale)) {
     std::printf("window_scale error\n");
     return;
   }
-  kInstances[window_scale - kMinWindowScale](cost, left, right);
   std::printf("window_scale: %lu\n", window_scale);
 }

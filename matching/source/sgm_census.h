@@ -8,6 +8,17 @@ void calculate_census(unsigned short* cost, const unsigned char* left, const uns
                       unsigned long window_scale);
 }
 
+// The same without the message: false (and the volume unchanged) for a radius outside 1 to 9.
+bool sgm_census_volume(unsigned short* cost, const unsigned char* left, const unsigned char* right,
+                       unsigned long window_scale);
+
+// Radii whose costs, at most (2r+1)^2 - 1, fit a byte.
+constexpr unsigned long kMaxByteCostWindowScale = 7;
+
+// Only the signatures of both images, for the module's radius, into its scratch (false, and nothing done,
+// without scratch).
+bool sgm_census_signatures(const unsigned char* left, const unsigned char* right);
+
 // One radius of the census cost: signatures of both images, then the cost of every matched pixel and index.
 template <unsigned long R>
 void calculate_census_cost(unsigned short* cost, const unsigned char* left, const unsigned char* right);

@@ -13,6 +13,8 @@ const SgmKernels* table_of(SgmCodePath path) {
       return &kSgmVector128Kernels;
     case SgmCodePath::kAvx2:
       return kSgmAvx2Kernels;
+    case SgmCodePath::kAvx512:
+      return kSgmAvx512Kernels;
   }
   return nullptr;
 }
@@ -24,15 +26,16 @@ std::atomic<SgmCodePath> current_path{sgm_best_code_path()};
 bool sgm_code_path_available(SgmCodePath path) {
   if (table_of(path) == nullptr) return false;
 #if defined(__x86_64__)
-  if (path == SgmCodePath::kAvx2) {
-    __builtin_cpu_init();  // this may run during static initialisation, before the compiler's own set-up
-    return __builtin_cpu_supports("avx2");
-  }
+  __builtin_cpu_init();  // this may run during static initialisation, before the compiler's own set-up
+  if (path == SgmCodePath::kAvx2) return __builtin_cpu_supports("avx2");
+  if (path == SgmCodePath::kAvx512)
+    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vpopcntdq");
 #endif
   return true;
 }
 
 SgmCodePath sgm_best_code_path() {
+  if (sgm_code_path_available(SgmCodePath::kAvx512)) return SgmCodePath::kAvx512;
   return sgm_code_path_available(SgmCodePath::kAvx2) ? SgmCodePath::kAvx2 : SgmCodePath::kVector128;
 }
 

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+struct SgmSweepFrame;
+struct SgmSweepFamily;
+
 struct SgmKernels {
   // Path recurrence for indices [start, end): cell[d+1] = cost[d] + min(previous[d+1], previous[d] + p1,
   // previous[d+2] + p1, min_previous + p2) - min_previous in wrapping 16-bit arithmetic. Returns the
@@ -17,14 +20,23 @@ struct SgmKernels {
   // for k below count; returns the first index of the smallest sum (0 for count 0).
   unsigned long (*winner)(const uint16_t* first, unsigned long stride, unsigned long planes, unsigned long count,
                           uint16_t* sums);
+  // Census costs of `pixels` neighbouring pixels with one-word signatures, as bytes:
+  // cost[i * disparities + d] = popcount(left[i] ^ right[i - d]).
+  void (*byte_costs)(const uint64_t* left, const uint64_t* right, unsigned long pixels, unsigned long disparities,
+                     uint8_t* cost);
+  // The passes of a full-range frame (sgm_sweep_passes.h): rows [begin, end) of the rows' family, and the
+  // band of lines [begin, end) of another family; the second of each pair hands its sums on as bytes.
+  void (*sweep_rows[2])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
+  void (*sweep_band[2])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
 };
 
-enum class SgmCodePath { kPlain, kVector128, kAvx2 };
+enum class SgmCodePath { kPlain, kVector128, kAvx2, kAvx512 };
 
-// Tables of each form; the AVX2 table is null where it is not built.
+// Tables of each form; the AVX2 and AVX-512 tables are null where they are not built.
 extern const SgmKernels kSgmPlainKernels;
 extern const SgmKernels kSgmVector128Kernels;
 extern const SgmKernels* const kSgmAvx2Kernels;
+extern const SgmKernels* const kSgmAvx512Kernels;
 
 // True when this processor can run the form.
 bool sgm_code_path_available(SgmCodePath path);

@@ -5,17 +5,26 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 
-#include "sgm_kernel_forms.h"
+#include "sgm_kernel_table.h"
 
 namespace {
 
 constexpr unsigned kBitsPerLane = 2;  // movemask bits per 16-bit lane
+constexpr int kFirstAndThirdQuarters = 0x08;  // 64-bit quarters 0 and 2 into the low half
 
 struct Avx2Lanes {
   using T = __m256i;
   static constexpr unsigned long kLanes = 16;
   static T load(const uint16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  static T load_bytes(const uint8_t* p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  }
   static void store(uint16_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  // Packing works within 128-bit halves; the permute joins the two halves' bytes.
+  static void store_bytes(uint8_t* p, T v) {
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), kFirstAndThirdQuarters);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+  }
   static T dup(uint16_t v) { return _mm256_set1_epi16(static_cast<short>(v)); }
   static T add(T a, T b) { return _mm256_add_epi16(a, b); }
   static T sub(T a, T b) { return _mm256_sub_epi16(a, b); }
@@ -24,6 +33,9 @@ struct Avx2Lanes {
     const __m128i halves = _mm_min_epu16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
     return static_cast<uint16_t>(_mm_cvtsi128_si32(_mm_minpos_epu16(halves)));
   }
+  // Across the two 128-bit halves: the permute supplies each half's neighbouring half.
+  static T shift_in_low(T a, T b) { return _mm256_alignr_epi8(b, _mm256_permute2x128_si256(a, b, 0x21), 14); }
+  static T shift_in_high(T b, T c) { return _mm256_alignr_epi8(_mm256_permute2x128_si256(b, c, 0x21), b, 2); }
   static int first_equal(T v, T target) {
     const unsigned bits = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi16(v, target)));
     return bits == 0 ? -1 : __builtin_ctz(bits) / static_cast<int>(kBitsPerLane);

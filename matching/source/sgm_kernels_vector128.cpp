@@ -6,7 +6,7 @@
 #include <simde/arm/neon.h>
 #endif
 
-#include "sgm_kernel_forms.h"
+#include "sgm_kernel_table.h"
 
 namespace {
 
@@ -16,12 +16,16 @@ struct Vector128Lanes {
   using T = uint16x8_t;
   static constexpr unsigned long kLanes = 8;
   static T load(const uint16_t* p) { return vld1q_u16(p); }
+  static T load_bytes(const uint8_t* p) { return vmovl_u8(vld1_u8(p)); }
   static void store(uint16_t* p, T v) { vst1q_u16(p, v); }
+  static void store_bytes(uint8_t* p, T v) { vst1_u8(p, vmovn_u16(v)); }
   static T dup(uint16_t v) { return vdupq_n_u16(v); }
   static T add(T a, T b) { return vaddq_u16(a, b); }
   static T sub(T a, T b) { return vsubq_u16(a, b); }
   static T min(T a, T b) { return vminq_u16(a, b); }
   static uint16_t smallest(T v) { return vminvq_u16(v); }
+  static T shift_in_low(T a, T b) { return vextq_u16(a, b, kLanes - 1); }
+  static T shift_in_high(T b, T c) { return vextq_u16(b, c, 1); }
   static int first_equal(T v, T target) {
     // One byte per lane, 0xff where equal: the lowest set byte is the first match.
     const uint8x8_t equal = vmovn_u16(vceqq_u16(v, target));

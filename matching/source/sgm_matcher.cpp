@@ -12,6 +12,7 @@
 #include "sgm_path.h"
 #include "sgm_pool.h"
 #include "sgm_state.h"
+#include "sgm_sweep.h"
 
 namespace {
 
@@ -109,6 +110,7 @@ int libtessaro_setparam(tagSGMParameterSet set) {
   p.opencl_enable = set.opencl_enable != 0;
   libtessaro_close();
   sgm_allocate_buffers();
+  sgm_sweep_reset();
   // thread_number bounds the threads of a frame; more than the processors would only queue.
   const unsigned long processors = std::max(1u, std::thread::hardware_concurrency());
   sgm_pool().Start(std::min(p.thread_number, processors));
@@ -145,7 +147,15 @@ void libtessaro_process(unsigned char* out, const unsigned char* left, const uns
 
 void sgm_n_path(unsigned char* out, const unsigned char* left, const unsigned char* right) {
   if (sgm_cost_volume == nullptr) return;
+  // A frame that depends only on its images skips the path planes; any other frame needs them up to date.
+  const bool swept = sgm_sweep_applies();
+  if (!swept) sgm_sweep_restore_planes();
   asm_sgm_zero(sgm_range_flags_current, s_sgm_m * s_sgm_n);
+  if (swept) {
+    sgm_sweep_frame(out, left, right);
+    std::printf("window_scale: %lu\n", sgm_params.window_scale);
+    return;
+  }
   if (!(sgm_params.opencl_enable && tessaro_opencl_census(sgm_cost_volume, left, right)))
     calculate_census(sgm_cost_volume, left, right, sgm_params.window_scale);
   sgm_path();

@@ -2,6 +2,7 @@
 // the calling thread and the workers take them in turn, so no task waits for a particular processor.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -37,6 +38,8 @@ class SgmPool {
   std::condition_variable job_done_;
   const std::function<void(unsigned long)>* task_ = nullptr;
   unsigned long job_ = 0;        // number of the current job
+  std::atomic<unsigned long> posted_{0};  // job_, readable without the lock by a worker that waits briefly
+  std::atomic<unsigned long> completed_{0};  // the last job whose tasks have all finished, likewise for the caller
   unsigned long tasks_ = 0;      // its task count
   unsigned long next_task_ = 0;  // first task not yet taken
   unsigned long finished_ = 0;   // tasks finished

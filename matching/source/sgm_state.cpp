@@ -11,6 +11,7 @@ unsigned char* sgm_prev_disparity = nullptr;
 unsigned short* sgm_cost_volume = nullptr;
 unsigned short* sgm_path_costs = nullptr;
 unsigned short* sgm_cell_minima = nullptr;
+unsigned short* sgm_sweep_sums = nullptr;
 uint64_t* sgm_census_left = nullptr;
 uint64_t* sgm_census_right = nullptr;
 unsigned char* sgm_sampled_left = nullptr;
@@ -50,6 +51,7 @@ void sgm_free_buffers() {
   free_buffer(sgm_cost_volume);
   free_buffer(sgm_path_costs);
   free_buffer(sgm_cell_minima);
+  free_buffer(sgm_sweep_sums);
   free_buffer(s_sgm_uniqueness_err);
   free_buffer(sgm_census_left);
   free_buffer(sgm_census_right);
@@ -69,6 +71,8 @@ void sgm_allocate_buffers() {
   // Kept beside the path costs so that each pixel finds its previous cell's minimum without a search.
   sgm_cell_minima = new unsigned short[sgm_params.path_number * pixels]();
   s_sgm_uniqueness_err = new unsigned char[pixels]();
+  // Written before it is read in every frame that uses it.
+  sgm_sweep_sums = new unsigned short[pixels * disparities];
   // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than
   // the transform itself. Each frame writes the same pixels, so the others stay zero.
   const unsigned long words = pixels * sgm_census_words(sgm_params.window_scale);

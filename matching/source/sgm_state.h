@@ -48,6 +48,7 @@ extern unsigned char* sgm_prev_disparity;        // last CPU result, centre of t
 extern unsigned short* sgm_cost_volume;          // m x n x D census costs, pixel-major
 extern unsigned short* sgm_path_costs;           // path_number planes of m x n cells of D+2 values
 extern unsigned short* sgm_cell_minima;          // per path plane and pixel: the smallest of its D path costs
+extern unsigned short* sgm_sweep_sums;           // m x n x D sums of a full-range frame's top-down paths
 extern uint64_t* sgm_census_left;                // census signatures of the left image, kept zeroed outside
 extern uint64_t* sgm_census_right;               // the computed area so that reuse across frames is exact
 extern unsigned char* sgm_sampled_left;          // interval-sampling mode: every second row and column
@@ -78,3 +79,4 @@ inline void sgm_set_flag(unsigned char& flag) { __atomic_store_n(&flag, 1, __ATO
 void sgm_free_buffers();
 // Allocates every buffer for the current parameters, value-initialised.
 void sgm_allocate_buffers();
+

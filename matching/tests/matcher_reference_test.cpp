@@ -2,6 +2,8 @@
 // over many parameter combinations and three-frame sequences, on every form of the inner loops.
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -29,6 +31,7 @@ std::ostream& operator<<(std::ostream& out, const Combination& c) {
 }
 
 constexpr int kPenalty1 = 7;
+constexpr size_t kCodePaths = 4;
 constexpr int kPenalty2 = 40;
 constexpr int kFrames = 3;
 constexpr int kFrameShifts[kFrames] = {5, 9, 4};
@@ -74,6 +77,8 @@ const char* NameOf(SgmCodePath path) {
       return "vector128";
     case SgmCodePath::kAvx2:
       return "avx2";
+    case SgmCodePath::kAvx512:
+      return "avx512";
   }
   return "?";
 }
@@ -107,6 +112,64 @@ TEST_P(MatcherAgainstReference, EveryFrameAndFlagMapMatchesByteForByte) {
   }
 }
 
+// Full-range frames skip the path planes; a narrowed frame after one must see the planes that frame would have
+// left. Frames alternate between full range and narrowed so that each narrowed frame follows a different one.
+class MixedFramesAgainstReference : public MatcherAgainstReference {};
+
+TEST_P(MixedFramesAgainstReference, NarrowedFramesAfterFullRangeFramesMatchByteForByte) {
+  constexpr bool kUsePrevious[] = {false, true, false, false, true, true};
+  const Combination c = std::get<0>(GetParam());
+  ASSERT_EQ(libtessaro_init(ParametersOf(c)), 0);
+  ReferenceMatcher reference(SettingsOf(c));
+  std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
+  for (size_t frame = 0; frame < std::size(kUsePrevious); ++frame) {
+    const int shift = kFrameShifts[frame % kFrames] + static_cast<int>(frame);
+    const TestPair pair = MakeShiftedPair(c.height, c.width, shift, shift + 6, static_cast<unsigned>(frame + 7));
+    libtessaro_process(out.data(), pair.left.data(), pair.right.data(), kUsePrevious[frame]);
+    ASSERT_EQ(out, reference.Process(pair.left.data(), pair.right.data(), kUsePrevious[frame])) << "frame " << frame;
+    const std::vector<uint8_t> flags(sgm_range_flags_previous, sgm_range_flags_previous + out.size());
+    ASSERT_EQ(flags, reference.full_range_flags()) << "flags after frame " << frame;
+  }
+}
+
+// Full-range frames hand sums between passes as bytes only where each provably fits. With r = 2 (largest cost 24)
+// and four paths the rows' two paths reach 2 x (24 + P2): 254 for P2 = 103, 256 for P2 = 104. Penalties near the
+// top of 16 bits make the path terms wrap, where the bound no longer holds.
+class PenaltiesAgainstReference : public ::testing::TestWithParam<SgmCodePath> {
+ protected:
+  void SetUp() override {
+    if (!sgm_select_code_path(GetParam())) GTEST_SKIP() << "this processor lacks the form";
+  }
+  void TearDown() override {
+    libtessaro_close();
+    sgm_select_code_path(sgm_best_code_path());
+  }
+};
+
+TEST_P(PenaltiesAgainstReference, SumsAtAndPastTheByteLimitAndWrappingPenaltiesMatchByteForByte) {
+  constexpr int kPenalties[][2] = {{7, 103}, {7, 104}, {65500, 40}, {3, 65000}};
+  const Combination c = {39, 71, 2, 0, 16, 4, 6, 16, 65535, false, false};
+  for (const auto& penalties : kPenalties) {
+    tagSGMParameterSet set = ParametersOf(c);
+    set.sgm_penalty1 = static_cast<uint16_t>(penalties[0]);
+    set.sgm_penalty2 = static_cast<uint16_t>(penalties[1]);
+    ReferenceSettings settings = SettingsOf(c);
+    settings.penalty1 = penalties[0];
+    settings.penalty2 = penalties[1];
+    ASSERT_EQ(libtessaro_init(set), 0);
+    ReferenceMatcher reference(settings);
+    std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
+    const TestPair pair = MakeShiftedPair(c.height, c.width, 6, 12, 3);
+    libtessaro_process(out.data(), pair.left.data(), pair.right.data(), false);
+    ASSERT_EQ(out, reference.Process(pair.left.data(), pair.right.data(), false))
+        << "P1 " << penalties[0] << " P2 " << penalties[1];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, PenaltiesAgainstReference,
+                         ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128, SgmCodePath::kAvx2,
+                                           SgmCodePath::kAvx512));
+
 // Sizes are odd or small on purpose; thresholds range from "flag almost everything" to "flag nothing".
 const Combination kCombinations[] = {
     // height width r dmin dmax paths threads W threshold interval use_previous
@@ -137,6 +200,9 @@ const Combination kCombinations[] = {
     {38, 57, 2, 0, 24, 7, 6, 15, 40, false, true},
     {38, 57, 1, 0, 16, 4, 6, 16, 25, false, false},
     {38, 57, 3, 0, 24, 8, 1, 15, 70, false, false},
+    // A threshold that accepts every cost with W at or above D makes narrowed frames full-range ones.
+    {37, 53, 2, 0, 16, 4, 6, 16, 65535, false, true},
+    {37, 53, 1, 0, 16, 8, 6, 24, 65535, false, true},
     // W at or above D (odd D included) searches the whole range.
     {37, 53, 1, 0, 15, 4, 6, 15, 10, false, true},
     {37, 53, 2, 0, 17, 4, 1, 24, 10, false, true},
@@ -152,12 +218,29 @@ const Combination kCombinations[] = {
     {37, 53, 2, 0, 16, 10, 1, 16, 60, false, true},
 };
 
+// Four and eight paths, bytes and 16-bit values handed between passes, several threads and one.
+const Combination kMixedCombinations[] = {
+    // height width r dmin dmax paths threads W threshold interval use_previous
+    {37, 53, 2, 0, 16, 4, 6, 16, 60, false, true},
+    {45, 69, 1, 0, 32, 8, 1, 15, 20, false, true},
+    {75, 107, 1, 0, 16, 4, 6, 16, 20, true, true},
+    {41, 61, 4, 0, 24, 8, 6, 16, 100, false, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Combinations, MixedFramesAgainstReference,
+                         ::testing::Combine(::testing::ValuesIn(kMixedCombinations),
+                                            ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128,
+                                                              SgmCodePath::kAvx2, SgmCodePath::kAvx512)),
+                         [](const ::testing::TestParamInfo<std::tuple<Combination, SgmCodePath>>& info) {
+                           return std::to_string(info.index / kCodePaths) + "_" + NameOf(std::get<1>(info.param));
+                         });
+
 INSTANTIATE_TEST_SUITE_P(Combinations, MatcherAgainstReference,
                          ::testing::Combine(::testing::ValuesIn(kCombinations),
                                             ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128,
-                                                              SgmCodePath::kAvx2)),
+                                                              SgmCodePath::kAvx2, SgmCodePath::kAvx512)),
                          [](const ::testing::TestParamInfo<std::tuple<Combination, SgmCodePath>>& info) {
-                           return std::to_string(info.index / 3) + "_" + NameOf(std::get<1>(info.param));
+                           return std::to_string(info.index / kCodePaths) + "_" + NameOf(std::get<1>(info.param));
                          });
 
 }  // namespace

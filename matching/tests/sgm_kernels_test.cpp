@@ -94,7 +94,8 @@ TEST_P(KernelForms, WinnerSumsWrappingAndTakesTheLowestTiedIndex) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, KernelForms,
-                         ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128, SgmCodePath::kAvx2));
+                         ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128, SgmCodePath::kAvx2,
+                                           SgmCodePath::kAvx512));
 
 TEST(KernelSelection, TheBestFormIsAvailableAndAnUnavailableOneIsRefused) {
   EXPECT_TRUE(sgm_code_path_available(sgm_best_code_path()));

@@ -25,6 +25,7 @@
 #include "sgm_disparity.h"
 #include "sgm_path.h"
 #include "sgm_state.h"
+#include "sgm_sweep.h"
 #include "stereo_scene.h"
 
 namespace {
@@ -79,6 +80,8 @@ const char* code_path_name() {
       return "128-bit";
     case SgmCodePath::kAvx2:
       return "AVX2";
+    case SgmCodePath::kAvx512:
+      return "AVX-512";
   }
   return "?";
 }
@@ -123,21 +126,24 @@ void time_case(const BenchCase& bench, int paths) {
   synthetic_pair(bench.width, bench.height, left, right);
   cv::Mat out(bench.height, bench.width, CV_8U);
   libtessaro_init(matcher_parameters(bench.width, bench.height, bench.disparities, paths));
-  double full = 0, narrowed = 0, census = 0, path = 0, winner = 0;
+  double full = 0, narrowed = 0, census = 0, path = 0, narrowed_paths = 0, winner = 0;
   {
     bench::QuietStdout quiet;
     full = median_milliseconds([&] { libtessaro_process(out.data, left.data, right.data, false); });
     narrowed = median_milliseconds([&] { libtessaro_process(out.data, left.data, right.data, true); });
-    census = median_milliseconds([&] { calculate_census(sgm_cost_volume, left.data, right.data, kCensusRadius); });
-    path = median_milliseconds([&] { sgm_path(); });
+    // The stages of a full-range frame: census signatures, then the passes (costs, paths, winner-take-all).
+    census = median_milliseconds([&] { sgm_census_signatures(left.data, right.data); });
+    path = median_milliseconds([&] { sgm_sweep_aggregate(out.data); });
+    // The narrowed frame's separate stages, on the path planes.
+    narrowed_paths = median_milliseconds([&] { sgm_path(); });
     winner = median_milliseconds([&] { sgm_calculate_disparity(out.data); });
   }
   libtessaro_close();
   std::printf("%dx%d D=%d paths=%d (load average %.2f)\n", bench.width, bench.height, bench.disparities, paths,
               load_average());
-  std::printf("  tessaro full range   %8.2f ms  (census %.2f, paths %.2f, winner-take-all %.2f)\n", full, census, path,
-              winner);
-  std::printf("  tessaro narrowed W=%lu %7.2f ms\n", kWindow, narrowed);
+  std::printf("  tessaro full range   %8.2f ms  (census %.2f, paths with winner-take-all %.2f)\n", full, census, path);
+  std::printf("  tessaro narrowed W=%lu %7.2f ms  (paths %.2f, winner-take-all %.2f)\n", kWindow, narrowed,
+              narrowed_paths, winner);
   double fastest = 0, three_way = 0;
   const char* fastest_name = "";
   for (const SgbmMode& mode : kSgbmModes) {

@@ -1,0 +1,19 @@
+// The table of one form of the inner loops, for the instruction-set file that instantiates it with its lanes.
+#pragma once
+
+#include "sgm_kernel_forms.h"
+#include "sgm_sweep_passes.h"
+
+namespace sgm_forms {
+
+template <class V>
+constexpr SgmKernels kernel_table() {
+  return SgmKernels{recurrence<V>,
+                    minimum<V>,
+                    winner<V>,
+                    ByteCosts<V>::kFunction,
+                    {row_pass<V, uint16_t>, row_pass<V, uint8_t>},
+                    {band_pass<V, uint16_t>, band_pass<V, uint8_t>}};
+}
+
+}  // namespace sgm_forms

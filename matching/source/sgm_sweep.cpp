@@ -1,0 +1,173 @@
+// Full-range frames without the path planes. Paths come in families of two opposite directions along the
+// same lines (rows, columns, diagonals, anti-diagonals). The rows' family runs first, one row per task, and
+// stores its sum per pixel; every other family runs in bands of whole lines, one band per task, adding to that
+// sum, and the last family picks each pixel's winner as it goes. No task waits for another within a pass, and
+// a band's path state stays with the thread that runs it.
+#include "sgm_sweep.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "opencl_seam.h"
+#include "sgm_census.h"
+#include "sgm_kernels.h"
+#include "sgm_path.h"
+#include "sgm_pool.h"
+#include "sgm_state.h"
+#include "sgm_sweep_passes.h"
+
+namespace {
+
+using sgm_forms::kSweepBandLines;
+using sgm_forms::kSweepRowGroup;
+using Frame = SgmSweepFrame;
+using Family = SgmSweepFamily;
+
+constexpr unsigned long kFamilies = 4;
+
+struct Buffers {
+  std::vector<uint16_t> fill_cell;  // the cell of a pixel outside the processed area: all initial fill
+  std::vector<uint16_t> zeros;
+  std::vector<unsigned char> left, right;  // images of the last swept frame
+  bool stale = false;
+};
+
+Buffers buffers;
+
+// The families of the frame's paths, in the order the passes run them: rows first.
+std::vector<Family> families_of_paths() {
+  static constexpr int kFour[kMaxFourPaths][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
+  static constexpr int kEight[kMaxEightPaths][2] = {{0, -1}, {-1, -1}, {-1, 0}, {-1, 1},
+                                                    {0, 1},  {1, 1},   {1, 0},  {1, -1}};
+  Family families[kFamilies] = {{true, 0}, {false, 0}, {false, -1}, {false, 1}};
+  const bool four = sgm_params.path_number < kFourPathLimit;
+  const unsigned long count = std::min(sgm_params.path_number, four ? kMaxFourPaths : kMaxEightPaths);
+  for (unsigned long i = 0; i < count; ++i) {
+    const int dy = four ? kFour[i][0] : kEight[i][0], dx = four ? kFour[i][1] : kEight[i][1];
+    const bool forward = dy < 0 || (dy == 0 && dx < 0);
+    // The first direction's previous pixel is (y - 1, x + slope).
+    Family* target = nullptr;
+    if (dy == 0) {
+      target = &families[0];
+    } else {
+      const long slope = forward ? dx : -dx;
+      target = slope == 0 ? &families[1] : slope < 0 ? &families[2] : &families[3];
+    }
+    (forward ? target->forward : target->backward) = true;
+  }
+  std::vector<Family> present;
+  for (const Family& family : families)
+    if (family.forward || family.backward) present.push_back(family);
+  return present;
+}
+
+void run_family(const Frame& f, const Family& family, bool last, bool byte_sums) {
+  SgmPool& pool = sgm_pool();
+  const SgmKernels& kernels = sgm_kernels();
+  if (family.rows) {
+    const long groups = (f.area.row_end - f.area.row_begin + kSweepRowGroup - 1) / kSweepRowGroup;
+    pool.Run(static_cast<unsigned long>(groups), [&](unsigned long i) {
+      const long begin = f.area.row_begin + static_cast<long>(i) * kSweepRowGroup;
+      kernels.sweep_rows[byte_sums](f, family, last, begin, std::min(begin + kSweepRowGroup, f.area.row_end));
+    });
+    return;
+  }
+  // Lines x + slope * y over the area's corners.
+  const long a = family.slope;
+  const long corners[] = {f.area.column_begin + a * f.area.row_begin, f.area.column_begin + a * (f.area.row_end - 1),
+                          f.area.column_end - 1 + a * f.area.row_begin,
+                          f.area.column_end - 1 + a * (f.area.row_end - 1)};
+  const long lowest = *std::min_element(std::begin(corners), std::end(corners));
+  const long highest = *std::max_element(std::begin(corners), std::end(corners));
+  const long bands = (highest - lowest + kSweepBandLines) / kSweepBandLines;
+  pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
+    const long begin = lowest + static_cast<long>(band) * kSweepBandLines;
+    kernels.sweep_band[byte_sums](f, family, last, begin, std::min(begin + kSweepBandLines, highest + 1));
+  });
+}
+
+// True when every sum that one family hands to the next fits a byte. Each path value lies between its cost and
+// the cost plus P2: the previous pixel's smallest value is the least a term can be, its jump term the most, and
+// the guards (initial fill: more than the largest cost plus P2) never win. That holds while no 16-bit term
+// wraps, and while the fill exceeds every cost, which the interval-sampling mode's fill does not.
+bool sums_fit_bytes(const std::vector<Family>& families) {
+  constexpr unsigned long kLargestByte = 255;
+  constexpr unsigned long kLargest16 = 65535;
+  if (sgm_params.mode == kIntervalSamplingMode || families.empty()) return false;
+  const unsigned long p1 = sgm_params.penalty1, p2 = sgm_params.penalty2;
+  if (sgm_params.census_bits + p2 + std::max(p1, p2) > kLargest16) return false;
+  const unsigned long largest_path = sgm_params.census_bits - 1 + p2;  // the centre bit never differs
+  unsigned long stored = 0;
+  for (size_t i = 0; i + 1 < families.size(); ++i) stored += families[i].forward + families[i].backward;
+  return stored * largest_path <= kLargestByte;
+}
+
+}  // namespace
+
+bool sgm_sweep_applies() {
+  // The byte costs come from the processor's census; the GPU's census fills only the 16-bit volume.
+  return sgm_params.threshold == kFullRangeThreshold &&
+         sgm_params.window_width >= static_cast<unsigned long>(sgm_params.disparity_count) &&
+         sgm_params.path_number >= 1 && sgm_params.path_number <= kMaxEightPaths && !sgm_params.opencl_enable &&
+         sgm_params.window_scale <= kMaxByteCostWindowScale && sgm_sweep_sums != nullptr;
+}
+
+void sgm_sweep_frame(unsigned char* out, const unsigned char* left, const unsigned char* right) {
+  const unsigned long pixels = s_sgm_m * s_sgm_n;
+  sgm_census_signatures(left, right);
+  buffers.left.assign(left, left + pixels);
+  buffers.right.assign(right, right + pixels);
+  buffers.stale = true;
+  sgm_sweep_aggregate(out);
+}
+
+void sgm_sweep_aggregate(unsigned char* out) {
+  // Outside the processed area every sum is the same, so index 0 wins.
+  std::memset(out, static_cast<unsigned char>(sgm_params.disparity_min), s_sgm_m * s_sgm_n);
+  const SgmArea area = sgm_processed_area();
+  if (area.row_begin >= area.row_end || area.column_begin >= area.column_end) return;
+  const unsigned long disparities = static_cast<unsigned long>(sgm_params.disparity_count);
+  Frame f;
+  f.area = area;
+  f.n = static_cast<long>(s_sgm_n);
+  f.disparities = disparities;
+  f.cell_size = static_cast<long>(sgm_cell_size());
+  f.p1 = sgm_params.penalty1;
+  f.p2 = sgm_params.penalty2;
+  f.fill = static_cast<uint16_t>(sgm_params.census_bits + sgm_params.penalty2);
+  f.disparity_min = sgm_params.disparity_min;
+  f.left_signatures = sgm_census_left;
+  f.right_signatures = sgm_census_right;
+  f.words = sgm_census_words(sgm_params.window_scale);
+  f.sums_volume = sgm_sweep_sums;
+  buffers.fill_cell.assign(disparities + 2, f.fill);
+  buffers.zeros.assign(disparities, 0);
+  f.fill_cell = buffers.fill_cell.data();
+  f.zeros = buffers.zeros.data();
+  f.out = out;
+  // Both tables start with the rows' first direction, so the rows' pass always runs first and stores the sums.
+  const std::vector<Family> families = families_of_paths();
+  const bool byte_sums = sums_fit_bytes(families);
+  for (size_t i = 0; i < families.size(); ++i) run_family(f, families[i], i + 1 == families.size(), byte_sums);
+}
+
+bool sgm_sweep_planes_stale() { return buffers.stale; }
+
+void sgm_sweep_restore_planes() {
+  if (!buffers.stale) return;
+  buffers.stale = false;
+  const uint16_t threshold = sgm_params.threshold;
+  const unsigned long window_width = sgm_params.window_width;
+  sgm_params.threshold = kFullRangeThreshold;
+  sgm_params.window_width = static_cast<unsigned long>(sgm_params.disparity_count);
+  if (!(sgm_params.opencl_enable &&
+        tessaro_opencl_census(sgm_cost_volume, buffers.left.data(), buffers.right.data())))
+    sgm_census_volume(sgm_cost_volume, buffers.left.data(), buffers.right.data(), sgm_params.window_scale);
+  // A full-range frame flags no pixel, so the flag maps stay as they are.
+  sgm_path();
+  sgm_params.threshold = threshold;
+  sgm_params.window_width = window_width;
+}
+
+void sgm_sweep_reset() { buffers.stale = false; }

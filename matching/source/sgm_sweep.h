@@ -1,0 +1,25 @@
+// Full-range frames in two sweeps over the rows: paths that come from above (and from the left) top to bottom,
+// then the others bottom to top with the winner-take-all folded in. The path planes are not written; a later
+// narrowed frame that needs them has them rebuilt from the kept images of the last such frame.
+#pragma once
+
+// True when the current parameters make every pixel search the full range and never flag it (the threshold
+// accepts every cost and the window covers D), with 1 to 8 paths: such a frame depends only on its images. Also
+// asks for the processor's census with costs that fit a byte (radius up to 7).
+bool sgm_sweep_applies();
+
+// Computes the census signatures of the images, aggregates their costs along all paths and writes the
+// cheapest disparity of every pixel into out (m x n bytes). Keeps copies of the images for
+// sgm_sweep_restore_planes.
+void sgm_sweep_frame(unsigned char* out, const unsigned char* left, const unsigned char* right);
+
+// The aggregation and winner-take-all of sgm_sweep_frame alone, over the signatures already computed.
+void sgm_sweep_aggregate(unsigned char* out);
+
+// True while the path planes lag behind the last frame, because that frame was swept.
+bool sgm_sweep_planes_stale();
+// Brings the path planes to the state the last swept frame would have left: its census again, then the
+// path aggregation over the full range. Overwrites the cost volume.
+void sgm_sweep_restore_planes();
+// Forgets any swept frame: the planes are as init or set-up left them.
+void sgm_sweep_reset();

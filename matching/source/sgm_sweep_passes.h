@@ -1,0 +1,251 @@
+// The passes of a full-range frame, written once over a lane type V like the other inner loops (see
+// sgm_kernel_forms.h), so that each instruction-set file compiles them with its own lanes.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "sgm_kernel_forms.h"
+#include "sgm_state.h"
+
+// A family's first direction comes from above (or from the left for rows): previous pixel (y - 1, x + slope);
+// the second from below: (y + 1, x - slope). For rows: (y, x - 1) and (y, x + 1).
+struct SgmSweepFamily {
+  bool rows;
+  long slope;
+  bool forward = false;
+  bool backward = false;
+};
+
+struct SgmSweepFrame {
+  SgmArea area;
+  long n;
+  unsigned long disparities;
+  long cell_size;
+  uint16_t p1, p2, fill;
+  int disparity_min;
+  const uint64_t* left_signatures;  // census signatures, `words` per pixel
+  const uint64_t* right_signatures;
+  unsigned long words;
+  void* sums_volume;  // m x n x D: the sums that one family hands to the next, 16-bit values or bytes
+  const uint16_t* fill_cell;
+  const uint16_t* zeros;
+  unsigned char* out;
+
+  template <class S>
+  S* sums(long y, long x) const {
+    return static_cast<S*>(sums_volume) + (y * n + x) * static_cast<long>(disparities);
+  }
+  bool inside(long y, long x) const {
+    return y >= area.row_begin && y < area.row_end && x >= area.column_begin && x < area.column_end;
+  }
+  template <class V>
+  void pick(long y, long x, const uint16_t* total) const {
+    out[y * n + x] = static_cast<unsigned char>(disparity_min +
+                                                static_cast<long>(sgm_forms::first_minimum<V>(total, disparities)));
+  }
+};
+
+namespace sgm_forms {
+
+constexpr long kSweepBandLines = 8;  // lines of one band: its sums of one direction stay in the thread's cache
+constexpr long kSweepRowGroup = 4;   // rows of one task of the rows' family
+constexpr long kPrefetchRows = 2;    // how far ahead a band's walk asks for its next rows
+constexpr long kCacheLine = 64;
+
+// Per thread, kept from frame to frame: path cells with guards at the initial fill, and sums.
+struct SweepScratch {
+  std::vector<uint16_t> cells;
+  std::vector<uint16_t> minima;
+  std::vector<uint16_t> band_sums;
+  std::vector<uint16_t> total;
+  std::vector<uint8_t> costs;
+};
+
+inline SweepScratch& scratch_for(const SgmSweepFrame& f, unsigned long cells, unsigned long band_sums,
+                                 unsigned long costs) {
+  thread_local SweepScratch scratch;
+  const unsigned long cell_values = cells * static_cast<unsigned long>(f.cell_size);
+  if (scratch.cells.size() != cell_values || scratch.cells.empty() || scratch.cells[0] != f.fill)
+    scratch.cells.assign(cell_values, f.fill);
+  // Guards are never written, so only a change of size or fill needs a refill.
+  scratch.minima.resize(cells);
+  if (scratch.band_sums.size() < band_sums) scratch.band_sums.resize(band_sums);
+  scratch.total.resize(f.disparities);
+  if (scratch.costs.size() < costs) scratch.costs.resize(costs);
+  return scratch;
+}
+
+// Census costs of the pixels [x, x + count) of row y as bytes, D per pixel: computed where they are used,
+// from the signatures, which stay in cache where a volume of costs would not.
+template <class V>
+void pixel_costs(const SgmSweepFrame& f, long y, long x, long count, uint8_t* out) {
+  if (count <= 0) return;
+  const long first = y * f.n + x;
+  if (f.words == 1) {
+    ByteCosts<V>::kFunction(f.left_signatures + first, f.right_signatures + first, static_cast<unsigned long>(count),
+                            f.disparities, out);
+    return;
+  }
+  const long words = static_cast<long>(f.words);
+  const long disparities = static_cast<long>(f.disparities);
+  for (long i = 0; i < count; ++i) {
+    const uint64_t* signature = f.left_signatures + (first + i) * words;
+    for (long d = 0; d < disparities; ++d) {
+      const uint64_t* match = f.right_signatures + (first + i - d) * words;
+      int bits = 0;
+      for (long w = 0; w < words; ++w) bits += __builtin_popcountll(signature[w] ^ match[w]);
+      out[i * disparities + d] = static_cast<uint8_t>(bits);
+    }
+  }
+}
+
+// Rows [row_begin, row_end) of the rows' family, at most kSweepRowGroup: left to right, then right to left. The
+// rows advance together pixel by pixel, so that one row's work overlaps the wait for another's previous pixel.
+template <class V, class S>
+void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, long row_begin, long row_end) {
+  const long group = row_end - row_begin;
+  const long begin = f.area.column_begin, end = f.area.column_end;
+  const long width = end - begin;
+  const long d = static_cast<long>(f.disparities);
+  SweepScratch& s = scratch_for(f, static_cast<unsigned long>(2 * kSweepRowGroup), 0,
+                                static_cast<unsigned long>(kSweepRowGroup * width * d));
+  uint16_t* total = s.total.data();
+  for (long row = 0; row < group; ++row)
+    pixel_costs<V>(f, row_begin + row, begin, width, s.costs.data() + row * width * d);
+  const bool picks_forward = last && !family.backward;
+  auto cell = [&](long row, long x) { return s.cells.data() + (2 * row + (x & 1)) * f.cell_size; };
+  auto step = [&](long row, long, long x, bool first, long previous_x, const auto* addend, auto* sums) {
+    s.minima[row] = recurrence_sum<V>(f.disparities, first ? f.fill : s.minima[row],
+                                      first ? f.fill_cell : cell(row, previous_x),
+                                      s.costs.data() + (row * width + x - begin) * d, cell(row, x), f.p1, f.p2, addend,
+                                      sums);
+  };
+  if (family.forward) {
+    for (long x = begin; x < end; ++x) {
+      for (long row = 0; row < group; ++row) {
+        const long y = row_begin + row;
+        if (picks_forward) {
+          step(row, y, x, x == begin, x - 1, f.zeros, total);
+          f.template pick<V>(y, x, total);
+        } else {
+          step(row, y, x, x == begin, x - 1, f.zeros, f.template sums<S>(y, x));
+        }
+      }
+    }
+  }
+  if (!family.backward) return;
+  for (long x = end - 1; x >= begin; --x) {
+    for (long row = 0; row < group; ++row) {
+      const long y = row_begin + row;
+      const bool first = x == end - 1;
+      if (last) {
+        if (family.forward) {
+          step(row, y, x, first, x + 1, f.template sums<S>(y, x), total);
+        } else {
+          step(row, y, x, first, x + 1, f.zeros, total);
+        }
+        f.template pick<V>(y, x, total);
+      } else if (family.forward) {
+        step(row, y, x, first, x + 1, f.template sums<S>(y, x), f.template sums<S>(y, x));
+      } else {
+        step(row, y, x, first, x + 1, f.zeros, f.template sums<S>(y, x));
+      }
+    }
+  }
+}
+
+// A band walks down or up its columns, a new memory page every row, where the hardware does not fetch ahead:
+// asks for the sums of the pixels [begin, end) of row y (clipped to the area) ahead of their use.
+template <class S>
+void prefetch_row(const SgmSweepFrame& f, long y, long begin, long end) {
+  if (y < f.area.row_begin || y >= f.area.row_end) return;
+  begin = std::max(begin, f.area.column_begin);
+  end = std::min(end, f.area.column_end);
+  if (begin >= end) return;
+  const char* sums = reinterpret_cast<const char*>(f.template sums<S>(y, begin));
+  const char* sums_end = reinterpret_cast<const char*>(f.template sums<S>(y, end));
+  for (const char* p = sums; p < sums_end; p += kCacheLine) __builtin_prefetch(p);
+}
+
+// The band of lines [line_begin, line_end) of a family whose lines are x + slope * y: top to bottom for the
+// first direction, bottom to top for the second, each row's pixels of the band in order.
+template <class V, class S>
+void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, long line_begin, long line_end) {
+  const long lines = line_end - line_begin;
+  const long rows = f.area.row_end - f.area.row_begin;
+  const long cell = f.cell_size;
+  const long d = static_cast<long>(f.disparities);
+  // Two rows of cells per direction, alternating; the first direction's sums of the whole band when the
+  // second direction follows.
+  SweepScratch& s = scratch_for(f, static_cast<unsigned long>(4 * lines),
+                                family.forward && family.backward ? static_cast<unsigned long>(rows * lines * d) : 0,
+                                static_cast<unsigned long>(rows * lines * d));
+  uint16_t* total = s.total.data();
+  auto columns = [&](long y, long& begin, long& end) {
+    begin = std::max(f.area.column_begin, line_begin - family.slope * y);
+    end = std::min(f.area.column_end, line_end - family.slope * y);
+  };
+  auto slot = [&](int direction, long y, long line) { return (direction * 2 + (y & 1)) * lines + line; };
+  auto band_sums = [&](long y, long line) { return s.band_sums.data() + ((y - f.area.row_begin) * lines + line) * d; };
+  // The band's costs, by row and line: computed a row at a time by the first walk, reused by the second.
+  auto costs = [&](long y, long line) { return s.costs.data() + ((y - f.area.row_begin) * lines + line) * d; };
+  auto row_costs = [&](long y, long begin, long end) {
+    pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + family.slope * y - line_begin));
+  };
+  auto step = [&](bool first, long previous, long current, long y, long x, const auto* addend, auto* sums) {
+    s.minima[current] = recurrence_sum<V>(
+        f.disparities, first ? f.fill : s.minima[previous], first ? f.fill_cell : s.cells.data() + previous * cell,
+        costs(y, x + family.slope * y - line_begin), s.cells.data() + current * cell, f.p1, f.p2, addend, sums);
+  };
+  if (family.forward) {
+    const bool picks = last && !family.backward;
+    for (long y = f.area.row_begin; y < f.area.row_end; ++y) {
+      long begin, end;
+      columns(y, begin, end);
+      prefetch_row<S>(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows, end - family.slope * kPrefetchRows);
+      row_costs(y, begin, end);
+      for (long x = begin; x < end; ++x) {
+        const long line = x + family.slope * y - line_begin;
+        const bool first = !f.inside(y - 1, x + family.slope);
+        const long previous = slot(0, y - 1, line), current = slot(0, y, line);
+        const S* stored = f.template sums<S>(y, x);
+        if (family.backward) {
+          step(first, previous, current, y, x, stored, band_sums(y, line));
+        } else if (picks) {
+          step(first, previous, current, y, x, stored, total);
+          f.template pick<V>(y, x, total);
+        } else {
+          step(first, previous, current, y, x, stored, f.template sums<S>(y, x));
+        }
+      }
+    }
+  }
+  if (!family.backward) return;
+  for (long y = f.area.row_end - 1; y >= f.area.row_begin; --y) {
+    long begin, end;
+    columns(y, begin, end);
+    prefetch_row<S>(f, y - kPrefetchRows, begin + family.slope * kPrefetchRows, end + family.slope * kPrefetchRows);
+    if (!family.forward) row_costs(y, begin, end);
+    for (long x = end - 1; x >= begin; --x) {
+      const long line = x + family.slope * y - line_begin;
+      const bool first = !f.inside(y + 1, x - family.slope);
+      const long previous = slot(1, y + 1, line), current = slot(1, y, line);
+      if (last) {
+        if (family.forward) {
+          step(first, previous, current, y, x, band_sums(y, line), total);
+        } else {
+          step(first, previous, current, y, x, f.template sums<S>(y, x), total);
+        }
+        f.template pick<V>(y, x, total);
+      } else if (family.forward) {
+        step(first, previous, current, y, x, band_sums(y, line), f.template sums<S>(y, x));
+      } else {
+        step(first, previous, current, y, x, f.template sums<S>(y, x), f.template sums<S>(y, x));
+      }
+    }
+  }
+}
+
+}  // namespace sgm_forms
