@@ -5,7 +5,9 @@
 #include <sys/select.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -39,6 +41,9 @@ struct ExposureHandover {
 
 std::mutex exposure_mutex;
 ExposureHandover s_handover;             // guarded by exposure_mutex
+std::condition_variable s_step_done;     // a handed-over pair has been measured
+// How long the quality of a frame waits for that frame's step; a step takes well under this.
+constexpr auto kStepWait = std::chrono::milliseconds(20);
 tagCamExposureConfiguration s_config{};  // written only while no exposure thread runs
 std::atomic<bool> s_running{false};
 std::thread s_thread;  // owned by init and uninit, which the caller does not run concurrently
@@ -144,6 +149,7 @@ void exposure_thread_process() {
         const bool quality = ExposureStep(s_handover.width, s_handover.height, s_handover.left, s_handover.right);
         s_handover.new_pair = false;
         s_handover.quality = quality;
+        s_step_done.notify_all();
       }
     }
     SleepPoll();
@@ -203,8 +209,11 @@ int transmit_gray_image_to_exposure(unsigned char* left, unsigned char* right) {
   return 0;
 }
 
+// The quality of the pair handed over last: waits, bounded, for its step so that a frame never
+// carries the verdict on the frame before it.
 bool get_exposure_quality() {
-  std::lock_guard<std::mutex> lock(exposure_mutex);
+  std::unique_lock<std::mutex> lock(exposure_mutex);
+  s_step_done.wait_for(lock, kStepWait, [] { return !s_handover.new_pair || !s_running; });
   return s_handover.quality;
 }
 
