@@ -79,6 +79,30 @@ void ShowClientsNowAndThen(ListenerState* state, uint32_t server_type) {
   state->last_client_dump = now;
 }
 
+// Removes the clients whose peer has already hung up with nothing left unread: a full table
+// makes room from connections that are dead but that no pass has seen close yet, before a
+// newcomer is refused. A client with bytes still pending is left to the receive step.
+int RemoveHungUpClients(int server_fd, uint32_t server_type, ServerSocketTable* table) {
+  int removed = 0;
+  uint32_t index = table->first_used;
+  while (index != kNoSlot) {
+    const ClientSlot& slot = table->slots[index];
+    const uint32_t next = slot.next;
+    const int fd = slot.fd;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 0) == 1) {
+      char byte = 0;
+      const ssize_t n = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        ServerRemoveClient(server_fd, fd, server_type);
+        ++removed;
+      }
+    }
+    index = next;
+  }
+  return removed;
+}
+
 bool ListenerReadable(int server_fd) {
   pollfd p{server_fd, POLLIN, 0};
   return poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
@@ -116,7 +140,13 @@ int NewClientProcess(int server_fd, uint32_t server_type, int* max_fd) {
   char address[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
   Qeltmlog(0, "Receive new client, client address: %s, port: %d\n", address, ntohs(peer.sin_port));
-  const int rc = ServerProxyAddClient(server_fd, fd, server_type);
+  int rc = ServerProxyAddClient(server_fd, fd, server_type);
+  if (rc == kQeltServerFull) {
+    ServerSocketTable* table = GetServerSocketInfo(server_type);
+    if (table != nullptr && RemoveHungUpClients(server_fd, server_type, table) > 0) {
+      rc = ServerProxyAddClient(server_fd, fd, server_type);
+    }
+  }
   if (rc == kQeltOk) {
     Qeltmlog(0, "[Proxy]Receive new connect, server socket fd: %d, client socket fd %d, ServerType %d\n", server_fd,
              fd, server_type);

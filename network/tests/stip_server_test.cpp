@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net_helpers.h"
+#include "pelarin/proxy.h"
 #include "pelarin/stip.h"
 #include "stream_wire.h"
 
@@ -216,6 +217,31 @@ TEST_F(StipServerFixture, PortTakesClientsUpToItsCap) {
   EXPECT_EQ(STIPServerAddClient(server_fd, extra[0], kServerNorbImage), kQeltOk);
   server_end_[extra[1]] = extra[0];
   test_ends_.push_back(extra[1]);
+}
+
+// A full port whose clients hung up before any pass saw them close makes room for a newcomer
+// instead of refusing it; a client that hung up with bytes unread and a live one stay.
+TEST_F(StipServerFixture, FullPortMakesRoomFromClientsThatAlreadyHungUp) {
+  std::vector<int> ends;
+  for (uint32_t i = 0; i < kStipMaxClientsPerPort; ++i) ends.push_back(Connect());
+  for (int i : {0, 1}) {
+    close(ends[i]);
+    std::replace(test_ends_.begin(), test_ends_.end(), ends[i], -1);
+  }
+  const uint8_t unread = 7;
+  ASSERT_EQ(write(ends[2], &unread, 1), 1);
+  close(ends[2]);
+  std::replace(test_ends_.begin(), test_ends_.end(), ends[2], -1);
+  const int server_fd = STIPServerGetSocketFD(kServerNorbImage);
+  const int newcomer = nettest::ConnectLoopback(nettest::PortOf(server_fd));
+  ASSERT_GE(newcomer, 0);
+  int max_fd = 0;
+  EXPECT_EQ(NewClientProcess(server_fd, kServerNorbImage, &max_fd), kQeltOk);
+  EXPECT_EQ(GetServerSocketInfo(kServerNorbImage)->client_count, kStipMaxClientsPerPort - 1);
+  EXPECT_NE(Slot(ends[2]), nullptr) << "its bytes are the receive step's to read";
+  EXPECT_NE(Slot(ends[3]), nullptr);
+  EXPECT_EQ(Slot(ends[0]), nullptr);
+  close(newcomer);
 }
 
 TEST_F(StipServerFixture, EveryClientGetsItsOwnDecodableColourStream) {
