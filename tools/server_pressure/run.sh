@@ -23,40 +23,18 @@ held_connections=300
 descriptor_limit=256
 flood_loops=2
 control_requests=30
-serving_wait_seconds=60
-config_name=default_video_stereo_server_configuration.xml
 
 work="$(mktemp -d /tmp/server-pressure-XXXXXX)"
-service_pid=""
-stop_service() {
-  [ -z "$service_pid" ] || { kill -TERM "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; }
-  service_pid=""
-}
-cleanup() { stop_service; rm -rf "$work"; }
+source tools/lib/quarnel_harness.sh
+cleanup() { quarnel_stop; rm -rf "$work"; }
 trap cleanup EXIT
-
-set_value() { sed -i "s|<record name=$1 type=\([a-z]*\) value=[^>]*>|<record name=$1 type=\1 value=$2>|" "$work/$config_name"; }
-cp "service/config/$config_name" "$work/$config_name"
-set_value server_port "$port"
-set_value local_heartbeat_socket_port "$heartbeat_port"
-set_value daemon_listen_socket_port "$daemon_port"
-board/make-root/make-root "$work/root" "$work/$config_name=/system/etc/$config_name" \
-  board/sim_module/data/sim_module_calibration.yml=/system/etc/sim_module_calibration.yml \
-  board/camera_hal/data/sim_camera.conf=/system/etc/sim_camera.conf
-
-listening() { [ -n "$(ss -Hltn "sport = :$1")" ]; }
-# Starts quarnel with the given command in front (e.g. a descriptor limit) and waits until it serves.
+quarnel_prepare_root
+# Starts quarnel with the given command in front and waits until it serves and frames flow.
 start_service() {
-  BOARD_ROOT="$work/root" "$@" "$build/service/quarnel" > "$work/quarnel.log" 2>&1 &
-  service_pid=$!
-  for ((i = 0; i < serving_wait_seconds * 10; i++)); do
-    kill -0 "$service_pid" || { echo "quarnel ended; its log:" >&2; cat "$work/quarnel.log" >&2; exit 1; }
-    listening "$port" && listening $((port + 1)) && listening $((port + 2)) && return 0
-    sleep 0.1
-  done
-  echo "quarnel does not serve" >&2
-  exit 1
+  quarnel_start "$@"
+  quarnel_wait_frames
 }
+stop_service() { quarnel_stop; }
 frames_of() { awk '$1 == "colour" || $1 == "disparity" { printf "%s ", $0 } END { print "" }' "$1"; }
 
 # 1. Out of descriptors.

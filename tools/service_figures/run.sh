@@ -3,48 +3,27 @@
 # at once; its CPU use over the clients' run and its resident memory, sampled every second while
 # they run, are printed with each client's frame rate and capture-to-receipt latency.
 #   tools/service_figures/run.sh [SECONDS]   (default 60; needs build/plain, or VARIANT=address)
+# CLIENTS=N streams to N clients instead (0: the service alone for SECONDS); PROFILE=1 also
+# samples the service with perf over the run and prints where its time goes, by thread, by
+# library and by function. The figures start once frames flow, not at the service's start.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 seconds="${1:-60}"
+clients="${CLIENTS:-2}"
 build="$PWD/build/${VARIANT:-plain}"
 port=9200                 # base server port of this run (the service uses it to +3)
 heartbeat_port=9210       # the service's own heartbeat socket
 daemon_port=9211          # where its heartbeats go (nobody listens)
-clients=2
-serving_wait_seconds=60
-config_name=default_video_stereo_server_configuration.xml
 ticks_per_second="$(getconf CLK_TCK)"
 
 work="$(mktemp -d /tmp/service-figures-XXXXXX)"
-service_pid=""
-cleanup() {
-  [ -z "$service_pid" ] || { kill -TERM "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; }
-  rm -rf "$work"
-}
+source tools/lib/quarnel_harness.sh
+cleanup() { quarnel_stop; rm -rf "$work"; }
 trap cleanup EXIT
-
-set_value() { sed -i "s|<record name=$1 type=\([a-z]*\) value=[^>]*>|<record name=$1 type=\1 value=$2>|" "$work/$config_name"; }
-cp "service/config/$config_name" "$work/$config_name"
-set_value server_port "$port"
-set_value local_heartbeat_socket_port "$heartbeat_port"
-set_value daemon_listen_socket_port "$daemon_port"
-board/make-root/make-root "$work/root" "$work/$config_name=/system/etc/$config_name" \
-  board/sim_module/data/sim_module_calibration.yml=/system/etc/sim_module_calibration.yml \
-  board/camera_hal/data/sim_camera.conf=/system/etc/sim_camera.conf
-
-BOARD_ROOT="$work/root" "$build/service/quarnel" > "$work/quarnel.log" 2>&1 &
-service_pid=$!
-listening() { [ -n "$(ss -Hltn "sport = :$1")" ]; }
-for ((i = 0; i < serving_wait_seconds * 10; i++)); do
-  kill -0 "$service_pid" || { echo "quarnel ended; its log:" >&2; cat "$work/quarnel.log" >&2; exit 1; }
-  listening "$port" && listening $((port + 1)) && listening $((port + 2)) && break
-  sleep 0.1
-done
-
-# utime + stime of the service in clock ticks, and its resident memory in kB.
-cpu_ticks() { sed 's/.*) //' "/proc/$service_pid/stat" | awk '{ print $12 + $13 }'; }
-rss_kb() { awk '$1 == "VmRSS:" { print $2 }' "/proc/$service_pid/status"; }
+quarnel_prepare_root
+quarnel_start
+quarnel_wait_frames
 
 client_pids=()
 for ((c = 1; c <= clients; c++)); do
@@ -53,22 +32,41 @@ for ((c = 1; c <= clients; c++)); do
   client_pids+=($!)
 done
 
-start_ticks="$(cpu_ticks)"
+start_ticks="$(quarnel_cpu_ticks)"
 start_time="$(date +%s.%N)"
-rss_start="$(rss_kb)"
+profiler_pid=""
+if [ "${PROFILE:-0}" = 1 ]; then
+  perf record -q -g -F 999 -p "$service_pid" -o "$work/perf.data" -- sleep "$seconds" 2> "$work/perf.txt" &
+  profiler_pid=$!
+fi
+run_until="$(($(date +%s) + seconds))"
+rss_start="$(quarnel_rss_kb)"
 rss_max="$rss_start"
 rss_end="$rss_start"
-clients_running() { for pid in "${client_pids[@]}"; do kill -0 "$pid" 2>/dev/null && return 0; done; return 1; }
-while clients_running; do
+running() {
+  [ "$clients" -gt 0 ] || { [ "$(date +%s)" -lt "$run_until" ]; return; }
+  for pid in "${client_pids[@]}"; do kill -0 "$pid" 2>/dev/null && return 0; done
+  return 1
+}
+while running; do
   sleep 1
-  rss_end="$(rss_kb)"
+  rss_end="$(quarnel_rss_kb)"
   [ "$rss_end" -le "$rss_max" ] || rss_max="$rss_end"
 done
-end_ticks="$(cpu_ticks)"
+end_ticks="$(quarnel_cpu_ticks)"
 end_time="$(date +%s.%N)"
 
 client_status=0
 for pid in "${client_pids[@]}"; do wait "$pid" || client_status=1; done
+if [ -n "$profiler_pid" ]; then
+  wait "$profiler_pid" || true
+  for order in comm dso sym; do
+    echo "quarnel samples by $order:"
+    perf report -q -i "$work/perf.data" -g none --no-children --sort "$order" --percent-limit 1.5 2>/dev/null |
+      awk 'NF { print "  " $0 }' | head -25
+  done
+  [ -z "${KEEP_PERF:-}" ] || cp "$work/perf.data" "$KEEP_PERF"
+fi
 
 awk -v t="$((end_ticks - start_ticks))" -v hz="$ticks_per_second" -v a="$start_time" -v b="$end_time" -v n="$clients" \
   'BEGIN { printf "quarnel cpu=%.1f%% of one core over %.1f s, streaming to %d clients\n", 100 * t / hz / (b - a), b - a, n }'

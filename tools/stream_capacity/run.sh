@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Image port capacity and memory of the depth service: quarnel on the simulated camera gets more
 # image clients than its per-port cap at once (each client's frame rates are printed: the
-# admitted ones stream, the others get nothing), its resident memory with the cap full, then
+# admitted ones stream, the others get nothing; frames and losses beside the rates, which count
+# from the stream request), its resident memory with the cap full, then
 # ROUNDS rounds of six clients coming and going, with its resident memory before and after.
 #   tools/stream_capacity/run.sh [ROUNDS] [SECONDS]   (default 60 rounds, 10 s at full cap;
 #   needs build/plain, or VARIANT=address)
@@ -18,35 +19,15 @@ round_seconds=2
 port=9220
 heartbeat_port=9230
 daemon_port=9231
-serving_wait_seconds=60
-config_name=default_video_stereo_server_configuration.xml
 
 work="$(mktemp -d /tmp/stream-capacity-XXXXXX)"
-service_pid=""
-cleanup() {
-  [ -z "$service_pid" ] || { kill -TERM "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; }
-  rm -rf "$work"
-}
+source tools/lib/quarnel_harness.sh
+cleanup() { quarnel_stop; rm -rf "$work"; }
 trap cleanup EXIT
-
-set_value() { sed -i "s|<record name=$1 type=\([a-z]*\) value=[^>]*>|<record name=$1 type=\1 value=$2>|" "$work/$config_name"; }
-cp "service/config/$config_name" "$work/$config_name"
-set_value server_port "$port"
-set_value local_heartbeat_socket_port "$heartbeat_port"
-set_value daemon_listen_socket_port "$daemon_port"
-board/make-root/make-root "$work/root" "$work/$config_name=/system/etc/$config_name" \
-  board/sim_module/data/sim_module_calibration.yml=/system/etc/sim_module_calibration.yml \
-  board/camera_hal/data/sim_camera.conf=/system/etc/sim_camera.conf
-
-BOARD_ROOT="$work/root" "$build/service/quarnel" > "$work/quarnel.log" 2>&1 &
-service_pid=$!
-listening() { [ -n "$(ss -Hltn "sport = :$1")" ]; }
-for ((i = 0; i < serving_wait_seconds * 10; i++)); do
-  kill -0 "$service_pid" || { echo "quarnel ended; its log:" >&2; cat "$work/quarnel.log" >&2; exit 1; }
-  listening "$port" && listening $((port + 1)) && listening $((port + 2)) && break
-  sleep 0.1
-done
-rss_kb() { awk '$1 == "VmRSS:" { print $2 }' "/proc/$service_pid/status"; }
+quarnel_prepare_root
+quarnel_start
+quarnel_wait_frames
+rss_kb() { quarnel_rss_kb; }
 
 # Starts N clients for S seconds with output under $work/NAME-<n>.txt; waits for them all.
 run_clients() {
@@ -65,7 +46,8 @@ rss_start="$(rss_kb)"
 run_clients $((cap + over_cap)) "$seconds" full
 echo "cap=$cap clients=$((cap + over_cap)) rss_kb_with_cap_full=$rss_during"
 for ((c = 1; c <= cap + over_cap; c++)); do
-  fps="$(awk '$1 == "colour" { for (i = 2; i <= NF; i++) if ($i ~ /^fps=/) c = $i } $1 == "disparity" { for (i = 2; i <= NF; i++) if ($i ~ /^fps=/) d = $i } END { print "colour_" c " disparity_" d }' "$work/full-$c.txt")"
+  fps="$(awk '$1 == "colour" || $1 == "disparity" { for (i = 2; i <= NF; i++) if ($i ~ /^(frames|lost|fps)=/) v[$1] = v[$1] " " $1 "_" $i }
+    END { print substr(v["colour"], 2) v["disparity"] }' "$work/full-$c.txt")"
   echo "client$c $fps"
 done
 echo "refused_log_lines=$(grep -c 'Reach max connect' "$work/quarnel.log" || true)"
