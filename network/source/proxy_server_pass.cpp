@@ -14,8 +14,11 @@ namespace {
 constexpr int kPassWaitMillis = 1;
 constexpr useconds_t kPassPauseMicros = 3 * 1000;
 // Connections taken from the listener in one pass: a flood of connections waits its turn
-// instead of keeping the pass from the clients already served.
-constexpr int kAcceptsPerPass = 8;
+// instead of keeping the pass from the clients already served. The control thread's pass also
+// waits up to 10 ms for discovery datagrams, so its 70 or so passes a second must take
+// a flood of a thousand connections a second or more, or the listen queue fills and a real
+// client waits behind the whole queue (8 a pass left a control request 1.5 s in the queue).
+constexpr int kAcceptsPerPass = 64;
 // How long the listener rests after an accept failed for want of descriptors or memory: the
 // pending connections stay queued while the pass closes dead connections to free some.
 constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);

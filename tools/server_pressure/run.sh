@@ -77,13 +77,13 @@ for ((f = 0; f < flood_loops; f++)); do
   flood_pids+=($!)
 done
 answered=0
-worst=0
+times=()
 for ((r = 0; r < control_requests; r++)); do
   start="$(date +%s.%N)"
   if "$client" --address 127.0.0.1 --port "$port" --seconds 0 --command version > "$work/control.txt" 2>&1; then
     answered=$((answered + 1))
   fi
-  worst="$(awk -v a="$start" -v b="$(date +%s.%N)" -v w="$worst" 'BEGIN { d = b - a; print (d > w ? d : w) }')"
+  times+=("$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }')")
   sleep 0.3
 done
 for pid in "${flood_pids[@]}"; do wait "$pid" || true; done
@@ -91,6 +91,7 @@ wait "$stream_pid" || true
 connections=0
 for ((f = 0; f < flood_loops; f++)); do connections=$((connections + $(cat "$work/flood$f.count"))); done
 echo "flood: $connections connections opened and closed in ${stream_seconds}s by $flood_loops loops"
-echo "flood: control requests answered=$answered of $control_requests worst_seconds=$worst"
+echo "flood: control requests answered=$answered of $control_requests, seconds each (client start to exit):"
+echo "flood:   $(printf '%s\n' "${times[@]}" | sort -n | tr '\n' ' ')"
 echo "flood: stream of ${stream_seconds}s: $(frames_of "$work/stream2.txt")"
 echo "flood: client list dumps in the log: $(grep -c 'Client number' "$work/quarnel.log" || true)"
