@@ -108,6 +108,24 @@ inline unsigned short hamming_distance(const uint64_t* a, const uint64_t* b) {
   return static_cast<unsigned short>(bits);
 }
 
+// Signatures of both images over `area` in bands of rows on the matcher's pool (the right image's from the
+// same rows); each band then runs then(band_begin, band_end), which needs only its own rows' signatures.
+template <unsigned long R, class Then>
+void signature_bands(const SgmArea& area, const unsigned char* left, const unsigned char* right,
+                     uint64_t* left_signatures, uint64_t* right_signatures, const Then& then) {
+  SgmPool& pool = sgm_pool();
+  const long rows = area.row_end - area.row_begin;
+  const long bands = std::min<long>(rows, static_cast<long>(pool.threads() * kCensusBandsPerThread));
+  const long rows_per_band = (rows + bands - 1) / bands;
+  pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
+    const long band_begin = area.row_begin + static_cast<long>(band) * rows_per_band;
+    const long band_end = std::min(band_begin + rows_per_band, area.row_end);
+    census_signatures<R>(left, band_begin, band_end, area.column_begin, area.column_end, left_signatures);
+    census_signatures<R>(right, band_begin, band_end, static_cast<long>(R), area.column_end, right_signatures);
+    then(band_begin, band_end);
+  });
+}
+
 }  // namespace
 
 template <unsigned long R>
@@ -117,7 +135,6 @@ void calculate_census_cost(unsigned short* cost, const unsigned char* left, cons
   if (area.row_begin >= area.row_end || area.column_begin >= area.column_end) return;
   const long n = static_cast<long>(s_sgm_n);
   const long disparities = static_cast<long>(sgm_params.disparity_count);
-  const long r = static_cast<long>(R);
   // The module keeps scratch for its own radius; another radius gets zero-filled scratch of its own.
   std::vector<uint64_t> own_left, own_right;
   uint64_t* left_signatures = sgm_census_left;
@@ -128,17 +145,7 @@ void calculate_census_cost(unsigned short* cost, const unsigned char* left, cons
     left_signatures = own_left.data();
     right_signatures = own_right.data();
   }
-  // Each band of rows needs only its own rows' signatures (the right image's from the same rows), so the
-  // bands run independently on the matcher's pool.
-  SgmPool& pool = sgm_pool();
-  const long rows = area.row_end - area.row_begin;
-  const long bands = std::min<long>(rows, static_cast<long>(pool.threads() * kCensusBandsPerThread));
-  const long rows_per_band = (rows + bands - 1) / bands;
-  pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
-    const long band_begin = area.row_begin + static_cast<long>(band) * rows_per_band;
-    const long band_end = std::min(band_begin + rows_per_band, area.row_end);
-    census_signatures<R>(left, band_begin, band_end, area.column_begin, area.column_end, left_signatures);
-    census_signatures<R>(right, band_begin, band_end, r, area.column_end, right_signatures);
+  signature_bands<R>(area, left, right, left_signatures, right_signatures, [&](long band_begin, long band_end) {
     for (long y = band_begin; y < band_end; ++y) {
       for (long x = area.column_begin; x < area.column_end; ++x) {
         const long pixel = y * n + x;
@@ -160,17 +167,7 @@ template <unsigned long R>
 void census_signatures_only(const unsigned char* left, const unsigned char* right) {
   const SgmArea area = sgm_census_area();
   if (area.row_begin >= area.row_end || area.column_begin >= area.column_end) return;
-  const long r = static_cast<long>(R);
-  SgmPool& pool = sgm_pool();
-  const long rows = area.row_end - area.row_begin;
-  const long bands = std::min<long>(rows, static_cast<long>(pool.threads() * kCensusBandsPerThread));
-  const long rows_per_band = (rows + bands - 1) / bands;
-  pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
-    const long band_begin = area.row_begin + static_cast<long>(band) * rows_per_band;
-    const long band_end = std::min(band_begin + rows_per_band, area.row_end);
-    census_signatures<R>(left, band_begin, band_end, area.column_begin, area.column_end, sgm_census_left);
-    census_signatures<R>(right, band_begin, band_end, r, area.column_end, sgm_census_right);
-  });
+  signature_bands<R>(area, left, right, sgm_census_left, sgm_census_right, [](long, long) {});
 }
 
 }  // namespace
