@@ -13,7 +13,7 @@ constexpr SgmKernels kernel_table() {
                     winner<V>,
                     ByteCosts<V>::kFunction,
                     {row_pass<V, uint16_t>, row_pass<V, uint8_t>},
-                    {band_pass<V, uint16_t>, band_pass<V, uint8_t>}};
+                    {band_pass<V, uint16_t, false>, band_pass<V, uint8_t, false>, band_pass<V, uint8_t, true>}};
 }
 
 }  // namespace sgm_forms

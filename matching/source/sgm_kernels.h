@@ -24,11 +24,16 @@ struct SgmKernels {
   // cost[i * disparities + d] = popcount(left[i] ^ right[i - d]).
   void (*byte_costs)(const uint64_t* left, const uint64_t* right, unsigned long pixels, unsigned long disparities,
                      uint8_t* cost);
-  // The passes of a full-range frame (sgm_sweep_passes.h): rows [begin, end) of the rows' family, and the
-  // band of lines [begin, end) of another family; the second of each pair hands its sums on as bytes.
+  // The passes of a full-range frame (sgm_sweep_passes.h), one per way of handing sums on (SgmSumsLayout):
+  // rows [begin, end) of the rows' family, and the band of lines [begin, end) of another family. The rows'
+  // family always runs first, where the separate layout writes a byte volume like the carried one.
   void (*sweep_rows[2])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
-  void (*sweep_band[2])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
+  void (*sweep_band[3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
 };
+
+// How a full-range frame's families hand their sums on: one carried 16-bit volume, one carried byte volume,
+// or a byte volume per family that the last family adds up.
+enum SgmSumsLayout { kSgmCarried16, kSgmCarriedBytes, kSgmSeparateBytes };
 
 enum class SgmCodePath { kPlain, kVector128, kAvx2, kAvx512 };
 

@@ -71,8 +71,10 @@ void sgm_allocate_buffers() {
   // Kept beside the path costs so that each pixel finds its previous cell's minimum without a search.
   sgm_cell_minima = new unsigned short[sgm_params.path_number * pixels]();
   s_sgm_uniqueness_err = new unsigned char[pixels]();
-  // Written before it is read in every frame that uses it.
-  sgm_sweep_sums = new unsigned short[pixels * disparities];
+  // Written before it is read in every frame that uses it. Two bytes a cell hold one 16-bit volume or two byte
+  // volumes; with eight paths a frame may hand three families' sums on as bytes, one volume each.
+  const unsigned long sweep_bytes = pixels * disparities * sgm_sweep_bytes_per_cell();
+  sgm_sweep_sums = new unsigned short[(sweep_bytes + 1) / 2];
   // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than
   // the transform itself. Each frame writes the same pixels, so the others stay zero.
   const unsigned long words = pixels * sgm_census_words(sgm_params.window_scale);

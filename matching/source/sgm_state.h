@@ -48,7 +48,7 @@ extern unsigned char* sgm_prev_disparity;        // last CPU result, centre of t
 extern unsigned short* sgm_cost_volume;          // m x n x D census costs, pixel-major
 extern unsigned short* sgm_path_costs;           // path_number planes of m x n cells of D+2 values
 extern unsigned short* sgm_cell_minima;          // per path plane and pixel: the smallest of its D path costs
-extern unsigned short* sgm_sweep_sums;           // m x n x D sums of a full-range frame's top-down paths
+extern unsigned short* sgm_sweep_sums;           // m x n x D sums that a full-range frame's families hand on
 extern uint64_t* sgm_census_left;                // census signatures of the left image, kept zeroed outside
 extern uint64_t* sgm_census_right;               // the computed area so that reuse across frames is exact
 extern unsigned char* sgm_sampled_left;          // interval-sampling mode: every second row and column
@@ -62,6 +62,8 @@ constexpr unsigned long sgm_census_words(unsigned long r) {
 
 // Values per path cell: a guard, the D path costs, a guard.
 inline unsigned long sgm_cell_size() { return static_cast<unsigned long>(sgm_params.disparity_count) + 2; }
+// Bytes per cell of sgm_sweep_sums: a 16-bit volume, or up to three byte volumes in the eight-path mode.
+inline unsigned long sgm_sweep_bytes_per_cell() { return sgm_params.path_number >= kFourPathLimit ? 3 : 2; }
 // Values per path plane.
 inline unsigned long sgm_plane_size() { return s_sgm_m * s_sgm_n * sgm_cell_size(); }
 

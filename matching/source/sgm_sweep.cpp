@@ -1,7 +1,8 @@
 // Full-range frames without the path planes. Paths come in families of two opposite directions along the
 // same lines (rows, columns, diagonals, anti-diagonals). The rows' family runs first, one row per task, and
 // stores its sum per pixel; every other family runs in bands of whole lines, one band per task, adding to that
-// sum, and the last family picks each pixel's winner as it goes. No task waits for another within a pass, and
+// sum (or storing its own, where only each family's sum fits a byte), and the last family adds them up and
+// picks each pixel's winner as it goes. No task waits for another within a pass, and
 // a band's path state stays with the thread that runs it.
 #include "sgm_sweep.h"
 
@@ -62,14 +63,15 @@ std::vector<Family> families_of_paths() {
   return present;
 }
 
-void run_family(const Frame& f, const Family& family, bool last, bool byte_sums) {
+void run_family(const Frame& f, const Family& family, bool last, SgmSumsLayout layout) {
   SgmPool& pool = sgm_pool();
   const SgmKernels& kernels = sgm_kernels();
   if (family.rows) {
     const long groups = (f.area.row_end - f.area.row_begin + kSweepRowGroup - 1) / kSweepRowGroup;
     pool.Run(static_cast<unsigned long>(groups), [&](unsigned long i) {
       const long begin = f.area.row_begin + static_cast<long>(i) * kSweepRowGroup;
-      kernels.sweep_rows[byte_sums](f, family, last, begin, std::min(begin + kSweepRowGroup, f.area.row_end));
+      kernels.sweep_rows[layout != kSgmCarried16](f, family, last, begin,
+                                                  std::min(begin + kSweepRowGroup, f.area.row_end));
     });
     return;
   }
@@ -83,24 +85,32 @@ void run_family(const Frame& f, const Family& family, bool last, bool byte_sums)
   const long bands = (highest - lowest + kSweepBandLines) / kSweepBandLines;
   pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
     const long begin = lowest + static_cast<long>(band) * kSweepBandLines;
-    kernels.sweep_band[byte_sums](f, family, last, begin, std::min(begin + kSweepBandLines, highest + 1));
+    kernels.sweep_band[layout](f, family, last, begin, std::min(begin + kSweepBandLines, highest + 1));
   });
 }
 
-// True when every sum that one family hands to the next fits a byte. Each path value lies between its cost and
-// the cost plus P2: the previous pixel's smallest value is the least a term can be, its jump term the most, and
-// the guards (initial fill: more than the largest cost plus P2) never win. That holds while no 16-bit term
-// wraps, and while the fill exceeds every cost, which the interval-sampling mode's fill does not.
-bool sums_fit_bytes(const std::vector<Family>& families) {
+// Bytes where every sum handed on fits one. Each path value lies between its cost and the cost plus P2: the
+// previous pixel's smallest value is the least a term can be, its jump term the most, and the guards (initial
+// fill: more than the largest cost plus P2) never win. That holds while no 16-bit term wraps, and while the
+// fill exceeds every cost, which the interval-sampling mode's fill does not. One carried byte volume where
+// the sum of all families but the last fits; else a byte volume per family where each family's own sum fits
+// (the last family reads them all, as much as a carried volume would move, in half the bytes of 16 bits).
+SgmSumsLayout sums_layout(const std::vector<Family>& families) {
   constexpr unsigned long kLargestByte = 255;
   constexpr unsigned long kLargest16 = 65535;
-  if (sgm_params.mode == kIntervalSamplingMode || families.empty()) return false;
+  if (sgm_params.mode == kIntervalSamplingMode || families.empty()) return kSgmCarried16;
   const unsigned long p1 = sgm_params.penalty1, p2 = sgm_params.penalty2;
-  if (sgm_params.census_bits + p2 + std::max(p1, p2) > kLargest16) return false;
+  if (sgm_params.census_bits + p2 + std::max(p1, p2) > kLargest16) return kSgmCarried16;
   const unsigned long largest_path = sgm_params.census_bits - 1 + p2;  // the centre bit never differs
-  unsigned long stored = 0;
-  for (size_t i = 0; i + 1 < families.size(); ++i) stored += families[i].forward + families[i].backward;
-  return stored * largest_path <= kLargestByte;
+  unsigned long stored = 0, largest_family = 0;
+  for (size_t i = 0; i + 1 < families.size(); ++i) {
+    const unsigned long paths = families[i].forward + families[i].backward;
+    stored += paths;
+    largest_family = std::max(largest_family, paths);
+  }
+  if (stored * largest_path <= kLargestByte) return kSgmCarriedBytes;
+  const bool room = families.size() - 1 <= std::min(kMaxSweepVolumes, sgm_sweep_bytes_per_cell());
+  return room && largest_family * largest_path <= kLargestByte ? kSgmSeparateBytes : kSgmCarried16;
 }
 
 }  // namespace
@@ -148,8 +158,17 @@ void sgm_sweep_aggregate(unsigned char* out) {
   f.out = out;
   // Both tables start with the rows' first direction, so the rows' pass always runs first and stores the sums.
   const std::vector<Family> families = families_of_paths();
-  const bool byte_sums = sums_fit_bytes(families);
-  for (size_t i = 0; i < families.size(); ++i) run_family(f, families[i], i + 1 == families.size(), byte_sums);
+  const SgmSumsLayout layout = sums_layout(families);
+  const unsigned long cells = s_sgm_m * s_sgm_n * disparities;
+  for (size_t i = 0; i < families.size(); ++i) {
+    const bool last = i + 1 == families.size();
+    if (layout == kSgmSeparateBytes && !last) {
+      uint8_t* own = reinterpret_cast<uint8_t*>(sgm_sweep_sums) + i * cells;
+      f.sums_volume = own;
+      f.volumes[f.volume_count++] = own;
+    }
+    run_family(f, families[i], last, layout);
+  }
 }
 
 bool sgm_sweep_planes_stale() { return buffers.stale; }

@@ -18,6 +18,8 @@ struct SgmSweepFamily {
   bool backward = false;
 };
 
+constexpr unsigned long kMaxSweepVolumes = 3;
+
 struct SgmSweepFrame {
   SgmArea area;
   long n;
@@ -28,7 +30,12 @@ struct SgmSweepFrame {
   const uint64_t* left_signatures;  // census signatures, `words` per pixel
   const uint64_t* right_signatures;
   unsigned long words;
-  void* sums_volume;  // m x n x D: the sums that one family hands to the next, 16-bit values or bytes
+  // m x n x D: the sums that one family hands to the next, 16-bit values or bytes. Where each family's own
+  // sums fit a byte but their total would not, every family but the last writes a byte volume of its own
+  // here (separate), and the last adds up `volumes` of them.
+  void* sums_volume;
+  const uint8_t* volumes[kMaxSweepVolumes] = {};
+  unsigned long volume_count = 0;
   const uint16_t* fill_cell;
   const uint16_t* zeros;
   unsigned char* out;
@@ -39,6 +46,23 @@ struct SgmSweepFrame {
   }
   bool inside(long y, long x) const {
     return y >= area.row_begin && y < area.row_end && x >= area.column_begin && x < area.column_end;
+  }
+  // The sum of the separate volumes at (y, x), into `into` (D values).
+  template <class V>
+  const uint16_t* gather(long y, long x, uint16_t* into) const {
+    const long first = (y * n + x) * static_cast<long>(disparities);
+    unsigned long d = 0;
+    for (; d + V::kLanes <= disparities; d += V::kLanes) {
+      typename V::T total = V::load_bytes(volumes[0] + first + d);
+      for (unsigned long v = 1; v < volume_count; ++v) total = V::add(total, V::load_bytes(volumes[v] + first + d));
+      V::store(into + d, total);
+    }
+    for (; d < disparities; ++d) {
+      uint16_t total = 0;
+      for (unsigned long v = 0; v < volume_count; ++v) total = static_cast<uint16_t>(total + volumes[v][first + d]);
+      into[d] = total;
+    }
+    return into;
   }
   template <class V>
   void pick(long y, long x, const uint16_t* total) const {
@@ -61,6 +85,7 @@ struct SweepScratch {
   std::vector<uint16_t> band_sums;
   std::vector<uint16_t> total;
   std::vector<uint8_t> costs;
+  std::vector<uint16_t> incoming;
 };
 
 inline SweepScratch& scratch_for(const SgmSweepFrame& f, unsigned long cells, unsigned long band_sums,
@@ -73,6 +98,7 @@ inline SweepScratch& scratch_for(const SgmSweepFrame& f, unsigned long cells, un
   scratch.minima.resize(cells);
   if (scratch.band_sums.size() < band_sums) scratch.band_sums.resize(band_sums);
   scratch.total.resize(f.disparities);
+  scratch.incoming.resize(f.disparities);
   if (scratch.costs.size() < costs) scratch.costs.resize(costs);
   return scratch;
 }
@@ -158,20 +184,29 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, l
 
 // A band walks down or up its columns, a new memory page every row, where the hardware does not fetch ahead:
 // asks for the sums of the pixels [begin, end) of row y (clipped to the area) ahead of their use.
-template <class S>
-void prefetch_row(const SgmSweepFrame& f, long y, long begin, long end) {
+// In separate mode the last family reads every volume, and the others write their own.
+template <class S, bool kSeparate>
+void prefetch_row(const SgmSweepFrame& f, bool last, long y, long begin, long end) {
   if (y < f.area.row_begin || y >= f.area.row_end) return;
   begin = std::max(begin, f.area.column_begin);
   end = std::min(end, f.area.column_end);
   if (begin >= end) return;
-  const char* sums = reinterpret_cast<const char*>(f.template sums<S>(y, begin));
-  const char* sums_end = reinterpret_cast<const char*>(f.template sums<S>(y, end));
-  for (const char* p = sums; p < sums_end; p += kCacheLine) __builtin_prefetch(p);
+  auto fetch = [&](const char* volume, long value_size) {
+    const long disparities = static_cast<long>(f.disparities);
+    const char* first = volume + (y * f.n + begin) * disparities * value_size;
+    const char* past = volume + (y * f.n + end) * disparities * value_size;
+    for (const char* p = first; p < past; p += kCacheLine) __builtin_prefetch(p);
+  };
+  if (kSeparate && last) {
+    for (unsigned long v = 0; v < f.volume_count; ++v) fetch(reinterpret_cast<const char*>(f.volumes[v]), 1);
+  } else {
+    fetch(static_cast<const char*>(f.sums_volume), sizeof(S));
+  }
 }
 
 // The band of lines [line_begin, line_end) of a family whose lines are x + slope * y: top to bottom for the
 // first direction, bottom to top for the second, each row's pixels of the band in order.
-template <class V, class S>
+template <class V, class S, bool kSeparate>
 void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, long line_begin, long line_end) {
   const long lines = line_end - line_begin;
   const long rows = f.area.row_end - f.area.row_begin;
@@ -194,6 +229,15 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
   auto row_costs = [&](long y, long begin, long end) {
     pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + family.slope * y - line_begin));
   };
+  // What this family's paths add to at (y, x): the volume carried from family to family, or in separate mode
+  // nothing for a family that writes a volume of its own, and the others' volumes for the last.
+  auto incoming = [&](long y, long x) {
+    if constexpr (kSeparate) {
+      return last ? f.template gather<V>(y, x, s.incoming.data()) : f.zeros;
+    } else {
+      return static_cast<const S*>(f.template sums<S>(y, x));
+    }
+  };
   auto step = [&](bool first, long previous, long current, long y, long x, const auto* addend, auto* sums) {
     s.minima[current] = recurrence_sum<V>(
         f.disparities, first ? f.fill : s.minima[previous], first ? f.fill_cell : s.cells.data() + previous * cell,
@@ -204,20 +248,20 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
     for (long y = f.area.row_begin; y < f.area.row_end; ++y) {
       long begin, end;
       columns(y, begin, end);
-      prefetch_row<S>(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows, end - family.slope * kPrefetchRows);
+      prefetch_row<S, kSeparate>(f, last, y + kPrefetchRows, begin - family.slope * kPrefetchRows,
+                                 end - family.slope * kPrefetchRows);
       row_costs(y, begin, end);
       for (long x = begin; x < end; ++x) {
         const long line = x + family.slope * y - line_begin;
         const bool first = !f.inside(y - 1, x + family.slope);
         const long previous = slot(0, y - 1, line), current = slot(0, y, line);
-        const S* stored = f.template sums<S>(y, x);
         if (family.backward) {
-          step(first, previous, current, y, x, stored, band_sums(y, line));
+          step(first, previous, current, y, x, incoming(y, x), band_sums(y, line));
         } else if (picks) {
-          step(first, previous, current, y, x, stored, total);
+          step(first, previous, current, y, x, incoming(y, x), total);
           f.template pick<V>(y, x, total);
         } else {
-          step(first, previous, current, y, x, stored, f.template sums<S>(y, x));
+          step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x));
         }
       }
     }
@@ -226,7 +270,9 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
   for (long y = f.area.row_end - 1; y >= f.area.row_begin; --y) {
     long begin, end;
     columns(y, begin, end);
-    prefetch_row<S>(f, y - kPrefetchRows, begin + family.slope * kPrefetchRows, end + family.slope * kPrefetchRows);
+    if (!(last && family.forward))  // that walk reads only the band's own sums
+      prefetch_row<S, kSeparate>(f, last, y - kPrefetchRows, begin + family.slope * kPrefetchRows,
+                                 end + family.slope * kPrefetchRows);
     if (!family.forward) row_costs(y, begin, end);
     for (long x = end - 1; x >= begin; --x) {
       const long line = x + family.slope * y - line_begin;
@@ -236,13 +282,13 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
         if (family.forward) {
           step(first, previous, current, y, x, band_sums(y, line), total);
         } else {
-          step(first, previous, current, y, x, f.template sums<S>(y, x), total);
+          step(first, previous, current, y, x, incoming(y, x), total);
         }
         f.template pick<V>(y, x, total);
       } else if (family.forward) {
         step(first, previous, current, y, x, band_sums(y, line), f.template sums<S>(y, x));
       } else {
-        step(first, previous, current, y, x, f.template sums<S>(y, x), f.template sums<S>(y, x));
+        step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x));
       }
     }
   }

@@ -133,8 +133,9 @@ TEST_P(MixedFramesAgainstReference, NarrowedFramesAfterFullRangeFramesMatchByteF
 }
 
 // Full-range frames hand sums between passes as bytes only where each provably fits. With r = 2 (largest cost 24)
-// and four paths the rows' two paths reach 2 x (24 + P2): 254 for P2 = 103, 256 for P2 = 104. Penalties near the
-// top of 16 bits make the path terms wrap, where the bound no longer holds.
+// a family's two paths reach 2 x (24 + P2): 254 for P2 = 103, 256 for P2 = 104; that bounds the rows' volume with
+// four paths, and each family's own volume with eight. Penalties near the top of 16 bits make the path terms
+// wrap, where the bound no longer holds.
 class PenaltiesAgainstReference : public ::testing::TestWithParam<SgmCodePath> {
  protected:
   void SetUp() override {
@@ -148,21 +149,23 @@ class PenaltiesAgainstReference : public ::testing::TestWithParam<SgmCodePath> {
 
 TEST_P(PenaltiesAgainstReference, SumsAtAndPastTheByteLimitAndWrappingPenaltiesMatchByteForByte) {
   constexpr int kPenalties[][2] = {{7, 103}, {7, 104}, {65500, 40}, {3, 65000}};
-  const Combination c = {39, 71, 2, 0, 16, 4, 6, 16, 65535, false, false};
-  for (const auto& penalties : kPenalties) {
-    tagSGMParameterSet set = ParametersOf(c);
-    set.sgm_penalty1 = static_cast<uint16_t>(penalties[0]);
-    set.sgm_penalty2 = static_cast<uint16_t>(penalties[1]);
-    ReferenceSettings settings = SettingsOf(c);
-    settings.penalty1 = penalties[0];
-    settings.penalty2 = penalties[1];
-    ASSERT_EQ(libtessaro_init(set), 0);
-    ReferenceMatcher reference(settings);
-    std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
-    const TestPair pair = MakeShiftedPair(c.height, c.width, 6, 12, 3);
-    libtessaro_process(out.data(), pair.left.data(), pair.right.data(), false);
-    ASSERT_EQ(out, reference.Process(pair.left.data(), pair.right.data(), false))
-        << "P1 " << penalties[0] << " P2 " << penalties[1];
+  for (const int paths : {4, 8}) {
+    const Combination c = {39, 71, 2, 0, 16, paths, 6, 16, 65535, false, false};
+    for (const auto& penalties : kPenalties) {
+      tagSGMParameterSet set = ParametersOf(c);
+      set.sgm_penalty1 = static_cast<uint16_t>(penalties[0]);
+      set.sgm_penalty2 = static_cast<uint16_t>(penalties[1]);
+      ReferenceSettings settings = SettingsOf(c);
+      settings.penalty1 = penalties[0];
+      settings.penalty2 = penalties[1];
+      ASSERT_EQ(libtessaro_init(set), 0);
+      ReferenceMatcher reference(settings);
+      std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
+      const TestPair pair = MakeShiftedPair(c.height, c.width, 6, 12, 3);
+      libtessaro_process(out.data(), pair.left.data(), pair.right.data(), false);
+      ASSERT_EQ(out, reference.Process(pair.left.data(), pair.right.data(), false))
+          << paths << " paths, P1 " << penalties[0] << " P2 " << penalties[1];
+    }
   }
 }
 
