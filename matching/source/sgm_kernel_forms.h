@@ -65,10 +65,31 @@ template <class V>
 void store_values(uint16_t* p, typename V::T v) {
   V::store(p, v);
 }
+// Byte sums are the volumes handed from one family to the next, read by another pass long after: a lane type
+// with stream_bytes writes them past the caches where the destination is aligned to its vector of bytes (no
+// read of the line first), and a task that streamed ends with stream_fence so that later tasks see the bytes.
+template <class V, class = void>
+struct Streams : std::false_type {};
+template <class V>
+struct Streams<V, std::void_t<decltype(&V::stream_fence)>> : std::true_type {};
+
 template <class V>
 void store_values(uint8_t* p, typename V::T v) {
+  if constexpr (Streams<V>::value) {
+    if (reinterpret_cast<uintptr_t>(p) % V::kLanes == 0) {
+      V::stream_bytes(p, v);
+      return;
+    }
+  }
   V::store_bytes(p, v);
 }
+
+template <class V>
+struct StreamFenceOnExit {
+  ~StreamFenceOnExit() {
+    if constexpr (Streams<V>::value) V::stream_fence();
+  }
+};
 
 // The recurrence over all `count` indices, also writing sums[d] = addend[d] + cell[d+1] (addend may be sums).
 // Sums and addends are 16-bit values or, where every sum is known to fit, bytes.

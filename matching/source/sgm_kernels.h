@@ -25,9 +25,8 @@ struct SgmKernels {
   void (*byte_costs)(const uint64_t* left, const uint64_t* right, unsigned long pixels, unsigned long disparities,
                      uint8_t* cost);
   // The passes of a full-range frame (sgm_sweep_passes.h), one per way of handing sums on (SgmSumsLayout):
-  // rows [begin, end) of the rows' family, and the band of lines [begin, end) of another family. The rows'
-  // family always runs first, where the separate layout writes a byte volume like the carried one.
-  void (*sweep_rows[2])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
+  // rows [begin, end) of the rows' family, and the band of lines [begin, end) of another family.
+  void (*sweep_rows[3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
   void (*sweep_band[3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
 };
 

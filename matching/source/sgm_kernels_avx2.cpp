@@ -20,10 +20,12 @@ struct Avx2Lanes {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
   }
   static void store(uint16_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  static void store_bytes(uint8_t* p, T v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), packed_bytes(v)); }
+  static void stream_bytes(uint8_t* p, T v) { _mm_stream_si128(reinterpret_cast<__m128i*>(p), packed_bytes(v)); }
+  static void stream_fence() { _mm_sfence(); }
   // Packing works within 128-bit halves; the permute joins the two halves' bytes.
-  static void store_bytes(uint8_t* p, T v) {
-    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), kFirstAndThirdQuarters);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+  static __m128i packed_bytes(T v) {
+    return _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), kFirstAndThirdQuarters));
   }
   static T dup(uint16_t v) { return _mm256_set1_epi16(static_cast<short>(v)); }
   static T add(T a, T b) { return _mm256_add_epi16(a, b); }

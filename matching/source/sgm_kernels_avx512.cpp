@@ -1,6 +1,6 @@
 // The AVX-512 form of the inner loops: 32 lanes of 16 bits, and census costs eight words at a time. This file
-// alone is compiled with AVX-512 (BW, VPOPCNTDQ); its table is used only after the processor has been asked
-// whether it has them.
+// alone is compiled with AVX-512 (BW, VPOPCNTDQ, VBMI); its table is used only after the processor has been
+// asked whether it has them.
 #include "sgm_kernels.h"
 
 #if defined(__x86_64__)
@@ -28,6 +28,10 @@ struct Avx512Lanes {
   static void store_bytes(uint8_t* p, T v) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm512_cvtepi16_epi8(v));
   }
+  static void stream_bytes(uint8_t* p, T v) {
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(p), _mm512_cvtepi16_epi8(v));
+  }
+  static void stream_fence() { _mm_sfence(); }
   static T dup(uint16_t v) { return _mm512_set1_epi16(static_cast<short>(v)); }
   static T add(T a, T b) { return _mm512_add_epi16(a, b); }
   static T sub(T a, T b) { return _mm512_sub_epi16(a, b); }
@@ -47,14 +51,31 @@ struct Avx512Lanes {
   static T shift_in_high(T b, T c) { return _mm512_permutex2var_epi16(b, high_index(), c); }
 
   // Eight disparities per step: the right signatures of d + 7 down to d lie in ascending memory, so their
-  // counts are put back in disparity order before they are narrowed to bytes.
+  // counts are put back in disparity order before they are narrowed to bytes. Whole blocks of 64 disparities
+  // gather the low bytes of eight steps' counts with byte permutes, two steps each, and store them at once.
   static void byte_costs(const uint64_t* left, const uint64_t* right, unsigned long pixels,
                          unsigned long disparities, uint8_t* cost) {
     const __m512i reverse = _mm512_set_epi64(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m512i index0 = pair_bytes_index(0), index1 = pair_bytes_index(1);
+    const __m512i index2 = pair_bytes_index(2), index3 = pair_bytes_index(3);
     for (unsigned long i = 0; i < pixels; ++i) {
       const __m512i signature = _mm512_set1_epi64(static_cast<long long>(left[i]));
       uint8_t* pixel_cost = cost + i * disparities;
+      auto counts_of_step = [&](unsigned long d) {
+        const __m512i words = _mm512_loadu_si512(right + i - d - (kWordsPerStep - 1));
+        return _mm512_popcnt_epi64(_mm512_xor_si512(words, signature));
+      };
       unsigned long d = 0;
+      for (; d + kBlock <= disparities; d += kBlock) {
+        auto pair = [&](unsigned long number, __m512i index) {
+          const unsigned long first = d + 2 * number * kWordsPerStep;
+          return _mm512_permutex2var_epi8(counts_of_step(first), index, counts_of_step(first + kWordsPerStep));
+        };
+        // Pair k fills 64-bit quarters 2k and 2k + 1.
+        const __m512i low = _mm512_mask_blend_epi64(0x0C, pair(0, index0), pair(1, index1));
+        const __m512i high = _mm512_mask_blend_epi64(0xC0, pair(2, index2), pair(3, index3));
+        _mm512_storeu_si512(pixel_cost + d, _mm512_mask_blend_epi64(0xF0, low, high));
+      }
       for (; d + kWordsPerStep <= disparities; d += kWordsPerStep) {
         const __m512i words = _mm512_loadu_si512(right + i - d - (kWordsPerStep - 1));
         const __m512i counts = _mm512_popcnt_epi64(_mm512_xor_si512(words, signature));
@@ -68,6 +89,20 @@ struct Avx512Lanes {
 
  private:
   static constexpr unsigned long kWordsPerStep = 8;
+  static constexpr unsigned long kBlock = 64;  // disparities gathered into one vector of bytes
+  static constexpr unsigned kSecondTable = 64;  // byte permute indices from here on pick from the second vector
+
+  // For the pair of steps that fills 64-bit quarters 2 pair and 2 pair + 1: byte 16 pair + k is the count of
+  // disparity k of the first step (low byte of its quarter 7 - k), byte 16 pair + 8 + k that of the second.
+  static T pair_bytes_index(unsigned long pair) {
+    alignas(64) uint8_t index[kBlock] = {};
+    for (unsigned k = 0; k < kWordsPerStep; ++k) {
+      const unsigned low_byte = static_cast<unsigned>(kWordsPerStep) * (7 - k);
+      index[2 * kWordsPerStep * pair + k] = static_cast<uint8_t>(low_byte);
+      index[2 * kWordsPerStep * pair + kWordsPerStep + k] = static_cast<uint8_t>(kSecondTable + low_byte);
+    }
+    return _mm512_load_si512(index);
+  }
 
   // Indices below 32 pick from the first operand, 32 and above from the second.
   static T low_index() {

@@ -2,6 +2,8 @@
 #include "sgm_state.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 SgmModuleParameters sgm_params;
 uint64_t sgm_frame_count = 0;
@@ -51,7 +53,8 @@ void sgm_free_buffers() {
   free_buffer(sgm_cost_volume);
   free_buffer(sgm_path_costs);
   free_buffer(sgm_cell_minima);
-  free_buffer(sgm_sweep_sums);
+  std::free(sgm_sweep_sums);
+  sgm_sweep_sums = nullptr;
   free_buffer(s_sgm_uniqueness_err);
   free_buffer(sgm_census_left);
   free_buffer(sgm_census_right);
@@ -73,8 +76,12 @@ void sgm_allocate_buffers() {
   s_sgm_uniqueness_err = new unsigned char[pixels]();
   // Written before it is read in every frame that uses it. Two bytes a cell hold one 16-bit volume or two byte
   // volumes; with eight paths a frame may hand three families' sums on as bytes, one volume each.
+  // Aligned to a cache line, so that the sums of a pixel whose D is a multiple of 32 start on a vector of bytes
+  // and can be streamed past the caches.
   const unsigned long sweep_bytes = pixels * disparities * sgm_sweep_bytes_per_cell();
-  sgm_sweep_sums = new unsigned short[(sweep_bytes + 1) / 2];
+  const unsigned long sweep_lines = (sweep_bytes + kSweepAlignment - 1) / kSweepAlignment;
+  sgm_sweep_sums = static_cast<unsigned short*>(std::aligned_alloc(kSweepAlignment, sweep_lines * kSweepAlignment));
+  if (sgm_sweep_sums == nullptr) throw std::bad_alloc();
   // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than
   // the transform itself. Each frame writes the same pixels, so the others stay zero.
   const unsigned long words = pixels * sgm_census_words(sgm_params.window_scale);

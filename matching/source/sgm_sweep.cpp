@@ -1,9 +1,9 @@
 // Full-range frames without the path planes. Paths come in families of two opposite directions along the
-// same lines (rows, columns, diagonals, anti-diagonals). The rows' family runs first, one row per task, and
-// stores its sum per pixel; every other family runs in bands of whole lines, one band per task, adding to that
-// sum (or storing its own, where only each family's sum fits a byte), and the last family adds them up and
-// picks each pixel's winner as it goes. No task waits for another within a pass, and
-// a band's path state stays with the thread that runs it.
+// same lines (columns, diagonals, anti-diagonals, rows). Every family but the rows' runs in bands of whole
+// lines, one band per task, and adds its sums to those of the families before it (or stores its own, where only
+// each family's sum fits a byte). The rows' family runs last, a few rows per task, reading the sums in the order
+// they lie in memory, and picks each pixel's winner as it goes. No task waits for another within a pass, and a
+// band's path state stays with the thread that runs it.
 #include "sgm_sweep.h"
 
 #include <algorithm>
@@ -30,18 +30,19 @@ constexpr unsigned long kFamilies = 4;
 struct Buffers {
   std::vector<uint16_t> fill_cell;  // the cell of a pixel outside the processed area: all initial fill
   std::vector<uint16_t> zeros;
+  std::vector<uint8_t> zero_bytes;
   std::vector<unsigned char> left, right;  // images of the last swept frame
   bool stale = false;
 };
 
 Buffers buffers;
 
-// The families of the frame's paths, in the order the passes run them: rows first.
+// The families of the frame's paths, in the order the passes run them: rows last.
 std::vector<Family> families_of_paths() {
   static constexpr int kFour[kMaxFourPaths][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
   static constexpr int kEight[kMaxEightPaths][2] = {{0, -1}, {-1, -1}, {-1, 0}, {-1, 1},
                                                     {0, 1},  {1, 1},   {1, 0},  {1, -1}};
-  Family families[kFamilies] = {{true, 0}, {false, 0}, {false, -1}, {false, 1}};
+  Family families[kFamilies] = {{false, 0}, {false, -1}, {false, 1}, {true, 0}};
   const bool four = sgm_params.path_number < kFourPathLimit;
   const unsigned long count = std::min(sgm_params.path_number, four ? kMaxFourPaths : kMaxEightPaths);
   for (unsigned long i = 0; i < count; ++i) {
@@ -50,10 +51,10 @@ std::vector<Family> families_of_paths() {
     // The first direction's previous pixel is (y - 1, x + slope).
     Family* target = nullptr;
     if (dy == 0) {
-      target = &families[0];
+      target = &families[3];
     } else {
       const long slope = forward ? dx : -dx;
-      target = slope == 0 ? &families[1] : slope < 0 ? &families[2] : &families[3];
+      target = slope == 0 ? &families[0] : slope < 0 ? &families[1] : &families[2];
     }
     (forward ? target->forward : target->backward) = true;
   }
@@ -70,8 +71,7 @@ void run_family(const Frame& f, const Family& family, bool last, SgmSumsLayout l
     const long groups = (f.area.row_end - f.area.row_begin + kSweepRowGroup - 1) / kSweepRowGroup;
     pool.Run(static_cast<unsigned long>(groups), [&](unsigned long i) {
       const long begin = f.area.row_begin + static_cast<long>(i) * kSweepRowGroup;
-      kernels.sweep_rows[layout != kSgmCarried16](f, family, last, begin,
-                                                  std::min(begin + kSweepRowGroup, f.area.row_end));
+      kernels.sweep_rows[layout](f, family, last, begin, std::min(begin + kSweepRowGroup, f.area.row_end));
     });
     return;
   }
@@ -153,10 +153,12 @@ void sgm_sweep_aggregate(unsigned char* out) {
   f.sums_volume = sgm_sweep_sums;
   buffers.fill_cell.assign(disparities + 2, f.fill);
   buffers.zeros.assign(disparities, 0);
+  buffers.zero_bytes.assign(disparities, 0);
   f.fill_cell = buffers.fill_cell.data();
   f.zeros = buffers.zeros.data();
+  f.zero_bytes = buffers.zero_bytes.data();
   f.out = out;
-  // Both tables start with the rows' first direction, so the rows' pass always runs first and stores the sums.
+  // Both tables start with the rows' first direction, so the rows' pass always runs, last, and picks the winners.
   const std::vector<Family> families = families_of_paths();
   const SgmSumsLayout layout = sums_layout(families);
   const unsigned long cells = s_sgm_m * s_sgm_n * disparities;
@@ -168,6 +170,7 @@ void sgm_sweep_aggregate(unsigned char* out) {
       f.volumes[f.volume_count++] = own;
     }
     run_family(f, families[i], last, layout);
+    f.carried_in = true;
   }
 }
 

@@ -1,6 +1,6 @@
-// Full-range frames in two sweeps over the rows: paths that come from above (and from the left) top to bottom,
-// then the others bottom to top with the winner-take-all folded in. The path planes are not written; a later
-// narrowed frame that needs them has them rebuilt from the kept images of the last such frame.
+// Full-range frames in one pass per family of paths along the same lines, with the winner-take-all folded into
+// the last. The path planes are not written; a later narrowed frame that needs them has them rebuilt from the
+// kept images of the last such frame.
 #pragma once
 
 // True when the current parameters make every pixel search the full range and never flag it (the threshold

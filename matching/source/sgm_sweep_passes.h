@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "sgm_kernel_forms.h"
@@ -36,8 +37,10 @@ struct SgmSweepFrame {
   void* sums_volume;
   const uint8_t* volumes[kMaxSweepVolumes] = {};
   unsigned long volume_count = 0;
+  bool carried_in = false;  // an earlier family has written sums_volume
   const uint16_t* fill_cell;
   const uint16_t* zeros;
+  const uint8_t* zero_bytes;
   unsigned char* out;
 
   template <class S>
@@ -63,6 +66,19 @@ struct SgmSweepFrame {
       into[d] = total;
     }
     return into;
+  }
+  // What a family's paths add to at (y, x): the volume that earlier families carried (nothing for the first);
+  // in separate mode nothing for a family that writes a volume of its own, and the others' volumes added up
+  // into `gathered` for the last.
+  template <class V, class S, bool kSeparate>
+  auto incoming(bool last, long y, long x, uint16_t* gathered) const {
+    if constexpr (kSeparate) {
+      return last ? gather<V>(y, x, gathered) : zeros;
+    } else if constexpr (std::is_same_v<S, uint8_t>) {
+      return carried_in ? static_cast<const uint8_t*>(sums<S>(y, x)) : zero_bytes;
+    } else {
+      return carried_in ? static_cast<const uint16_t*>(sums<S>(y, x)) : zeros;
+    }
   }
   template <class V>
   void pick(long y, long x, const uint16_t* total) const {
@@ -129,20 +145,27 @@ void pixel_costs(const SgmSweepFrame& f, long y, long x, long count, uint8_t* ou
 
 // Rows [row_begin, row_end) of the rows' family, at most kSweepRowGroup: left to right, then right to left. The
 // rows advance together pixel by pixel, so that one row's work overlaps the wait for another's previous pixel.
-template <class V, class S>
+// As the last family it reads the sums handed on row by row, in the order they lie in memory.
+template <class V, class S, bool kSeparate>
 void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, long row_begin, long row_end) {
+  const StreamFenceOnExit<V> fence;
   const long group = row_end - row_begin;
   const long begin = f.area.column_begin, end = f.area.column_end;
   const long width = end - begin;
   const long d = static_cast<long>(f.disparities);
-  SweepScratch& s = scratch_for(f, static_cast<unsigned long>(2 * kSweepRowGroup), 0,
-                                static_cast<unsigned long>(kSweepRowGroup * width * d));
+  // The last family keeps the first direction's sums of its rows for the second.
+  const bool keeps_sums = last && family.forward && family.backward;
+  SweepScratch& s =
+      scratch_for(f, static_cast<unsigned long>(2 * kSweepRowGroup),
+                  keeps_sums ? static_cast<unsigned long>(kSweepRowGroup * width * d) : 0,
+                  static_cast<unsigned long>(kSweepRowGroup * width * d));
   uint16_t* total = s.total.data();
   for (long row = 0; row < group; ++row)
     pixel_costs<V>(f, row_begin + row, begin, width, s.costs.data() + row * width * d);
-  const bool picks_forward = last && !family.backward;
   auto cell = [&](long row, long x) { return s.cells.data() + (2 * row + (x & 1)) * f.cell_size; };
-  auto step = [&](long row, long, long x, bool first, long previous_x, const auto* addend, auto* sums) {
+  auto row_sums = [&](long row, long x) { return s.band_sums.data() + (row * width + x - begin) * d; };
+  auto incoming = [&](long y, long x) { return f.template incoming<V, S, kSeparate>(last, y, x, s.incoming.data()); };
+  auto step = [&](long row, long x, bool first, long previous_x, const auto* addend, auto* sums) {
     s.minima[row] = recurrence_sum<V>(f.disparities, first ? f.fill : s.minima[row],
                                       first ? f.fill_cell : cell(row, previous_x),
                                       s.costs.data() + (row * width + x - begin) * d, cell(row, x), f.p1, f.p2, addend,
@@ -152,11 +175,13 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, l
     for (long x = begin; x < end; ++x) {
       for (long row = 0; row < group; ++row) {
         const long y = row_begin + row;
-        if (picks_forward) {
-          step(row, y, x, x == begin, x - 1, f.zeros, total);
+        if (keeps_sums) {
+          step(row, x, x == begin, x - 1, incoming(y, x), row_sums(row, x));
+        } else if (last) {
+          step(row, x, x == begin, x - 1, incoming(y, x), total);
           f.template pick<V>(y, x, total);
         } else {
-          step(row, y, x, x == begin, x - 1, f.zeros, f.template sums<S>(y, x));
+          step(row, x, x == begin, x - 1, incoming(y, x), f.template sums<S>(y, x));
         }
       }
     }
@@ -166,27 +191,26 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, l
     for (long row = 0; row < group; ++row) {
       const long y = row_begin + row;
       const bool first = x == end - 1;
-      if (last) {
-        if (family.forward) {
-          step(row, y, x, first, x + 1, f.template sums<S>(y, x), total);
-        } else {
-          step(row, y, x, first, x + 1, f.zeros, total);
-        }
+      if (keeps_sums) {
+        step(row, x, first, x + 1, row_sums(row, x), total);
+        f.template pick<V>(y, x, total);
+      } else if (last) {
+        step(row, x, first, x + 1, incoming(y, x), total);
         f.template pick<V>(y, x, total);
       } else if (family.forward) {
-        step(row, y, x, first, x + 1, f.template sums<S>(y, x), f.template sums<S>(y, x));
+        step(row, x, first, x + 1, f.template sums<S>(y, x), f.template sums<S>(y, x));
       } else {
-        step(row, y, x, first, x + 1, f.zeros, f.template sums<S>(y, x));
+        step(row, x, first, x + 1, incoming(y, x), f.template sums<S>(y, x));
       }
     }
   }
 }
 
 // A band walks down or up its columns, a new memory page every row, where the hardware does not fetch ahead:
-// asks for the sums of the pixels [begin, end) of row y (clipped to the area) ahead of their use.
-// In separate mode the last family reads every volume, and the others write their own.
+// asks for the sums of the pixels [begin, end) of row y (clipped to the area) ahead of their use: those it reads
+// (the carried volume, or in separate mode every volume for the last family) and those it writes.
 template <class S, bool kSeparate>
-void prefetch_row(const SgmSweepFrame& f, bool last, long y, long begin, long end) {
+void prefetch_row(const SgmSweepFrame& f, bool last, bool reads, bool writes, long y, long begin, long end) {
   if (y < f.area.row_begin || y >= f.area.row_end) return;
   begin = std::max(begin, f.area.column_begin);
   end = std::min(end, f.area.column_end);
@@ -197,9 +221,9 @@ void prefetch_row(const SgmSweepFrame& f, bool last, long y, long begin, long en
     const char* past = volume + (y * f.n + end) * disparities * value_size;
     for (const char* p = first; p < past; p += kCacheLine) __builtin_prefetch(p);
   };
-  if (kSeparate && last) {
+  if (reads && kSeparate && last) {
     for (unsigned long v = 0; v < f.volume_count; ++v) fetch(reinterpret_cast<const char*>(f.volumes[v]), 1);
-  } else {
+  } else if (writes || (reads && !kSeparate && f.carried_in)) {
     fetch(static_cast<const char*>(f.sums_volume), sizeof(S));
   }
 }
@@ -208,6 +232,7 @@ void prefetch_row(const SgmSweepFrame& f, bool last, long y, long begin, long en
 // first direction, bottom to top for the second, each row's pixels of the band in order.
 template <class V, class S, bool kSeparate>
 void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, long line_begin, long line_end) {
+  const StreamFenceOnExit<V> fence;
   const long lines = line_end - line_begin;
   const long rows = f.area.row_end - f.area.row_begin;
   const long cell = f.cell_size;
@@ -229,15 +254,7 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
   auto row_costs = [&](long y, long begin, long end) {
     pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + family.slope * y - line_begin));
   };
-  // What this family's paths add to at (y, x): the volume carried from family to family, or in separate mode
-  // nothing for a family that writes a volume of its own, and the others' volumes for the last.
-  auto incoming = [&](long y, long x) {
-    if constexpr (kSeparate) {
-      return last ? f.template gather<V>(y, x, s.incoming.data()) : f.zeros;
-    } else {
-      return static_cast<const S*>(f.template sums<S>(y, x));
-    }
-  };
+  auto incoming = [&](long y, long x) { return f.template incoming<V, S, kSeparate>(last, y, x, s.incoming.data()); };
   auto step = [&](bool first, long previous, long current, long y, long x, const auto* addend, auto* sums) {
     s.minima[current] = recurrence_sum<V>(
         f.disparities, first ? f.fill : s.minima[previous], first ? f.fill_cell : s.cells.data() + previous * cell,
@@ -248,8 +265,8 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
     for (long y = f.area.row_begin; y < f.area.row_end; ++y) {
       long begin, end;
       columns(y, begin, end);
-      prefetch_row<S, kSeparate>(f, last, y + kPrefetchRows, begin - family.slope * kPrefetchRows,
-                                 end - family.slope * kPrefetchRows);
+      prefetch_row<S, kSeparate>(f, last, true, !last && !family.backward, y + kPrefetchRows,
+                                 begin - family.slope * kPrefetchRows, end - family.slope * kPrefetchRows);
       row_costs(y, begin, end);
       for (long x = begin; x < end; ++x) {
         const long line = x + family.slope * y - line_begin;
@@ -270,9 +287,8 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
   for (long y = f.area.row_end - 1; y >= f.area.row_begin; --y) {
     long begin, end;
     columns(y, begin, end);
-    if (!(last && family.forward))  // that walk reads only the band's own sums
-      prefetch_row<S, kSeparate>(f, last, y - kPrefetchRows, begin + family.slope * kPrefetchRows,
-                                 end + family.slope * kPrefetchRows);
+    prefetch_row<S, kSeparate>(f, last, !family.forward, !last, y - kPrefetchRows,
+                               begin + family.slope * kPrefetchRows, end + family.slope * kPrefetchRows);
     if (!family.forward) row_costs(y, begin, end);
     for (long x = end - 1; x >= begin; --x) {
       const long line = x + family.slope * y - line_begin;

@@ -30,8 +30,9 @@
 
 namespace {
 
-constexpr int kFrames = 15;
+constexpr int kFrames = 21;
 constexpr int kWarmUpFrames = 2;
+constexpr double kWarmUpMilliseconds = 300;  // the first 50-100 ms of frames after a pause run up to twice as long
 constexpr int kBlockSize = 5;
 constexpr int kSgbmP1 = 8 * kBlockSize * kBlockSize;  // OpenCV's usual penalties for one channel
 constexpr int kSgbmP2 = 32 * kBlockSize * kBlockSize;
@@ -87,7 +88,7 @@ const char* code_path_name() {
 }
 
 double median_milliseconds(const std::function<void()>& work) {
-  return bench::MedianMilliseconds(work, kWarmUpFrames, kFrames);
+  return bench::MedianMilliseconds(work, kWarmUpFrames, kFrames, kWarmUpMilliseconds);
 }
 
 tagSGMParameterSet matcher_parameters(int width, int height, int disparities, int paths) {

@@ -30,8 +30,15 @@ double MillisecondsOf(const std::function<void()>& work) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-double MedianMilliseconds(const std::function<void()>& work, int warm_up, int frames) {
-  for (int i = 0; i < warm_up; ++i) work();
+double MedianMilliseconds(const std::function<void()>& work, int warm_up, int frames, double warm_up_milliseconds) {
+  // Threads, caches and the processors' clocks take a while to settle after a pause: warm up for a number of calls
+  // and for a time, so that short calls are measured in the steady state of a running camera too.
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < warm_up ||
+                  std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() <
+                      warm_up_milliseconds;
+       ++i)
+    work();
   std::vector<double> times;
   for (int i = 0; i < frames; ++i) times.push_back(MillisecondsOf(work));
   std::nth_element(times.begin(), times.begin() + frames / 2, times.end());

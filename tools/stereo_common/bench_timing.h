@@ -21,7 +21,9 @@ class QuietStdout {
 // Milliseconds one call of work takes.
 double MillisecondsOf(const std::function<void()>& work);
 
-// Median milliseconds of frames calls of work, after warm_up calls that are not timed.
-double MedianMilliseconds(const std::function<void()>& work, int warm_up, int frames);
+// Median milliseconds of frames calls of work, after at least warm_up calls and warm_up_milliseconds that are
+// not timed.
+double MedianMilliseconds(const std::function<void()>& work, int warm_up, int frames,
+                          double warm_up_milliseconds = 0);
 
 }  // namespace bench
