@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "sgm_kernels.h"
 #include "sgm_pool.h"
 #include "sgm_state.h"
 
@@ -19,6 +20,7 @@
 namespace {
 
 constexpr long kVectorPixels = 16;  // pixels per 128-bit register of bytes
+constexpr long kBlockPixels = 64;   // pixels per call of a form's own census
 constexpr unsigned long kBitsPerByte = 8;
 constexpr unsigned long kCensusBandsPerThread = 2;
 
@@ -92,8 +94,11 @@ void census_signatures(const unsigned char* image, long row_begin, long row_end,
                        uint64_t* signatures) {
   constexpr unsigned long kWords = sgm_census_words(R);
   const long n = static_cast<long>(s_sgm_n);
+  const auto census_64 = kWords == 1 ? sgm_kernels().census_64 : nullptr;
   for (long y = row_begin; y < row_end; ++y) {
     long x = column_begin;
+    if (census_64 != nullptr)
+      for (; x + kBlockPixels <= column_end; x += kBlockPixels) census_64(image, n, y, x, R, signatures + y * n + x);
     for (; x + kVectorPixels <= column_end; x += kVectorPixels)
       for (unsigned long w = 0; w < kWords; ++w)
         census_word_of_16<R>(image, n, y, x, w, signatures + (y * n + x) * kWords);

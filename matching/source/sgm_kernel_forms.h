@@ -212,6 +212,15 @@ inline void byte_costs(const uint64_t* left, const uint64_t* right, unsigned lon
 }
 
 template <class V, class = void>
+struct Census64 {
+  static constexpr decltype(SgmKernels::census_64) kFunction = nullptr;
+};
+template <class V>
+struct Census64<V, std::void_t<decltype(&V::census_64)>> {
+  static constexpr auto kFunction = V::census_64;
+};
+
+template <class V, class = void>
 struct ByteCosts {
   static constexpr auto kFunction = byte_costs;
 };

@@ -12,6 +12,7 @@ constexpr SgmKernels kernel_table() {
                     minimum<V>,
                     winner<V>,
                     ByteCosts<V>::kFunction,
+                    Census64<V>::kFunction,
                     {row_pass<V, uint16_t, false>, row_pass<V, uint8_t, false>, row_pass<V, uint8_t, true>},
                     {band_pass<V, uint16_t, false>, band_pass<V, uint8_t, false>, band_pass<V, uint8_t, true>}};
 }

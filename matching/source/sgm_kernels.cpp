@@ -30,7 +30,7 @@ bool sgm_code_path_available(SgmCodePath path) {
   if (path == SgmCodePath::kAvx2) return __builtin_cpu_supports("avx2");
   if (path == SgmCodePath::kAvx512)
     return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vpopcntdq") &&
-           __builtin_cpu_supports("avx512vbmi");
+           __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("gfni");
 #endif
   return true;
 }

@@ -24,6 +24,9 @@ struct SgmKernels {
   // cost[i * disparities + d] = popcount(left[i] ^ right[i - d]).
   void (*byte_costs)(const uint64_t* left, const uint64_t* right, unsigned long pixels, unsigned long disparities,
                      uint8_t* cost);
+  // One-word census signatures (radius 1 to 3) of the 64 pixels from (y, x) of an image n pixels wide, into
+  // signatures[0] to [63]; null in the forms that do it 16 pixels at a time through the census itself.
+  void (*census_64)(const unsigned char* image, long n, long y, long x, unsigned long radius, uint64_t* signatures);
   // The passes of a full-range frame (sgm_sweep_passes.h), one per way of handing sums on (SgmSumsLayout):
   // rows [begin, end) of the rows' family, and the band of lines [begin, end) of another family.
   void (*sweep_rows[3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);

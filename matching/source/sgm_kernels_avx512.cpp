@@ -1,6 +1,6 @@
-// The AVX-512 form of the inner loops: 32 lanes of 16 bits, and census costs eight words at a time. This file
-// alone is compiled with AVX-512 (BW, VPOPCNTDQ, VBMI); its table is used only after the processor has been
-// asked whether it has them.
+// The AVX-512 form of the inner loops: 32 lanes of 16 bits, census costs eight words at a time, and census
+// signatures 64 pixels at a time. This file alone is compiled with AVX-512 (BW, VPOPCNTDQ, VBMI) and GFNI; its
+// table is used only after the processor has been asked whether it has them.
 #include "sgm_kernels.h"
 
 #if defined(__x86_64__)
@@ -87,8 +87,69 @@ struct Avx512Lanes {
     }
   }
 
+  // One-word census signatures of the 64 pixels from (y, x): one compare per window position gives that bit of
+  // all 64 pixels (a row of a 64 x 64 bit matrix); the matrix is transposed in 8 x 8 blocks of bits (a Galois
+  // field affine step per block), and the blocks' bytes are interleaved into each pixel's word.
+  static void census_64(const unsigned char* image, long n, long y, long x, unsigned long radius,
+                        uint64_t* signatures) {
+    alignas(64) uint64_t positions[kCensusPixels] = {};  // row p: bit j set when pixel j's position p is brighter
+    const long r = static_cast<long>(radius);
+    const __m512i centre = _mm512_loadu_si512(image + y * n + x);
+    unsigned long p = 0;
+    for (long dy = -r; dy <= r; ++dy) {
+      const unsigned char* row = image + (y + dy) * n + x;
+      for (long dx = -r; dx <= r; ++dx, ++p)
+        positions[p] = _cvtmask64_u64(_mm512_cmpgt_epu8_mask(_mm512_loadu_si512(row + dx), centre));
+    }
+    // Block (R, C): rows 8R to 8R + 7, byte C of each, gathered into quarter C in reverse row order; the affine
+    // step with byte b = 1 << b as its vector then gives byte b = positions 8R to 8R + 7 of pixel 8C + b.
+    const __m512i gather = block_gather_index();
+    const __m512i bit_of_byte = _mm512_set1_epi64(static_cast<long long>(0x8040201008040201ULL));
+    __m512i bytes[kBytesPerWord];  // bytes[R]: byte R of the words of pixels 0 to 63
+    for (unsigned long block = 0; block < kBytesPerWord; ++block)
+      bytes[block] = _mm512_gf2p8affine_epi64_epi8(
+          bit_of_byte, _mm512_permutexvar_epi8(gather, _mm512_load_si512(positions + kBytesPerWord * block)), 0);
+    // Interleave bytes, then pairs of bytes, then groups of four: word j takes byte j of bytes[0] to bytes[7].
+    __m512i pairs[kBytesPerWord];
+    for (unsigned long k = 0; k < kBytesPerWord / 2; ++k) {
+      pairs[2 * k] = _mm512_permutex2var_epi8(bytes[2 * k], interleave_index<uint8_t>(0), bytes[2 * k + 1]);
+      pairs[2 * k + 1] = _mm512_permutex2var_epi8(bytes[2 * k], interleave_index<uint8_t>(1), bytes[2 * k + 1]);
+    }
+    __m512i quads[kBytesPerWord];  // quads[4h + q]: bytes 4h to 4h + 3 of pixels 16q to 16q + 15
+    for (unsigned long h = 0; h < 2; ++h)
+      for (unsigned long q = 0; q < 4; ++q)
+        quads[4 * h + q] = _mm512_permutex2var_epi16(pairs[4 * h + q / 2], interleave_index<uint16_t>(q % 2),
+                                                     pairs[4 * h + 2 + q / 2]);
+    for (unsigned long q = 0; q < 4; ++q)
+      for (unsigned long half = 0; half < 2; ++half)
+        _mm512_storeu_si512(signatures + 16 * q + 8 * half,
+                            _mm512_permutex2var_epi32(quads[q], interleave_index<uint32_t>(half), quads[4 + q]));
+  }
+
  private:
   static constexpr unsigned long kWordsPerStep = 8;
+  static constexpr unsigned long kCensusPixels = 64;
+  static constexpr unsigned long kBytesPerWord = 8;
+
+  // Quarter C, byte k: row 8 (7 - k) + C of the eight rows' bytes.
+  static T block_gather_index() {
+    alignas(64) uint8_t index[kCensusPixels];
+    for (unsigned c = 0; c < kBytesPerWord; ++c)
+      for (unsigned k = 0; k < kBytesPerWord; ++k) index[8 * c + k] = static_cast<uint8_t>(8 * (7 - k) + c);
+    return _mm512_load_si512(index);
+  }
+  // Elements of size E from two vectors alternately, starting at element `half` x (elements per vector / 2) of
+  // each: result 2i = a[start + i], 2i + 1 = b[start + i].
+  template <class E>
+  static T interleave_index(unsigned long half) {
+    constexpr unsigned long kElements = 64 / sizeof(E);
+    alignas(64) E index[kElements];
+    for (unsigned long i = 0; i < kElements / 2; ++i) {
+      index[2 * i] = static_cast<E>(half * kElements / 2 + i);
+      index[2 * i + 1] = static_cast<E>(kElements + half * kElements / 2 + i);
+    }
+    return _mm512_load_si512(index);
+  }
   static constexpr unsigned long kBlock = 64;  // disparities gathered into one vector of bytes
   static constexpr unsigned kSecondTable = 64;  // byte permute indices from here on pick from the second vector
 
