@@ -61,21 +61,27 @@ template <class V>
 typename V::T load_values(const uint8_t* p) {
   return V::load_bytes(p);
 }
-template <class V>
-void store_values(uint16_t* p, typename V::T v) {
-  V::store(p, v);
-}
-// Byte sums are the volumes handed from one family to the next, read by another pass long after: a lane type
-// with stream_bytes writes them past the caches where the destination is aligned to its vector of bytes (no
-// read of the line first), and a task that streamed ends with stream_fence so that later tasks see the bytes.
+// Sums handed from one family to the next are read by another pass long after: a lane type with stream and
+// stream_bytes writes them past the caches (kStream) where the destination is aligned to the vector it stores
+// (no read of the line first), and a task that streamed ends with stream_fence so that later tasks see them.
 template <class V, class = void>
 struct Streams : std::false_type {};
 template <class V>
 struct Streams<V, std::void_t<decltype(&V::stream_fence)>> : std::true_type {};
 
-template <class V>
+template <class V, bool kStream>
+void store_values(uint16_t* p, typename V::T v) {
+  if constexpr (kStream && Streams<V>::value) {
+    if (reinterpret_cast<uintptr_t>(p) % sizeof(typename V::T) == 0) {
+      V::stream(p, v);
+      return;
+    }
+  }
+  V::store(p, v);
+}
+template <class V, bool kStream>
 void store_values(uint8_t* p, typename V::T v) {
-  if constexpr (Streams<V>::value) {
+  if constexpr (kStream && Streams<V>::value) {
     if (reinterpret_cast<uintptr_t>(p) % V::kLanes == 0) {
       V::stream_bytes(p, v);
       return;
@@ -92,8 +98,9 @@ struct StreamFenceOnExit {
 };
 
 // The recurrence over all `count` indices, also writing sums[d] = addend[d] + cell[d+1] (addend may be sums).
-// Sums and addends are 16-bit values or, where every sum is known to fit, bytes.
-template <class V, class A = uint16_t, class S = uint16_t>
+// Sums and addends are 16-bit values or, where every sum is known to fit, bytes; kStream where the sums are a
+// volume handed on to a later pass.
+template <class V, bool kStream = false, class A = uint16_t, class S = uint16_t>
 uint16_t recurrence_sum(unsigned long count, uint16_t min_previous, const uint16_t* previous_cell,
                         const uint8_t* cost, uint16_t* cell, uint16_t p1, uint16_t p2, const A* addend, S* sums) {
   const uint16_t jump = static_cast<uint16_t>(min_previous + p2);
@@ -115,7 +122,7 @@ uint16_t recurrence_sum(unsigned long count, uint16_t min_previous, const uint16
       const typename V::T best = V::min(V::min(same, lower), V::min(upper, jump_lanes));
       const typename V::T value = V::sub(V::add(V::load_bytes(cost + d), best), min_lanes);
       V::store(cell + d + 1, value);
-      store_values<V>(sums + d, V::add(load_values<V>(addend + d), value));
+      store_values<V, kStream>(sums + d, V::add(load_values<V>(addend + d), value));
       lowest = V::min(lowest, value);
       below = same;
       same = above;
@@ -128,7 +135,7 @@ uint16_t recurrence_sum(unsigned long count, uint16_t min_previous, const uint16
     const typename V::T best = V::min(V::min(same, lower), V::min(upper, jump_lanes));
     const typename V::T value = V::sub(V::add(V::load_bytes(cost + d), best), min_lanes);
     V::store(cell + d + 1, value);
-    store_values<V>(sums + d, V::add(load_values<V>(addend + d), value));
+    store_values<V, kStream>(sums + d, V::add(load_values<V>(addend + d), value));
     lowest = V::min(lowest, value);
   }
   uint16_t smallest = V::smallest(lowest);

@@ -21,6 +21,7 @@ struct Avx2Lanes {
   }
   static void store(uint16_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
   static void store_bytes(uint8_t* p, T v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), packed_bytes(v)); }
+  static void stream(uint16_t* p, T v) { _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v); }
   static void stream_bytes(uint8_t* p, T v) { _mm_stream_si128(reinterpret_cast<__m128i*>(p), packed_bytes(v)); }
   static void stream_fence() { _mm_sfence(); }
   // Packing works within 128-bit halves; the permute joins the two halves' bytes.

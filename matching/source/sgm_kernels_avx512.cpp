@@ -28,6 +28,7 @@ struct Avx512Lanes {
   static void store_bytes(uint8_t* p, T v) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm512_cvtepi16_epi8(v));
   }
+  static void stream(uint16_t* p, T v) { _mm512_stream_si512(reinterpret_cast<__m512i*>(p), v); }
   static void stream_bytes(uint8_t* p, T v) {
     _mm256_stream_si256(reinterpret_cast<__m256i*>(p), _mm512_cvtepi16_epi8(v));
   }

@@ -255,8 +255,12 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
     pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + family.slope * y - line_begin));
   };
   auto incoming = [&](long y, long x) { return f.template incoming<V, S, kSeparate>(last, y, x, s.incoming.data()); };
-  auto step = [&](bool first, long previous, long current, long y, long x, const auto* addend, auto* sums) {
-    s.minima[current] = recurrence_sum<V>(
+  // Sums that a later pass reads, after this band's task has ended, and those that this task reads again.
+  constexpr std::true_type kToVolume{};
+  constexpr std::false_type kToScratch{};
+  auto step = [&](bool first, long previous, long current, long y, long x, const auto* addend, auto* sums,
+                  auto stream) {
+    s.minima[current] = recurrence_sum<V, decltype(stream)::value>(
         f.disparities, first ? f.fill : s.minima[previous], first ? f.fill_cell : s.cells.data() + previous * cell,
         costs(y, x + family.slope * y - line_begin), s.cells.data() + current * cell, f.p1, f.p2, addend, sums);
   };
@@ -273,12 +277,12 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
         const bool first = !f.inside(y - 1, x + family.slope);
         const long previous = slot(0, y - 1, line), current = slot(0, y, line);
         if (family.backward) {
-          step(first, previous, current, y, x, incoming(y, x), band_sums(y, line));
+          step(first, previous, current, y, x, incoming(y, x), band_sums(y, line), kToScratch);
         } else if (picks) {
-          step(first, previous, current, y, x, incoming(y, x), total);
+          step(first, previous, current, y, x, incoming(y, x), total, kToScratch);
           f.template pick<V>(y, x, total);
         } else {
-          step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x));
+          step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x), kToVolume);
         }
       }
     }
@@ -296,15 +300,15 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
       const long previous = slot(1, y + 1, line), current = slot(1, y, line);
       if (last) {
         if (family.forward) {
-          step(first, previous, current, y, x, band_sums(y, line), total);
+          step(first, previous, current, y, x, band_sums(y, line), total, kToScratch);
         } else {
-          step(first, previous, current, y, x, incoming(y, x), total);
+          step(first, previous, current, y, x, incoming(y, x), total, kToScratch);
         }
         f.template pick<V>(y, x, total);
       } else if (family.forward) {
-        step(first, previous, current, y, x, band_sums(y, line), f.template sums<S>(y, x));
+        step(first, previous, current, y, x, band_sums(y, line), f.template sums<S>(y, x), kToVolume);
       } else {
-        step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x));
+        step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x), kToVolume);
       }
     }
   }
