@@ -93,6 +93,50 @@ TEST_P(KernelForms, WinnerSumsWrappingAndTakesTheLowestTiedIndex) {
     }
 }
 
+// Signatures of 64 pixels at once, for the forms that have them, against the definition: bit p set where window
+// position p (rows, then columns) is strictly brighter than the centre. Few grey levels make many ties.
+TEST_P(KernelForms, CensusOf64PixelsMatchesTheDefinitionWithTies) {
+  if (fast_->census_64 == nullptr) GTEST_SKIP() << "this form has no census of its own";
+  constexpr long kWidth = 150, kHeight = 9;
+  std::uniform_int_distribution<int> grey(0, 3);
+  std::vector<unsigned char> image(kWidth * kHeight);
+  for (unsigned char& v : image) v = static_cast<unsigned char>(grey(random_) * 60);
+  for (long r = 1; r <= 3; ++r)
+    for (long x : {r, 40L, kWidth - 64 - r}) {
+      const long y = 4;
+      std::vector<uint64_t> words(64 + 2, 0xFEEDu);
+      fast_->census_64(image.data(), kWidth, y, x, static_cast<unsigned long>(r), words.data() + 1);
+      ASSERT_EQ(words.front(), 0xFEEDu);
+      ASSERT_EQ(words.back(), 0xFEEDu);
+      for (long j = 0; j < 64; ++j) {
+        uint64_t expected = 0;
+        unsigned p = 0;
+        for (long dy = -r; dy <= r; ++dy)
+          for (long dx = -r; dx <= r; ++dx, ++p)
+            if (image[(y + dy) * kWidth + x + j + dx] > image[y * kWidth + x + j]) expected |= uint64_t{1} << p;
+        ASSERT_EQ(words[j + 1], expected) << "r " << r << " x " << x << " pixel " << j;
+      }
+    }
+}
+
+// Byte costs for every count of disparities around the forms' blocks (8 and 64), against the plain form.
+TEST_P(KernelForms, ByteCostsOfEveryDisparityCount) {
+  constexpr unsigned long kPixels = 9, kMostDisparities = 140;
+  std::vector<uint64_t> left(kPixels), right(kMostDisparities + kPixels);
+  std::uniform_int_distribution<uint64_t> any;
+  for (uint64_t& w : left) w = any(random_);
+  for (uint64_t& w : right) w = any(random_);
+  const uint64_t* matched = right.data() + kMostDisparities;  // right[i - d] stays inside for every d
+  for (unsigned long disparities = 1; disparities <= kMostDisparities; ++disparities) {
+    std::vector<uint8_t> fast(kPixels * disparities + kGuard, 0xA5), plain = fast;
+    fast_->byte_costs(left.data(), matched, kPixels, disparities, fast.data());
+    plain_.byte_costs(left.data(), matched, kPixels, disparities, plain.data());
+    ASSERT_EQ(fast, plain) << disparities << " disparities";
+    const long last = static_cast<long>(disparities) - 1;
+    ASSERT_EQ(plain[3 * disparities + last], __builtin_popcountll(left[3] ^ matched[3 - last]));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Forms, KernelForms,
                          ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128, SgmCodePath::kAvx2,
                                            SgmCodePath::kAvx512));
