@@ -148,7 +148,6 @@ void pixel_costs(const SgmSweepFrame& f, long y, long x, long count, uint8_t* ou
 // As the last family it reads the sums handed on row by row, in the order they lie in memory.
 template <class V, class S, bool kSeparate>
 void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, long row_begin, long row_end) {
-  const StreamFenceOnExit<V> fence;
   const long group = row_end - row_begin;
   const long begin = f.area.column_begin, end = f.area.column_end;
   const long width = end - begin;
