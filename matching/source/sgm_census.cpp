@@ -88,7 +88,8 @@ void census_word_of_16(const unsigned char* image, long n, long y, long x, unsig
   }
 }
 
-// Signatures of rows [row_begin, row_end) and columns [column_begin, column_end), 16 pixels at a time.
+// Signatures of rows [row_begin, row_end) and columns [column_begin, column_end): 64 pixels at a time where the
+// form of the inner loops has its own census, then 16 at a time, then one by one.
 template <unsigned long R>
 void census_signatures(const unsigned char* image, long row_begin, long row_end, long column_begin, long column_end,
                        uint64_t* signatures) {

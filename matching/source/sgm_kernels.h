@@ -29,8 +29,8 @@ struct SgmKernels {
   void (*census_64)(const unsigned char* image, long n, long y, long x, unsigned long radius, uint64_t* signatures);
   // The passes of a full-range frame (sgm_sweep_passes.h), one per way of handing sums on (SgmSumsLayout):
   // rows [begin, end) of the rows' family, and the band of lines [begin, end) of another family.
-  void (*sweep_rows[3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
-  void (*sweep_band[3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, bool last, long begin, long end);
+  void (*sweep_rows[3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
+  void (*sweep_band[3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
 };
 
 // How a full-range frame's families hand their sums on: one carried 16-bit volume, one carried byte volume,

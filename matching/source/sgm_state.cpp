@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "sgm_sweep.h"
+
 SgmModuleParameters sgm_params;
 uint64_t sgm_frame_count = 0;
 unsigned char* sgm_range_flags_current = nullptr;
@@ -74,12 +76,10 @@ void sgm_allocate_buffers() {
   // Kept beside the path costs so that each pixel finds its previous cell's minimum without a search.
   sgm_cell_minima = new unsigned short[sgm_params.path_number * pixels]();
   s_sgm_uniqueness_err = new unsigned char[pixels]();
-  // Written before it is read in every frame that uses it. Two bytes a cell hold one 16-bit volume or two byte
-  // volumes; with eight paths a frame may hand three families' sums on as bytes, one volume each.
-  // Aligned to a cache line, so that the sums of a pixel whose D is a multiple of 32 start on a vector of bytes
-  // and can be streamed past the caches.
+  // Written before it is read in every frame that uses it. Aligned to a cache line, so that the sums of a pixel
+  // whose D is a multiple of 32 start on a vector of bytes and can be streamed past the caches.
   const unsigned long sweep_bytes = pixels * disparities * sgm_sweep_bytes_per_cell();
-  const unsigned long sweep_lines = (sweep_bytes + kSweepAlignment - 1) / kSweepAlignment;
+  const unsigned long sweep_lines = std::max(1ul, (sweep_bytes + kSweepAlignment - 1) / kSweepAlignment);
   sgm_sweep_sums = static_cast<unsigned short*>(std::aligned_alloc(kSweepAlignment, sweep_lines * kSweepAlignment));
   if (sgm_sweep_sums == nullptr) throw std::bad_alloc();
   // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than

@@ -63,8 +63,6 @@ constexpr unsigned long sgm_census_words(unsigned long r) {
 // Values per path cell: a guard, the D path costs, a guard.
 inline unsigned long sgm_cell_size() { return static_cast<unsigned long>(sgm_params.disparity_count) + 2; }
 constexpr unsigned long kSweepAlignment = 64;  // of sgm_sweep_sums: a cache line
-// Bytes per cell of sgm_sweep_sums: a 16-bit volume, or up to three byte volumes in the eight-path mode.
-inline unsigned long sgm_sweep_bytes_per_cell() { return sgm_params.path_number >= kFourPathLimit ? 3 : 2; }
 // Values per path plane.
 inline unsigned long sgm_plane_size() { return s_sgm_m * s_sgm_n * sgm_cell_size(); }
 

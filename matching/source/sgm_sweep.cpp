@@ -64,14 +64,14 @@ std::vector<Family> families_of_paths() {
   return present;
 }
 
-void run_family(const Frame& f, const Family& family, bool last, SgmSumsLayout layout) {
+void run_family(const Frame& f, const Family& family, SgmSumsLayout layout) {
   SgmPool& pool = sgm_pool();
   const SgmKernels& kernels = sgm_kernels();
   if (family.rows) {
     const long groups = (f.area.row_end - f.area.row_begin + kSweepRowGroup - 1) / kSweepRowGroup;
     pool.Run(static_cast<unsigned long>(groups), [&](unsigned long i) {
       const long begin = f.area.row_begin + static_cast<long>(i) * kSweepRowGroup;
-      kernels.sweep_rows[layout](f, family, last, begin, std::min(begin + kSweepRowGroup, f.area.row_end));
+      kernels.sweep_rows[layout](f, family, begin, std::min(begin + kSweepRowGroup, f.area.row_end));
     });
     return;
   }
@@ -85,7 +85,7 @@ void run_family(const Frame& f, const Family& family, bool last, SgmSumsLayout l
   const long bands = (highest - lowest + kSweepBandLines) / kSweepBandLines;
   pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
     const long begin = lowest + static_cast<long>(band) * kSweepBandLines;
-    kernels.sweep_band[layout](f, family, last, begin, std::min(begin + kSweepBandLines, highest + 1));
+    kernels.sweep_band[layout](f, family, begin, std::min(begin + kSweepBandLines, highest + 1));
   });
 }
 
@@ -109,7 +109,7 @@ SgmSumsLayout sums_layout(const std::vector<Family>& families) {
     largest_family = std::max(largest_family, paths);
   }
   if (stored * largest_path <= kLargestByte) return kSgmCarriedBytes;
-  const bool room = families.size() - 1 <= std::min(kMaxSweepVolumes, sgm_sweep_bytes_per_cell());
+  const bool room = families.size() - 1 <= kMaxSweepVolumes;
   return room && largest_family * largest_path <= kLargestByte ? kSgmSeparateBytes : kSgmCarried16;
 }
 
@@ -169,9 +169,16 @@ void sgm_sweep_aggregate(unsigned char* out) {
       f.sums_volume = own;
       f.volumes[f.volume_count++] = own;
     }
-    run_family(f, families[i], last, layout);
+    run_family(f, families[i], layout);
     f.carried_in = true;
   }
+}
+
+unsigned long sgm_sweep_bytes_per_cell() {
+  const std::vector<Family> families = families_of_paths();
+  constexpr unsigned long kOne16BitVolume = 2;
+  return sums_layout(families) == kSgmSeparateBytes ? std::max(kOne16BitVolume, families.size() - 1)
+                                                    : kOne16BitVolume;
 }
 
 bool sgm_sweep_planes_stale() { return buffers.stale; }

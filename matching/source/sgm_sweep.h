@@ -16,6 +16,10 @@ void sgm_sweep_frame(unsigned char* out, const unsigned char* left, const unsign
 // The aggregation and winner-take-all of sgm_sweep_frame alone, over the signatures already computed.
 void sgm_sweep_aggregate(unsigned char* out);
 
+// Bytes per cell that the sums handed between families take with the current parameters: one 16-bit volume,
+// or a byte volume for each family but the last.
+unsigned long sgm_sweep_bytes_per_cell();
+
 // True while the path planes lag behind the last frame, because that frame was swept.
 bool sgm_sweep_planes_stale();
 // Brings the path planes to the state the last swept frame would have left: its census again, then the

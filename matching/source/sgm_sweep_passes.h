@@ -145,15 +145,16 @@ void pixel_costs(const SgmSweepFrame& f, long y, long x, long count, uint8_t* ou
 
 // Rows [row_begin, row_end) of the rows' family, at most kSweepRowGroup: left to right, then right to left. The
 // rows advance together pixel by pixel, so that one row's work overlaps the wait for another's previous pixel.
-// As the last family it reads the sums handed on row by row, in the order they lie in memory.
+// The rows' family runs last: it reads the sums handed on row by row, in the order they lie in memory, and picks
+// each pixel's winner.
 template <class V, class S, bool kSeparate>
-void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, long row_begin, long row_end) {
+void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_begin, long row_end) {
   const long group = row_end - row_begin;
   const long begin = f.area.column_begin, end = f.area.column_end;
   const long width = end - begin;
   const long d = static_cast<long>(f.disparities);
-  // The last family keeps the first direction's sums of its rows for the second.
-  const bool keeps_sums = last && family.forward && family.backward;
+  // With both directions, the first one's sums of the group's rows wait for the second.
+  const bool keeps_sums = family.forward && family.backward;
   SweepScratch& s =
       scratch_for(f, static_cast<unsigned long>(2 * kSweepRowGroup),
                   keeps_sums ? static_cast<unsigned long>(kSweepRowGroup * width * d) : 0,
@@ -163,8 +164,8 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, l
     pixel_costs<V>(f, row_begin + row, begin, width, s.costs.data() + row * width * d);
   auto cell = [&](long row, long x) { return s.cells.data() + (2 * row + (x & 1)) * f.cell_size; };
   auto row_sums = [&](long row, long x) { return s.band_sums.data() + (row * width + x - begin) * d; };
-  auto incoming = [&](long y, long x) { return f.template incoming<V, S, kSeparate>(last, y, x, s.incoming.data()); };
-  auto step = [&](long row, long x, bool first, long previous_x, const auto* addend, auto* sums) {
+  auto incoming = [&](long y, long x) { return f.template incoming<V, S, kSeparate>(true, y, x, s.incoming.data()); };
+  auto step = [&](long row, long x, bool first, long previous_x, const auto* addend, uint16_t* sums) {
     s.minima[row] = recurrence_sum<V>(f.disparities, first ? f.fill : s.minima[row],
                                       first ? f.fill_cell : cell(row, previous_x),
                                       s.costs.data() + (row * width + x - begin) * d, cell(row, x), f.p1, f.p2, addend,
@@ -176,11 +177,9 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, l
         const long y = row_begin + row;
         if (keeps_sums) {
           step(row, x, x == begin, x - 1, incoming(y, x), row_sums(row, x));
-        } else if (last) {
+        } else {
           step(row, x, x == begin, x - 1, incoming(y, x), total);
           f.template pick<V>(y, x, total);
-        } else {
-          step(row, x, x == begin, x - 1, incoming(y, x), f.template sums<S>(y, x));
         }
       }
     }
@@ -192,45 +191,32 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, l
       const bool first = x == end - 1;
       if (keeps_sums) {
         step(row, x, first, x + 1, row_sums(row, x), total);
-        f.template pick<V>(y, x, total);
-      } else if (last) {
-        step(row, x, first, x + 1, incoming(y, x), total);
-        f.template pick<V>(y, x, total);
-      } else if (family.forward) {
-        step(row, x, first, x + 1, f.template sums<S>(y, x), f.template sums<S>(y, x));
       } else {
-        step(row, x, first, x + 1, incoming(y, x), f.template sums<S>(y, x));
+        step(row, x, first, x + 1, incoming(y, x), total);
       }
+      f.template pick<V>(y, x, total);
     }
   }
 }
 
 // A band walks down or up its columns, a new memory page every row, where the hardware does not fetch ahead:
-// asks for the sums of the pixels [begin, end) of row y (clipped to the area) ahead of their use: those it reads
-// (the carried volume, or in separate mode every volume for the last family) and those it writes.
-template <class S, bool kSeparate>
-void prefetch_row(const SgmSweepFrame& f, bool last, bool reads, bool writes, long y, long begin, long end) {
+// asks for the sums of the pixels [begin, end) of row y (clipped to the area) ahead of their use.
+template <class S>
+void prefetch_row(const SgmSweepFrame& f, long y, long begin, long end) {
   if (y < f.area.row_begin || y >= f.area.row_end) return;
   begin = std::max(begin, f.area.column_begin);
   end = std::min(end, f.area.column_end);
   if (begin >= end) return;
-  auto fetch = [&](const char* volume, long value_size) {
-    const long disparities = static_cast<long>(f.disparities);
-    const char* first = volume + (y * f.n + begin) * disparities * value_size;
-    const char* past = volume + (y * f.n + end) * disparities * value_size;
-    for (const char* p = first; p < past; p += kCacheLine) __builtin_prefetch(p);
-  };
-  if (reads && kSeparate && last) {
-    for (unsigned long v = 0; v < f.volume_count; ++v) fetch(reinterpret_cast<const char*>(f.volumes[v]), 1);
-  } else if (writes || (reads && !kSeparate && f.carried_in)) {
-    fetch(static_cast<const char*>(f.sums_volume), sizeof(S));
-  }
+  const char* sums = reinterpret_cast<const char*>(f.template sums<S>(y, begin));
+  const char* sums_end = reinterpret_cast<const char*>(f.template sums<S>(y, end));
+  for (const char* p = sums; p < sums_end; p += kCacheLine) __builtin_prefetch(p);
 }
 
 // The band of lines [line_begin, line_end) of a family whose lines are x + slope * y: top to bottom for the
-// first direction, bottom to top for the second, each row's pixels of the band in order.
+// first direction, bottom to top for the second, each row's pixels of the band in order. Every such family runs
+// before the rows' and hands its sums on.
 template <class V, class S, bool kSeparate>
-void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, long line_begin, long line_end) {
+void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_begin, long line_end) {
   const StreamFenceOnExit<V> fence;
   const long lines = line_end - line_begin;
   const long rows = f.area.row_end - f.area.row_begin;
@@ -241,7 +227,6 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
   SweepScratch& s = scratch_for(f, static_cast<unsigned long>(4 * lines),
                                 family.forward && family.backward ? static_cast<unsigned long>(rows * lines * d) : 0,
                                 static_cast<unsigned long>(rows * lines * d));
-  uint16_t* total = s.total.data();
   auto columns = [&](long y, long& begin, long& end) {
     begin = std::max(f.area.column_begin, line_begin - family.slope * y);
     end = std::min(f.area.column_end, line_end - family.slope * y);
@@ -253,8 +238,8 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
   auto row_costs = [&](long y, long begin, long end) {
     pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + family.slope * y - line_begin));
   };
-  auto incoming = [&](long y, long x) { return f.template incoming<V, S, kSeparate>(last, y, x, s.incoming.data()); };
-  // Sums that a later pass reads, after this band's task has ended, and those that this task reads again.
+  auto incoming = [&](long y, long x) { return f.template incoming<V, S, kSeparate>(false, y, x, s.incoming.data()); };
+  // The volume is read by a later pass, after this task has ended; the band's own sums by this task.
   constexpr std::true_type kToVolume{};
   constexpr std::false_type kToScratch{};
   auto step = [&](bool first, long previous, long current, long y, long x, const auto* addend, auto* sums,
@@ -264,12 +249,13 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
         costs(y, x + family.slope * y - line_begin), s.cells.data() + current * cell, f.p1, f.p2, addend, sums);
   };
   if (family.forward) {
-    const bool picks = last && !family.backward;
     for (long y = f.area.row_begin; y < f.area.row_end; ++y) {
       long begin, end;
       columns(y, begin, end);
-      prefetch_row<S, kSeparate>(f, last, true, !last && !family.backward, y + kPrefetchRows,
-                                 begin - family.slope * kPrefetchRows, end - family.slope * kPrefetchRows);
+      // This walk reads the volume that earlier families carried, and writes it without a second direction.
+      if ((!kSeparate && f.carried_in) || !family.backward)
+        prefetch_row<S>(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows,
+                        end - family.slope * kPrefetchRows);
       row_costs(y, begin, end);
       for (long x = begin; x < end; ++x) {
         const long line = x + family.slope * y - line_begin;
@@ -277,9 +263,6 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
         const long previous = slot(0, y - 1, line), current = slot(0, y, line);
         if (family.backward) {
           step(first, previous, current, y, x, incoming(y, x), band_sums(y, line), kToScratch);
-        } else if (picks) {
-          step(first, previous, current, y, x, incoming(y, x), total, kToScratch);
-          f.template pick<V>(y, x, total);
         } else {
           step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x), kToVolume);
         }
@@ -290,21 +273,13 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, bool last, 
   for (long y = f.area.row_end - 1; y >= f.area.row_begin; --y) {
     long begin, end;
     columns(y, begin, end);
-    prefetch_row<S, kSeparate>(f, last, !family.forward, !last, y - kPrefetchRows,
-                               begin + family.slope * kPrefetchRows, end + family.slope * kPrefetchRows);
+    prefetch_row<S>(f, y - kPrefetchRows, begin + family.slope * kPrefetchRows, end + family.slope * kPrefetchRows);
     if (!family.forward) row_costs(y, begin, end);
     for (long x = end - 1; x >= begin; --x) {
       const long line = x + family.slope * y - line_begin;
       const bool first = !f.inside(y + 1, x - family.slope);
       const long previous = slot(1, y + 1, line), current = slot(1, y, line);
-      if (last) {
-        if (family.forward) {
-          step(first, previous, current, y, x, band_sums(y, line), total, kToScratch);
-        } else {
-          step(first, previous, current, y, x, incoming(y, x), total, kToScratch);
-        }
-        f.template pick<V>(y, x, total);
-      } else if (family.forward) {
+      if (family.forward) {
         step(first, previous, current, y, x, band_sums(y, line), f.template sums<S>(y, x), kToVolume);
       } else {
         step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x), kToVolume);

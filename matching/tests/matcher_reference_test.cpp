@@ -216,6 +216,9 @@ const Combination kCombinations[] = {
     // Interval sampling halves odd sizes and matches every second row and column.
     {75, 107, 1, 0, 16, 4, 6, 16, 20, true, true},
     {74, 106, 2, 0, 24, 8, 1, 15, 30, true, true},
+    // Wide enough for the census of 64 pixels at a time in the left image too.
+    {23, 163, 2, 0, 32, 8, 6, 16, 60, false, true},
+    {21, 150, 3, 0, 24, 4, 1, 15, 90, false, true},
     // thread_number 0 works as 1; path counts above 8 keep their extra planes at the initial fill.
     {37, 53, 2, 0, 16, 4, 0, 16, 60, false, true},
     {37, 53, 2, 0, 16, 10, 1, 16, 60, false, true},
