@@ -8,6 +8,7 @@
 
 #include "matcher_test_support.h"
 #include "sgm_state.h"
+#include "sgm_sweep.h"
 #include "test_images.h"
 
 namespace {
@@ -124,6 +125,26 @@ TEST_F(MatcherLifecycle, ImagesTooSmallForTheWindowOrWithoutPathsGiveTheMinimumE
     for (int y = 0; y < c.height; ++y)
       for (int x = 0; x < c.width; ++x) ASSERT_EQ(out[y * c.width + x], x >= c.width - 8 ? 0 : 2) << y << "," << x;
     EXPECT_EQ(out[pixels], kSentinel);
+  }
+}
+
+// Full-range frames hand sums between families in one 16-bit volume (two bytes a cell), or in a byte volume for
+// each family but the last where each family's two paths fit a byte but their total does not: only eight-path
+// sets of that kind take a third byte a cell.
+TEST_F(MatcherLifecycle, TheHandedOnSumsTakeAThirdByteACellOnlyForThreeByteVolumes) {
+  struct Case {
+    int radius, paths, penalty2;
+    unsigned long bytes_per_cell;
+  };
+  // r = 2: a path reaches 24 + P2. Four paths hand on one family; 5 to 8 paths hand on three.
+  for (const Case c : {Case{2, 4, 60, 2}, Case{2, 8, 10, 2}, Case{2, 8, 60, 3}, Case{2, 5, 103, 3},
+                       Case{2, 8, 104, 2}, Case{9, 8, 60, 2}}) {
+    tagSGMParameterSet set = MatcherParameters(20, 40, 0, 16, c.radius);
+    set.path_number = static_cast<uint64_t>(c.paths);
+    set.sgm_penalty2 = static_cast<uint16_t>(c.penalty2);
+    ASSERT_EQ(libtessaro_init(set), 0);
+    EXPECT_EQ(sgm_sweep_bytes_per_cell(), c.bytes_per_cell)
+        << "r " << c.radius << ", " << c.paths << " paths, P2 " << c.penalty2;
   }
 }
 
