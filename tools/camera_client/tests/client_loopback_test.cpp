@@ -130,6 +130,17 @@ class LoopbackCamera : public ::testing::Test {
     return false;
   }
 
+  // True once the client has written a picture whose name starts with `prefix`.
+  bool WaitForPicture(const std::string& prefix) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+      for (const fs::directory_entry& entry : fs::directory_iterator(out_dir_))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
   uint16_t base_port_ = 0;
   fs::path out_dir_;
   std::atomic<bool> stop_feeding_{false};
@@ -247,9 +258,11 @@ TEST_F(LoopbackCamera, CameraThatGoesAwayEndsTheRunWithTheSummary) {
 }
 
 TEST_F(LoopbackCamera, InterruptEndsTheRunWithTheSummary) {
-  ClientProcess client(Args({"--seconds", "120"}), StderrPath());
+  // A picture of every disparity frame shows when the client has received one (on a loaded machine the first
+  // may take well over half a second); a clean run needs both kinds of image.
+  ClientProcess client(Args({"--seconds", "120", "--png-every", "1"}), StderrPath());
   ASSERT_TRUE(WaitForStreamingClient()) << Stderr();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(WaitForPicture("disparity_")) << Stderr();
   client.Signal(SIGINT);
   ASSERT_TRUE(client.Wait(kClientDeadline)) << Stderr();
   EXPECT_EQ(client.exit_status(), 0) << client.output() << Stderr();
