@@ -2,12 +2,15 @@
 #include "net_helpers.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -77,6 +80,23 @@ void ControlServer::WithThreadStopped(const std::function<void(ServerSocketTable
   StopCtrlAndBroadCastProxyProcess();
   inspect(SCDPServerGetSocketFDInfo());
   ProxyThreadStart(kProxyCtrlAndBroadcast);
+}
+
+std::set<int> ThreadIds() {
+  std::set<int> ids;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (const dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') ids.insert(std::atoi(entry->d_name));
+    closedir(dir);
+  }
+  return ids;
+}
+
+bool NoThreadBeyond(const std::set<int>& before) {
+  return WaitUntil([&] {
+    const std::set<int> now = ThreadIds();
+    return std::includes(before.begin(), before.end(), now.begin(), now.end());
+  });
 }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {

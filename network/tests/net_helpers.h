@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,11 @@ int ConnectLoopbackNonBlocking(uint16_t port);
 uint16_t PortOf(int fd);
 // Polls `done` until it holds; false at the deadline.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(20));
+// The kernel ids of this process's threads.
+std::set<int> ThreadIds();
+// Waits until every thread of the process is one of `before`. A joined thread is still listed for
+// a moment after the join returns, so a count taken at once may be one too high.
+bool NoThreadBeyond(const std::set<int>& before);
 // A listening socket on a loopback address with a system-chosen port (-1 on failure).
 int ListenLoopback(uint16_t* port, const char* address = "127.0.0.1");
 // Sends everything (blocking socket).

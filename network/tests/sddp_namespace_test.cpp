@@ -27,6 +27,7 @@ constexpr char kPeerAddress[] = "10.213.0.2";
 constexpr char kBroadcastAddress[] = "10.213.0.255";
 constexpr uint16_t kBroadcastPort = 47001;
 constexpr int kAnswerWaitMillis = 3000;
+constexpr int kReceiveWaitMillis = 20000;  // a datagram that must come; only a failure waits this long
 constexpr int kClientPassWaitMillis = 100;
 
 const namespace_runner::Layout kLayout{kPeerInterface, kDeviceAddress, kPeerAddress, kBroadcastAddress};
@@ -123,7 +124,7 @@ TEST_F(DiscoveryInNamespace, ServingDeviceAnswersOnlyValidDiscoveries) {
   for (const auto& datagram : rejected) SendTo(bad, kBroadcastAddress, kBroadcastPort, datagram);
   SendTo(good, kBroadcastAddress, kBroadcastPort, valid);
 
-  const std::vector<uint8_t> answer = Receive(good, kAnswerWaitMillis);
+  const std::vector<uint8_t> answer = Receive(good, kReceiveWaitMillis);
   ASSERT_EQ(answer.size(), kSddpDatagramBytes);
   EXPECT_EQ(answer[8], kElementDeviceType);
   EXPECT_EQ(answer[13], kDeviceZuq);
@@ -160,7 +161,7 @@ TEST_F(DiscoveryInNamespace, ClientListsAnsweringDeviceAndLosesItAfterTimeout) {
   SDDPClientDiscoveryPass(buffer.data(), 1000, kClientPassWaitMillis);  // broadcasts
 
   sockaddr_in client{};
-  const std::vector<uint8_t> discovery = Receive(device, kAnswerWaitMillis, &client);
+  const std::vector<uint8_t> discovery = Receive(device, kReceiveWaitMillis, &client);
   ASSERT_EQ(discovery.size(), kSddpDatagramBytes);
   EXPECT_EQ(discovery[13], kDeviceYrd);
   const std::vector<uint8_t> answer = nettest::DiscoveryDatagram(kDeviceZuq, kDeviceAddress);

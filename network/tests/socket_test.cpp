@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -167,7 +168,8 @@ TEST(SocketSend, ResetPeerGivesACodeInsteadOfSigpipe) {
   setsockopt(pair.accepted, SOL_SOCKET, SO_LINGER, &hard_close, sizeof hard_close);
   close(pair.accepted);
   pair.accepted = -1;
-  usleep(10000);
+  pollfd reset{pair.sender, POLLIN, 0};  // the reset reaches the sender as an error or a hang-up
+  ASSERT_EQ(1, poll(&reset, 1, 20000));
   const auto data = Pattern(1000);
   uint32_t sent = 0;
   int rc = kQeltOk;

@@ -28,6 +28,7 @@ TEST(HeartbeatClient, SendsTheExact4116ByteDatagramFromTheBoundLocalPort) {
   HeartbeatClient client;
   ASSERT_EQ(client.Open("127.0.0.1", local_port, "127.0.0.1", watchdog.port(), "quarnel"), RESULT_OK);
   ASSERT_EQ(client.Send(), RESULT_OK);
+  ASSERT_TRUE(watchdog.WaitQueued());
   EXPECT_EQ(watchdog.PeekSenderPort(), local_port);
   const std::vector<unsigned char> datagram = watchdog.TakeQueued();
   ASSERT_EQ(datagram.size(), 4116u);

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,7 +28,13 @@ class LoopbackReceiver {
   LoopbackReceiver& operator=(const LoopbackReceiver&) = delete;
 
   unsigned port() const { return port_; }
-  // A datagram already queued (loopback delivers during the send), or empty when none is.
+  // Waits until a datagram is queued; false after `millis`. Loopback usually delivers during the
+  // send, but a busy kernel may hand the delivery to its softirq thread.
+  bool WaitQueued(int millis = 20000) {
+    pollfd readable = {descriptor_, POLLIN, 0};
+    return poll(&readable, 1, millis) == 1;
+  }
+  // A datagram already queued, or empty when none is.
   std::vector<unsigned char> TakeQueued() {
     std::vector<unsigned char> datagram(kLargest);
     const ssize_t received = recv(descriptor_, datagram.data(), datagram.size(), MSG_DONTWAIT);

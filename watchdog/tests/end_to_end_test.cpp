@@ -27,8 +27,10 @@ constexpr const char* kSecondSender = "pulse_sender";
 constexpr int kHeartbeatIntervalMs = 200;
 constexpr long kOneDaySeconds = 86400;
 // Check periods: short where restarts are wanted, long where a stalled machine must not cause one.
-// Both are many heartbeat intervals, so a healthy sender is never taken for a silent one.
-constexpr int kRestartPeriodSeconds = 2;
+// Both are many heartbeat intervals, so a healthy sender is never taken for a silent one, and the
+// shorter still leaves a freshly started sender, slowed by sanitizers on a busy machine, time for
+// its first heartbeat.
+constexpr int kRestartPeriodSeconds = 4;
 constexpr int kSteadyPeriodSeconds = 5;
 // The smallest pipe the kernel makes (one page), and more than any line vastrel prints here.
 constexpr int kSmallestPipeBytes = 4096;

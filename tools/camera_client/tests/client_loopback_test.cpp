@@ -2,6 +2,9 @@
 // with its summary and pictures, the control commands, a camera that goes away, an interrupt.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -141,6 +144,19 @@ class LoopbackCamera : public ::testing::Test {
     return false;
   }
 
+  // True once the client has written a colour and a disparity picture of one frame.
+  bool WaitForPicturePair() const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+      for (const fs::directory_entry& entry : fs::directory_iterator(out_dir_)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("disparity_", 0) == 0 && fs::exists(out_dir_ / ("colour_" + name.substr(10)))) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
   uint16_t base_port_ = 0;
   fs::path out_dir_;
   std::atomic<bool> stop_feeding_{false};
@@ -170,11 +186,14 @@ std::vector<fs::path> Pictures(const fs::path& dir, const std::string& kind) {
   return found;
 }
 
+// The run ends by interrupt once a frame has both pictures: a fixed run may see none on a loaded machine.
 TEST_F(LoopbackCamera, StreamsAnswersCommandsAndWritesPictures) {
-  ClientProcess client(Args({"--seconds", "3", "--png-every", "10", "--scene-check", "--command", "version", "--command",
-                             "set-time:1700000000", "--command", "upgrade-reboot", "--command", "mac", "--command",
-                             "direction:1", "--command", "shift:3"}),
+  ClientProcess client(Args({"--seconds", "120", "--png-every", "10", "--scene-check", "--command", "version",
+                             "--command", "set-time:1700000000", "--command", "upgrade-reboot", "--command", "mac",
+                             "--command", "direction:1", "--command", "shift:3"}),
                        StderrPath());
+  ASSERT_TRUE(WaitForPicturePair()) << Stderr();
+  client.Signal(SIGINT);
   ASSERT_TRUE(client.Wait(kClientDeadline)) << Stderr();
   const std::string& out = client.output();
   EXPECT_EQ(client.exit_status(), 0) << out << Stderr();
@@ -269,11 +288,40 @@ TEST_F(LoopbackCamera, InterruptEndsTheRunWithTheSummary) {
   EXPECT_GT(SummaryFields(client.output(), "colour")["frames"], 0) << client.output();
 }
 
+// Two consecutive loopback TCP ports held by sockets that are bound but never listen, so every
+// connect to them is refused whatever else runs beside this test; the first port, or 0.
+uint16_t HoldRefusingPorts(std::vector<int>* held) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const int first = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int second = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(first, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(first, reinterpret_cast<sockaddr*>(&address), &length) == 0 && ntohs(address.sin_port) < 65535) {
+      const uint16_t port = ntohs(address.sin_port);
+      address.sin_port = htons(static_cast<uint16_t>(port + 1));
+      if (bind(second, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        *held = {first, second};
+        return port;
+      }
+    }
+    close(first);
+    close(second);
+  }
+  return 0;
+}
+
 TEST_F(LoopbackCamera, NoCameraOnThePortExitsOne) {
-  ClientProcess client({CAMERA_CLIENT_PATH, "--address", kLoopback, "--port", std::to_string(base_port_ + 10u),
+  std::vector<int> held;
+  const uint16_t image_port = HoldRefusingPorts(&held);  // the control port follows the image port
+  ASSERT_NE(image_port, 0);
+  ClientProcess client({CAMERA_CLIENT_PATH, "--address", kLoopback, "--port", std::to_string(image_port - 1),
                         "--seconds", "1", "--command", "version"},
                        StderrPath());
   ASSERT_TRUE(client.Wait(kClientDeadline));
+  for (int fd : held) close(fd);
   EXPECT_EQ(client.exit_status(), 1);
   EXPECT_EQ(client.output(), "");
 }
