@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <regex>
@@ -133,28 +134,24 @@ class LoopbackCamera : public ::testing::Test {
     return false;
   }
 
-  // True once the client has written a picture whose name starts with `prefix`.
-  bool WaitForPicture(const std::string& prefix) const {
+  // True once the client has written a file whose name is `wanted`.
+  bool WaitForFile(const std::function<bool(const std::string&)>& wanted) const {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < end) {
       for (const fs::directory_entry& entry : fs::directory_iterator(out_dir_))
-        if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+        if (wanted(entry.path().filename().string())) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
   }
-
-  // True once the client has written a colour and a disparity picture of one frame.
+  bool WaitForPicture(const std::string& prefix) const {
+    return WaitForFile([&](const std::string& name) { return name.rfind(prefix, 0) == 0; });
+  }
+  // A colour and a disparity picture of one frame.
   bool WaitForPicturePair() const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < end) {
-      for (const fs::directory_entry& entry : fs::directory_iterator(out_dir_)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("disparity_", 0) == 0 && fs::exists(out_dir_ / ("colour_" + name.substr(10)))) return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return WaitForFile([&](const std::string& name) {
+      return name.rfind("disparity_", 0) == 0 && fs::exists(out_dir_ / ("colour_" + name.substr(10)));
+    });
   }
 
   uint16_t base_port_ = 0;
