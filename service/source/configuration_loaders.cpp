@@ -7,6 +7,7 @@
 #include <string>
 
 #include "configuration_values.h"
+#include "disparity_offset_range.h"
 #include "network_init_record.h"
 #include "port_overlap.h"
 #include "platform/configuration_checks.h"
@@ -193,7 +194,7 @@ const KeyRange kVideoDeviceRanges[] = {
     {"disparity_quality_threshold", kAnyLow, kAnyHigh},
     {"disparity_uniqueness_ratio", 0, kPercent},
     {"disparity_lr_max_diff", 0, kHighestDisparity},
-    {"shift_offset", -kHighestDisparity, kHighestDisparity},
+    {"shift_offset", -kDisparityOffsetLimitRows, kDisparityOffsetLimitRows},  // as command 204 keeps it
     {"shift_opt", -1, 1},
     {"calibrator_max_value", kAnyLow, kAnyHigh},
 };

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "disparity_offset_range.h"
 #include "platform/configuration_manager.h"
 #include "platform/file_configuration_manager.h"
 #include "platform/result.h"
@@ -19,10 +20,16 @@ struct DisparityOffset {
 DisparityOffset NextDisparityOffset(DisparityOffset current, std::int32_t step);
 // The reply value of command 204: the offset times ten, truncated towards zero.
 std::uint32_t DisparityReplyValue(double offset);
+// Reads shift_offset and shift_opt as the store holds them; the first failing read's code.
+Result ReadSavedDisparityOffset(FileConfigurationManager* store, DisparityOffset* offset);
 // Writes shift_offset and shift_opt into the store's tree, then saves and syncs the user file
-// (replaced through a temporary file and a rename). The first failing write's code; nothing is
-// saved then.
+// (replaced through a temporary file and a rename). The first failing step's code, each logged.
 Result SaveDisparityOffset(FileConfigurationManager* store, const DisparityOffset& offset);
+// Puts `saved` back into the tree and the user file after a later step failed (logged, not returned).
+void RestoreDisparityOffset(FileConfigurationManager* store, const DisparityOffset& saved);
+// RESULT_INVALID_ARGUMENT with its log line for an offset that neither the device nor the loader
+// takes (DisparityOffsetInRange), else RESULT_OK.
+Result CheckDisparityOffset(const DisparityOffset& offset);
 
 // A device's status code as this program's: the 32-bit pattern kept, so 0x80000000 stays itself.
 template <class Code>
@@ -30,21 +37,29 @@ Result DeviceResult(Code code) {
   return static_cast<Result>(static_cast<std::uint32_t>(code));
 }
 
-// Reads the device's offset, moves it by `step` tenths and hands it to the device. When the device
-// refuses, its old offset stays, nothing is saved and its code is returned; else the new offset is
-// saved and `reply_value` set. `reply_value` stays 0 on every failure.
+// Reads the device's offset and moves it by `step` tenths. An offset out of range is refused
+// before anything changes. The new offset is saved first and handed to the device only once the
+// user file holds it; a failed save, or a device that refuses, leaves the device's offset, the
+// store and the user file as they were and returns the code. `reply_value` stays 0 on failure.
 template <class Device>
 Result QeltSetDisparityShift(Device* device, FileConfigurationManager* store, std::int32_t step,
                              std::uint32_t* reply_value) {
   if (device == nullptr || store == nullptr || reply_value == nullptr) return RESULT_INVALID_ARGUMENT;
   DisparityOffset current = {0.0, 0};
-  auto code = device->GetDisparityOffset(&current.offset, &current.selector);
+  const auto code = device->GetDisparityOffset(&current.offset, &current.selector);
   if (code != 0) return DeviceResult(code);
   const DisparityOffset next = NextDisparityOffset(current, step);
-  code = device->SetDisparityOffset(next.offset, next.selector);
-  if (code != 0) return DeviceResult(code);
-  const Result result = SaveDisparityOffset(store, next);
+  Result result = CheckDisparityOffset(next);
   if (result != RESULT_OK) return result;
+  DisparityOffset saved = {0.0, 0};
+  result = ReadSavedDisparityOffset(store, &saved);
+  if (result != RESULT_OK) return result;
+  result = SaveDisparityOffset(store, next);
+  if (result == RESULT_OK) result = DeviceResult(device->SetDisparityOffset(next.offset, next.selector));
+  if (result != RESULT_OK) {
+    RestoreDisparityOffset(store, saved);
+    return result;
+  }
   *reply_value = DisparityReplyValue(next.offset);
   return RESULT_OK;
 }

@@ -71,9 +71,9 @@ TEST_F(ControlMessageTest, RefusedDisparityShiftRepliesRefusedAndSavesNothing) {
   const std::string before = ReadWholeFile(folder.File("user.xml"));
   StereoVideoDeivce device;
   context_ = {&device, &scheduler_, store.Get()};
-  // 4800 tenths: an offset of 480 rows, more than the device accepts.
+  // 3000 tenths: an offset of 300 rows, more than the device and the loader take.
   Reply reply;
-  ASSERT_EQ(Process(Request(1, kCommandDisparityShift, {4800}), &reply), kControlHandled);
+  ASSERT_EQ(Process(Request(1, kCommandDisparityShift, {3000}), &reply), kControlHandled);
   Reply refused;
   QeltReplyAdjustZuqDisparityShift(&refused.record, kReplyResultRefused, 0);
   EXPECT_EQ(reply.Bytes(), refused.Bytes());

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "camera_start.h"
+#include "configuration_loaders.h"
 #include "disparity_shift.h"
 #include "service_test_support.h"
 
@@ -120,6 +121,53 @@ TEST_F(DisparityShiftSave, RefusedOffsetKeepsTheOldOneAndSavesNothing) {
   EXPECT_EQ(device_.offset, 0.5);
   EXPECT_EQ(device_.selector, 1);
   EXPECT_EQ(UserFile(), before);
+}
+
+TEST_F(DisparityShiftSave, AnOffsetTheCommandTakesIsOneTheNextStartLoads) {
+  const std::string shipped = UserFile();
+  std::uint32_t reply = 0;
+  // 3000 tenths: 300 rows, beyond the range; nothing changes.
+  EXPECT_EQ(QeltSetDisparityShift(&device_, store_.Get(), 3000, &reply), RESULT_INVALID_ARGUMENT);
+  EXPECT_EQ(reply, 0u);
+  EXPECT_EQ(device_.offset, 0.0);
+  EXPECT_EQ(UserFile(), shipped);
+
+  ASSERT_EQ(QeltSetDisparityShift(&device_, store_.Get(), 2560, &reply), RESULT_OK);
+  EXPECT_EQ(reply, 2560u);
+  EXPECT_EQ(device_.offset, kDisparityOffsetLimitRows);
+  FileConfigurationManagerPtr reopened(NewObject<FileConfigurationManager>());
+  ASSERT_EQ(reopened->Open(folder_.File("default.xml").c_str(), folder_.File("user.xml").c_str()), RESULT_OK);
+  ASSERT_EQ(reopened->Load(), RESULT_OK);
+  tagVideoDeviceParameterSet video = {};
+  ASSERT_EQ(LoadVideoDeviceConfiguration(reopened, &video), RESULT_OK);
+  EXPECT_EQ(video.shift_offset, kDisparityOffsetLimitRows);
+
+  const std::string at_limit = UserFile();
+  EXPECT_EQ(QeltSetDisparityShift(&device_, store_.Get(), 1, &reply), RESULT_INVALID_ARGUMENT);
+  EXPECT_EQ(device_.offset, kDisparityOffsetLimitRows);
+  EXPECT_EQ(UserFile(), at_limit);
+}
+
+TEST_F(DisparityShiftSave, FailedSaveIsAFailureAndLeavesDeviceStoreAndFileAsTheyWere) {
+  const std::string before = UserFile();
+  // A folder where the replacement's temporary file goes: the user file cannot be replaced.
+  const std::string blocker = folder_.File("user.xml.tmp");
+  ASSERT_TRUE(std::filesystem::create_directory(blocker));
+  std::uint32_t reply = 0;
+  EXPECT_NE(QeltSetDisparityShift(&device_, store_.Get(), 5, &reply), RESULT_OK);
+  EXPECT_EQ(reply, 0u);
+  EXPECT_EQ(device_.offset, 0.0);
+  EXPECT_EQ(device_.selector, 1);
+  EXPECT_EQ(UserFile(), before);
+  DisparityOffset held = {-1.0, -1};
+  ASSERT_EQ(ReadSavedDisparityOffset(store_.Get(), &held), RESULT_OK);
+  EXPECT_EQ(held.offset, 0.0) << "the store holds the saved offset again";
+  EXPECT_EQ(held.selector, 1);
+
+  std::filesystem::remove(blocker);
+  ASSERT_EQ(QeltSetDisparityShift(&device_, store_.Get(), 2, &reply), RESULT_OK);
+  EXPECT_EQ(reply, 2u);
+  EXPECT_NE(UserFile().find("name=shift_offset type=double value=0.200000"), std::string::npos) << UserFile();
 }
 
 TEST_F(DisparityShiftSave, MissingRecordSavesNothingAndRepliesZero) {

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <opencv2/core.hpp>
+#include <string>
 
+#include "grey_table_rebuilder.h"
 #include "pipeline_stage_times.h"
 #include "platform/thread.h"
 #include "stereo_frame_callback.h"
@@ -35,10 +38,15 @@ class StereoVideoDeivce {
   int Stop();
 
   int GetDisparityOffset(double* offset, int* selector);
-  // Rebuilds the grey tables with the offset (negated for a negative selector). An offset that
-  // would move every grey row off the frame, or a failed rebuild, gives RESULT_FAILED and keeps
-  // the previous offset and tables.
+  // Takes the offset at once and has the grey tables rebuilt with it (negated for a negative
+  // selector) on a thread of its own, frames going on with the previous tables meanwhile; a burst
+  // of offsets rebuilds for the last one. An offset outside DisparityOffsetInRange, or a device
+  // without Init, gives RESULT_FAILED and keeps the previous offset. A rebuild that fails (the
+  // calibration file gone) is logged and keeps the previous tables.
   int SetDisparityOffset(double offset, int selector);
+  // Waits until the grey tables were rebuilt for the last offset set (or that rebuild failed);
+  // false when `limit` passed first.
+  bool WaitForGreyTables(std::chrono::milliseconds limit);
 
   // Keeps the parts of image whose disparity lies in (t2, t1], t1 = a*x/b - d, t2 = a*x/c - d.
   static void cut_image(const cv::Mat& image, const cv::Mat& disparity, cv::Mat& out, int a, double x, int b, int c,
@@ -55,6 +63,7 @@ class StereoVideoDeivce {
   void DeliverDisparity(unsigned long index, int err_match, bool exposure_ok);
   int AllocateBuffers(int colour_width, int colour_height, int depth_width, int depth_height, bool halved);
   void FreeBuffers();
+  static int RebuildGreyTables(const std::string& path, float offset);
 
   tagVideoDeviceParameterSet settings_;
   unsigned char* left_gray_;
@@ -79,6 +88,7 @@ class StereoVideoDeivce {
   // The grey tables themselves are swapped by the calibration under its own lock.
   std::mutex offset_mutex_;
   bool initialised_;
+  GreyTableRebuilder grey_rebuilder_;
 
   PipelineStageTimes stage_times_;
 };

@@ -4,7 +4,6 @@
 
 #include <unistd.h>
 
-#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -15,6 +14,7 @@
 #include "cam_auto_exposure.h"
 #include "device_log.h"
 #include "device_status.h"
+#include "disparity_offset_range.h"
 #include "libtessaro.h"
 #include "platform/memory_manager.h"
 
@@ -24,8 +24,6 @@ constexpr const char* kLogTag = "StereoVideoDeivce";
 constexpr const char* kSourceName = "stereo_video_deivce";
 constexpr useconds_t kStopPollMicroseconds = 1000;
 constexpr float kInitialGreyOffset = 0.0f;
-// The offset moves the left grey rows over the raw frame; at this many rows no row keeps a source.
-constexpr float kGreyOffsetLimitRows = 480.0f;
 
 unsigned char* AllocateBytes(size_t size) {
   BaseMemoryManager::Instance();
@@ -85,13 +83,24 @@ StereoVideoDeivce::StereoVideoDeivce()
       colour_remap_(0),
       disparity_width_(0),
       disparity_height_(0),
-      initialised_(false) {
+      initialised_(false),
+      grey_rebuilder_(&StereoVideoDeivce::RebuildGreyTables) {
   memset(&settings_, 0, sizeof(settings_));
 }
 
 StereoVideoDeivce::~StereoVideoDeivce() {
   Stop();
+  grey_rebuilder_.Stop();
   FreeBuffers();
+}
+
+int StereoVideoDeivce::RebuildGreyTables(const std::string& path, float offset) {
+  // The calibration builds the new tables aside and swaps them in; on failure the old ones stay.
+  const int result = CalibraterImageGrayInit(path.c_str(), offset);
+  if (result != 0)
+    _PrintLog(kLogTag, "[%s, %s, %d] SetDisparityOffset, CalibraterImageGrayInit failed, error code:%d \n", kSourceName,
+              __func__, __LINE__, result);
+  return result;
 }
 
 void StereoVideoDeivce::FreeBuffers() {
@@ -117,6 +126,7 @@ int StereoVideoDeivce::Init(tagVideoDeviceParameterSet* set, const tagCamExposur
   if (set == nullptr || exposure == nullptr || running_.load() != 0) return kResultFailed;
 
   std::lock_guard<std::mutex> offsets(offset_mutex_);
+  grey_rebuilder_.Stop();  // no rebuild of the old calibration's tables runs beside the new one
   initialised_ = false;
   int result;
   if (set->dynamic_calibration_enable != 0) {
@@ -176,6 +186,7 @@ int StereoVideoDeivce::Deinit() {
   cam_stop();
   libtessaro_close();
   std::lock_guard<std::mutex> offsets(offset_mutex_);
+  grey_rebuilder_.Stop();
   CalibraterImageUnInit();
   initialised_ = false;
   return kResultOk;
@@ -225,18 +236,15 @@ int StereoVideoDeivce::GetDisparityOffset(double* offset, int* selector) {
 }
 
 int StereoVideoDeivce::SetDisparityOffset(double offset, int selector) {
-  const float grey_offset = SignedGreyOffset(offset, selector);
-  if (!std::isfinite(grey_offset) || std::fabs(grey_offset) >= kGreyOffsetLimitRows) return kResultFailed;
+  if (!DisparityOffsetInRange(offset)) return kResultFailed;
   std::lock_guard<std::mutex> offsets(offset_mutex_);
   if (!initialised_) return kResultFailed;
-  // The calibration builds the new tables aside and swaps them in; on failure the old ones stay.
-  const int result = CalibraterImageGrayInit(board::MapPath(settings_.calibration_file_name).c_str(), grey_offset);
-  if (result != 0) {
-    _PrintLog(kLogTag, "[%s, %s, %d] SetDisparityOffset, CalibraterImageGrayInit failed, error code:%d \n", kSourceName,
-              __func__, __LINE__, result);
-    return kResultFailed;
-  }
   settings_.shift_offset = offset;
   settings_.shift_opt = selector;
+  grey_rebuilder_.Request(board::MapPath(settings_.calibration_file_name), SignedGreyOffset(offset, selector));
   return kResultOk;
+}
+
+bool StereoVideoDeivce::WaitForGreyTables(std::chrono::milliseconds limit) {
+  return grey_rebuilder_.WaitUntilIdle(limit);
 }

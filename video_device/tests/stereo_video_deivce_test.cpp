@@ -17,12 +17,15 @@
 #include "board/sim_module_device.h"
 #include "board/sim_module_geometry.h"
 #include "device_status.h"
+#include "disparity_offset_range.h"
 #include "status_led.h"
 
 namespace {
 
 namespace sm = board::sim_module;
 constexpr auto kFrameWait = std::chrono::seconds(60);
+// A rebuild reads the calibration file again: a fraction of a second, much more under sanitizers.
+constexpr auto kTableWait = std::chrono::milliseconds(60000);
 
 struct Frame {
   int type, width, height;
@@ -199,8 +202,10 @@ TEST_F(VideoDevice, DisparityOffsetMovesTheDisparityWithTheSelectorsSign) {
   const int plain = FloorDisparity(log_);
   EXPECT_EQ(plain, 12) << "Init builds the tables without offset";
   ASSERT_EQ(device_.SetDisparityOffset(4.0, 1), kResultOk);
+  ASSERT_TRUE(device_.WaitForGreyTables(kTableWait));
   const int raised = FloorDisparity(log_);
   ASSERT_EQ(device_.SetDisparityOffset(4.0, -1), kResultOk);
+  ASSERT_TRUE(device_.WaitForGreyTables(kTableWait));
   const int lowered = FloorDisparity(log_);
   EXPECT_NE(raised, plain);
   EXPECT_EQ(raised - plain, plain - lowered) << "the same offset, the other way";
@@ -217,6 +222,7 @@ TEST_F(VideoDevice, OffsetOutOfRangeFailsKeepsTheOldOffsetAndFramesKeepComing) {
   ASSERT_EQ(device_.Start(&FrameLog::Callback, &log_), kResultOk);
   ASSERT_TRUE(log_.WaitForDisparities(2));
   EXPECT_EQ(device_.SetDisparityOffset(5000.0, 1), kResultFailed) << "every row off the frame";
+  EXPECT_EQ(device_.SetDisparityOffset(kDisparityOffsetLimitRows + 0.5, 0), kResultFailed);
   EXPECT_EQ(device_.SetDisparityOffset(std::nan(""), 1), kResultFailed);
   EXPECT_TRUE(log_.WaitForDisparities(log_.Disparities() + 3)) << "frames keep coming";
   double offset = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -172,6 +173,7 @@ TEST_F(SceneDevice, FarOffsetFailsWhileFramesFlowAndValidOnesFromAnotherThreadAr
     for (int i = 1; i <= 4; ++i) EXPECT_EQ(device_.SetDisparityOffset(0.5 * i, i % 2 == 0 ? 1 : -1), kResultOk);
   });
   control.join();
+  EXPECT_TRUE(device_.WaitForGreyTables(std::chrono::seconds(60)));
   EXPECT_TRUE(images_.WaitFor(images_.count() + 2));
   device_.GetDisparityOffset(&offset, &selector);
   EXPECT_EQ(offset, 2.0);
