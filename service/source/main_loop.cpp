@@ -50,14 +50,28 @@ void RunMainLoop(const MainLoopContext& context) {
   // Until the first heartbeat has gone out, the service looks every second: a program that the
   // watchdog has just started is heard as soon as it serves, well inside the watchdog's check
   // period, however long its start took.
-  const std::int64_t first_period = std::min(period, kTicksPerSecond);
-  bool heard_once = false;
+  HeartbeatSchedule schedule(period, std::min(period, kTicksPerSecond));
   std::int64_t tick = 1;
   do {
-    if (MainLoopTick(context, tick, heard_once ? period : first_period)) heard_once = true;
+    const HeartbeatSchedule::Look look = schedule.LookAt(tick);
+    if (MainLoopTick(context, look.tick, look.period)) schedule.Sent(tick);
     usleep(kTickMicroseconds);
     ++tick;
   } while (!g_stop_flag.load());
+}
+
+HeartbeatSchedule::HeartbeatSchedule(std::int64_t period, std::int64_t first_period)
+    : period_(period), first_period_(first_period) {}
+
+HeartbeatSchedule::Look HeartbeatSchedule::LookAt(std::int64_t tick) const {
+  if (!sent_once_) return {tick, first_period_};
+  return {tick - first_sent_tick_, period_};
+}
+
+void HeartbeatSchedule::Sent(std::int64_t tick) {
+  if (sent_once_) return;
+  sent_once_ = true;
+  first_sent_tick_ = tick;
 }
 
 void RequestStop() { g_stop_flag.store(true); }

@@ -27,8 +27,29 @@ bool HeartbeatTick(const MainLoopContext& context);
 // One tick without its sleep: the heartbeat on a multiple of the period, then the due tasks.
 // True when a heartbeat was sent.
 bool MainLoopTick(const MainLoopContext& context, std::int64_t tick, std::int64_t period);
-// Ticks until the stop flag is set. The first heartbeat may go out at any whole second of the
-// loop; after it, heartbeats come on multiples of the interval.
+// Which ticks may send a heartbeat: until the first one is sent, every `first_period` ticks (so a
+// program that the watchdog has just started is heard as soon as it serves); from the first one
+// on, every `period` ticks counted from it, so that no two heartbeats are closer than a period.
+class HeartbeatSchedule {
+ public:
+  HeartbeatSchedule(std::int64_t period, std::int64_t first_period);
+  // The tick and period to hand MainLoopTick for loop tick `tick`.
+  struct Look {
+    std::int64_t tick;
+    std::int64_t period;
+  };
+  Look LookAt(std::int64_t tick) const;
+  // A heartbeat went out at loop tick `tick`.
+  void Sent(std::int64_t tick);
+
+ private:
+  std::int64_t period_;
+  std::int64_t first_period_;
+  bool sent_once_ = false;
+  std::int64_t first_sent_tick_ = 0;
+};
+
+// Ticks until the stop flag is set, sending heartbeats as HeartbeatSchedule says.
 void RunMainLoop(const MainLoopContext& context);
 // Sets the stop flag.
 void RequestStop();

@@ -182,3 +182,32 @@ TEST(MainLoop, FirstHeartbeatGoesOutWithinASecondOfServingNotAfterAWholeInterval
 }
 
 }  // namespace
+
+namespace {
+
+// Whether loop tick `tick` sends a heartbeat when frames flowed, as RunMainLoop hands it on.
+bool LooksAt(const HeartbeatSchedule& schedule, std::int64_t tick) {
+  const HeartbeatSchedule::Look look = schedule.LookAt(tick);
+  return look.tick % look.period == 0;
+}
+
+TEST(HeartbeatSchedule, EverySecondUntilTheFirstHeartbeatThenAWholeIntervalFromIt) {
+  constexpr std::int64_t kInterval = 5 * kTicksPerSecond;
+  HeartbeatSchedule schedule(kInterval, kTicksPerSecond);
+  EXPECT_FALSE(LooksAt(schedule, kTicksPerSecond - 1));
+  EXPECT_TRUE(LooksAt(schedule, kTicksPerSecond));
+  EXPECT_TRUE(LooksAt(schedule, 4 * kTicksPerSecond));
+  // The first heartbeat goes out 4 s into the loop: none until a whole interval after it, also not
+  // at the loop's own multiple of the interval.
+  const std::int64_t first = 4 * kTicksPerSecond;
+  schedule.Sent(first);
+  for (std::int64_t tick = first + 1; tick < first + kInterval; ++tick) ASSERT_FALSE(LooksAt(schedule, tick)) << tick;
+  EXPECT_TRUE(LooksAt(schedule, first + kInterval));
+  // A look that sent nothing (no frames) keeps the grid: the next one is an interval later.
+  EXPECT_FALSE(LooksAt(schedule, first + kInterval + kTicksPerSecond));
+  EXPECT_TRUE(LooksAt(schedule, first + 2 * kInterval));
+  schedule.Sent(first + 2 * kInterval);
+  EXPECT_TRUE(LooksAt(schedule, first + 3 * kInterval));
+}
+
+}  // namespace
