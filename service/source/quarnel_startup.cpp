@@ -14,6 +14,7 @@
 #include "platform/delay_task_scheduler.h"
 #include "platform/file_configuration_manager.h"
 #include "platform/memory_manager.h"
+#include "platform/output_relay.h"
 #include "platform/signal_notice.h"
 #include "process_state.h"
 #include "qelt_log.h"
@@ -29,6 +30,12 @@ constexpr const char* kCpuFrequencyCommand = "/system/bin/cpufreq.sh";
 constexpr int kLowByteMask = 0xFF;
 constexpr int kExitForFailureWithoutLowByte = 255;
 constexpr const char* kBrokenPipeNotice = "receive a sig_pipe signal, we ignore it sig_no=";
+
+// The log file keeps the count of lines that an output nobody read did not get.
+void ReportDroppedOutput(int fd, std::uint64_t dropped_lines) {
+  PrintLog("main", "OutputRelay, %llu lines of %s dropped while nobody read it\n",
+           static_cast<unsigned long long>(dropped_lines), fd == STDOUT_FILENO ? "standard output" : "standard error");
+}
 
 // The undo that every exit path shares once the store is open.
 void CloseStoreAndLeds(FileConfigurationManager* store) {
@@ -102,6 +109,8 @@ int ExitStatusFor(Result result) {
 }
 
 Result RunQuarnel() {
+  // First of all, before any thread or line: no thread may wait for an output nobody reads.
+  StartProgramOutputRelay(ReportDroppedOutput);
   ShowStartingThenStartCrashCatcher();
 
   FileConfigurationManagerPtr store(NewObject<FileConfigurationManager>());

@@ -11,6 +11,7 @@
 #include "daemon_server.h"
 #include "platform/file_configuration_manager.h"
 #include "platform/memory_manager.h"
+#include "platform/output_relay.h"
 #include "platform/signal_notice.h"
 
 namespace {
@@ -68,6 +69,8 @@ Result RunWatchdog(FileConfigurationManager* store) {
 }  // namespace
 
 int main() {
+  // Before any thread or line: neither vastrel nor what it runs may wait for an output nobody reads.
+  StartProgramOutputRelay(nullptr);
   BaseMemoryManager::Instance();
   signal(SIGPIPE, sig_pipe_handle);
   FileConfigurationManagerPtr store(NewObject<FileConfigurationManager>());

@@ -1,7 +1,9 @@
-// Logging library stand-in: whole, stamped lines to standard error, a file and a readable sink.
+// Logging library stand-in: whole, stamped lines to standard error, a file and a readable sink;
+// standard error is written outside the lock, so an output nobody reads never holds up other threads.
 #include "qelt_log.h"
 
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -97,7 +99,9 @@ std::string TimeStamp() {
 }
 
 // Writes one record: stamp, tag and text, ending in exactly one newline whether or not the caller
-// gave one; the whole line goes out under one lock, so lines of different threads never interleave.
+// gave one. The file and the sink take the line under the lock, so their lines never interleave;
+// standard error takes it after the lock is released, in one write (whole on a pipe for lines up
+// to a page), so that an output nobody reads holds up at most the caller, never another thread.
 void WriteLine(const char* tag, const char* format, va_list args) {
   std::string text = FormatText(format, args);
   while (!text.empty() && text.back() == '\n') text.pop_back();
@@ -105,20 +109,24 @@ void WriteLine(const char* tag, const char* format, va_list args) {
   const std::string line = TimeStamp() + " [" + safe_tag + "] " + text + "\n";
 
   LogState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  OpenFileLocked(state);
-  if (state.to_stderr) {
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+  bool to_stderr = false;
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    OpenFileLocked(state);
+    to_stderr = state.to_stderr;
+    RotateIfFullLocked(state, line.size());
+    if (state.file != nullptr) {
+      std::fwrite(line.data(), 1, line.size(), state.file);
+      std::fflush(state.file);
+      state.file_bytes += line.size();
+    }
+    if (state.sink.size() == kSinkCapacity) state.sink.pop_front();
+    state.sink.push_back(board::LoggedLine{safe_tag, text});
   }
-  RotateIfFullLocked(state, line.size());
-  if (state.file != nullptr) {
-    std::fwrite(line.data(), 1, line.size(), state.file);
-    std::fflush(state.file);
-    state.file_bytes += line.size();
+  if (to_stderr) {
+    const ssize_t written = write(STDERR_FILENO, line.data(), line.size());  // a line it cannot take is lost there
+    (void)written;
   }
-  if (state.sink.size() == kSinkCapacity) state.sink.pop_front();
-  state.sink.push_back(board::LoggedLine{safe_tag, text});
 }
 
 }  // namespace
