@@ -3,9 +3,14 @@
 
 #include <signal.h>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 constexpr int kClientStartAndStopSeconds = 90;  // connection, commands and shut-down under the sanitizers
+// Heartbeats come every few seconds; a service that hangs sends none at all.
+constexpr auto kHeartbeatPatience = std::chrono::seconds(60);
 const char* const kSanitizerReports[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"};
 
 }  // namespace
@@ -19,7 +24,7 @@ void ServiceEndToEnd::SetUp() {
   root_ = std::make_unique<TestBoardRoot>(WithValue(ServiceConfiguration(ports_, ServerAddress(), heartbeats_.port()),
                                                     "passage_direction", std::to_string(kPassageDirection)));
   ASSERT_TRUE(root_->ok());
-  ASSERT_TRUE(service_.Start(root_->path(), work_.path(), ErrorsToPipe()));
+  ASSERT_TRUE(service_.Start(root_->path(), work_.path(), OutputTo()));
   ASSERT_TRUE(service_.WaitUntilServing(ports_)) << "the service is not serving on " << ports_.base << "\n"
                                                  << service_.Output();
 }
@@ -39,4 +44,15 @@ void ServiceEndToEnd::ExpectCleanStop() {
   EXPECT_EQ(service_.Terminate(), SIGTERM);
   const std::string output = service_.Output();
   for (const char* report : kSanitizerReports) EXPECT_EQ(output.find(report), std::string::npos) << output;
+}
+
+bool ServiceEndToEnd::NextHeartbeatArrives() {
+  while (!heartbeats_.TakeQueued().empty()) {
+  }
+  const auto give_up = std::chrono::steady_clock::now() + kHeartbeatPatience;
+  while (std::chrono::steady_clock::now() < give_up) {
+    if (!heartbeats_.TakeQueued().empty()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
 }

@@ -18,8 +18,8 @@ class ServiceEndToEnd : public ::testing::Test {
   // Starts the service with ServerAddress() as its own address; skips where the client is not built.
   void SetUp() override;
   virtual std::string ServerAddress() const { return "127.0.0.1"; }
-  // True to start the service with its standard error on a pipe (service_.ReadErrorPipe).
-  virtual bool ErrorsToPipe() const { return false; }
+  // Where the service's output goes (a pipe: service_.ReadErrorPipe).
+  virtual ServiceOutput OutputTo() const { return ServiceOutput::kFile; }
 
   // The passage direction configured for the service, so that command 202's answer is recognisable.
   static constexpr unsigned kPassageDirection = 2;
@@ -28,6 +28,8 @@ class ServiceEndToEnd : public ::testing::Test {
                        int streaming_seconds);
   // The service ran through the test and ends on SIGTERM, with no sanitizer report in its output.
   void ExpectCleanStop();
+  // Drops the heartbeats already queued and waits for the next one (a minute at most).
+  bool NextHeartbeatArrives();
 
   ServicePorts ports_;
   LoopbackReceiver heartbeats_;  // the daemon's heartbeat port, owned by the test

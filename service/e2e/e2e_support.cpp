@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -31,6 +32,7 @@ constexpr int kServingWaitSeconds = 60;  // start-up under the sanitizers on a l
 constexpr int kTerminateWaitSeconds = 20;
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
 constexpr int kTcpListenState = 0x0A;
+constexpr int kOnePageBytes = 4096;
 constexpr int kUdpUnconnectedState = 0x07;
 
 constexpr char kConfigurationName[] = "default_video_stereo_server_configuration.xml";
@@ -83,9 +85,10 @@ bool Serving(const ServicePorts& ports) {
 bool StartedUp(const ServicePorts& ports) { return SocketInState("udp", ports.local_heartbeat(), kUdpUnconnectedState); }
 
 // Forks and runs `program` in `work_folder` with its output in `output_path` (its standard error on
-// `error_fd` instead when that is not -1); the child's pid.
+// `error_fd` instead when that is not -1, and its standard output on `output_fd` when that is not
+// -1); the child's pid.
 pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments, const std::string& work_folder,
-            const std::string& output_path, const std::string& board_root, int error_fd = -1) {
+            const std::string& output_path, const std::string& board_root, int error_fd = -1, int output_fd = -1) {
   std::vector<std::string> words{program};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -95,7 +98,7 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
   if (child != 0) return child;
   // Ends with the test even when the test itself is killed (a time-out), so nothing is left running.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
-  const int output = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int output = output_fd >= 0 ? output_fd : open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (output < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(error_fd < 0 ? output : error_fd, STDERR_FILENO) < 0) {
     _exit(126);
   }
@@ -169,12 +172,15 @@ ServiceProcess::~ServiceProcess() {
   CloseErrorPipe();
 }
 
-bool ServiceProcess::Start(const std::string& board_root, const std::string& work_folder, bool errors_to_pipe) {
+bool ServiceProcess::Start(const std::string& board_root, const std::string& work_folder, ServiceOutput output) {
   output_path_ = work_folder + "/quarnel-output.txt";
   int pipe_ends[2] = {-1, -1};
-  if (errors_to_pipe && pipe2(pipe_ends, O_CLOEXEC) != 0) return false;
-  pid_ = Spawn(QUARNEL_PROGRAM, {}, work_folder, output_path_, board_root, pipe_ends[1]);
-  if (errors_to_pipe) {
+  const bool to_pipe = output != ServiceOutput::kFile;
+  if (to_pipe && pipe2(pipe_ends, O_CLOEXEC) != 0) return false;
+  const bool one_page = output == ServiceOutput::kAllToOnePagePipe;
+  if (one_page && fcntl(pipe_ends[1], F_SETPIPE_SZ, kOnePageBytes) <= 0) return false;
+  pid_ = Spawn(QUARNEL_PROGRAM, {}, work_folder, output_path_, board_root, pipe_ends[1], one_page ? pipe_ends[1] : -1);
+  if (to_pipe) {
     close(pipe_ends[1]);
     fcntl(pipe_ends[0], F_SETFL, fcntl(pipe_ends[0], F_GETFL) | O_NONBLOCK);  // the reader's end only
   }
@@ -190,6 +196,11 @@ std::string ServiceProcess::ReadErrorPipe() {
     text.append(chunk, static_cast<std::size_t>(got));
   }
   return text;
+}
+
+int ServiceProcess::QueuedInPipe() const {
+  int queued = 0;
+  return error_pipe_ >= 0 && ioctl(error_pipe_, FIONREAD, &queued) == 0 ? queued : 0;
 }
 
 void ServiceProcess::CloseErrorPipe() {

@@ -40,6 +40,10 @@ class TestBoardRoot {
   bool ok_ = false;
 };
 
+// Where the service's output goes: a file; standard error to a pipe; or both outputs to a pipe that
+// holds one page.
+enum class ServiceOutput { kFile, kErrorsToPipe, kAllToOnePagePipe };
+
 // The service program running on a board root; stopped in the destructor whatever happened.
 class ServiceProcess {
  public:
@@ -49,11 +53,12 @@ class ServiceProcess {
   ServiceProcess& operator=(const ServiceProcess&) = delete;
 
   // Starts the program with BOARD_ROOT set, in `work_folder` (which holds no configuration), its
-  // output going to a file there; with `errors_to_pipe`, its standard error goes to a pipe whose
-  // reading end this object holds.
-  bool Start(const std::string& board_root, const std::string& work_folder, bool errors_to_pipe = false);
-  // What the program has written to standard error since the last read, without waiting.
+  // output going to a file there, or as `output` says to a pipe whose reading end this object holds.
+  bool Start(const std::string& board_root, const std::string& work_folder, ServiceOutput output = ServiceOutput::kFile);
+  // What the program has written to the pipe since the last read, without waiting.
   std::string ReadErrorPipe();
+  // Bytes in the pipe that nobody has read yet.
+  int QueuedInPipe() const;
   // The reader quits: the program's next write to standard error breaks the pipe.
   void CloseErrorPipe();
   // Waits until the servers listen on `ports` and start-up has ended with the heartbeat socket
