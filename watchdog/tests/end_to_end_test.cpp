@@ -124,8 +124,8 @@ class VastrelTest : public BoardRootTest {
     watchdog_test::WriteFile(root_ / "etc" / "default_video_stereo_daemon_configuration.xml", text.str());
   }
 
-  // Starts vastrel in the work folder, its output to a file (or to `output_fd` when that is not
-  // -1); extra environment entries optional.
+  // Starts vastrel in the work folder, its output to a file (or its output and errors to
+  // `output_fd` when that is not -1); extra environment entries optional.
   void StartVastrel(const std::vector<std::string>& extra_environment = {}, int output_fd = -1) {
     vastrel_ = fork();
     ASSERT_GE(vastrel_, 0);
@@ -133,6 +133,7 @@ class VastrelTest : public BoardRootTest {
       if (chdir(work_.c_str()) != 0) _exit(126);
       const int output = output_fd >= 0 ? output_fd : open(OutputPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (output < 0 || dup2(output, STDOUT_FILENO) < 0) _exit(126);
+      if (output_fd >= 0 && dup2(output_fd, STDERR_FILENO) < 0) _exit(126);
       for (const std::string& entry : extra_environment) putenv(const_cast<char*>(entry.c_str()));
       execl(VASTREL, "vastrel", static_cast<char*>(nullptr));
       _exit(127);
@@ -217,7 +218,7 @@ TEST_F(VastrelTest, StartsHearsAndRestartsAfterKillAndAfterSilence) {
   EXPECT_EQ(waitpid(vastrel_, nullptr, WNOHANG), 0);
 }
 
-TEST_F(VastrelTest, OutputThatNobodyReadsOrThatIsBrokenHoldsUpNoRestart) {
+TEST_F(VastrelTest, OutputAndErrorsThatNobodyReadsOrThatAreBrokenHoldUpNoRestart) {
   Configure({Sender()}, kRestartPeriodSeconds);
   int pipe_ends[2] = {-1, -1};
   ASSERT_EQ(pipe2(pipe_ends, O_CLOEXEC), 0);
@@ -232,7 +233,8 @@ TEST_F(VastrelTest, OutputThatNobodyReadsOrThatIsBrokenHoldsUpNoRestart) {
     return ioctl(pipe_ends[0], FIONREAD, &queued) == 0 && queued > kSmallestPipeBytes - kLongestLineBytes;
   }));
 
-  // A sender that falls silent is still replaced: the listener never waits for its output.
+  // A sender that falls silent is still replaced: neither the listener nor the action (its kill,
+  // whose "no process found" goes to standard error, nor the start) waits for the output.
   ASSERT_EQ(kill(first, SIGUSR1), 0);
   const int second = WaitForNewSender(kSender, first);
   ASSERT_NE(second, 0);
