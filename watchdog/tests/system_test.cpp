@@ -1,7 +1,9 @@
 // The whole camera under its watchdog: vastrel starts quarnel from a board root of its own, the
 // client program streams from it and commands it, and vastrel brings it back after SIGKILL and
 // after its camera stalls.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/wait.h>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iostream>
 
 #include "board/system_command.h"
 #include "system_test_support.h"
@@ -49,9 +52,15 @@ constexpr int kStreamSeconds = 2;
 // The set-time command's time: 2000-01-01 00:00:00 UTC.
 constexpr long kSetTimeSeconds = 946684800;
 constexpr int kShiftStep = 1;
+// 3000 tenths: an offset of 300 rows, more than the camera and its configuration take.
+constexpr int kRefusedShiftStep = 3000;
 constexpr const char* kShippedOffset = "0.000000";
 constexpr const char* kShiftedOffset = "0.100000";
 constexpr const char* kShiftedOffsetRecord = "<record name=shift_offset type=double value=0.100000>";
+// The smallest pipe the kernel makes, and more than any line the programs print at start-up.
+constexpr int kOnePageBytes = 4096;
+constexpr int kLongestLineBytes = 512;
+constexpr const char* kRunStartLine = "LoadBaseConfiguration, application_name=";
 // The image server thread of the network service, by the name it gives itself.
 constexpr const char* kImageServerThread = "NORBImageProxy";
 // Allowed drift between the wall and monotonic clocks over the test, for NTP slewing.
@@ -78,7 +87,7 @@ std::string FakeDateLine(long seconds) {
 // The shift_offset a run of quarnel loaded: the first such line of the run's part of the service
 // log (runs begin with the application name's line); empty when there is no such run or line.
 std::string LoadedShiftOffset(const std::string& log, std::size_t run) {
-  const std::string run_start = "LoadBaseConfiguration, application_name=";
+  const std::string run_start = kRunStartLine;
   const std::string offset_line = "] shift_offset=";
   std::size_t at = log.find(run_start);
   for (std::size_t skipped = 0; skipped < run && at != std::string::npos; ++skipped) at = log.find(run_start, at + 1);
@@ -158,17 +167,21 @@ class WholeSystemTest : public BoardRootTest {
   }
 
   // Starts vastrel in the work folder in a process group of its own, its output and that of the
-  // programs it starts to files; it dies with the test process.
-  void StartVastrel() {
+  // programs it starts to files (or both to `output_fd` when that is not -1); it dies with the test
+  // process.
+  void StartVastrel(int output_fd = -1) {
     vastrel_ = fork();
     ASSERT_GE(vastrel_, 0);
     if (vastrel_ == 0) {
       setpgid(0, 0);
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (chdir(work_.c_str()) != 0) _exit(126);
-      if (!system_test::RedirectOutput(STDOUT_FILENO, OutputPath()) ||
-          !system_test::RedirectOutput(STDERR_FILENO, base_ / "programs.err"))
+      if (output_fd >= 0) {
+        if (dup2(output_fd, STDOUT_FILENO) < 0 || dup2(output_fd, STDERR_FILENO) < 0) _exit(126);
+      } else if (!system_test::RedirectOutput(STDOUT_FILENO, OutputPath()) ||
+                 !system_test::RedirectOutput(STDERR_FILENO, base_ / "programs.err")) {
         _exit(126);
+      }
       execl(VASTREL, "vastrel", static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -260,6 +273,11 @@ TEST_F(WholeSystemTest, RunsAnswersAndComesBackAfterKillAndAfterStall) {
   const fs::path user_file = BoardFile(std::string("/system/etc/") + kUserServiceConfiguration);
   EXPECT_NE(ReadFile(user_file).find(kShiftedOffsetRecord), std::string::npos) << ReadFile(user_file);
   EXPECT_EQ(LoadedShiftOffset(ServiceLog(), 0), kShippedOffset) << ServiceLog();
+  // A shift beyond the range is refused and saves nothing, so the next start still loads the file.
+  const std::string saved = ReadFile(user_file);
+  const ClientRun refused = Client({"--seconds", "0", "--command", "shift:" + std::to_string(kRefusedShiftStep)});
+  EXPECT_EQ(CountOf(refused.output, "reply shift: failed rc="), 1u) << refused.output;
+  EXPECT_EQ(ReadFile(user_file), saved);
 
   // SIGKILL: vastrel kills by name and starts a new quarnel, which loads the saved shift.
   ASSERT_EQ(kill(first, SIGKILL), 0);
@@ -329,6 +347,45 @@ TEST_F(WholeSystemTest, BlockedServerPassLeadsToOneRestart) {
   EXPECT_EQ(Kills(), 1u) << Diagnostics();
   EXPECT_EQ(Runs(), 2u) << Diagnostics();
   EXPECT_EQ(QuarnelPid(), second);
+}
+
+TEST_F(WholeSystemTest, StoppedQuarnelIsRestartedOnceWhileNobodyReadsTheOutput) {
+  // vastrel and every program it starts write to one small pipe that this test never reads.
+  int pipe_ends[2] = {-1, -1};
+  ASSERT_EQ(pipe2(pipe_ends, O_CLOEXEC), 0);
+  ASSERT_GT(fcntl(pipe_ends[1], F_SETPIPE_SZ, kOnePageBytes), 0);
+  StartVastrel(pipe_ends[1]);
+  close(pipe_ends[1]);
+  const auto quarnel_logged = [&] { return CountOf(ServiceLog(), "Heartbeat: "); };
+  ASSERT_TRUE(WaitFor([&] { return QuarnelPid() != 0 && quarnel_logged() > 0; }));
+  const int first = QuarnelPid();
+  ASSERT_TRUE(WaitFor([&] {
+    int queued = 0;
+    return ioctl(pipe_ends[0], FIONREAD, &queued) == 0 && queued > kOnePageBytes - kLongestLineBytes;
+  }));
+  ExpectImagesFlow();
+
+  // A stopped quarnel is killed by name (the wait until it is gone writes "no process found" to
+  // standard error) and a new one is started that serves.
+  const auto stopped_at = std::chrono::steady_clock::now();
+  ASSERT_EQ(kill(first, SIGSTOP), 0);
+  int second = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    second = QuarnelPid();
+    return second != 0 && second != first;
+  }));
+  const std::size_t heartbeats = quarnel_logged();
+  ASSERT_TRUE(WaitFor([&] { return quarnel_logged() > heartbeats; }));
+  std::cout << "a new quarnel sent a heartbeat "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped_at).count()
+            << " ms after the stop (check period " << kCheckPeriodSeconds << " s)\n";
+  ExpectImagesFlow();
+  // Heartbeats for more than a whole check period, and still the one restart.
+  const std::size_t heard = quarnel_logged();
+  ASSERT_TRUE(WaitFor([&] { return quarnel_logged() > heard + 2 * kCheckPeriodSeconds / kHeartbeatIntervalSeconds; }));
+  EXPECT_EQ(CountOf(ServiceLog(), kRunStartLine), 2u);
+  EXPECT_EQ(QuarnelPid(), second);
+  close(pipe_ends[0]);
 }
 
 }  // namespace
