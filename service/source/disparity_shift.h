@@ -38,26 +38,26 @@ Result DeviceResult(Code code) {
 }
 
 // Reads the device's offset and moves it by `step` tenths. An offset out of range is refused
-// before anything changes. The new offset is saved first and handed to the device only once the
-// user file holds it; a failed save, or a device that refuses, leaves the device's offset, the
-// store and the user file as they were and returns the code. `reply_value` stays 0 on failure.
-template <class Device>
-Result QeltSetDisparityShift(Device* device, FileConfigurationManager* store, std::int32_t step,
-                             std::uint32_t* reply_value) {
-  if (device == nullptr || store == nullptr || reply_value == nullptr) return RESULT_INVALID_ARGUMENT;
+// before anything changes; so is one the device refuses, and nothing is saved. Else the saver
+// (DisparityOffsetSaver) keeps the new offset in the user file: a save that fails puts the
+// device's offset back and returns its code; a save left to the saver's thread in a burst is
+// answered at once (the saver puts the device back should it fail). `reply_value` stays 0 on
+// failure.
+template <class Device, class Saver>
+Result QeltSetDisparityShift(Device* device, Saver* saver, std::int32_t step, std::uint32_t* reply_value) {
+  if (device == nullptr || saver == nullptr || reply_value == nullptr) return RESULT_INVALID_ARGUMENT;
   DisparityOffset current = {0.0, 0};
   const auto code = device->GetDisparityOffset(&current.offset, &current.selector);
   if (code != 0) return DeviceResult(code);
   const DisparityOffset next = NextDisparityOffset(current, step);
   Result result = CheckDisparityOffset(next);
   if (result != RESULT_OK) return result;
-  DisparityOffset saved = {0.0, 0};
-  result = ReadSavedDisparityOffset(store, &saved);
+  result = DeviceResult(device->SetDisparityOffset(next.offset, next.selector));
   if (result != RESULT_OK) return result;
-  result = SaveDisparityOffset(store, next);
-  if (result == RESULT_OK) result = DeviceResult(device->SetDisparityOffset(next.offset, next.selector));
+  bool queued = false;
+  result = saver->Save(next, &queued);
   if (result != RESULT_OK) {
-    RestoreDisparityOffset(store, saved);
+    device->SetDisparityOffset(current.offset, current.selector);
     return result;
   }
   *reply_value = DisparityReplyValue(next.offset);
