@@ -92,6 +92,11 @@ version_requests_beside() {
     sleep "$version_every_s"
   done
 }
+# The shift_offset in the user configuration of board root $1.
+saved_offset() {
+  grep -o 'name=shift_offset type=double value=[^>]*' "$1/system/etc/user_video_stereo_server_configuration.xml" |
+    sed 's/.*value=/shift_offset=/'
+}
 # Summary of a burst's replies in folder $1: how many answered, refused, and the largest value.
 burst_summary() {
   local answered=0 refused=0 largest=0 file result value
@@ -126,8 +131,7 @@ wait "${burst_pids[@]}" || true
 sleep 15  # heartbeats after the burst
 echo "burst of $burst: $(burst_summary "$work/burst") (the last reply $(burst_seconds "$work/burst" "$started") s after the burst began)"
 echo "burst of $burst: version requests, seconds each: $(printf '%s\n' "${version_times[@]}" | sort -n | tr '\n' ' ')"
-echo "burst of $burst: saved $(grep -o 'name=shift_offset type=double value=[^>]*' \
-  "$work/root/system/etc/user_video_stereo_server_configuration.xml" | sed 's/.*value=/shift_offset=/')"
+echo "burst of $burst: saved $(saved_offset "$work/root")"
 echo "burst of $burst: heartbeat intervals (s) from 10 s before the burst to 15 s after:"
 heartbeat_times "$log" "$(awk -v s="$burst_start" 'BEGIN { print s - 10 }')" | intervals | sed 's/^/  /'
 quarnel_stop
@@ -163,6 +167,7 @@ wait "${burst_pids[@]}" || true
 sleep $((2 * check_period))
 echo "under vastrel, burst of $watched_burst: $(burst_summary "$work/watched-burst")" \
      "(the last reply $(burst_seconds "$work/watched-burst" "$watched_started") s after the burst began)"
+echo "under vastrel: saved $(saved_offset "$root")"
 echo "under vastrel: version requests, seconds each: $(printf '%s\n' "${version_times[@]}" | sort -n | tr '\n' ' ')"
 echo "under vastrel: restart actions=$(grep -c 'kill_command=killall -9 quarnel' "$work/vastrel.out" || true)" \
      "starts=$(grep -c 'run_command=' "$work/vastrel.out" || true) over the burst and $((2 * check_period)) s after"
