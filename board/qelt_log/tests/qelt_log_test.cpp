@@ -1,9 +1,12 @@
 // Tests of the logging stand-in: whole lines from many threads, the log file, the readable sink.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -135,6 +138,50 @@ TEST_F(LogTest, RotatesAtItsLimitKeepingOneOlderFile) {
 TEST_F(LogTest, NullFormatStillReturns) {
   PrintLog(nullptr, nullptr);
   EXPECT_EQ(board::LoggedLines().size(), 1u);
+}
+
+TEST_F(LogTest, ALineStuckOnAFullStandardErrorHoldsUpNoOtherThread) {
+  // Standard error becomes a full one-page pipe that is read only at the end.
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  ASSERT_GT(fcntl(ends[1], F_SETPIPE_SZ, 4096), 0);
+  const int saved_stderr = dup(STDERR_FILENO);
+  ASSERT_EQ(dup2(ends[1], STDERR_FILENO), STDERR_FILENO);
+  close(ends[1]);
+  const int filler = open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(filler, 0);
+  while (write(filler, "x", 1) == 1) {
+  }
+  close(filler);
+  board::SetLogToStderr(true);
+  const std::string path = board::LogFilePath();  // asked now: asking takes the log's lock
+
+  std::thread stuck([] { PrintLog("main", "stuck on standard error\n"); });
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  bool in_file = false;
+  while (!in_file && std::chrono::steady_clock::now() < give_up) {
+    for (const std::string& line : FileLines(path)) in_file = in_file || line.find("stuck on standard error") != std::string::npos;
+    if (!in_file) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  auto other = std::async(std::launch::async, [] {
+    board::SetLogToStderr(false);
+    PrintLog("main", "another thread\n");
+    return board::LoggedLines().size();
+  });
+  const bool other_done = other.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+
+  fcntl(ends[0], F_SETFL, O_NONBLOCK);
+  char chunk[4096];
+  while (read(ends[0], chunk, sizeof chunk) > 0) {
+  }
+  stuck.join();
+  const std::size_t lines = other.get();
+  dup2(saved_stderr, STDERR_FILENO);
+  close(saved_stderr);
+  close(ends[0]);
+  EXPECT_TRUE(in_file) << "the file has the line before standard error takes it";
+  EXPECT_TRUE(other_done) << "another thread waited for the stuck one";
+  EXPECT_EQ(lines, 2u);
 }
 
 }  // namespace
