@@ -15,8 +15,9 @@
 
 class DisparityOffsetSaver {
  public:
-  // Requests closer than this to the end of the last save have their saves combined.
-  static constexpr std::chrono::milliseconds kSaveSpacing{100};
+  // Requests closer than this to the end of the last save have their saves combined: more than the
+  // control thread takes to answer one that waits, less than a client takes to start and connect.
+  static constexpr std::chrono::milliseconds kSaveSpacing{20};
   // Called on the saver's thread with the offset the user file still holds, after a combined save
   // failed and no later offset waits: the running offset goes back to it.
   using Revert = std::function<void(const DisparityOffset& saved)>;
