@@ -1,0 +1,141 @@
+// Upkeep of accepted connections: quiet, stalled and vanished clients are closed, a full table
+// makes room for a newcomer, and the memory of clients that left goes back to the system.
+#include <malloc.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "log_limit.h"
+#include "pelarin/socket.h"
+
+namespace {
+
+// The heap is trimmed at most this often while clients leave.
+constexpr int64_t kTrimIntervalMillis = 100;
+
+std::atomic<bool> g_memory_freed{false};
+std::atomic<int64_t> g_last_trim_ms{0};
+
+// Why a client breaks an upkeep bound at `now_ms`, with the time it has been so; null: it does not.
+const char* OverdueReason(uint32_t server_type, const ClientSlot& slot, int64_t now_ms, int64_t* for_ms) {
+  if (SocketClientStanding(server_type, &slot) == kClientNew && now_ms - slot.accepted_ms > kFirstRequestMillis) {
+    *for_ms = now_ms - slot.accepted_ms;
+    return "made no request";
+  }
+  if (slot.partial_since_ms != 0 && now_ms - slot.partial_since_ms > kRequestCompleteMillis) {
+    *for_ms = now_ms - slot.partial_since_ms;
+    return "left a request incomplete";
+  }
+  if (slot.send_stalled_since_ms != 0 && now_ms - slot.send_stalled_since_ms > kSendStallMillis) {
+    *for_ms = now_ms - slot.send_stalled_since_ms;
+    return "took none of the data waiting for it";
+  }
+  return nullptr;
+}
+
+// The client that has been quiet longest among those not streaming, or kNoSlot.
+uint32_t QuietestClient(uint32_t server_type, const ServerSocketTable* table) {
+  uint32_t quietest = kNoSlot;
+  for (uint32_t i = table->first_used; i != kNoSlot; i = table->slots[i].next) {
+    const ClientSlot& slot = table->slots[i];
+    if (SocketClientStanding(server_type, &slot) == kClientStreaming) continue;
+    if (quietest == kNoSlot || slot.last_request_ms < table->slots[quietest].last_request_ms) quietest = i;
+  }
+  return quietest;
+}
+
+}  // namespace
+
+extern "C" {
+
+int SocketClientStanding(uint32_t server_type, const ClientSlot* slot) {
+  const ServerProtocolOps* ops = ServerProtocolFind(server_type);
+  if (ops != nullptr && ops->standing != nullptr) return ops->standing(slot);
+  return slot->requests > 0 ? kClientIdle : kClientNew;
+}
+
+void SocketNoteSend(ClientSlot* slot, uint32_t taken, uint32_t left) {
+  if (slot == nullptr) return;
+  if (left == 0) {
+    slot->send_stalled_since_ms = 0;
+  } else if (taken > 0 || slot->send_stalled_since_ms == 0) {
+    slot->send_stalled_since_ms = pelarin::SteadyMillis();
+  }
+}
+
+bool SocketPeerHungUp(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, 0) != 1) return false;
+  char byte = 0;
+  const ssize_t n = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+int SocketRemoveHungUpClients(int server_fd, uint32_t server_type) {
+  ServerSocketTable* table = GetServerSocketInfo(server_type);
+  if (table == nullptr) return 0;
+  int removed = 0;
+  uint32_t index = table->first_used;
+  while (index != kNoSlot) {
+    const uint32_t next = table->slots[index].next;
+    const int fd = table->slots[index].fd;
+    if (SocketPeerHungUp(fd)) {
+      ServerRemoveClient(server_fd, fd, server_type);
+      ++removed;
+    }
+    index = next;
+  }
+  return removed;
+}
+
+int SocketCloseOverdueClients(int server_fd, uint32_t server_type, int64_t now_ms) {
+  ServerSocketTable* table = GetServerSocketInfo(server_type);
+  if (table == nullptr) return 0;
+  int closed = 0;
+  uint32_t index = table->first_used;
+  while (index != kNoSlot) {
+    const ClientSlot& slot = table->slots[index];
+    const uint32_t next = slot.next;
+    int64_t for_ms = 0;
+    const char* reason = OverdueReason(server_type, slot, now_ms, &for_ms);
+    if (reason != nullptr) {
+      const int fd = slot.fd;
+      QELTM_LOG_LIMITED(1, "[Proxy]Close client socket fd %d, ServerType %d: it %s for %lld ms\n", fd, server_type,
+                        reason, static_cast<long long>(for_ms));
+      ServerRemoveClient(server_fd, fd, server_type);
+      ++closed;
+    }
+    index = next;
+  }
+  return closed;
+}
+
+bool SocketMakeRoom(int server_fd, uint32_t server_type, int64_t now_ms) {
+  ServerSocketTable* table = GetServerSocketInfo(server_type);
+  if (table == nullptr) return false;
+  if (table->client_count < kMaxClientsPerServer) return true;
+  SocketRemoveHungUpClients(server_fd, server_type);
+  SocketCloseOverdueClients(server_fd, server_type, now_ms);
+  if (table->client_count < kMaxClientsPerServer) return true;
+  const uint32_t quietest = QuietestClient(server_type, table);
+  if (quietest == kNoSlot) return false;
+  const ClientSlot& slot = table->slots[quietest];
+  const int fd = slot.fd;
+  QELTM_LOG_LIMITED(1, "[Proxy]Server full: close its quietest client, socket fd %d, ServerType %d, quiet for %lld ms\n",
+                    fd, server_type, static_cast<long long>(now_ms - slot.last_request_ms));
+  ServerRemoveClient(server_fd, fd, server_type);
+  return table->client_count < kMaxClientsPerServer;
+}
+
+void SocketNoteFreedMemory(void) { g_memory_freed.store(true, std::memory_order_relaxed); }
+
+void SocketReturnFreedMemory(int64_t now_ms) {
+  if (!g_memory_freed.load(std::memory_order_relaxed)) return;
+  int64_t last = g_last_trim_ms.load();
+  if (now_ms - last < kTrimIntervalMillis || !g_last_trim_ms.compare_exchange_strong(last, now_ms)) return;
+  g_memory_freed.store(false, std::memory_order_relaxed);
+  malloc_trim(0);
+}
+
+}  // extern "C"
