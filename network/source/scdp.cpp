@@ -36,7 +36,7 @@ int OpsAnalysis(int, int fd, const uint8_t* data, uint32_t length) { return SCDP
 
 // A request may fill the whole receive buffer; a connection is new until its first request.
 const ServerProtocolOps kControlServerOps = {ServerTable, OpsAddClient, OpsRemoveClient, OpsAnalysis, nullptr,
-                                             SCDPServerShowClient, 0, nullptr};
+                                             SCDPServerShowClient, 0, nullptr, nullptr};
 
 // A reply that could not go out whole would leave the peer a torn stream: the connection ends.
 void CloseAfterTornReply(int fd) {

@@ -1,6 +1,9 @@
 // Upkeep of accepted connections: quiet, stalled and vanished clients are closed, a full table
 // makes room for a newcomer, and the memory of clients that left goes back to the system.
+#include <linux/sockios.h>
+#include <linux/tcp.h>
 #include <malloc.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -17,8 +20,23 @@ constexpr int64_t kTrimIntervalMillis = 100;
 std::atomic<bool> g_memory_freed{false};
 std::atomic<int64_t> g_last_trim_ms{0};
 
+// Follows what the peer of a streaming client has acknowledged; true when bytes wait for it in
+// the kernel. A socket without that measure (not TCP) keeps the sends' own notes.
+bool MeasurePeer(ClientSlot& slot, int64_t now_ms) {
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  if (getsockopt(slot.fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || size < sizeof info) return false;
+  slot.peer_measured = 1;
+  if (info.tcpi_bytes_acked != slot.bytes_taken) {
+    slot.bytes_taken = info.tcpi_bytes_acked;
+    slot.last_taken_ms = now_ms;
+  }
+  int queued = 0;
+  return ioctl(slot.fd, SIOCOUTQ, &queued) == 0 && queued > 0;
+}
+
 // Why a client breaks an upkeep bound at `now_ms`, with the time it has been so; null: it does not.
-const char* OverdueReason(uint32_t server_type, const ClientSlot& slot, int64_t now_ms, int64_t* for_ms) {
+const char* OverdueReason(uint32_t server_type, ClientSlot& slot, int64_t now_ms, int64_t* for_ms) {
   if (SocketClientStanding(server_type, &slot) == kClientNew && now_ms - slot.accepted_ms > kFirstRequestMillis) {
     *for_ms = now_ms - slot.accepted_ms;
     return "made no request";
@@ -27,8 +45,13 @@ const char* OverdueReason(uint32_t server_type, const ClientSlot& slot, int64_t 
     *for_ms = now_ms - slot.partial_since_ms;
     return "left a request incomplete";
   }
-  if (slot.send_stalled_since_ms != 0 && now_ms - slot.send_stalled_since_ms > kSendStallMillis) {
-    *for_ms = now_ms - slot.send_stalled_since_ms;
+  if (SocketClientStanding(server_type, &slot) != kClientStreaming) return nullptr;
+  const bool queued = MeasurePeer(slot, now_ms);
+  const int64_t active_ms = slot.last_taken_ms > slot.last_request_ms ? slot.last_taken_ms : slot.last_request_ms;
+  if (now_ms - active_ms <= kSendStallMillis) return nullptr;
+  const ServerProtocolOps* ops = ServerProtocolFind(server_type);
+  if (queued || (ops != nullptr && ops->owed_data != nullptr && ops->owed_data(&slot) != 0)) {
+    *for_ms = now_ms - active_ms;
     return "took none of the data waiting for it";
   }
   return nullptr;
@@ -45,6 +68,14 @@ uint32_t QuietestClient(uint32_t server_type, const ServerSocketTable* table) {
   return quietest;
 }
 
+// Closes a client by reset: what it was owed can no longer reach it, and a graceful close would
+// keep its unsent bytes in the kernel, and the connection open for the peer, until they drain.
+void Abort(int server_fd, uint32_t server_type, int fd) {
+  const linger reset{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  ServerRemoveClient(server_fd, fd, server_type);
+}
+
 }  // namespace
 
 extern "C" {
@@ -55,13 +86,8 @@ int SocketClientStanding(uint32_t server_type, const ClientSlot* slot) {
   return slot->requests > 0 ? kClientIdle : kClientNew;
 }
 
-void SocketNoteSend(ClientSlot* slot, uint32_t taken, uint32_t left) {
-  if (slot == nullptr) return;
-  if (left == 0) {
-    slot->send_stalled_since_ms = 0;
-  } else if (taken > 0 || slot->send_stalled_since_ms == 0) {
-    slot->send_stalled_since_ms = pelarin::SteadyMillis();
-  }
+void SocketNoteSend(ClientSlot* slot, uint32_t taken) {
+  if (slot != nullptr && taken > 0 && slot->peer_measured == 0) slot->last_taken_ms = pelarin::SteadyMillis();
 }
 
 bool SocketPeerHungUp(int fd) {
@@ -95,7 +121,7 @@ int SocketCloseOverdueClients(int server_fd, uint32_t server_type, int64_t now_m
   int closed = 0;
   uint32_t index = table->first_used;
   while (index != kNoSlot) {
-    const ClientSlot& slot = table->slots[index];
+    ClientSlot& slot = table->slots[index];
     const uint32_t next = slot.next;
     int64_t for_ms = 0;
     const char* reason = OverdueReason(server_type, slot, now_ms, &for_ms);
@@ -103,7 +129,7 @@ int SocketCloseOverdueClients(int server_fd, uint32_t server_type, int64_t now_m
       const int fd = slot.fd;
       QELTM_LOG_LIMITED(1, "[Proxy]Close client socket fd %d, ServerType %d: it %s for %lld ms\n", fd, server_type,
                         reason, static_cast<long long>(for_ms));
-      ServerRemoveClient(server_fd, fd, server_type);
+      Abort(server_fd, server_type, fd);
       ++closed;
     }
     index = next;
@@ -124,7 +150,7 @@ bool SocketMakeRoom(int server_fd, uint32_t server_type, int64_t now_ms) {
   const int fd = slot.fd;
   QELTM_LOG_LIMITED(1, "[Proxy]Server full: close its quietest client, socket fd %d, ServerType %d, quiet for %lld ms\n",
                     fd, server_type, static_cast<long long>(now_ms - slot.last_request_ms));
-  ServerRemoveClient(server_fd, fd, server_type);
+  Abort(server_fd, server_type, fd);
   return table->client_count < kMaxClientsPerServer;
 }
 

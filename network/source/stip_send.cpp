@@ -26,7 +26,7 @@ int SendOutgoing(ClientSlot* slot, StipClientState* c) {
   uint32_t n = 0;
   int rc = SendPacketFragment(slot->fd, c->packet + c->sent, c->packet_length - c->sent, &n);
   c->sent += n;
-  SocketNoteSend(slot, n, c->sent < c->packet_length ? c->packet_length - c->sent : 0);
+  SocketNoteSend(slot, n);
   if (rc == kQeltWouldBlock) rc = kQeltOk;
   if (rc != kQeltOk) {
     // The connection is broken; its removal follows from the receive side. The other clients

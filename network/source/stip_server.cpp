@@ -38,6 +38,18 @@ struct Ops {
   }
   static int Send(ClientSlot* slot) { return STIPServerSendProcess(slot, kType); }
   static int Show() { return STIPServerShowClient(kType); }
+  // A streaming client is owed its packet not yet sent whole, or any image written after the one
+  // it took last (read under the ring lock; a lock not had in time owes nothing this time).
+  static int Owed(const ClientSlot* slot) {
+    const StipClientState* client = static_cast<const StipClientState*>(slot->protocol_data);
+    if (client == nullptr || client->state != kStipStreaming) return 0;
+    if (client->sent < client->packet_length) return 1;
+    if (StipLockRing(kType, kRingLockMillis) != kQeltOk) return 0;
+    const ImageRing* ring = STIPServerGetServerData(kType);
+    const bool owed = ring != nullptr && ring->last_sequence > client->last_sequence;
+    StipUnlockRing(kType);
+    return owed ? 1 : 0;
+  }
 };
 
 // Streaming clients are served; a connection that never asked for the stream is new; one that
@@ -50,10 +62,12 @@ int Standing(const ClientSlot* slot) {
 
 const ServerProtocolOps kYrdOps = {YrdTable, Ops<kServerYrdImage>::Add, Ops<kServerYrdImage>::Remove,
                                    Ops<kServerYrdImage>::Analysis, Ops<kServerYrdImage>::Send,
-                                   Ops<kServerYrdImage>::Show, kStipCtrlRequestBytes, Standing};
+                                   Ops<kServerYrdImage>::Show, kStipCtrlRequestBytes, Standing,
+                                   Ops<kServerYrdImage>::Owed};
 const ServerProtocolOps kNorbOps = {NorbTable, Ops<kServerNorbImage>::Add, Ops<kServerNorbImage>::Remove,
                                     Ops<kServerNorbImage>::Analysis, Ops<kServerNorbImage>::Send,
-                                    Ops<kServerNorbImage>::Show, kStipCtrlRequestBytes, Standing};
+                                    Ops<kServerNorbImage>::Show, kStipCtrlRequestBytes, Standing,
+                                    Ops<kServerNorbImage>::Owed};
 
 void LogUnsupported(unsigned type) { Qeltmlog(2, "[STIP]ServerType %d is not support\n", type); }
 

@@ -77,7 +77,7 @@ int SendPending(ClientSlot* slot, StopClientState* client) {
   const uint32_t left = client->packet_length - client->sent;
   const int rc = SocketSendBuffer(slot->fd, client->packet + client->sent, left, &sent);
   client->sent += sent;
-  SocketNoteSend(slot, sent, left - sent);
+  SocketNoteSend(slot, sent);
   if (rc != kQeltOk && rc != kQeltWouldBlock) {
     QELTM_LOG_LIMITED(2, "[STOP]Send image packet, packet size %d, return code: %d\n",
                       static_cast<int>(client->packet_length), rc);
@@ -129,8 +129,22 @@ int OpsStanding(const ClientSlot* slot) {
   return client->state == kStopStreaming ? kClientStreaming : kClientIdle;
 }
 
+// A streaming client is owed its packet not yet sent whole, or any block written after the one it
+// took last (read under the ring lock; a lock not had in time owes nothing this time).
+int OpsOwed(const ClientSlot* slot) {
+  const StopClientState* client = static_cast<const StopClientState*>(slot->protocol_data);
+  if (client == nullptr || client->state != kStopStreaming) return 0;
+  if (client->sent < client->packet_length) return 1;
+  if (ThreadMutexLock(&g_ring_lock, kRingLockMillis) != kQeltOk) return 0;
+  const ObjectRing* ring = g_ring.load();
+  const bool owed = ring != nullptr && ring->last_sequence > client->last_sequence;
+  ThreadMutexUnLock(&g_ring_lock);
+  return owed ? 1 : 0;
+}
+
 const ServerProtocolOps kObjectServerOps = {OpsTable, OpsAdd,  OpsRemove,           OpsAnalysis,
-                                            OpsSend,  OpsShow, kStopCtrlPacketBytes, OpsStanding};
+                                            OpsSend,  OpsShow, kStopCtrlPacketBytes, OpsStanding,
+                                            OpsOwed};
 
 }  // namespace
 

@@ -31,7 +31,8 @@ constexpr int kSocketBufferBytes = 4096000;
 // Upkeep of accepted connections, so that quiet or vanished peers never hold a server's places:
 // a connection must make the request its server is for within kFirstRequestMillis of its accept,
 // and complete every request within kRequestCompleteMillis of the request's first byte; a client
-// whose socket takes none of the bytes waiting for it for kSendStallMillis is dropped, and the
+// that is owed data and whose peer has taken none of it for kSendStallMillis (counted from its
+// last request at the latest) is dropped, and the
 // kernel gives up on a peer that acknowledges nothing for kPeerSilenceMillis (TCP_USER_TIMEOUT).
 constexpr int64_t kFirstRequestMillis = 5000;
 constexpr int64_t kRequestCompleteMillis = 5000;
@@ -55,7 +56,9 @@ struct ClientSlot {
   int64_t accepted_ms;
   int64_t last_request_ms;       // the last complete packet handed to the protocol (accept before)
   int64_t partial_since_ms;      // the first byte of an incomplete packet held in the buffer
-  int64_t send_stalled_since_ms; // since when bytes wait to go out and the socket takes none
+  int64_t last_taken_ms;         // when the peer last took bytes of what the server sends it
+  uint64_t bytes_taken;          // bytes the peer has acknowledged, as the kernel last told
+  uint32_t peer_measured;        // 1 once the kernel tells what the peer acknowledged (TCP)
   uint32_t requests;             // complete packets handed to the protocol
 };
 
@@ -119,6 +122,9 @@ struct ServerProtocolOps {
   uint32_t max_packet_bytes;
   // Where a client stands; null: new until its first complete packet, then idle.
   int (*standing)(const ClientSlot* slot);
+  // Non-zero while data waits for a streaming client: a packet not sent whole, or something in
+  // the ring it has not taken. Null: never.
+  int (*owed_data)(const ClientSlot* slot);
 };
 
 int ServerProtocolRegister(uint32_t server_type, const ServerProtocolOps* ops);
@@ -147,8 +153,9 @@ int SocketPollSetBuild(ServerSocketTable* table, ServerPollSet* set, short event
 struct pollfd* ServerPollSetEntry(ServerPollSet* ready, uint32_t slot);
 
 // ---- upkeep of accepted connections ----
-// Records the outcome of a send for the stall bound: `left` bytes still wait after `taken` went.
-void SocketNoteSend(ClientSlot* slot, uint32_t taken, uint32_t left);
+// Records a send to the client for the stall bound: `taken` bytes went into its socket. Where the
+// kernel tells what the peer acknowledged (TCP), that measure is used instead.
+void SocketNoteSend(ClientSlot* slot, uint32_t taken);
 // True when the peer of `fd` has closed its side with nothing left unread, or the socket failed.
 bool SocketPeerHungUp(int fd);
 // Closes the clients that broke an upkeep bound at `now_ms`; returns how many.
