@@ -57,13 +57,21 @@ const char* OverdueReason(uint32_t server_type, ClientSlot& slot, int64_t now_ms
   return nullptr;
 }
 
-// The client that has been quiet longest among those not streaming, or kNoSlot.
+// The client to close for a newcomer: of those that never made their request the one accepted
+// first, else of those served nothing now the one whose last request is oldest; kNoSlot when all
+// stream. A client that uses its connection is so the last to go.
 uint32_t QuietestClient(uint32_t server_type, const ServerSocketTable* table) {
   uint32_t quietest = kNoSlot;
+  int quietest_standing = kClientStreaming;
   for (uint32_t i = table->first_used; i != kNoSlot; i = table->slots[i].next) {
     const ClientSlot& slot = table->slots[i];
-    if (SocketClientStanding(server_type, &slot) == kClientStreaming) continue;
-    if (quietest == kNoSlot || slot.last_request_ms < table->slots[quietest].last_request_ms) quietest = i;
+    const int standing = SocketClientStanding(server_type, &slot);
+    if (standing == kClientStreaming || standing > quietest_standing) continue;
+    if (quietest == kNoSlot || standing < quietest_standing ||
+        slot.last_request_ms < table->slots[quietest].last_request_ms) {
+      quietest = i;
+      quietest_standing = standing;
+    }
   }
   return quietest;
 }
@@ -106,7 +114,7 @@ int SocketRemoveHungUpClients(int server_fd, uint32_t server_type) {
   while (index != kNoSlot) {
     const uint32_t next = table->slots[index].next;
     const int fd = table->slots[index].fd;
-    if (SocketPeerHungUp(fd)) {
+    if (SocketClientStanding(server_type, &table->slots[index]) == kClientStreaming && SocketPeerHungUp(fd)) {
       ServerRemoveClient(server_fd, fd, server_type);
       ++removed;
     }
@@ -141,7 +149,6 @@ bool SocketMakeRoom(int server_fd, uint32_t server_type, int64_t now_ms) {
   ServerSocketTable* table = GetServerSocketInfo(server_type);
   if (table == nullptr) return false;
   if (table->client_count < kMaxClientsPerServer) return true;
-  SocketRemoveHungUpClients(server_fd, server_type);
   SocketCloseOverdueClients(server_fd, server_type, now_ms);
   if (table->client_count < kMaxClientsPerServer) return true;
   const uint32_t quietest = QuietestClient(server_type, table);

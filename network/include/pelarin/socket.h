@@ -160,10 +160,11 @@ void SocketNoteSend(ClientSlot* slot, uint32_t taken);
 bool SocketPeerHungUp(int fd);
 // Closes the clients that broke an upkeep bound at `now_ms`; returns how many.
 int SocketCloseOverdueClients(int server_fd, uint32_t server_type, int64_t now_ms);
-// Removes the clients whose peer has hung up; returns how many.
+// Removes the streaming clients whose peer has hung up (before a pass has seen it); returns how
+// many. Only those count against an image port's cap, and there are few of them.
 int SocketRemoveHungUpClients(int server_fd, uint32_t server_type);
-// Makes a place in a full table for a newcomer: the hung-up and overdue clients go, and while
-// the table is still full, the client that has been quiet longest among those not streaming.
+// Makes a place in a full table for a newcomer: the overdue clients go, and while the table is
+// still full, the quietest client that streams nothing (one that never made its request first).
 // True when a place is free.
 bool SocketMakeRoom(int server_fd, uint32_t server_type, int64_t now_ms);
 // A client's standing through its protocol.
