@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The camera's ports under quiet, stalled and vanished peers, with their figures. quarnel runs on
 # the simulated camera (tools/lib/quarnel_harness.sh); the peers are port_probe and camera_client.
-#  1. idle: eight connections that never ask for the stream held on each image port; a new
-#     client on each port: when its first colour and disparity images come.
+#  1. idle: eight connections that never ask for the stream held on each image port (quarnel
+#     closes them after 5 s); a new client on each port meanwhile: when its first colour and
+#     disparity images come.
 #  2. partial heads: 1,100 control connections that send five bytes of a head and stall: a version
 #     request at once and 6 s later, and quarnel's resident memory before, during and after.
 #  3. floods: start and stop requests on an image port for 10 s, and a client that asks for the
@@ -40,16 +41,23 @@ quarnel_prepare_root
 
 log_lines() { wc -l < "$work/quarnel.log"; }
 log_bytes() { wc -c < "$work/quarnel.log"; }
+# The network library's lines (tag "[QELTM]") and all of quarnel's output since line $1 + 1.
+lines_since() {
+  echo "log lines written=$(tail -n +$(($1 + 1)) "$work/quarnel.log" | grep -c '\[QELTM\] ' || true) by the" \
+    "network library, $(($(log_lines) - $1)) in all, bytes=$(($(log_bytes) - $2))"
+}
 
 idle() {
   quarnel_start
   quarnel_wait_frames
-  "$probe" hold 127.0.0.1 "$norb_port" 8 idle 30 > "$work/hold-norb.txt" &
-  "$probe" hold 127.0.0.1 "$yrd_port" 8 idle 30 > "$work/hold-yrd.txt" &
+  "$probe" hold 127.0.0.1 "$norb_port" 8 idle 8 > "$work/hold-norb.txt" &
+  local holders=($!)
+  "$probe" hold 127.0.0.1 "$yrd_port" 8 idle 8 > "$work/hold-yrd.txt" &
+  holders+=($!)
   sleep 1
   echo "idle: $(cat "$work/hold-norb.txt") on the NORB port, $(cat "$work/hold-yrd.txt") on the YRD port"
   for p in "$norb_port" "$yrd_port"; do echo "idle: $("$probe" stream 127.0.0.1 "$p" 3 || true)"; done
-  wait
+  wait "${holders[@]}" || true
   quarnel_stop
 }
 
@@ -80,16 +88,16 @@ floods() {
   local lines bytes
   lines="$(log_lines)"; bytes="$(log_bytes)"
   sleep 10
-  echo "floods: no peer for 10 s: log lines written=$(($(log_lines) - lines)) bytes=$(($(log_bytes) - bytes))"
+  echo "floods: no peer for 10 s: $(lines_since "$lines" "$bytes")"
   lines="$(log_lines)"; bytes="$(log_bytes)"
   echo "floods: $("$probe" flood 127.0.0.1 "$yrd_port" 10)"
   sleep 1.5  # the counts of lines left out are written once their second is over
-  echo "floods: log lines written=$(($(log_lines) - lines)) bytes=$(($(log_bytes) - bytes))"
+  echo "floods: $(lines_since "$lines" "$bytes")"
   lines="$(log_lines)"; bytes="$(log_bytes)"
   echo "floods: $("$probe" zero-window 127.0.0.1 "$yrd_port" 20)"
   sleep 1.5
-  echo "floods: log lines written=$(($(log_lines) - lines)) bytes=$(($(log_bytes) - bytes))" \
-    "(\"Send Image too slow\": $(grep -c 'Send Image too slow' "$work/quarnel.log" || true))"
+  echo "floods: $(lines_since "$lines" "$bytes")" \
+    "(\"Send Image too slow\": $(tail -n +$((lines + 1)) "$work/quarnel.log" | grep -c 'Send Image too slow' || true))"
   quarnel_stop
 }
 
