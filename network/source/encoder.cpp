@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "log_limit.h"
 #include "pelarin/foundation.h"
 #include "pelarin/socket.h"
 
@@ -74,7 +75,7 @@ int STIPMPPSetupConfig(StipEncoder* e, uint32_t width, uint32_t height, uint32_t
   prep.format = e->format;
   int ret = e->mpi->control(e->ctx, MPP_CTRL_ENC_SET_PREP_CONFIG, &prep);
   if (ret != MPP_SUCCESS) {
-    Socketlog(2, "mpi control enc set prep cfg failed ret %d\n", ret);
+    QELTM_LOG_LIMITED(2, "mpi control enc set prep cfg failed ret %d\n", ret);
     return kQeltOtherError;
   }
   e->width = width;
@@ -103,7 +104,7 @@ int STIPMPPSetupConfig(StipEncoder* e, uint32_t width, uint32_t height, uint32_t
   rc.skip_count = 0;
   ret = e->mpi->control(e->ctx, MPP_CTRL_ENC_SET_RC_CONFIG, &rc);
   if (ret != MPP_SUCCESS) {
-    Socketlog(2, "mpi control enc set rc cfg failed ret %d\n", ret);
+    QELTM_LOG_LIMITED(2, "mpi control enc set rc cfg failed ret %d\n", ret);
     return kQeltOtherError;
   }
 
@@ -123,7 +124,7 @@ int STIPMPPSetupConfig(StipEncoder* e, uint32_t width, uint32_t height, uint32_t
   codec.h264.qp_max_step = kQpMaxStep;
   ret = e->mpi->control(e->ctx, MPP_CTRL_ENC_SET_CODEC_CONFIG, &codec);
   if (ret != MPP_SUCCESS) {
-    Socketlog(2, "mpi control enc set codec cfg failed ret %d\n", ret);
+    QELTM_LOG_LIMITED(2, "mpi control enc set codec cfg failed ret %d\n", ret);
     return kQeltOtherError;
   }
 
@@ -140,35 +141,35 @@ int STIPInitEncode(int /*coding*/, uint32_t width, uint32_t height, uint32_t fps
   if (out == nullptr) return kQeltNullArgument;
   StipEncoder* e = static_cast<StipEncoder*>(calloc(1, sizeof(StipEncoder)));
   if (e == nullptr) return kQeltOutOfMemory;
-  Socketlog(0, "STIPInitEncode, mpp_create\n");
+  QELTM_LOG_LIMITED(0, "STIPInitEncode, mpp_create\n");
   if (mpp_create(&e->ctx, &e->mpi) != MPP_SUCCESS) {
     free(e);
-    Socketlog(2, "mpp_create failed\n");
+    QELTM_LOG_LIMITED(2, "mpp_create failed\n");
     return kQeltOtherError;
   }
-  Socketlog(0, "STIPInitEncode, mpp_init\n");
+  QELTM_LOG_LIMITED(0, "STIPInitEncode, mpp_init\n");
   if (mpp_init(e->ctx, MPP_CTX_ENCODER, MPP_CODING_AVC) != MPP_SUCCESS) {
     Destroy(e, false);
-    Socketlog(2, "mpp_init failed\n");
+    QELTM_LOG_LIMITED(2, "mpp_init failed\n");
     return kQeltOtherError;
   }
   if (bit_rate == 0) bit_rate = (width * height / kBitsPerPixelDivisor) * fps;
   if (gop == 0) gop = kGopPerFps * fps;
   e->format = MPP_FMT_I420;
-  Socketlog(0, "STIPInitEncode, STIPMPPSetupConfig\n");
+  QELTM_LOG_LIMITED(0, "STIPInitEncode, STIPMPPSetupConfig\n");
   if (STIPMPPSetupConfig(e, width, height, fps, gop, bit_rate) != kQeltOk) {
     Destroy(e, false);
-    Socketlog(2, "InitEncode, SetupConfig failed\n");
+    QELTM_LOG_LIMITED(2, "InitEncode, SetupConfig failed\n");
     return kQeltOtherError;
   }
-  Socketlog(0, "STIPInitEncode, mpp_buffer_get\n");
+  QELTM_LOG_LIMITED(0, "STIPInitEncode, mpp_buffer_get\n");
   const int ret = mpp_buffer_get(nullptr, &e->input_buffer, e->frame_size, kInputBufferTag);
   if (ret != MPP_SUCCESS) {
     Destroy(e, true);
-    Socketlog(2, "failed to get buffer for input frame ret %d\n", ret);
+    QELTM_LOG_LIMITED(2, "failed to get buffer for input frame ret %d\n", ret);
     return kQeltOtherError;
   }
-  Socketlog(0, "InitEncode, m_FrameSize=%zd\n", static_cast<size_t>(e->frame_size));
+  QELTM_LOG_LIMITED(0, "InitEncode, m_FrameSize=%zd\n", static_cast<size_t>(e->frame_size));
   *out = e;
   return kQeltOk;
 }
@@ -188,7 +189,7 @@ int STIPMPPGetPpsSps(StipEncoder* e, void* out, unsigned long* length) {
   if (e == nullptr || out == nullptr || length == nullptr) return kQeltNullArgument;
   MppPacket packet = nullptr;
   if (e->mpi->control(e->ctx, MPP_CTRL_ENC_GET_EXTRA_INFO, &packet) != MPP_SUCCESS) {
-    Socketlog(2, "mpi control enc get extra info failed\n");
+    QELTM_LOG_LIMITED(2, "mpi control enc get extra info failed\n");
     return kQeltOtherError;
   }
   if (packet == nullptr) {
@@ -208,13 +209,13 @@ int STIPMPPEncode(StipEncoder* e, const void* image, unsigned long size, void* o
   // Only whole images of the configured size: anything else would not fit the input buffer or
   // would be read as the wrong picture.
   if (eos == 0 && size != e->frame_size) {
-    Socketlog(2, "Image size %lu is not the encoder frame size %u\n", size, e->frame_size);
+    QELTM_LOG_LIMITED(2, "Image size %lu is not the encoder frame size %u\n", size, e->frame_size);
     return kQeltOtherError;
   }
   if (eos == 0) memcpy(mpp_buffer_get_ptr(e->input_buffer), image, size);
   MppFrame frame = nullptr;
   if (mpp_frame_init(&frame) != MPP_SUCCESS) {
-    Socketlog(2, "mpp_frame_init failed\n");
+    QELTM_LOG_LIMITED(2, "mpp_frame_init failed\n");
     return kQeltOtherError;
   }
   mpp_frame_set_width(frame, e->width);
@@ -229,22 +230,22 @@ int STIPMPPEncode(StipEncoder* e, const void* image, unsigned long size, void* o
   // The library encodes at the put; the descriptor is ours to release either way.
   mpp_frame_deinit(&frame);
   if (put != MPP_SUCCESS) {
-    Socketlog(2, "encode_put_frame failed\n");
+    QELTM_LOG_LIMITED(2, "encode_put_frame failed\n");
     return kQeltOtherError;
   }
   MppPacket packet = nullptr;
   if (e->mpi->encode_get_packet(e->ctx, &packet) != MPP_SUCCESS) {
-    Socketlog(2, "encode_put_frame failed\n");
+    QELTM_LOG_LIMITED(2, "encode_put_frame failed\n");
     return kQeltOtherError;
   }
   // An answer without a packet leaves nothing to send: a failure, never the capacity as length.
   if (packet == nullptr) {
-    Socketlog(2, "encode_get_packet returned no packet\n");
+    QELTM_LOG_LIMITED(2, "encode_get_packet returned no packet\n");
     return kQeltOtherError;
   }
   const size_t packet_length = mpp_packet_get_length(packet);
   if (packet_length > *length) {
-    Socketlog(2, "error: DestinationSize(%zd) < PacketLength(%zd)\n", static_cast<size_t>(*length), packet_length);
+    QELTM_LOG_LIMITED(2, "error: DestinationSize(%zd) < PacketLength(%zd)\n", static_cast<size_t>(*length), packet_length);
     mpp_packet_deinit(&packet);
     return kQeltOtherError;
   }

@@ -1,12 +1,15 @@
 // The server pass shared by every server thread: wait for readiness, accept one client, receive
 // from the readable clients, run the protocol's send step for the writable ones.
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 
+#include "log_limit.h"
 #include "pelarin/proxy.h"
 
 namespace {
@@ -22,8 +25,10 @@ constexpr int kAcceptsPerPass = 64;
 // How long the listener rests after an accept failed for want of descriptors or memory: the
 // pending connections stay queued while the pass closes dead connections to free some.
 constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
-// Accept failures and client-list dumps are written at most once per interval.
-constexpr auto kLogInterval = std::chrono::seconds(1);
+// Accept failures and client-list dumps are written at most once a second.
+constexpr uint32_t kListenerLinesPerWindow = 1;
+// How often a server pass runs the upkeep of its clients and of the log's counts.
+constexpr int64_t kUpkeepIntervalMillis = 100;
 
 using Clock = std::chrono::steady_clock;
 
@@ -32,12 +37,10 @@ bool ValidType(uint32_t type) { return type >= kFirstServerType && type <= kLast
 // Listener state of one server type, touched only by that type's thread.
 struct ListenerState {
   Clock::time_point resting_until{};
-  Clock::time_point last_failure_log{};
-  bool failure_logged = false;
-  uint64_t failures_unlogged = 0;
-  Clock::time_point last_client_dump{};
-  bool client_dump_done = false;
+  pelarin::LogLimit failure_lines{kListenerLinesPerWindow};
+  pelarin::LogLimit client_dumps{kListenerLinesPerWindow};
   bool client_dump_owed = false;
+  int64_t next_upkeep_ms = 0;
 };
 
 // One readiness set per server type: each type has exactly one thread running its passes.
@@ -48,62 +51,36 @@ ListenerState* ListenerOf(uint32_t type) { return ValidType(type) ? &g_listener[
 
 bool OutOfResources(int error) { return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM; }
 
-// Logs a failed accept at most once per interval; the failures in between are counted and
-// reported with the next line.
-void LogAcceptFailure(ListenerState* state, int server_fd, int error) {
-  const Clock::time_point now = Clock::now();
-  if (state != nullptr && state->failure_logged && now - state->last_failure_log < kLogInterval) {
-    ++state->failures_unlogged;
-    return;
-  }
-  Qeltmlog(2, "[Proxy]Accept failed, socket fd: %d\n", server_fd);
-  if (state == nullptr) return;
-  if (state->failures_unlogged > 0) {
-    Qeltmlog(2, "[Proxy]Accept failed %llu more times since the last report, last errno=%d\n",
-             static_cast<unsigned long long>(state->failures_unlogged), error);
-  }
-  state->failure_logged = true;
-  state->last_failure_log = now;
-  state->failures_unlogged = 0;
-}
-
-// Writes the type's client list at most once per interval; a change in between is written
-// with the next dump that falls due.
+// Writes the type's client list at most once a second; a change in between is written with the
+// next dump that falls due.
 void ShowClientsNowAndThen(ListenerState* state, uint32_t server_type) {
-  const Clock::time_point now = Clock::now();
-  if (state != nullptr && state->client_dump_done && now - state->last_client_dump < kLogInterval) {
+  uint64_t unused = 0;
+  if (state != nullptr && !state->client_dumps.Allow(pelarin::SteadyMillis(), false, &unused)) {
     state->client_dump_owed = true;
     return;
   }
   ServerProxyShowClient(server_type);
-  if (state == nullptr) return;
-  state->client_dump_done = true;
-  state->client_dump_owed = false;
-  state->last_client_dump = now;
+  if (state != nullptr) state->client_dump_owed = false;
 }
 
-// Removes the clients whose peer has already hung up with nothing left unread: a full table
-// makes room from connections that are dead but that no pass has seen close yet, before a
-// newcomer is refused. A client with bytes still pending is left to the receive step.
-int RemoveHungUpClients(int server_fd, uint32_t server_type, ServerSocketTable* table) {
-  int removed = 0;
-  uint32_t index = table->first_used;
-  while (index != kNoSlot) {
-    const ClientSlot& slot = table->slots[index];
-    const uint32_t next = slot.next;
-    const int fd = slot.fd;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 0) == 1) {
-      char byte = 0;
-      const ssize_t n = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        ServerRemoveClient(server_fd, fd, server_type);
-        ++removed;
-      }
-    }
-    index = next;
+// The kernel gives up on a peer that acknowledges nothing for the bound (a link gone down
+// without FIN or RST), and the receive step then removes the client.
+void BoundPeerSilence(int fd) {
+  const unsigned timeout = kPeerSilenceMillis;
+  if (setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout, sizeof timeout) != 0) {
+    QELTM_LOG_LIMITED(2, "[Proxy]Set user time-out failed, client socket fd %d, errno=%d\n", fd, errno);
   }
-  return removed;
+}
+
+// Closes the clients that broke an upkeep bound, reports the log lines left out, and returns
+// the memory of clients that left; at most every kUpkeepIntervalMillis.
+void Upkeep(int server_fd, uint32_t server_type, ListenerState& listener) {
+  const int64_t now_ms = pelarin::SteadyMillis();
+  if (now_ms < listener.next_upkeep_ms) return;
+  listener.next_upkeep_ms = now_ms + kUpkeepIntervalMillis;
+  SocketCloseOverdueClients(server_fd, server_type, now_ms);
+  pelarin::FlushLeftOutLines(now_ms);
+  SocketReturnFreedMemory(now_ms);
 }
 
 bool ListenerReadable(int server_fd) {
@@ -136,30 +113,36 @@ int NewClientProcess(int server_fd, uint32_t server_type, int* max_fd) {
     const int error = errno;
     // Nothing pending (another pass or the peer got there first) is no failure.
     if (error == EAGAIN || error == EWOULDBLOCK) return kQeltWouldBlock;
-    LogAcceptFailure(state, server_fd, error);
+    if (state != nullptr) {
+      pelarin::LogLimited(state->failure_lines, 2, "[Proxy]Accept failed, socket fd: %d\n", server_fd);
+    } else {
+      Qeltmlog(2, "[Proxy]Accept failed, socket fd: %d\n", server_fd);
+    }
     if (state != nullptr && OutOfResources(error)) state->resting_until = Clock::now() + kAcceptBackoff;
     return SocketGetErrorCode();
   }
   char address[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
-  Qeltmlog(0, "Receive new client, client address: %s, port: %d\n", address, ntohs(peer.sin_port));
+  QELTM_LOG_LIMITED(0, "Receive new client, client address: %s, port: %d\n", address, ntohs(peer.sin_port));
+  BoundPeerSilence(fd);
+  // A full table makes room: the newcomer is served rather than the quietest connection.
+  SocketMakeRoom(server_fd, server_type, pelarin::SteadyMillis());
   int rc = ServerProxyAddClient(server_fd, fd, server_type);
-  if (rc == kQeltServerFull) {
-    ServerSocketTable* table = GetServerSocketInfo(server_type);
-    if (table != nullptr && RemoveHungUpClients(server_fd, server_type, table) > 0) {
-      rc = ServerProxyAddClient(server_fd, fd, server_type);
-    }
+  // A port that streams to its cap refuses a newcomer only while those clients are alive.
+  if (rc == kQeltServerFull && SocketRemoveHungUpClients(server_fd, server_type) > 0) {
+    rc = ServerProxyAddClient(server_fd, fd, server_type);
   }
   if (rc == kQeltOk) {
-    Qeltmlog(0, "[Proxy]Receive new connect, server socket fd: %d, client socket fd %d, ServerType %d\n", server_fd,
-             fd, server_type);
+    QELTM_LOG_LIMITED(0, "[Proxy]Receive new connect, server socket fd: %d, client socket fd %d, ServerType %d\n",
+                      server_fd, fd, server_type);
     if (max_fd != nullptr && fd > *max_fd) *max_fd = fd;
   } else {
     if (rc == kQeltNoServerSocket) {
-      Qeltmlog(2, "[Proxy]Server socket is no exist, server socket is %d, ServerType %d\n", server_fd, server_type);
+      QELTM_LOG_LIMITED(2, "[Proxy]Server socket is no exist, server socket is %d, ServerType %d\n", server_fd,
+                        server_type);
     } else if (rc == kQeltServerFull) {
-      Qeltmlog(2, "[Proxy]Reach max connect: server socket fd: %d, client sock fd is %d, ServerType %d\n", server_fd,
-               fd, server_type);
+      QELTM_LOG_LIMITED(2, "[Proxy]Reach max connect: server socket fd: %d, client sock fd is %d, ServerType %d\n",
+                        server_fd, fd, server_type);
     }
     close(fd);  // a socket the table refused is served by nobody
   }
@@ -200,6 +183,7 @@ void ServerProxyProcess(uint32_t server_type) {
     if (listening && (ready->fds[0].revents & POLLIN) != 0) AcceptPending(server_fd, server_type, table);
   }
   if (listener.client_dump_owed) ShowClientsNowAndThen(&listener, server_type);
+  Upkeep(server_fd, server_type, listener);
   // The pass is complete here.
   if (pause) usleep(kPassPauseMicros);
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log_limit.h"
 #include "packet_head_log.h"
 #include "pelarin/packet.h"
 #include "scdp_internal.h"
@@ -33,15 +34,23 @@ int OpsAddClient(int server_fd, int fd) { return SCDPServerAddClient(server_fd, 
 int OpsRemoveClient(int, int fd) { return SCDPServerRemoveClient(fd); }
 int OpsAnalysis(int, int fd, const uint8_t* data, uint32_t length) { return SCDPAnalysisPacket(fd, data, length, nullptr); }
 
+// A request may fill the whole receive buffer; a connection is new until its first request.
 const ServerProtocolOps kControlServerOps = {ServerTable, OpsAddClient, OpsRemoveClient, OpsAnalysis, nullptr,
-                                             SCDPServerShowClient};
+                                             SCDPServerShowClient, 0, nullptr, nullptr};
+
+// A reply that could not go out whole would leave the peer a torn stream: the connection ends.
+void CloseAfterTornReply(int fd) {
+  if (g_server_table == nullptr || SocketGetClientFDInfo(g_server_table, fd) == nullptr) return;
+  QELTM_LOG_LIMITED(2, "[SCDP]Reply not sent whole, client socket fd %d closed\n", fd);
+  SCDPServerRemoveClient(fd);
+}
 
 // Hands one request to the callback and sends its reply on the same connection.
 int HandleRequest(int fd, const uint8_t* element, uint32_t remaining) {
   uint32_t consumed = 0;
   int rc = AnalysisPacketHandler[kElementKeyValue](element, remaining, nullptr, 0, &consumed);
   if (rc != kQeltOk) {
-    Qeltmlog(2, "[SCDP]Request element does not fit the %u bytes received, dropped\n", remaining);
+    QELTM_LOG_LIMITED(2, "[SCDP]Request element does not fit the %u bytes received, dropped\n", remaining);
     return rc;
   }
   const uint32_t length = consumed - kElementHeadBytes;
@@ -59,13 +68,17 @@ int HandleRequest(int fd, const uint8_t* element, uint32_t remaining) {
     memset(g_server_reply, 0, kScdpReplyBufferBytes);
     tagACKMsgPara ack{0, g_server_reply + kScdpReplyPayloadOffset, kScdpReplyBufferBytes - kScdpReplyPayloadOffset, 0};
     callback(reinterpret_cast<const char*>(copy), static_cast<int>(length), context, &ack);
-    Qeltmlog(0, "[SCDP]Recv ack module %d from app\n", ack.reply_flag);
+    QELTM_LOG_LIMITED(0, "[SCDP]Recv ack module %d from app\n", ack.reply_flag);
     if (ack.reply_flag == 1) {
       if (ack.used_size > kScdpReplyBufferBytes - kScdpReplyPayloadOffset) {
-        Qeltmlog(2, "[SCDP]Reply of %u bytes exceeds the reply buffer, not sent\n", ack.used_size);
+        QELTM_LOG_LIMITED(2, "[SCDP]Reply of %u bytes exceeds the reply buffer, not sent\n", ack.used_size);
       } else {
-        Qeltmlog(0, "[SCDP]Send requery ack, UseSize is %d\n", ack.used_size);
-        SCDPSendCtrlACKMsg(fd, g_server_reply, kScdpReplyBufferBytes, ack.used_size);
+        QELTM_LOG_LIMITED(0, "[SCDP]Send requery ack, UseSize is %d\n", ack.used_size);
+        if (SCDPSendCtrlACKMsg(fd, g_server_reply, kScdpReplyBufferBytes, ack.used_size) != kQeltOk) {
+          free(copy);
+          CloseAfterTornReply(fd);
+          return rc;
+        }
       }
     }
   }
@@ -177,7 +190,7 @@ int SCDPServerAddClient(int server_fd, int fd) {
     return kQeltNoServerSocket;
   }
   if (AddClientSocket(g_server_table, fd) == nullptr) {
-    Qeltmlog(2, "[SCDP]SCDP server add client failed\n");
+    QELTM_LOG_LIMITED(2, "[SCDP]SCDP server add client failed\n");
     return kQeltServerFull;  // the only way the add fails: every slot is taken
   }
   return kQeltOk;
@@ -185,7 +198,7 @@ int SCDPServerAddClient(int server_fd, int fd) {
 
 int SCDPServerRemoveClient(int fd) {
   const int rc = RemoveClientSocket(g_server_table, fd);
-  Qeltmlog(0, "[SCDP]SCDP server remove client, client socket fd: %d, return code: %d\n", fd, rc);
+  QELTM_LOG_LIMITED(0, "[SCDP]SCDP server remove client, client socket fd: %d, return code: %d\n", fd, rc);
   close(fd);
   return rc;
 }
@@ -251,7 +264,7 @@ int SCDPAnalysisPacket(int fd, const uint8_t* data, uint32_t length, ScdpReplyVi
   if (length <= kPacketHeadBytes) return kQeltInvalid;
   const uint8_t type = data[kPacketHeadBytes];
   if (type >= kFirstInvalidElementType) return kQeltBadElementType;
-  Qeltmlog(0, "[SCDP]Rcv ctrl msg type 0x%x\n", type);
+  QELTM_LOG_LIMITED(0, "[SCDP]Rcv ctrl msg type 0x%x\n", type);
   const uint8_t* element = data + kPacketHeadBytes;
   const uint32_t remaining = length - kPacketHeadBytes;
   if (type == kElementKeyValue) return HandleRequest(fd, element, remaining);
@@ -274,7 +287,7 @@ int SCDPSendCtrlACKMsg(int fd, uint8_t* buffer, uint32_t capacity, uint32_t payl
   uint32_t sent = 0;
   const int rc = SendPacketFragment(fd, buffer, length, &sent);
   if (rc == kQeltOk && sent < length) {
-    Qeltmlog(2, "[SCDP]Reply sent only in part: %u of %u bytes\n", sent, length);
+    QELTM_LOG_LIMITED(2, "[SCDP]Reply sent only in part: %u of %u bytes\n", sent, length);
     return kQeltWouldBlock;
   }
   return rc;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log_limit.h"
 #include "pelarin/foundation.h"
 #include "pelarin/stip.h"
 
@@ -157,7 +158,9 @@ struct SlotRing {
     const uint32_t readers = ring->reader_count;
     const uint32_t taken = slot.readers_done == kNoRingSlot ? 0 : slot.readers_done;
     if (slot.state == kSlotNew && readers != 0 && taken < slot.readers_at_write) {
-      Qeltmlog(1, too_slow, static_cast<int>(ring->read_index), static_cast<int>(ring->write_index));
+      // One kind per ring type: a client that never reads would otherwise write a line an image.
+      static LogLimit too_slow_lines;
+      LogLimited(too_slow_lines, 1, too_slow, static_cast<int>(ring->read_index), static_cast<int>(ring->write_index));
     }
     slot.state = kSlotNew;
     slot.data_size = size;

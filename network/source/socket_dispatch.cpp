@@ -1,5 +1,5 @@
-// Server steps of the socket layer: the receive and send walks over a server's clients, and the
-// dispatch by server type to the protocol that owns the type.
+// Server steps of the socket layer: the send walk over a server's clients, and the dispatch by
+// server type to the protocol that owns the type.
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
@@ -20,15 +20,15 @@ std::atomic<const ServerProtocolOps*> g_protocols[kLastServerType + 1];
 
 bool ValidType(uint32_t type) { return type >= kFirstServerType && type <= kLastServerType; }
 
-pollfd* SlotEntry(ServerPollSet* ready, uint32_t slot) {
+}  // namespace
+
+extern "C" {
+
+pollfd* ServerPollSetEntry(ServerPollSet* ready, uint32_t slot) {
   if (ready == nullptr || slot >= kMaxClientsPerServer) return nullptr;
   const uint16_t position = ready->position_of_slot[slot];
   return position == kNoSlot || position >= ready->count ? nullptr : &ready->fds[position];
 }
-
-}  // namespace
-
-extern "C" {
 
 int ServerProtocolRegister(uint32_t server_type, const ServerProtocolOps* ops) {
   if (!ValidType(server_type)) return kQeltUnknownServerType;
@@ -52,49 +52,6 @@ int ServerRemoveClient(int server_fd, int fd, uint32_t server_type) {
   return ops->remove_client(server_fd, fd);
 }
 
-// One receive per readable client, each handed whole to the protocol's parser; a client whose
-// receive ends (0) or fails is removed. The next slot is read before a slot is handled.
-int RecvProcess(int server_fd, uint32_t server_type, ServerPollSet* ready) {
-  ServerSocketTable* table = GetServerSocketInfo(server_type);
-  const ServerProtocolOps* ops = ServerProtocolFind(server_type);
-  if (table == nullptr || ops == nullptr || ready == nullptr) return kQeltOk;
-  uint32_t index = table->first_used;
-  while (index != kNoSlot) {
-    ClientSlot& slot = table->slots[index];
-    const uint32_t next = slot.next;
-    pollfd* entry = SlotEntry(ready, index);
-    if (entry != nullptr && entry->fd == slot.fd && (entry->revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-      const uint32_t room = slot.buffer_capacity - slot.used_length;
-      ssize_t n = -1;
-      if (room > 0 && slot.buffer != nullptr) {
-        n = recv(slot.fd, slot.buffer + slot.used_length, room, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-          index = next;
-          continue;
-        }
-      }
-      if (n < 1) {
-        const int fd = slot.fd;
-        ops->remove_client(server_fd, fd);
-        entry->revents = 0;
-        Socketlog(0, "[Receive_packet]Close socket, server fd %d,client socket fd: %d, socket client num : %d\n",
-                  server_fd, fd, table->client_count);
-      } else {
-        Socketlog(0, "[Receive_packet]Buffer length %d, UseBufferLength %d, SocketBufferSize %d\n",
-                  static_cast<int>(n), slot.used_length, slot.buffer_capacity);
-        if (ops->analysis != nullptr) ops->analysis(server_fd, slot.fd, slot.buffer, static_cast<uint32_t>(n));
-        // The parser may have removed the client; only a slot still holding it is cleared.
-        if (slot.state == 1 && slot.buffer != nullptr) {
-          memset(slot.buffer, 0, slot.buffer_capacity);
-          slot.used_length = 0;
-        }
-      }
-    }
-    index = next;
-  }
-  return kQeltOk;
-}
-
 int SendProcess(int /*server_fd*/, uint32_t server_type, ServerPollSet* ready) {
   ServerSocketTable* table = GetServerSocketInfo(server_type);
   const ServerProtocolOps* ops = ServerProtocolFind(server_type);
@@ -103,7 +60,7 @@ int SendProcess(int /*server_fd*/, uint32_t server_type, ServerPollSet* ready) {
   while (index != kNoSlot) {
     ClientSlot& slot = table->slots[index];
     const uint32_t next = slot.next;
-    pollfd* entry = SlotEntry(ready, index);
+    pollfd* entry = ServerPollSetEntry(ready, index);
     if (entry != nullptr && entry->fd == slot.fd && (entry->revents & POLLOUT) != 0) {
       const int rc = ops->send_step(&slot);
       if (rc != kQeltOk) return rc;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "log_limit.h"
 #include "pelarin/socket.h"
 
 namespace {
@@ -46,7 +47,7 @@ int SocketSendBuffer(int fd, const uint8_t* buffer, uint32_t length, uint32_t* s
   ssize_t n = send(fd, buffer, length, MSG_NOSIGNAL);
   if (n < 0) {
     const int rc = SocketGetErrorCode();
-    Socketlog(2, "[Send_Packet]Send buffer failed socket fd: %d, error: %d\n", fd, rc);
+    QELTM_LOG_LIMITED(2, "[Send_Packet]Send buffer failed socket fd: %d, error: %d\n", fd, rc);
     *sent = 0;
     return rc;
   }
@@ -59,8 +60,9 @@ int SocketSendBuffer(int fd, const uint8_t* buffer, uint32_t length, uint32_t* s
       const int rc = SocketGetErrorCode();
       *sent = total;
       if (rc == kQeltWouldBlock) return kQeltOk;  // socket full: the caller resumes from `sent`
-      Socketlog(2, "[Send_Packet]Send buffer failed: Retry send time: %d,socket fd: %d, error: %d, SendSize:%d\n",
-                partial_retries, fd, rc, total);
+      QELTM_LOG_LIMITED(2,
+                        "[Send_Packet]Send buffer failed: Retry send time: %d,socket fd: %d, error: %d, SendSize:%d\n",
+                        partial_retries, fd, rc, total);
       return rc;
     }
     if (n == 0) {
@@ -69,10 +71,10 @@ int SocketSendBuffer(int fd, const uint8_t* buffer, uint32_t length, uint32_t* s
     }
     total += static_cast<uint32_t>(n);
     ++partial_retries;
-    Socketlog(0,
-              "[Send_Packet]Retry send buffer, already send size: %d,total buffer size:%d,remain buffer size:%d,time:  "
-              "%d,socket fd: %d,\n",
-              total, length, length - total, partial_retries, fd);
+    QELTM_LOG_LIMITED(0,
+                      "[Send_Packet]Retry send buffer, already send size: %d,total buffer size:%d,remain buffer "
+                      "size:%d,time:  %d,socket fd: %d,\n",
+                      total, length, length - total, partial_retries, fd);
   }
   *sent = total;
   return kQeltOk;

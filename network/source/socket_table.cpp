@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log_limit.h"
 #include "pelarin/socket.h"
 
 namespace {
@@ -95,6 +96,8 @@ ClientSlot* AddClientSocket(ServerSocketTable* table, int fd) {
   slot.buffer = static_cast<uint8_t*>(calloc(kClientReceiveBufferBytes, 1));
   slot.buffer_capacity = slot.buffer != nullptr ? kClientReceiveBufferBytes : 0;
   slot.used_length = 0;
+  slot.accepted_ms = pelarin::SteadyMillis();
+  slot.last_request_ms = slot.accepted_ms;
   return &slot;
 }
 
@@ -118,6 +121,7 @@ int RemoveClientSocket(ServerSocketTable* table, int fd) {
   slot = ClientSlot{};
   AppendToFreeChain(table, index);
   --table->client_count;
+  SocketNoteFreedMemory();
   return kQeltOk;
 }
 
@@ -125,6 +129,7 @@ int ClientSocketFDInit(ServerSocketTable* table, int close_sockets) {
   if (table == nullptr) return kQeltNullArgument;
   for (ClientSlot& slot : table->slots) ReleaseSlot(table, slot, close_sockets != 0);
   BuildChains(table);
+  SocketNoteFreedMemory();
   if (close_sockets != 0 && table->in_use == 1 && table->server_fd != kNoSocket) close(table->server_fd);
   table->server_fd = kNoSocket;
   table->max_fd = 0;

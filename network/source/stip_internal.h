@@ -28,6 +28,8 @@ extern StipServerState g_stip;
 extern std::shared_mutex g_stip_life;
 
 bool StipImageServerType(unsigned type);
+// True when the port's ring counts kStipMaxClientsPerPort streaming clients.
+bool StipPortStreamsToItsCap(unsigned type);
 const char* StipRingName(unsigned type);
 int StipLockRing(unsigned type, int timeout_ms);
 int StipUnlockRing(unsigned type);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log_limit.h"
 #include "packet_head_log.h"
 #include "slot_ring.h"
 #include "stip_internal.h"
@@ -25,11 +26,12 @@ int SendOutgoing(ClientSlot* slot, StipClientState* c) {
   uint32_t n = 0;
   int rc = SendPacketFragment(slot->fd, c->packet + c->sent, c->packet_length - c->sent, &n);
   c->sent += n;
+  SocketNoteSend(slot, n);
   if (rc == kQeltWouldBlock) rc = kQeltOk;
   if (rc != kQeltOk) {
     // The connection is broken; its removal follows from the receive side. The other clients
     // of this pass are still served.
-    Qeltmlog(2, "[STIP]Send image packet, packet size %d, return code: %d\n", c->packet_length, rc);
+    QELTM_LOG_LIMITED(2, "[STIP]Send image packet, packet size %d, return code: %d\n", c->packet_length, rc);
   }
   if (c->sent >= c->packet_length) {
     c->packet_length = 0;
@@ -44,10 +46,10 @@ int QueueAck(StipClientState* c) {
   uint32_t length = 0;
   const int rc = STIPPackageCtrlImagePacket(&ack, c->packet, kStipCtrlPacketBytes, &length);
   if (rc != kQeltOk) {
-    Qeltmlog(2, "[STIP] Package ctrl image packet failed , error code: %d\n", rc);
+    QELTM_LOG_LIMITED(2, "[STIP] Package ctrl image packet failed , error code: %d\n", rc);
     return rc;
   }
-  Qeltmlog(0, "[STIP]Send Ack ctrl image packet, packet size %d, return code: %d\n", length, kQeltOk);
+  QELTM_LOG_LIMITED(0, "[STIP]Send Ack ctrl image packet, packet size %d, return code: %d\n", length, kQeltOk);
   c->packet_length = length;
   c->sent = 0;
   return kQeltOk;
@@ -92,8 +94,8 @@ int BuildImagePacket(StipClientState* c) {
   if (color) {
     const int rc = EncodeColor(c, &data_size);
     if (rc != kQeltOk) {
-      Qeltmlog(2, "[STIP]Colour image %u not encoded, dropped for this client, return code: %d\n",
-               c->header.frame_index, rc);
+      QELTM_LOG_LIMITED(2, "[STIP]Colour image %u not encoded, dropped for this client, return code: %d\n",
+                        c->header.frame_index, rc);
       return rc;
     }
   } else if (data_size > 0) {
@@ -119,27 +121,46 @@ void ChangeReaders(unsigned type, bool add, StipClientState* c) {
   if (lock == kQeltOk) StipUnlockRing(type);
 }
 
-void HandleCtrlRequest(int server_fd, int fd, unsigned type, const CtrlImage& r) {
-  if (r.command_type == kStipAck) {
-    Qeltmlog(0,
-             "[STIP] Receive ack ctrl image packet. Command Type: %d, command: %d,error: %d, image type: %d, image "
-             "width: %d, image height: %d, image frame rate:%d\n",
-             r.command_type, r.command, r.error, r.image_type, r.width, r.height, r.frame_rate);
-    return;
+// Streaming clients of the port whose peer has not hung up: a start is refused only when these
+// fill the cap, not while a client that left still counts until its removal.
+uint32_t LiveStreamers(unsigned type) {
+  const ServerSocketTable* table = TableOf(type);
+  uint32_t live = 0;
+  for (uint32_t i = table == nullptr ? kNoSlot : table->first_used; i != kNoSlot; i = table->slots[i].next) {
+    const StipClientState* other = static_cast<const StipClientState*>(table->slots[i].protocol_data);
+    if (other != nullptr && other->state == kStipStreaming && !SocketPeerHungUp(table->slots[i].fd)) ++live;
   }
-  if (r.command_type != kStipRequest) return;
-  Qeltmlog(0,
-           "[STIP] Receive ctrl image packet. Command Type: %d,command: %d,error: %d, image type: %d, image width: %d, "
-           "image height: %d, image frame rate:%d\n",
-           r.command_type, r.command, r.error, r.image_type, r.width, r.height, r.frame_rate);
+  return live;
+}
+
+// Handles one control request; false when it closed the client's connection.
+bool HandleCtrlRequest(int server_fd, int fd, unsigned type, const CtrlImage& r) {
+  if (r.command_type == kStipAck) {
+    QELTM_LOG_LIMITED(0,
+                      "[STIP] Receive ack ctrl image packet. Command Type: %d, command: %d,error: %d, image type: %d, "
+                      "image width: %d, image height: %d, image frame rate:%d\n",
+                      r.command_type, r.command, r.error, r.image_type, r.width, r.height, r.frame_rate);
+    return true;
+  }
+  if (r.command_type != kStipRequest) return true;
+  QELTM_LOG_LIMITED(0,
+                    "[STIP] Receive ctrl image packet. Command Type: %d,command: %d,error: %d, image type: %d, image "
+                    "width: %d, image height: %d, image frame rate:%d\n",
+                    r.command_type, r.command, r.error, r.image_type, r.width, r.height, r.frame_rate);
   ClientSlot* slot = SocketGetClientFDInfo(TableOf(type), fd);
   StipClientState* c = slot == nullptr ? nullptr : static_cast<StipClientState*>(slot->protocol_data);
   if (c == nullptr) {
-    Qeltmlog(2, "[STIP] The client does not connnect STIP server, server socket fd: %d, client socket fd:%d\n",
-             server_fd, fd);
-    return;
+    QELTM_LOG_LIMITED(2, "[STIP] The client does not connnect STIP server, server socket fd: %d, client socket fd:%d\n",
+                      server_fd, fd);
+    return true;
   }
   if (r.command == kStipStart) {
+    if (c->state != kStipStreaming && StipPortStreamsToItsCap(type) && LiveStreamers(type) >= kStipMaxClientsPerPort) {
+      QELTM_LOG_LIMITED(2, "[Proxy]Reach max connect: server socket fd: %d, client sock fd is %d, ServerType %d\n",
+                        server_fd, fd, type);
+      STIPServerRemoveClient(server_fd, fd, type);
+      return false;
+    }
     if (c->state != kStipStreaming) ChangeReaders(type, true, c);
     c->state = kStipStreaming;
     ++c->pending_acks;
@@ -157,8 +178,9 @@ void HandleCtrlRequest(int server_fd, int fd, unsigned type, const CtrlImage& r)
     STIPDeinitEncode(&c->encoder);  // a restart begins a fresh stream with an IDR
     c->force_idr = 0;
   } else {
-    Qeltmlog(2, "[STIP] server does not support 0x%x command\n", r.command);
+    QELTM_LOG_LIMITED(2, "[STIP] server does not support 0x%x command\n", r.command);
   }
+  return true;
 }
 
 }  // namespace
@@ -198,11 +220,11 @@ int StipServerAnalysis(int server_fd, int fd, unsigned type, const uint8_t* buff
     if (offset >= length) return kQeltHeadTooShort;
     const uint8_t element = buffer[offset];
     if (element >= kFirstInvalidElementType) {
-      Qeltmlog(2, "[STIP]Packet Type is valid, type %d\n", element);
+      QELTM_LOG_LIMITED(2, "[STIP]Packet Type is valid, type %d\n", element);
       return kQeltBadElementType;
     }
     if (element != kElementCtrlImage) {
-      Qeltmlog(2, "[STIP]STIP does not support this packet type %d\n", element);
+      QELTM_LOG_LIMITED(2, "[STIP]STIP does not support this packet type %d\n", element);
       return kQeltOk;
     }
     CtrlImage request{};
@@ -210,7 +232,7 @@ int StipServerAnalysis(int server_fd, int fd, unsigned type, const uint8_t* buff
                                                   sizeof request, &consumed);
     if (rc != kQeltOk) return rc;
     if (consumed != kCtrlElementBytes) return kQeltInvalid;  // a request value has exactly 12 bytes
-    HandleCtrlRequest(server_fd, fd, type, request);
+    if (!HandleCtrlRequest(server_fd, fd, type, request)) return kQeltOk;  // the connection is gone
     offset += consumed;
   }
   return kQeltOk;
@@ -244,7 +266,7 @@ int STIPServerSendProcess(ClientSlot* slot, unsigned server_type) {
   if (c->pending_acks != 0) {
     const int rc = QueueAck(c);
     if (rc != kQeltOk) {
-      Qeltmlog(2, "[STIP] Send ack failed, return code: %d\n", rc);
+      QELTM_LOG_LIMITED(2, "[STIP] Send ack failed, return code: %d\n", rc);
       return rc;
     }
     --c->pending_acks;

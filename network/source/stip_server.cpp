@@ -1,6 +1,5 @@
 // Image stream server: set-up and tear-down, server tables and rings of the two image server
 // types, clients joining and leaving, the ring locks and the capture side's image write.
-#include <malloc.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log_limit.h"
 #include "stip_internal.h"
 
 namespace pelarin {
@@ -38,14 +38,36 @@ struct Ops {
   }
   static int Send(ClientSlot* slot) { return STIPServerSendProcess(slot, kType); }
   static int Show() { return STIPServerShowClient(kType); }
+  // A streaming client is owed its packet not yet sent whole, or any image written after the one
+  // it took last (read under the ring lock; a lock not had in time owes nothing this time).
+  static int Owed(const ClientSlot* slot) {
+    const StipClientState* client = static_cast<const StipClientState*>(slot->protocol_data);
+    if (client == nullptr || client->state != kStipStreaming) return 0;
+    if (client->sent < client->packet_length) return 1;
+    if (StipLockRing(kType, kRingLockMillis) != kQeltOk) return 0;
+    const ImageRing* ring = STIPServerGetServerData(kType);
+    const bool owed = ring != nullptr && ring->last_sequence > client->last_sequence;
+    StipUnlockRing(kType);
+    return owed ? 1 : 0;
+  }
 };
+
+// Streaming clients are served; a connection that never asked for the stream is new; one that
+// stopped its stream is idle.
+int Standing(const ClientSlot* slot) {
+  const StipClientState* client = static_cast<const StipClientState*>(slot->protocol_data);
+  if (client == nullptr || client->state == kStipConnected) return kClientNew;
+  return client->state == kStipStreaming ? kClientStreaming : kClientIdle;
+}
 
 const ServerProtocolOps kYrdOps = {YrdTable, Ops<kServerYrdImage>::Add, Ops<kServerYrdImage>::Remove,
                                    Ops<kServerYrdImage>::Analysis, Ops<kServerYrdImage>::Send,
-                                   Ops<kServerYrdImage>::Show};
+                                   Ops<kServerYrdImage>::Show, kStipCtrlRequestBytes, Standing,
+                                   Ops<kServerYrdImage>::Owed};
 const ServerProtocolOps kNorbOps = {NorbTable, Ops<kServerNorbImage>::Add, Ops<kServerNorbImage>::Remove,
                                     Ops<kServerNorbImage>::Analysis, Ops<kServerNorbImage>::Send,
-                                    Ops<kServerNorbImage>::Show};
+                                    Ops<kServerNorbImage>::Show, kStipCtrlRequestBytes, Standing,
+                                    Ops<kServerNorbImage>::Owed};
 
 void LogUnsupported(unsigned type) { Qeltmlog(2, "[STIP]ServerType %d is not support\n", type); }
 
@@ -125,6 +147,11 @@ int ServerInitLocked(double color_bit_rate) {
 }
 
 }  // namespace
+
+bool StipPortStreamsToItsCap(unsigned type) {
+  const ImageRing* ring = STIPServerGetServerData(type);
+  return ring != nullptr && ring->reader_count >= kStipMaxClientsPerPort;
+}
 
 bool StipImageServerType(unsigned type) { return type == kServerYrdImage || type == kServerNorbImage; }
 
@@ -218,16 +245,17 @@ int STIPServerAddClient(int server_fd, int client_fd, unsigned server_type) {
              table->server_fd, server_fd);
     return kQeltNoServerSocket;
   }
-  // Each image client costs its own encoder and buffers, and all of a port's encoding runs on
-  // one server thread: a port takes no more clients than that thread serves at full rate.
-  if (table->client_count >= kStipMaxClientsPerPort) return kQeltServerFull;
+  // Each streaming client costs its own encoder and buffers, and all of a port's encoding runs
+  // on one server thread: a port streams to no more clients than that thread serves at full
+  // rate. Connections that stream nothing do not count.
+  if (StipPortStreamsToItsCap(server_type)) return kQeltServerFull;
   ClientSlot* slot = AddClientSocket(table, client_fd);
   if (slot == nullptr) {
-    Qeltmlog(2, "[STIP]STIP server add client failed\n");
+    QELTM_LOG_LIMITED(2, "[STIP]STIP server add client failed\n");
     return kQeltClientFailed;
   }
   if (slot->protocol_data != nullptr) {
-    Qeltmlog(0, "[STIP]Client exist\n");
+    QELTM_LOG_LIMITED(0, "[STIP]Client exist\n");
     return kQeltOk;
   }
   StipClientState* client = static_cast<StipClientState*>(calloc(1, sizeof(StipClientState)));
@@ -236,7 +264,7 @@ int STIPServerAddClient(int server_fd, int client_fd, unsigned server_type) {
     return kQeltOutOfMemory;
   }
   slot->protocol_data = client;
-  Qeltmlog(0, "[STIP]STIP server, receive a new client, client socket fd %d\n", client_fd);
+  QELTM_LOG_LIMITED(0, "[STIP]STIP server, receive a new client, client socket fd %d\n", client_fd);
   return kQeltOk;
 }
 
@@ -252,12 +280,12 @@ int STIPServerRemoveClient(int server_fd, int client_fd, unsigned server_type) {
   }
   STIPFreeProtocolData(slot);
   const int rc = RemoveClientSocket(table, client_fd);
-  Qeltmlog(0, "[STIP]STIP server remove client, server socket fd: %d, client socket fd: %d, return code: %d\n",
-           server_fd, client_fd, rc);
+  QELTM_LOG_LIMITED(0, "[STIP]STIP server remove client, server socket fd: %d, client socket fd: %d, return code: %d\n",
+                    server_fd, client_fd, rc);
   CloseSocket(client_fd);
-  // A client's encoder and buffers are megabytes; hand the freed pages back to the system so the
-  // resident size comes down once clients leave.
-  malloc_trim(0);
+  // A client's encoder and buffers are megabytes: the server pass hands the freed pages back to
+  // the system (SocketReturnFreedMemory) so the resident size comes down once clients leave.
+  SocketNoteFreedMemory();
   return rc;
 }
 

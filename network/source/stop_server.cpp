@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "log_limit.h"
 #include "packet_head_log.h"
 #include "pelarin/proxy.h"
 #include "stop_internal.h"
@@ -55,13 +56,14 @@ int CtrlObjectPacketProcess(int server_fd, int fd, const uint8_t* element, uint3
                            "Reserved[0]: %d, Reserved[1]: %d, Reserved[2]: %d, Reserved[3]:%d\n"
                          : "[STOP] Receive ctrl object packet. Command Type: %d,command: %d,error: %d,Reserved[0]: "
                            "%d, Reserved[1]: %d, Reserved[2]: %d, Reserved[3]:%d\n";
-  Qeltmlog(0, text, request.command_type, request.command, request.error, request.reserved[0], request.reserved[1],
-           request.reserved[2], request.reserved[3]);
+  static LogLimit request_lines;
+  LogLimited(request_lines, 0, text, request.command_type, request.command, request.error, request.reserved[0],
+             request.reserved[1], request.reserved[2], request.reserved[3]);
   if (request.command_type == kStopRequest) {
     StopClientState* client = ClientOf(g_table.load(), fd);
     if (client == nullptr) {
-      Qeltmlog(2, "[STOP]The client does not connnect STOP server, server socket fd: %d, client socket fd:%d\n",
-               server_fd, fd);
+      QELTM_LOG_LIMITED(2, "[STOP]The client does not connnect STOP server, server socket fd: %d, client socket fd:%d\n",
+                        server_fd, fd);
     } else {
       STOPRequeryCtrlPacketProcess(client, &request);
     }
@@ -70,18 +72,19 @@ int CtrlObjectPacketProcess(int server_fd, int fd, const uint8_t* element, uint3
 }
 
 // Sends what is left of the client's packet; a full socket leaves the rest for the next pass.
-int SendPending(int fd, StopClientState* client) {
+int SendPending(ClientSlot* slot, StopClientState* client) {
   uint32_t sent = 0;
   const uint32_t left = client->packet_length - client->sent;
-  const int rc = SocketSendBuffer(fd, client->packet + client->sent, left, &sent);
+  const int rc = SocketSendBuffer(slot->fd, client->packet + client->sent, left, &sent);
   client->sent += sent;
+  SocketNoteSend(slot, sent);
   if (rc != kQeltOk && rc != kQeltWouldBlock) {
-    Qeltmlog(2, "[STOP]Send image packet, packet size %d, return code: %d\n", static_cast<int>(client->packet_length),
-             rc);
+    QELTM_LOG_LIMITED(2, "[STOP]Send image packet, packet size %d, return code: %d\n",
+                      static_cast<int>(client->packet_length), rc);
     return rc;
   }
   if (client->sent == client->packet_length && client->packet_length > kStopCtrlPacketBytes) {
-    Qeltmlog(0, "[STOP]Send sum packet number %d\n", static_cast<int>(++g_packets_sent));
+    QELTM_LOG_LIMITED(0, "[STOP]Send sum packet number %d\n", static_cast<int>(++g_packets_sent));
   }
   return kQeltOk;
 }
@@ -100,12 +103,13 @@ int QueueAck(StopClientState* client) {
   uint32_t length = 0;
   const int rc = PacketComposeOne(kElementCtrlObject, &ack, 0, client->packet, kStopCtrlBufferBytes, &length);
   if (rc != kQeltOk) {
-    Qeltmlog(2, "[STOP] Package ctrl object packet failed , error code: %d\n", rc);
+    QELTM_LOG_LIMITED(2, "[STOP] Package ctrl object packet failed , error code: %d\n", rc);
     return rc;
   }
   client->packet_length = length;
   client->sent = 0;
-  Qeltmlog(0, "[STOP]Send Ack ctrl object packet, packet size %d, return code: %d\n", static_cast<int>(length), rc);
+  QELTM_LOG_LIMITED(0, "[STOP]Send Ack ctrl object packet, packet size %d, return code: %d\n", static_cast<int>(length),
+                    rc);
   return kQeltOk;
 }
 
@@ -118,7 +122,29 @@ int OpsAnalysis(int server_fd, int fd, const uint8_t* data, uint32_t length) {
 int OpsSend(ClientSlot* slot) { return STOPServerSendProcess(slot, kServerObject); }
 int OpsShow() { return STOPServerShowClient(kServerObject); }
 
-const ServerProtocolOps kObjectServerOps = {OpsTable, OpsAdd, OpsRemove, OpsAnalysis, OpsSend, OpsShow};
+// Streaming clients are served; a connection that never asked for the stream is new.
+int OpsStanding(const ClientSlot* slot) {
+  const StopClientState* client = static_cast<const StopClientState*>(slot->protocol_data);
+  if (client == nullptr || client->state == kStopConnected) return kClientNew;
+  return client->state == kStopStreaming ? kClientStreaming : kClientIdle;
+}
+
+// A streaming client is owed its packet not yet sent whole, or any block written after the one it
+// took last (read under the ring lock; a lock not had in time owes nothing this time).
+int OpsOwed(const ClientSlot* slot) {
+  const StopClientState* client = static_cast<const StopClientState*>(slot->protocol_data);
+  if (client == nullptr || client->state != kStopStreaming) return 0;
+  if (client->sent < client->packet_length) return 1;
+  if (ThreadMutexLock(&g_ring_lock, kRingLockMillis) != kQeltOk) return 0;
+  const ObjectRing* ring = g_ring.load();
+  const bool owed = ring != nullptr && ring->last_sequence > client->last_sequence;
+  ThreadMutexUnLock(&g_ring_lock);
+  return owed ? 1 : 0;
+}
+
+const ServerProtocolOps kObjectServerOps = {OpsTable, OpsAdd,  OpsRemove,           OpsAnalysis,
+                                            OpsSend,  OpsShow, kStopCtrlPacketBytes, OpsStanding,
+                                            OpsOwed};
 
 }  // namespace
 
@@ -210,11 +236,11 @@ int STOPServerAddClient(int server_fd, int client_fd, unsigned) {
   ClientSlot* slot = SocketGetClientFDInfo(table, client_fd);
   if (slot == nullptr) slot = AddClientSocket(table, client_fd);
   if (slot == nullptr) {
-    Qeltmlog(2, "[STOP]STOP server add client failed\n");
+    QELTM_LOG_LIMITED(2, "[STOP]STOP server add client failed\n");
     return kQeltClientFailed;
   }
   if (slot->protocol_data != nullptr) {
-    Qeltmlog(0, "[STOP]Client exist\n");
+    QELTM_LOG_LIMITED(0, "[STOP]Client exist\n");
     return kQeltOk;
   }
   StopClientState* client = static_cast<StopClientState*>(calloc(1, sizeof(StopClientState)));
@@ -223,7 +249,7 @@ int STOPServerAddClient(int server_fd, int client_fd, unsigned) {
     return kQeltOutOfMemory;
   }
   slot->protocol_data = client;
-  Qeltmlog(0, "[STOP]STOP server, receive a new client, client socket fd %d\n", client_fd);
+  QELTM_LOG_LIMITED(0, "[STOP]STOP server, receive a new client, client socket fd %d\n", client_fd);
   return kQeltOk;
 }
 
@@ -246,13 +272,13 @@ int STOPServerRemoveClient(int server_fd, int client_fd, unsigned) {
   }
   ClientSlot* slot = SocketGetClientFDInfo(table, client_fd);
   if (slot == nullptr) return kQeltClientFailed;
-  Qeltmlog(0, "[STOP]STOP server free protocol data\n");
+  QELTM_LOG_LIMITED(0, "[STOP]STOP server free protocol data\n");
   STOPFreeProtocolData(slot);
   free(slot->protocol_data);
   slot->protocol_data = nullptr;
   const int rc = RemoveClientSocket(table, client_fd);
-  Qeltmlog(0, "[STOP]STOP server remove client, server socket fd: %d, client socket fd: %d, return code: %d\n",
-           server_fd, client_fd, rc);
+  QELTM_LOG_LIMITED(0, "[STOP]STOP server remove client, server socket fd: %d, client socket fd: %d, return code: %d\n",
+                    server_fd, client_fd, rc);
   close(client_fd);
   return rc;
 }
@@ -376,7 +402,7 @@ int STOPRequeryCtrlPacketProcess(StopClientState* client, const CtrlObject* requ
       client->pending_acks = 0;
       break;
     default:
-      Qeltmlog(2, "[STOP] server does not support 0x%x command\n", request->command);
+      QELTM_LOG_LIMITED(2, "[STOP] server does not support 0x%x command\n", request->command);
       break;
   }
   return kQeltOk;
@@ -388,19 +414,19 @@ int STOPServerSendProcess(ClientSlot* slot, unsigned) {
   if (client == nullptr) return kQeltNoSession;
   // A packet partly sent is finished first, whatever happened since: the stream must stay whole.
   if (client->sent < client->packet_length) {
-    SendPending(slot->fd, client);  // a failure is logged; the receive side removes a dead peer
+    SendPending(slot, client);  // a failure is logged; the receive side removes a dead peer
     return kQeltOk;
   }
   if (client->state != kStopStreaming) return kQeltOk;
   if (client->pending_acks > 0) {
-    Qeltmlog(0, "[STOP] Send ack number %d\n", client->pending_acks);
+    QELTM_LOG_LIMITED(0, "[STOP] Send ack number %d\n", client->pending_acks);
     const int rc = QueueAck(client);
     if (rc != kQeltOk) {
-      Qeltmlog(2, "[STOP] Send ack failed, return code: %d\n", rc);
+      QELTM_LOG_LIMITED(2, "[STOP] Send ack failed, return code: %d\n", rc);
       return rc;
     }
     --client->pending_acks;
-    SendPending(slot->fd, client);
+    SendPending(slot, client);
     return kQeltOk;
   }
   int rc = STOPServerLockNORBData();
@@ -418,14 +444,14 @@ int STOPServerSendProcess(ClientSlot* slot, unsigned) {
   }
   if (STOPServerUnlockNORBData() != kQeltOk) Qeltmlog(2, "[STIP]UnLock STOP server data failed, return code:%d\n", rc);
   if (rc != kQeltOk) return kQeltOk;  // nothing this pass; the other clients are still served
-  if (client->sent < client->packet_length) SendPending(slot->fd, client);
+  if (client->sent < client->packet_length) SendPending(slot, client);
   return kQeltOk;
 }
 
 int STOPAnalysisPacket(int server_fd, int fd, unsigned, const uint8_t* buffer, uint32_t length) {
   if (buffer == nullptr) return kQeltNullArgument;
   if (length == 0) {
-    Qeltmlog(0, "[STOP]Just remainder BufferSize is %d, total size is %d\n", 0, 0);
+    QELTM_LOG_LIMITED(0, "[STOP]Just remainder BufferSize is %d, total size is %d\n", 0, 0);
     return kQeltOk;
   }
   if (server_fd == 0) return StopClientFeed(fd, buffer, length);
@@ -443,13 +469,13 @@ int STOPAnalysisPacket(int server_fd, int fd, unsigned, const uint8_t* buffer, u
     if (length - offset < kElementHeadBytes) return kQeltInvalid;
     const uint8_t type = buffer[offset];
     if (type >= kFirstInvalidElementType) {
-      Qeltmlog(2, "[STOP]Packet Type is valid, type %d\n", type);
+      QELTM_LOG_LIMITED(2, "[STOP]Packet Type is valid, type %d\n", type);
       return kQeltBadElementType;
     }
     uint32_t value_length = 0;
     GetUint32Value(buffer + offset + 1, &value_length);
     if (type != kElementCtrlObject || value_length != kStopCtrlPacketBytes - kPacketHeadBytes - kElementHeadBytes) {
-      Qeltmlog(2, "[STOP]STOP does not support this packet type %d\n", type);
+      QELTM_LOG_LIMITED(2, "[STOP]STOP does not support this packet type %d\n", type);
       return kQeltOk;
     }
     rc = CtrlObjectPacketProcess(server_fd, fd, buffer + offset, length - offset, &consumed);

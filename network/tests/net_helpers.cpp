@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
+
+#include "log_limit.h"
 
 namespace nettest {
 namespace {
@@ -59,6 +62,7 @@ bool LogCapture::WaitFor(const std::string& prefix, size_t count, std::chrono::m
 void LogCapture::Clear() {
   std::lock_guard<std::mutex> guard(g_lines_lock);
   g_lines.clear();
+  pelarin::RestartLogWindows();  // each kind of line may be written again from now on
 }
 
 ControlServer::ControlServer(RecvCtrlMsgFunc callback, void* context) {
@@ -176,6 +180,20 @@ bool ReadExactly(int fd, size_t n, std::vector<uint8_t>* out, std::chrono::milli
     have += static_cast<size_t>(got);
   }
   return true;
+}
+
+bool WaitClosedByPeer(int fd, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    uint8_t byte = 0;
+    const ssize_t got = recv(fd, &byte, 1, MSG_DONTWAIT);
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return true;
+    if (got > 0) return false;
+  }
 }
 
 std::vector<uint8_t> Packet(uint8_t type, const std::vector<uint8_t>& value) {

@@ -63,6 +63,10 @@ bool SendAll(int fd, const std::vector<uint8_t>& bytes);
 bool ReadExactly(int fd, size_t n, std::vector<uint8_t>* out,
                  std::chrono::milliseconds deadline = std::chrono::seconds(20));
 
+// Waits until the peer closes the connection (end of stream or reset); false when bytes arrive
+// first or at the deadline.
+bool WaitClosedByPeer(int fd, std::chrono::milliseconds deadline = std::chrono::seconds(60));
+
 // Packets built by hand from the wire layout: head, one element of `type` with `value`.
 std::vector<uint8_t> Packet(uint8_t type, const std::vector<uint8_t>& value);
 // Control payload words, big-endian.

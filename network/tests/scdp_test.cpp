@@ -98,13 +98,14 @@ class ControlServerTest : public ::testing::Test {
     ASSERT_GE(client_, 0);
   }
   void TearDown() override { close(client_); }
-  // Sends a block and waits until the server has received it on its own (no coalescing).
+  // Sends a block, then a request, and waits for the request's answer: the server handles one
+  // connection's bytes in order, so the block has been handled, and a block that can never be
+  // valid ends at the request's head.
   void SendAlone(const Bytes& bytes) {
-    const size_t received = log_.Count(kReceivedLine);
     ASSERT_TRUE(nettest::SendAll(client_, bytes));
-    ASSERT_TRUE(log_.WaitFor(kReceivedLine, received + 1));
+    ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
+    ASSERT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_));
   }
-  static constexpr const char* kReceivedLine = "[Receive_packet]Buffer length";
   nettest::LogCapture log_;
   nettest::ControlServer server_{TestCallback};
   int client_ = -1;
@@ -142,8 +143,6 @@ TEST_F(ControlServerTest, NoReplyFlagOrAReplyLargerThanTheCapacitySendsNothing) 
   }
 }
 
-// The server handles one connection's blocks in order, so once the last request is answered the
-// blocks before it have been handled and logged.
 TEST_F(ControlServerTest, UnknownElementTypesAreIgnoredAndTheConnectionStays) {
   SendAlone(Packet(60, {1, 2, 3}));
   SendAlone(Packet(200, {1}));
@@ -156,11 +155,14 @@ TEST_F(ControlServerTest, UnknownElementTypesAreIgnoredAndTheConnectionStays) {
   EXPECT_EQ(expected, ReadReply(client_));
   EXPECT_EQ(1u, log_.Count("[SCDP]Rcv ctrl msg type 0x3c"));
   EXPECT_EQ(1u, log_.Count("[SCDP]Head: 0x81 0x42 0x24 0x19"));
-  EXPECT_EQ(1, g_calls.load());
+  EXPECT_EQ(4, g_calls.load());
 }
 
+// A declared length that no receive buffer holds can never be valid: each such packet is dropped
+// with one line, and a request after it is answered.
 TEST_F(ControlServerTest, HostileDeclaredLengthIsDroppedWithoutReadingPastTheReceive) {
-  for (uint32_t declared : {0xFFFFFFF0u, 0xFFFFFFFBu, 200u}) {
+  const uint32_t just_too_long = kClientReceiveBufferBytes - kPacketHeadBytes - kElementHeadBytes + 1;
+  for (uint32_t declared : {0xFFFFFFF0u, 0xFFFFFFFBu, just_too_long}) {
     Bytes hostile = Packet(kElementKeyValue, Words({1, kEcho, 0}));
     SetUint32(declared, hostile.data() + 9);
     SendAlone(hostile);
@@ -168,7 +170,51 @@ TEST_F(ControlServerTest, HostileDeclaredLengthIsDroppedWithoutReadingPastTheRec
   ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
   EXPECT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_));
   EXPECT_EQ(3u, log_.Count("[SCDP]Request element does not fit"));
-  EXPECT_EQ(1, g_calls.load());
+  EXPECT_EQ(4, g_calls.load());
+}
+
+// However TCP cuts the byte stream, every request is answered whole and in order: one split
+// inside its head with a pause between the parts, two in one write, and a bad packet between two
+// requests dropped with one line while both requests are answered.
+TEST_F(ControlServerTest, RequestsAreAnsweredHoweverTheStreamIsCut) {
+  const Bytes split = Request(kEcho, {'s'});
+  ASSERT_TRUE(nettest::SendAll(client_, Bytes(split.begin(), split.begin() + 5)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(nettest::SendAll(client_, Bytes(split.begin() + 5, split.end())));
+  EXPECT_EQ(Bytes({0, 0, 0, 2, 0, 0, 0, kEcho, 0, 0, 0, 0, 0, 0, 0, 1, 's'}), ReadReply(client_));
+
+  Bytes joined = Request(kEcho, {'a'});
+  Bytes bad = Request(kEcho, {'x'});
+  bad[3] = 0x19;
+  const Bytes second = Request(kEcho, {'b', 'b'});
+  joined.insert(joined.end(), bad.begin(), bad.end());
+  joined.insert(joined.end(), second.begin(), second.end());
+  ASSERT_TRUE(nettest::SendAll(client_, joined));
+  EXPECT_EQ(Bytes({0, 0, 0, 2, 0, 0, 0, kEcho, 0, 0, 0, 0, 0, 0, 0, 1, 'a'}), ReadReply(client_));
+  EXPECT_EQ(Bytes({0, 0, 0, 2, 0, 0, 0, kEcho, 0, 0, 0, 0, 0, 0, 0, 2, 'b', 'b'}), ReadReply(client_));
+  EXPECT_EQ(1u, log_.Count("[SCDP]Head: 0x81 0x42 0x24 0x19"));
+  EXPECT_EQ(3, g_calls.load());
+}
+
+// A connection that makes no request, and one that leaves a request unfinished, are closed once
+// their time is up; a connection whose requests were answered and that sends nothing stays.
+TEST_F(ControlServerTest, QuietConnectionsAreClosedAndAnsweredOnesStay) {
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
+  ASSERT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_));
+  const auto start = Clock::now();
+  const int silent = nettest::ConnectLoopback(server_.port());
+  const int stalled = nettest::ConnectLoopback(server_.port());
+  ASSERT_GE(silent, 0);
+  ASSERT_GE(stalled, 0);
+  const Bytes request = Request(kEcho);
+  ASSERT_TRUE(nettest::SendAll(stalled, Bytes(request.begin(), request.begin() + 5)));
+  EXPECT_TRUE(nettest::WaitClosedByPeer(silent));
+  EXPECT_TRUE(nettest::WaitClosedByPeer(stalled));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(kFirstRequestMillis));
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho, {'k'})));
+  EXPECT_EQ(Bytes({0, 0, 0, 2, 0, 0, 0, kEcho, 0, 0, 0, 0, 0, 0, 0, 1, 'k'}), ReadReply(client_));
+  close(silent);
+  close(stalled);
 }
 
 TEST_F(ControlServerTest, ReplyElementSentToTheServerLeavesItsReplyBufferAlone) {

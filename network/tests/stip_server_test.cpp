@@ -202,28 +202,43 @@ TEST_F(StipServerFixture, PartlySentPacketResumesAtItsOffsetBeforeAnythingNew) {
   EXPECT_EQ(images[1].data, std::vector<uint8_t>(77, 2));
 }
 
-// A port takes clients up to its cap; one more is refused as a full server, and a place freed
-// by a leaving client is taken again.
-TEST_F(StipServerFixture, PortTakesClientsUpToItsCap) {
-  for (uint32_t i = 0; i < kStipMaxClientsPerPort; ++i) Connect();
+// The cap counts streaming clients only: connections that stream nothing leave the port open.
+// At the cap a newcomer is refused and a start request closes its connection; a stream stopped
+// frees its place for the next start.
+TEST_F(StipServerFixture, CapCountsStreamingClientsOnly) {
+  std::vector<int> idle;
+  for (uint32_t i = 0; i < kStipMaxClientsPerPort; ++i) idle.push_back(Connect());
+  std::vector<int> streaming;
+  for (uint32_t i = 0; i < kStipMaxClientsPerPort; ++i) {
+    streaming.push_back(Connect());
+    ASSERT_EQ(Request(streaming.back(), streamtest::CtrlPacket(1, 1)), kQeltOk);
+  }
+  EXPECT_EQ(Ring()->reader_count, kStipMaxClientsPerPort);
   int extra[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, extra), 0);
-  const int server_fd = STIPServerGetSocketFD(kServerNorbImage);
-  EXPECT_EQ(STIPServerAddClient(server_fd, extra[0], kServerNorbImage), kQeltServerFull);
-  EXPECT_EQ(GetServerSocketInfo(kServerNorbImage)->client_count, kStipMaxClientsPerPort);
-  Connect(kServerYrdImage);  // the other port counts its own clients
-  const int leaving = test_ends_.front();
-  ASSERT_EQ(STIPServerRemoveClient(server_fd, ServerEnd(leaving), kServerNorbImage), kQeltOk);
-  EXPECT_EQ(STIPServerAddClient(server_fd, extra[0], kServerNorbImage), kQeltOk);
   server_end_[extra[1]] = extra[0];
   test_ends_.push_back(extra[1]);
+  const int server_fd = STIPServerGetSocketFD(kServerNorbImage);
+  EXPECT_EQ(STIPServerAddClient(server_fd, extra[0], kServerNorbImage), kQeltServerFull);
+  EXPECT_EQ(Request(idle[0], streamtest::CtrlPacket(1, 1)), kQeltOk);
+  EXPECT_EQ(Slot(idle[0]), nullptr) << "a start beyond the cap closes the connection";
+  EXPECT_EQ(Ring()->reader_count, kStipMaxClientsPerPort);
+  Connect(kServerYrdImage);  // the other port counts its own clients
+  ASSERT_EQ(Request(streaming[0], streamtest::CtrlPacket(1, 2)), kQeltOk);
+  EXPECT_EQ(STIPServerAddClient(server_fd, extra[0], kServerNorbImage), kQeltOk);
+  EXPECT_EQ(Request(idle[1], streamtest::CtrlPacket(1, 1)), kQeltOk);
+  EXPECT_EQ(Client(idle[1])->state, kStipStreaming);
+  EXPECT_EQ(Ring()->reader_count, kStipMaxClientsPerPort);
 }
 
-// A full port whose clients hung up before any pass saw them close makes room for a newcomer
-// instead of refusing it; a client that hung up with bytes unread and a live one stay.
+// A port streaming to its cap whose clients hung up before any pass saw them close makes room for
+// a newcomer instead of refusing it; a client that hung up with bytes unread and a live one stay.
 TEST_F(StipServerFixture, FullPortMakesRoomFromClientsThatAlreadyHungUp) {
   std::vector<int> ends;
-  for (uint32_t i = 0; i < kStipMaxClientsPerPort; ++i) ends.push_back(Connect());
+  for (uint32_t i = 0; i < kStipMaxClientsPerPort; ++i) {
+    ends.push_back(Connect());
+    ASSERT_EQ(Request(ends.back(), streamtest::CtrlPacket(1, 1)), kQeltOk);
+  }
   for (int i : {0, 1}) {
     close(ends[i]);
     std::replace(test_ends_.begin(), test_ends_.end(), ends[i], -1);

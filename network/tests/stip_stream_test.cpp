@@ -6,14 +6,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "net_helpers.h"
 #include "pelarin/proxy.h"
 #include "pelarin/stip.h"
+#include "log_limit.h"
 #include "stip_internal.h"
 #include "stream_wire.h"
 
@@ -93,14 +96,14 @@ class StipStreamFixture : public ::testing::Test {
     return fd;
   }
   // Waits until the server counts `count` streaming clients of `type`.
-  bool WaitReaders(unsigned type, uint32_t count) {
+  bool WaitReaders(unsigned type, uint32_t count, std::chrono::milliseconds deadline = kDeadline) {
     return nettest::WaitUntil([&] {
       const int lock = type == kServerNorbImage ? STIPServerLockNORBData() : STIPServerLockYRDData();
       if (lock != kQeltOk) return false;
       const uint32_t readers = STIPServerGetServerData(type)->reader_count;
       type == kServerNorbImage ? STIPServerUnlockNORBData() : STIPServerUnlockYRDData();
       return readers == count;
-    }, kDeadline);
+    }, deadline);
   }
   static void Write(uint32_t type, uint32_t index) {
     const Image image = streamtest::TestImage(type, index, type == kStipImageTypeColor ? kColorBytes : kDisparityBytes);
@@ -114,9 +117,22 @@ class StipStreamFixture : public ::testing::Test {
       pelarin::StipUnlockRing(type);
     }
   }
-  // Reads a raw client's stream until image `last` (or the deadline).
-  static std::vector<Image> ReadUntil(int fd, uint32_t last) {
-    std::vector<uint8_t> bytes;
+  // Reads a raw client's stream until the server ends it; false at the deadline.
+  static bool ReadToEnd(int fd) {
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    uint8_t buffer[65536];
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return true;
+    }
+    return false;
+  }
+  // Reads a raw client's stream until image `last` (or the deadline); bytes of a packet not yet
+  // whole wait for the next call.
+  std::vector<Image> ReadUntil(int fd, uint32_t last) {
+    std::vector<uint8_t>& bytes = unparsed_[fd];
     std::vector<Image> images;
     size_t acks = 0;
     const auto end = std::chrono::steady_clock::now() + kDeadline;
@@ -140,6 +156,7 @@ class StipStreamFixture : public ::testing::Test {
 
   Received received_;
   std::map<unsigned, uint16_t> port_;
+  std::map<int, std::vector<uint8_t>> unparsed_;
 };
 
 TEST_F(StipStreamFixture, ClientsAtBothPortsReceiveEveryImageInOrderAsDecodableStreams) {
@@ -222,6 +239,97 @@ TEST_F(StipStreamFixture, ClientKilledMidPacketDoesNotDisturbTheOthers) {
   ASSERT_FALSE(got.empty());
   EXPECT_EQ(got.back().header.frame_index, kImages + 1);
   close(next);
+}
+
+// Eight connections on each image port that never ask for the stream leave both ports open: a
+// client whose start request arrives cut inside its head streams both image types at once, and
+// the quiet connections are closed once their first request is overdue.
+TEST_F(StipStreamFixture, IdleConnectionsLeaveBothPortsOpen) {
+  std::vector<int> idle;
+  for (unsigned type : {kServerNorbImage, kServerYrdImage}) {
+    for (uint32_t i = 0; i < kStipMaxClientsPerPort; ++i) idle.push_back(nettest::ConnectLoopback(port_[type]));
+  }
+  const auto start = streamtest::CtrlPacket(1, 1);
+  std::map<unsigned, int> clients;
+  for (unsigned type : {kServerNorbImage, kServerYrdImage}) {
+    clients[type] = nettest::ConnectLoopback(port_[type]);
+    ASSERT_TRUE(nettest::SendAll(clients[type], std::vector<uint8_t>(start.begin(), start.begin() + 4)));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  for (unsigned type : {kServerNorbImage, kServerYrdImage}) {
+    ASSERT_TRUE(nettest::SendAll(clients[type], std::vector<uint8_t>(start.begin() + 4, start.end())));
+    ASSERT_TRUE(WaitReaders(type, 1));
+  }
+  Write(kStipImageTypeColor, 1);
+  Write(kStipImageTypeDisparity, 1);
+  std::map<unsigned, std::vector<Image>> got;
+  for (unsigned type : {kServerNorbImage, kServerYrdImage}) got[type] = ReadUntil(clients[type], 1);
+  Write(kStipImageTypeColor, 2);  // the reader stops at it, having had all of frame 1
+  for (unsigned type : {kServerNorbImage, kServerYrdImage}) {
+    const auto more = ReadUntil(clients[type], 2);
+    got[type].insert(got[type].end(), more.begin(), more.end());
+    ASSERT_GE(got[type].size(), 2u) << "port of server type " << type;
+    EXPECT_EQ(got[type][0].header.image_type, kStipImageTypeColor);
+    EXPECT_EQ(got[type][1].header.image_type, kStipImageTypeDisparity);
+    EXPECT_EQ(got[type][1].header.frame_index, 1u);
+  }
+  for (int fd : idle) EXPECT_TRUE(nettest::WaitClosedByPeer(fd));
+  for (int fd : idle) close(fd);
+  for (auto& [type, fd] : clients) close(fd);
+}
+
+// A streaming client whose socket takes nothing is dropped once the bound has passed, and its
+// place is free; a client that reads is served throughout.
+TEST_F(StipStreamFixture, ClientThatTakesNothingIsDroppedAfterTheBound) {
+  StartClient(1, kServerNorbImage);
+  const auto start = std::chrono::steady_clock::now();
+  const int stalled = StartRawClient(kServerNorbImage, 4096);
+  ASSERT_TRUE(WaitReaders(kServerNorbImage, 2));
+  uint32_t index = 0;
+  const auto deadline = start + std::chrono::milliseconds(kSendStallMillis) + kDeadline;
+  bool dropped = false;
+  while (!dropped && std::chrono::steady_clock::now() < deadline) {
+    Write(kStipImageTypeDisparity, ++index);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    dropped = WaitReaders(kServerNorbImage, 1, std::chrono::milliseconds(0));
+  }
+  ASSERT_TRUE(dropped);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kSendStallMillis));
+  EXPECT_TRUE(received_.WaitFor(1, index)) << "the reading client got every image";
+  // What the stalled client was sent ends where the server closed it.
+  EXPECT_TRUE(ReadToEnd(stalled));
+  close(stalled);
+}
+
+// A client flooding start and stop requests makes the server write a few lines a second of each
+// kind; the lines left out are counted in the log.
+TEST_F(StipStreamFixture, StartStopFloodWritesAFewLinesASecond) {
+  nettest::LogCapture log;
+  const auto begin = std::chrono::steady_clock::now();
+  constexpr int kPairs = 1000;
+  std::vector<uint8_t> flood;
+  for (int i = 0; i < kPairs; ++i) {
+    for (uint8_t command : {1, 2}) {
+      const auto packet = streamtest::CtrlPacket(1, command);
+      flood.insert(flood.end(), packet.begin(), packet.end());
+    }
+  }
+  const int fd = nettest::ConnectLoopback(port_[kServerYrdImage]);
+  ASSERT_TRUE(nettest::SendAll(fd, flood));
+  const std::string kind = "[STIP] Receive ctrl image packet";
+  const auto accounted = [&] {
+    size_t lines = 0;
+    for (const std::string& line : log.Lines()) {
+      if (line.rfind(kind, 0) == 0) ++lines;
+      const size_t quote = line.find("since the last \"" + kind);
+      if (line.rfind("[QELTM]", 0) == 0 && quote != std::string::npos) lines += std::stoul(line.substr(7));
+    }
+    return lines;
+  };
+  ASSERT_TRUE(nettest::WaitUntil([&] { return accounted() == 2 * kPairs; }, kDeadline)) << accounted();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  EXPECT_LE(log.Count(kind), pelarin::kLimitedLinesPerWindow * (static_cast<size_t>(seconds) + 2));
+  close(fd);
 }
 
 TEST_F(StipStreamFixture, ChannelChecksAndStoppingAChannelReturn) {

@@ -180,6 +180,22 @@ TEST_F(ObjectStream, RandomTrafficNeverBreaksTheServer) {
   close(fd);
 }
 
+// A connection that never asks for the stream is closed once its first request is overdue; one
+// that stopped its stream stays and may start it again.
+TEST_F(ObjectStream, ConnectionThatNeverStartsIsClosedAndAStoppedOneStays) {
+  const int silent = nettest::ConnectLoopback(port_);
+  const int stopped = StartedRawClient();
+  ASSERT_TRUE(nettest::SendAll(stopped, nettest::CtrlObjectPacket(kStopRequest, kStopStop)));
+  ASSERT_TRUE(WaitUntil([] { return STOPServerReaderCount() == 0; }));
+  EXPECT_TRUE(nettest::WaitClosedByPeer(silent));
+  ASSERT_TRUE(nettest::SendAll(stopped, nettest::CtrlObjectPacket(kStopRequest, kStopStart)));
+  std::vector<uint8_t> ack;
+  ASSERT_TRUE(nettest::ReadExactly(stopped, kStopCtrlPacketBytes, &ack));
+  EXPECT_EQ(ack[14], kStopAcknowledge);
+  close(silent);
+  close(stopped);
+}
+
 TEST_F(ObjectStream, WritesBeyondTheWireBoundAreRefused) {
   ObjectPara header{};
   header.object_count = kMaxObjectCount + 1;

@@ -27,6 +27,8 @@ namespace camera_client {
 namespace {
 
 constexpr auto kStreamPoll = std::chrono::milliseconds(20);
+constexpr char kClosedBeforeFirstImage[] =
+    "the camera closed the connection before the first image (the port may be full; see the camera's log)";
 // The simulated camera's frame clock, on which its scene moves.
 constexpr int kSceneFrameRate = 20;
 
@@ -90,8 +92,7 @@ bool Stream(CameraLink& link, const ClientOptions& options) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(options.seconds);
     while (!g_stop.load() && std::chrono::steady_clock::now() < end) {
       if (!link.StreamConnected()) {
-        camera_gone = true;
-        fprintf(stderr, "camera_client: the camera closed the image stream\n");
+        camera_gone = true;  // said below, with whether any image came first
         break;
       }
       std::this_thread::sleep_for(kStreamPoll);
@@ -102,6 +103,13 @@ bool Stream(CameraLink& link, const ClientOptions& options) {
   link.Disconnect();
   receiver.Finish();
   const StreamSummary summary = receiver.Summary();
+  // A camera that serves a port to its cap of streaming clients closes a newcomer at once.
+  const bool no_image = summary.colour.frames() == 0 && summary.disparity.frames() == 0;
+  if ((camera_gone || start_rc != kQeltOk) && no_image) {
+    fprintf(stderr, "camera_client: %s\n", kClosedBeforeFirstImage);
+  } else if (camera_gone) {
+    fprintf(stderr, "camera_client: the camera closed the image stream\n");
+  }
   printf("%s", SummaryLines(summary, options.scene_check).c_str());
   fflush(stdout);
   return start_rc == kQeltOk && !camera_gone && summary.colour.frames() > 0 && summary.disparity.frames() > 0 &&

@@ -28,6 +28,17 @@ constexpr uint32_t kSendPieceBytes = 1600000;
 constexpr int kListenBacklog = 1024;
 constexpr int kSocketBufferBytes = 4096000;
 
+// Upkeep of accepted connections, so that quiet or vanished peers never hold a server's places:
+// a connection must make the request its server is for within kFirstRequestMillis of its accept,
+// and complete every request within kRequestCompleteMillis of the request's first byte; a client
+// that is owed data and whose peer has taken none of it for kSendStallMillis (counted from its
+// last request at the latest) is dropped, and the
+// kernel gives up on a peer that acknowledges nothing for kPeerSilenceMillis (TCP_USER_TIMEOUT).
+constexpr int64_t kFirstRequestMillis = 5000;
+constexpr int64_t kRequestCompleteMillis = 5000;
+constexpr int64_t kSendStallMillis = 10000;
+constexpr unsigned kPeerSilenceMillis = 10000;
+
 // TCPServerInit flags.
 constexpr int kServerFlagBlocking = 2;
 constexpr int kServerFlagKeepAlive = 4;
@@ -41,6 +52,21 @@ struct ClientSlot {
   uint32_t state;  // 1 in use, 0 free
   uint32_t next;
   uint32_t prev;
+  // Upkeep, in steady-clock milliseconds (0: none).
+  int64_t accepted_ms;
+  int64_t last_request_ms;       // the last complete packet handed to the protocol (accept before)
+  int64_t partial_since_ms;      // the first byte of an incomplete packet held in the buffer
+  int64_t last_taken_ms;         // when the peer last took bytes of what the server sends it
+  uint64_t bytes_taken;          // bytes the peer has acknowledged, as the kernel last told
+  uint32_t peer_measured;        // 1 once the kernel tells what the peer acknowledged (TCP)
+  uint32_t requests;             // complete packets handed to the protocol
+};
+
+// Where a client stands with its server, for the upkeep of the table.
+enum ClientStanding : int {
+  kClientNew = 0,        // has not made the request its server is for
+  kClientIdle = 1,       // has, and is served nothing now: a newcomer may take its place
+  kClientStreaming = 2,  // is being served a stream
 };
 
 struct ServerSocketTable {
@@ -92,6 +118,13 @@ struct ServerProtocolOps {
   int (*analysis)(int server_fd, int fd, const uint8_t* data, uint32_t length);
   int (*send_step)(ClientSlot* slot);  // null: the protocol sends nothing in the send step
   int (*show_clients)(void);
+  // Longest packet the server takes; 0: the receive buffer. A packet declaring more is never valid.
+  uint32_t max_packet_bytes;
+  // Where a client stands; null: new until its first complete packet, then idle.
+  int (*standing)(const ClientSlot* slot);
+  // Non-zero while data waits for a streaming client: a packet not sent whole, or something in
+  // the ring it has not taken. Null: never.
+  int (*owed_data)(const ClientSlot* slot);
 };
 
 int ServerProtocolRegister(uint32_t server_type, const ServerProtocolOps* ops);
@@ -116,6 +149,31 @@ int ShowClientUseSocket(ServerSocketTable* table);
 int ShowServerSocket(ServerSocketTable* table);
 // Fills a poll set with the server socket and every client of the table.
 int SocketPollSetBuild(ServerSocketTable* table, ServerPollSet* set, short events);
+// The poll entry of a table slot, or null when the slot was not in the set.
+struct pollfd* ServerPollSetEntry(ServerPollSet* ready, uint32_t slot);
+
+// ---- upkeep of accepted connections ----
+// Records a send to the client for the stall bound: `taken` bytes went into its socket. Where the
+// kernel tells what the peer acknowledged (TCP), that measure is used instead.
+void SocketNoteSend(ClientSlot* slot, uint32_t taken);
+// True when the peer of `fd` has closed its side with nothing left unread, or the socket failed.
+bool SocketPeerHungUp(int fd);
+// Closes the clients that broke an upkeep bound at `now_ms`; returns how many.
+int SocketCloseOverdueClients(int server_fd, uint32_t server_type, int64_t now_ms);
+// Removes the streaming clients whose peer has hung up (before a pass has seen it); returns how
+// many. Only those count against an image port's cap, and there are few of them.
+int SocketRemoveHungUpClients(int server_fd, uint32_t server_type);
+// Makes a place in a full table for a newcomer: the overdue clients go, and while the table is
+// still full, the quietest client that streams nothing (one that never made its request first).
+// True when a place is free.
+bool SocketMakeRoom(int server_fd, uint32_t server_type, int64_t now_ms);
+// A client's standing through its protocol.
+int SocketClientStanding(uint32_t server_type, const ClientSlot* slot);
+// Marks memory freed by clients that left, for SocketReturnFreedMemory.
+void SocketNoteFreedMemory(void);
+// Hands the memory of clients that left back to the system, at most every 100 ms; called by
+// the server passes.
+void SocketReturnFreedMemory(int64_t now_ms);
 
 // ---- dispatch by server type ----
 ServerSocketTable* GetServerSocketInfo(uint32_t server_type);

@@ -20,11 +20,14 @@ constexpr uint32_t kStipImageTypeDisparity = 5;
 // Head and ImagePara element in front of every image's data.
 constexpr uint32_t kStipImagePacketHead = kPacketHeadBytes + kElementHeadBytes + 28;
 constexpr uint32_t kStipCtrlPacketBytes = 100;
+// A control request on the wire: head and CtrlImage element; the largest packet a server takes.
+constexpr uint32_t kStipCtrlRequestBytes = kPacketHeadBytes + kElementHeadBytes + 12;
 constexpr uint32_t kStipChannelCount = 3;
 constexpr uint32_t kStipClientReceiveBytes = 1048576;
 // Largest image a client accepts from the wire; a larger declared size is a broken stream.
 constexpr uint32_t kStipMaxImageBytes = 16u * 1024 * 1024;
-// Image clients one image port serves at once; one more is closed at once on accept.
+// Streaming clients one image port serves at once. While a port streams to that many live
+// clients, a newcomer is closed on accept and a start request closes its connection.
 constexpr uint32_t kStipMaxClientsPerPort = 8;
 // A frame on the stream: its colour image, then its disparity image, under one frame index.
 constexpr uint32_t kStipImagesPerFrame = 2;

@@ -118,14 +118,14 @@ class LoopbackCamera : public ::testing::Test {
   }
   std::string StderrPath() const { return (out_dir_ / "stderr.txt").string(); }
   std::string Stderr() const { return ReadFile(StderrPath()); }
-  // True once a client has switched the image client's stream on.
-  bool WaitForStreamingClient() const {
+  // True once `count` clients have switched the image client's stream on.
+  bool WaitForStreamingClient(uint32_t count = 1) const {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < end) {
       // The server thread changes the count under the ring lock.
       if (STIPServerLockYRDData() == kQeltOk) {
         const ImageRing* ring = STIPServerGetServerData(kServerYrdImage);
-        const bool streaming = ring != nullptr && ring->reader_count > 0;
+        const bool streaming = ring != nullptr && ring->reader_count >= count;
         STIPServerUnlockYRDData();
         if (streaming) return true;
       }
@@ -271,6 +271,34 @@ TEST_F(LoopbackCamera, CameraThatGoesAwayEndsTheRunWithTheSummary) {
   EXPECT_EQ(SummaryFields(client.output(), "colour").size(), 5u) << client.output();
   EXPECT_EQ(SummaryFields(client.output(), "disparity").size(), 3u) << client.output();
   EXPECT_NE(Stderr().find("the camera closed the image stream"), std::string::npos);
+}
+
+// With the image port streaming to its cap, the camera closes the client's connection before the
+// first image: the client says so on one line and exits 1.
+TEST_F(LoopbackCamera, RefusedClientSaysWhy) {
+  const uint8_t start[] = {0x81, 0x42, 0x24, 0x18, 0x7E, 0xBD, 0xDB, 0xE7, 37, 0, 0, 0, 12,
+                           1,    1,    0,    20,   0,    0,    0,    3,    2,  128, 1, 224};
+  std::vector<int> streaming;
+  for (uint32_t i = 0; i < kStipMaxClientsPerPort; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(base_port_ + 1));  // the image client's port
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(send(fd, start, sizeof start, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof start));
+    streaming.push_back(fd);
+  }
+  ASSERT_TRUE(WaitForStreamingClient(kStipMaxClientsPerPort));
+  ClientProcess client(Args({"--seconds", "20"}), StderrPath());
+  ASSERT_TRUE(client.Wait(kClientDeadline)) << Stderr();
+  EXPECT_EQ(client.exit_status(), 1);
+  const std::string line = "camera_client: the camera closed the connection before the first image (the port may be "
+                           "full; see the camera's log)";
+  EXPECT_TRUE(HasLine(Stderr(), line)) << Stderr();
+  EXPECT_EQ(Stderr().find("the camera closed the image stream"), std::string::npos) << "one line says it";
+  EXPECT_EQ(SummaryFields(client.output(), "colour")["frames"], 0) << client.output();
+  for (int fd : streaming) close(fd);
 }
 
 TEST_F(LoopbackCamera, InterruptEndsTheRunWithTheSummary) {

@@ -1,0 +1,234 @@
+// port_probe: a raw peer of the camera's ports, for the figures of tools/port_pressure/run.sh.
+//   port_probe hold ADDRESS PORT COUNT idle|partial SECONDS   COUNT connections that send nothing,
+//       or five bytes of a packet head, held for SECONDS (or until killed)
+//   port_probe stream ADDRESS PORT SECONDS   asks an image port for its stream and reads it for
+//       SECONDS: when the first colour and disparity images came, and whether the camera ended it
+//   port_probe version ADDRESS PORT   one version request on the control port: its answer time
+//   port_probe flood ADDRESS PORT SECONDS   start and stop requests on an image port, back to back
+//   port_probe zero-window ADDRESS PORT SECONDS   asks for the stream and never reads
+// Each mode prints one line of figures; the exit status is 0 when the mode did what it measures.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pelarin/packet.h"
+#include "pelarin/stip.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kElementOffset = kPacketHeadBytes;
+constexpr uint32_t kImageTypeOffset = kPacketHeadBytes + kElementHeadBytes;  // ImagePara value byte 0
+constexpr uint32_t kDataSizeOffset = kImageTypeOffset + 12;
+constexpr uint32_t kPartialHeadBytes = 5;
+constexpr int kZeroWindowBuffer = 4096;
+constexpr int kAnswerWaitMillis = 10000;
+constexpr size_t kReadChunk = 1 << 16;
+constexpr rlim_t kWantedDescriptors = 8192;
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+uint32_t Word(const uint8_t* p) { return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]; }
+
+void PutWord(Bytes* out, uint32_t w) {
+  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<uint8_t>(w >> shift));
+}
+
+Bytes Packet(uint8_t type, const Bytes& value) {
+  Bytes p(kDefaultPacketHead, kDefaultPacketHead + kPacketHeadBytes);
+  p.push_back(type);
+  PutWord(&p, static_cast<uint32_t>(value.size()));
+  p.insert(p.end(), value.begin(), value.end());
+  return p;
+}
+
+// A stream request: start (1) or stop (2) of the colour stream, 640 x 480 at 20 fps.
+Bytes StreamRequest(uint8_t command) {
+  Bytes value = {kStipRequest, command, 0, static_cast<uint8_t>(kStipColorFps)};
+  PutWord(&value, kStipImageTypeColor);
+  for (uint32_t size : {kStipColorWidth, kStipColorHeight}) {
+    value.push_back(static_cast<uint8_t>(size >> 8));
+    value.push_back(static_cast<uint8_t>(size));
+  }
+  return Packet(kElementCtrlImage, value);
+}
+
+int Connect(const char* address, int port, int receive_buffer = 0) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (receive_buffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, address, &to.sin_addr) != 1 || connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool SendAll(int fd, const Bytes& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Waits up to `millis` for bytes or the end of the stream: > 0 bytes read, 0 ended, -1 nothing.
+ssize_t ReadSome(int fd, uint8_t* buffer, size_t size, int millis) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, millis) <= 0) return -1;
+  const ssize_t n = recv(fd, buffer, size, 0);
+  return n < 0 ? 0 : n;
+}
+
+int Hold(const char* address, int port, int count, const std::string& kind, int seconds) {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = std::min(kWantedDescriptors, limit.rlim_max);
+  setrlimit(RLIMIT_NOFILE, &limit);
+  const Bytes head = StreamRequest(kStipStart);
+  std::vector<int> held;
+  for (int i = 0; i < count; ++i) {
+    const int fd = Connect(address, port);
+    if (fd < 0) continue;
+    if (kind == "partial") SendAll(fd, Bytes(head.begin(), head.begin() + kPartialHeadBytes));
+    held.push_back(fd);
+  }
+  printf("hold: %zu of %d connections (%s) held\n", held.size(), count, kind.c_str());
+  fflush(stdout);
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  for (int fd : held) close(fd);
+  return held.size() == static_cast<size_t>(count) ? 0 : 1;
+}
+
+int Stream(const char* address, int port, int seconds) {
+  const auto start = Clock::now();
+  const int fd = Connect(address, port);
+  if (fd < 0 || !SendAll(fd, StreamRequest(kStipStart))) {
+    printf("stream: port %d refused the connection\n", port);
+    return 1;
+  }
+  double colour_s = -1, disparity_s = -1;
+  uint64_t colour = 0, disparity = 0;
+  bool ended = false;
+  Bytes pending;
+  uint8_t chunk[kReadChunk];
+  while (SecondsSince(start) < seconds) {
+    const ssize_t n = ReadSome(fd, chunk, sizeof chunk, 100);
+    if (n == 0) {
+      ended = true;
+      break;
+    }
+    if (n < 0) continue;
+    pending.insert(pending.end(), chunk, chunk + n);
+    // Whole packets off the front: acknowledgements and images.
+    size_t at = 0;
+    while (pending.size() - at >= kImageTypeOffset) {
+      const uint8_t type = pending[at + kElementOffset];
+      const uint64_t value = Word(&pending[at + kElementOffset + 1]);
+      uint64_t size = kImageTypeOffset + value;
+      if (type == kElementImagePara) {
+        if (pending.size() - at < kDataSizeOffset + 4) break;
+        size += Word(&pending[at + kDataSizeOffset]);
+      }
+      if (pending.size() - at < size) break;
+      if (type == kElementImagePara) {
+        const uint32_t image_type = Word(&pending[at + kImageTypeOffset]);
+        if (image_type == kStipImageTypeColor && colour++ == 0) colour_s = SecondsSince(start);
+        if (image_type == kStipImageTypeDisparity && disparity++ == 0) disparity_s = SecondsSince(start);
+      }
+      at += size;
+    }
+    pending.erase(pending.begin(), pending.begin() + static_cast<long>(at));
+  }
+  printf("stream: port %d first_colour_s=%.3f first_disparity_s=%.3f colour=%llu disparity=%llu %s after %.1f s\n", port,
+         colour_s, disparity_s, static_cast<unsigned long long>(colour), static_cast<unsigned long long>(disparity),
+         ended ? "ended_by_camera" : "still_open", SecondsSince(start));
+  close(fd);
+  return colour > 0 && disparity > 0 ? 0 : 1;
+}
+
+int Version(const char* address, int port) {
+  const auto start = Clock::now();
+  const int fd = Connect(address, port);
+  Bytes request;
+  for (uint32_t w : {1u, 1u, 0u}) PutWord(&request, w);
+  if (fd < 0 || !SendAll(fd, Packet(kElementKeyValue, request))) {
+    printf("version: port %d refused the connection\n", port);
+    return 1;
+  }
+  uint8_t reply[kReadChunk];
+  const ssize_t n = ReadSome(fd, reply, sizeof reply, kAnswerWaitMillis);
+  close(fd);
+  const bool answered = n > static_cast<ssize_t>(kElementOffset) && reply[kElementOffset] == kElementKeyValueACK;
+  printf("version: %s after %.3f s\n", answered ? "answered" : "not answered", SecondsSince(start));
+  return answered ? 0 : 1;
+}
+
+int Flood(const char* address, int port, int seconds) {
+  const int fd = Connect(address, port);
+  if (fd < 0) return 1;
+  Bytes pair = StreamRequest(kStipStart);
+  const Bytes stop = StreamRequest(kStipStop);
+  pair.insert(pair.end(), stop.begin(), stop.end());
+  Bytes burst;
+  for (int i = 0; i < 100; ++i) burst.insert(burst.end(), pair.begin(), pair.end());
+  const auto start = Clock::now();
+  uint64_t pairs = 0;
+  uint8_t drain[kReadChunk];
+  while (SecondsSince(start) < seconds && SendAll(fd, burst)) {
+    pairs += 100;
+    while (recv(fd, drain, sizeof drain, MSG_DONTWAIT) > 0) {
+    }
+  }
+  printf("flood: %llu start/stop pairs in %.1f s\n", static_cast<unsigned long long>(pairs), SecondsSince(start));
+  close(fd);
+  return 0;
+}
+
+int ZeroWindow(const char* address, int port, int seconds) {
+  const auto start = Clock::now();
+  const int fd = Connect(address, port, kZeroWindowBuffer);
+  if (fd < 0 || !SendAll(fd, StreamRequest(kStipStart))) return 1;
+  // Never reads: the camera's ring overwrites what this client does not take.
+  bool ended = false;
+  while (!ended && SecondsSince(start) < seconds) {
+    pollfd p{fd, POLLRDHUP, 0};
+    ended = poll(&p, 1, 100) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+  }
+  printf("zero-window: %s after %.1f s\n", ended ? "closed by the camera" : "still open", SecondsSince(start));
+  close(fd);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const char* address = argc > 2 ? argv[2] : "127.0.0.1";
+  const int port = argc > 3 ? atoi(argv[3]) : 0;
+  if (mode == "hold" && argc == 7) return Hold(address, port, atoi(argv[4]), argv[5], atoi(argv[6]));
+  if (mode == "stream" && argc == 5) return Stream(address, port, atoi(argv[4]));
+  if (mode == "version" && argc == 4) return Version(address, port);
+  if (mode == "flood" && argc == 5) return Flood(address, port, atoi(argv[4]));
+  if (mode == "zero-window" && argc == 5) return ZeroWindow(address, port, atoi(argv[4]));
+  fprintf(stderr, "usage: port_probe hold|stream|version|flood|zero-window ADDRESS PORT ... (see the source)\n");
+  return 2;
+}
