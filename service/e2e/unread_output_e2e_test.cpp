@@ -1,19 +1,16 @@
 // A service whose standard output and error fill a one-page pipe that nobody reads: while a crowd
-// of control connections makes log lines, it streams and sends its heartbeats, its log file keeps
+// of control requests makes log lines, it streams and sends its heartbeats, its log file keeps
 // every line, and once the pipe is read again it says how many lines the pipe did not get.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <functional>
 #include <thread>
 
 #include "e2e_fixture.h"
+#include "pelarin/scdp.h"
 
 namespace {
 
@@ -35,16 +32,21 @@ bool WaitUntil(const std::function<bool()>& condition) {
   return true;
 }
 
-// Connects to the control port on loopback and hangs up at once; false when it cannot connect.
-bool ConnectAndClose(unsigned port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool connected = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  if (fd >= 0) close(fd);
-  return connected;
+// Connects to the control port on loopback, asks for the version and hangs up; false when the
+// request went unanswered. The service logs every request it is asked, whatever the connection.
+bool AskVersionAndHangUp(unsigned port) {
+  const uint8_t version[] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0};
+  bool answered = SCDPClientConnectSession("127.0.0.1", port) == kQeltOk;
+  if (answered) {
+    ScdpRequest request{};
+    std::strcpy(request.ip, "127.0.0.1");
+    request.payload = version;
+    request.length = sizeof version;
+    ScdpReplyView reply{};
+    answered = SCDPClientSendCtrl(&request, &reply) == kQeltOk;
+  }
+  SCDPClientCloseSession("127.0.0.1");
+  return answered;
 }
 
 std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
@@ -60,9 +62,11 @@ TEST_F(UnreadOutputEndToEnd, StreamsAndBeatsWhileNobodyReadsItsOutputAndCountsWh
   ASSERT_TRUE(WaitUntil([&] { return service_.QueuedInPipe() > kOnePageBytes - kLongestStartLineBytes; }));
   const auto unread_since = std::chrono::steady_clock::now();
   const std::size_t logged_before = Lines(LogFile());
-  int connected = 0;
-  for (int i = 0; i < kControlConnections; ++i) connected += ConnectAndClose(ports_.control()) ? 1 : 0;
-  EXPECT_EQ(connected, kControlConnections);
+  ASSERT_EQ(SCDPInit(kScdpClientMode), kQeltOk);
+  int answered = 0;
+  for (int i = 0; i < kControlConnections; ++i) answered += AskVersionAndHangUp(ports_.control()) ? 1 : 0;
+  SCDPUnInit();
+  EXPECT_EQ(answered, kControlConnections);
   // The control thread logs each of them; the log file keeps every line.
   ASSERT_TRUE(WaitUntil([&] { return Lines(LogFile()) >= logged_before + kControlConnections; }))
       << Lines(LogFile()) - logged_before << " lines logged";
