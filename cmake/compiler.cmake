@@ -19,16 +19,29 @@ elseif(NOT SANITIZE STREQUAL "")
 endif()
 
 # Registers a GoogleTest executable of one module with its labels (net, slow, threaded).
+# Test code is compiled with light optimisation and line tables only: it is most of the build,
+# and what it drives (the libraries) keeps the build's own flags. The thread build runs only the
+# threaded suites, so it builds only those; the others stay targets that nothing builds by default.
+# Slow suites are given a high cost so that a run starts them first instead of ending on them.
 function(add_module_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_options(${name} PRIVATE -O1 -g1)
+  if(SANITIZE STREQUAL "thread" AND NOT "threaded" IN_LIST T_LABELS)
+    set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL TRUE)
+    return()
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
   if(T_LABELS)
+    set(properties "LABELS \"${T_LABELS}\"")
+    if("slow" IN_LIST T_LABELS)
+      string(APPEND properties " COST 1000")
+    endif()
     # Labels are set after discovery: a list passed through PROPERTIES keeps only its first label.
     set(label_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
     file(WRITE "${label_file}"
-         "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\nendif()\n")
+         "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ${properties})\nendif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${label_file}")
   endif()
 endfunction()
