@@ -97,6 +97,8 @@ constexpr long kCacheLine = 64;
 // Per thread, kept from frame to frame: path cells with guards at the initial fill, and sums.
 struct SweepScratch {
   std::vector<uint16_t> cells;
+  long cell_size = 0;  // the layout `cells` was filled for: values per cell, and their initial fill
+  uint16_t fill = 0;
   std::vector<uint16_t> minima;
   std::vector<uint16_t> band_sums;
   std::vector<uint16_t> total;
@@ -108,9 +110,13 @@ inline SweepScratch& scratch_for(const SgmSweepFrame& f, unsigned long cells, un
                                  unsigned long costs) {
   thread_local SweepScratch scratch;
   const unsigned long cell_values = cells * static_cast<unsigned long>(f.cell_size);
-  if (scratch.cells.size() != cell_values || scratch.cells.empty() || scratch.cells[0] != f.fill)
+  // Guards are never written, so only a change of length, cell size or fill needs a refill; the cell size must
+  // count on its own, since another disparity count can give the same length with the guards elsewhere.
+  if (scratch.cells.size() != cell_values || scratch.cell_size != f.cell_size || scratch.fill != f.fill) {
     scratch.cells.assign(cell_values, f.fill);
-  // Guards are never written, so only a change of size or fill needs a refill.
+    scratch.cell_size = f.cell_size;
+    scratch.fill = f.fill;
+  }
   scratch.minima.resize(cells);
   if (scratch.band_sums.size() < band_sums) scratch.band_sums.resize(band_sums);
   scratch.total.resize(f.disparities);
