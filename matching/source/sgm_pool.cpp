@@ -1,16 +1,30 @@
 // Worker pool of the matcher.
 #include "sgm_pool.h"
 
+#include <sched.h>
+
+#include <algorithm>
+
+#include <chrono>
+
+#include "libtessaro.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
 namespace {
 
-// A frame posts its jobs back to back: a worker that has just finished one looks for the next for a little
-// while before it sleeps, and the caller for the end of its job, which saves a wake-up per job (on a virtual
-// machine, waking a thread whose processor has gone idle costs a good part of a small frame).
-constexpr int kSpinsBeforeSleep = 4000;
+using Clock = std::chrono::steady_clock;
+
+// A frame posts its jobs back to back: a worker that has just finished one looks for the next for a while before it
+// sleeps, and the caller for the end of its job. Waking a thread whose processor has gone idle costs tens to
+// hundreds of microseconds (on a virtual machine, the host must run the processor again), more than many a task
+// takes. Inside a frame the look lasts longer, up to the longest gap a frame leaves between its jobs; outside it
+// stays short, so that idle workers cost nothing between frames.
+constexpr auto kLookInsideFrame = std::chrono::microseconds(2000);
+constexpr auto kLookOutsideFrame = std::chrono::microseconds(50);
+constexpr int kPausesPerClockRead = 32;
 
 void pause() {
 #if defined(__x86_64__)
@@ -20,14 +34,35 @@ void pause() {
 #endif
 }
 
+// Calls done() until it is true or `bound` has passed; the result of the last call.
+template <class Done, class Bound>
+bool look(const Done& done, const Bound& bound) {
+  const Clock::time_point start = Clock::now();
+  for (;;) {
+    for (int i = 0; i < kPausesPerClockRead; ++i) {
+      if (done()) return true;
+      pause();
+    }
+    if (Clock::now() - start >= bound()) return done();
+  }
+}
+
 }  // namespace
 
 void SgmPool::Start(unsigned long threads) {
   Stop();
   std::lock_guard<std::mutex> lock(mutex_);
   stopping_ = false;
+  // Each worker has a processor of its own, the ones after the caller's. Unpinned, the workers that one wake-up
+  // rouses are often put on the same idle processor and wait there, one behind the other, until the scheduler
+  // moves them: a frame after a pause then ran with two or three threads fewer for its first milliseconds.
+  const long processors = std::max(1u, std::thread::hardware_concurrency());
+  const long caller = std::max(0, sched_getcpu());
   // A worker starts from the job number of now, so that a job posted before it first runs is still its own.
-  for (unsigned long i = 1; i < threads; ++i) workers_.emplace_back(&SgmPool::WorkerLoop, this, job_);
+  for (unsigned long i = 1; i < threads; ++i) {
+    const long processor = static_cast<long>(i) < processors ? (caller + static_cast<long>(i)) % processors : -1;
+    workers_.emplace_back(&SgmPool::WorkerLoop, this, job_, static_cast<int>(processor));
+  }
 }
 
 void SgmPool::Stop() {
@@ -39,6 +74,23 @@ void SgmPool::Stop() {
   job_posted_.notify_all();
   for (std::thread& worker : workers_) worker.join();
   workers_.clear();
+}
+
+void SgmPool::Wake() {
+  if (workers_.empty()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++wakes_;
+    awake_.store(true, std::memory_order_relaxed);
+  }
+  job_posted_.notify_all();
+}
+
+void SgmPool::Rest() { awake_.store(false, std::memory_order_relaxed); }
+
+bool SgmPool::AwaitJob(unsigned long seen) const {
+  return look([&] { return posted_.load(std::memory_order_acquire) != seen; },
+              [&] { return awake_.load(std::memory_order_relaxed) ? kLookInsideFrame : kLookOutsideFrame; });
 }
 
 bool SgmPool::TakeTask(unsigned long job, unsigned long& index) {
@@ -56,14 +108,19 @@ void SgmPool::Finish(std::unique_lock<std::mutex>& lock) {
   }
 }
 
-void SgmPool::WorkerLoop(unsigned long seen) {
+void SgmPool::WorkerLoop(unsigned long seen, int processor) {
+  if (processor >= 0) BindThreadToCpu(processor);
   std::unique_lock<std::mutex> lock(mutex_);
+  unsigned long wakes_seen = wakes_;
   for (;;) {
     lock.unlock();
-    for (int spin = 0; spin < kSpinsBeforeSleep && posted_.load(std::memory_order_acquire) == seen; ++spin) pause();
+    AwaitJob(seen);
     lock.lock();
-    job_posted_.wait(lock, [&] { return stopping_ || job_ != seen; });
+    // Sleeps until a job is posted, or a frame begins that this worker has not woken for yet.
+    job_posted_.wait(lock, [&] { return stopping_ || job_ != seen || wakes_ != wakes_seen; });
     if (stopping_) return;
+    wakes_seen = wakes_;
+    if (job_ == seen) continue;  // woken for a frame: look for its first job
     seen = job_;
     unsigned long index = 0;
     while (TakeTask(seen, index)) {
@@ -99,9 +156,10 @@ void SgmPool::Run(unsigned long tasks, const std::function<void(unsigned long)>&
     lock.lock();
     Finish(lock);
   }
-  // The last tasks are usually about to finish on other threads: look for that briefly before sleeping.
+  // The last tasks are usually about to finish on other threads: look for that before sleeping.
   lock.unlock();
-  for (int spin = 0; spin < kSpinsBeforeSleep && completed_.load(std::memory_order_acquire) != job; ++spin) pause();
+  look([&] { return completed_.load(std::memory_order_acquire) == job; },
+       [&] { return awake_.load(std::memory_order_relaxed) ? kLookInsideFrame : kLookOutsideFrame; });
   lock.lock();
   job_done_.wait(lock, [&] { return finished_ == tasks_; });
   task_ = nullptr;

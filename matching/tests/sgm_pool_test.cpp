@@ -3,8 +3,11 @@
 #include "sgm_pool.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -41,6 +44,49 @@ TEST(SgmPool, TasksSpreadOverThreadsAndAStoppedPoolRunsOnTheCaller) {
   std::set<std::thread::id> ran_on;
   pool.Run(10, [&](unsigned long) { ran_on.insert(std::this_thread::get_id()); });
   EXPECT_EQ(ran_on, std::set<std::thread::id>{std::this_thread::get_id()});
+}
+
+// Workers each keep a processor of their own, so that one wake-up cannot queue two of them on the same one.
+TEST(SgmPool, WorkersArePinnedToProcessorsOfTheirOwn) {
+  const unsigned long processors = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned long threads = std::min(4ul, processors);
+  SgmPool pool;
+  pool.Start(threads);
+  std::mutex mutex;
+  std::set<std::thread::id> seen;
+  std::set<int> pinned_to;
+  std::atomic<unsigned long> arrived{0};
+  const std::thread::id caller = std::this_thread::get_id();
+  pool.Run(threads, [&](unsigned long) {
+    arrived.fetch_add(1);
+    while (arrived.load() < threads) std::this_thread::yield();  // every thread takes one task
+    if (std::this_thread::get_id() == caller) return;
+    cpu_set_t set;
+    ASSERT_EQ(sched_getaffinity(0, sizeof(set), &set), 0);
+    ASSERT_EQ(CPU_COUNT(&set), 1);
+    std::lock_guard<std::mutex> lock(mutex);
+    seen.insert(std::this_thread::get_id());
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+      if (CPU_ISSET(cpu, &set)) pinned_to.insert(cpu);
+  });
+  EXPECT_EQ(seen.size(), threads - 1);
+  EXPECT_EQ(pinned_to.size(), threads - 1);
+}
+
+// Jobs inside a frame's wake find workers that look for them; after the frame the pool still runs every task once.
+TEST(SgmPool, JobsOfAWokenFrameAndAfterItRunEveryTaskOnce) {
+  SgmPool pool;
+  pool.Start(3);
+  for (int frame = 0; frame < 50; ++frame) {
+    const bool awake = frame % 2 == 0;
+    if (awake) pool.Wake();
+    for (int job = 0; job < 4; ++job) {
+      std::vector<std::atomic<int>> runs(17);
+      pool.Run(runs.size(), [&](unsigned long i) { runs[i].fetch_add(1); });
+      for (const std::atomic<int>& run : runs) ASSERT_EQ(run.load(), 1) << "frame " << frame;
+    }
+    if (awake) pool.Rest();
+  }
 }
 
 }  // namespace
