@@ -53,9 +53,10 @@ void SgmPool::Start(unsigned long threads) {
   Stop();
   std::lock_guard<std::mutex> lock(mutex_);
   stopping_ = false;
-  // Each worker has a processor of its own, the ones after the caller's. Unpinned, the workers that one wake-up
-  // rouses are often put on the same idle processor and wait there, one behind the other, until the scheduler
-  // moves them: a frame after a pause then ran with two or three threads fewer for its first milliseconds.
+  // Each worker has a processor of its own, the ones after the caller's, where it sleeps. Left to roam, the
+  // workers that one wake-up rouses were often put on the same idle processor and waited there, one behind the
+  // other, until the scheduler moved them: a frame after a pause ran with two or three threads fewer for its first
+  // milliseconds.
   const long processors = std::max(1u, std::thread::hardware_concurrency());
   const long caller = std::max(0, sched_getcpu());
   // A worker starts from the job number of now, so that a job posted before it first runs is still its own.
@@ -109,16 +110,27 @@ void SgmPool::Finish(std::unique_lock<std::mutex>& lock) {
 }
 
 void SgmPool::WorkerLoop(unsigned long seen, int processor) {
-  if (processor >= 0) BindThreadToCpu(processor);
+  // Pinned while it sleeps, so that the wake-up puts it on a processor of its own; free while it works, so that
+  // the scheduler can move it away from a processor that another program keeps busy.
+  cpu_set_t anywhere;
+  CPU_ZERO(&anywhere);
+  for (long cpu = 0; cpu < CPU_SETSIZE && cpu < static_cast<long>(std::thread::hardware_concurrency()); ++cpu)
+    CPU_SET(cpu, &anywhere);
+  bool pinned = false;
   std::unique_lock<std::mutex> lock(mutex_);
   unsigned long wakes_seen = wakes_;
   for (;;) {
     lock.unlock();
-    AwaitJob(seen);
+    if (!AwaitJob(seen) && processor >= 0 && !pinned) pinned = BindThreadToCpu(processor) == 0;
     lock.lock();
     // Sleeps until a job is posted, or a frame begins that this worker has not woken for yet.
     job_posted_.wait(lock, [&] { return stopping_ || job_ != seen || wakes_ != wakes_seen; });
     if (stopping_) return;
+    if (pinned) {
+      lock.unlock();
+      pinned = sched_setaffinity(0, sizeof(anywhere), &anywhere) != 0;
+      lock.lock();
+    }
     wakes_seen = wakes_;
     if (job_ == seen) continue;  // woken for a frame: look for its first job
     seen = job_;

@@ -16,8 +16,8 @@ class SgmPool {
   SgmPool& operator=(const SgmPool&) = delete;
   ~SgmPool() { Stop(); }
 
-  // Runs jobs on `threads` threads in all: the caller and threads - 1 workers, each pinned to a processor of its
-  // own other than the caller's.
+  // Runs jobs on `threads` threads in all: the caller and threads - 1 workers, each of which sleeps pinned to a
+  // processor of its own other than the caller's and works wherever the scheduler puts it.
   void Start(unsigned long threads);
   // Ends the workers; later jobs run on the caller alone.
   void Stop();
@@ -44,7 +44,7 @@ class SgmPool {
   };
 
  private:
-  // Pins the worker to `processor` (none when negative), then runs the tasks of every job after job `seen`.
+  // Runs the tasks of every job after job `seen`; sleeps pinned to `processor` (nowhere when negative).
   void WorkerLoop(unsigned long seen, int processor);
   // Looks, without the lock, for a job after `seen` until the time bound of the current state passes; false
   // when none came.
