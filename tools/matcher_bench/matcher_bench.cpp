@@ -5,6 +5,7 @@
 //                                    figures by stage, and the error on the scene
 //   matcher_bench --rhythm [folder]  only the real-pair figures (tsukuba of the shared data by default)
 //   matcher_bench --contention       frame times idle, then with every processor kept busy by other processes
+//   matcher_bench --wake             how fast threads woken together after a pause get to work, roaming or pinned
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -23,6 +24,7 @@
 #include "bench_setup.h"
 #include "bench_timing.h"
 #include "camera_rhythm.h"
+#include "wake_placement.h"
 #include "libtessaro.h"
 #include "sgm_census.h"
 #include "sgm_kernels.h"
@@ -159,7 +161,10 @@ void contention_run() {
   synthetic_pair(bench.width, bench.height, left, right);
   cv::Mat out(bench.height, bench.width, CV_8U);
   for (int paths : kPathCounts) {
-    libtessaro_init(bench_matcher_parameters(bench.width, bench.height, bench.disparities, paths, kThreads));
+    {
+      bench::QuietStdout quiet;  // the OpenCL inventory
+      libtessaro_init(bench_matcher_parameters(bench.width, bench.height, bench.disparities, paths, kThreads));
+    }
     for (bool loaded : {false, true}) {
       const std::vector<pid_t> busy = loaded ? start_busy_processes() : std::vector<pid_t>{};
       std::vector<double> times;
@@ -218,6 +223,10 @@ int main(int argc, char** argv) {
               kBenchPenalty1, kBenchPenalty2, code_path_name());
   if (option == "--contention") {
     contention_run();
+    return 0;
+  }
+  if (option == "--wake") {
+    run_wake_placement();
     return 0;
   }
   if (option == "--rhythm") {
