@@ -238,7 +238,8 @@ inline void prefetch_signatures(const SgmSweepFrame& f, long y, long begin, long
   const char* left = reinterpret_cast<const char*>(f.left_signatures + first * words);
   const char* left_end = reinterpret_cast<const char*>(f.left_signatures + last * words);
   for (const char* p = left; p < left_end; p += kCacheLine) __builtin_prefetch(p);
-  const char* right = reinterpret_cast<const char*>(f.right_signatures + (first - static_cast<long>(f.disparities) + 1) * words);
+  const long first_match = first - static_cast<long>(f.disparities) + 1;
+  const char* right = reinterpret_cast<const char*>(f.right_signatures + first_match * words);
   const char* right_end = reinterpret_cast<const char*>(f.right_signatures + last * words);
   for (const char* p = right; p < right_end; p += kCacheLine) __builtin_prefetch(p);
 }
