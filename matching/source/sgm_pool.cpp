@@ -4,7 +4,6 @@
 #include <sched.h>
 
 #include <algorithm>
-
 #include <chrono>
 
 #include "libtessaro.h"
@@ -47,23 +46,41 @@ bool look(const Done& done, const Bound& bound) {
   }
 }
 
+// The one processor the calling thread is pinned to, or -1.
+int pinned_processor() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof(set), &set) != 0 || CPU_COUNT(&set) != 1) return -1;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+    if (CPU_ISSET(cpu, &set)) return cpu;
+  return -1;
+}
+
 }  // namespace
+
+void SgmPool::PlaceWorkersAfter(int processor) {
+  const long processors = std::max(1u, std::thread::hardware_concurrency());
+  for (unsigned long i = 0; i < homes_count_; ++i) {
+    const long next = static_cast<long>(i) + 1;
+    homes_[i].store(next < processors ? static_cast<int>((processor + next) % processors) : -1,
+                    std::memory_order_relaxed);
+  }
+  placed_after_ = processor;
+}
 
 void SgmPool::Start(unsigned long threads) {
   Stop();
   std::lock_guard<std::mutex> lock(mutex_);
   stopping_ = false;
-  // Each worker has a processor of its own, the ones after the caller's, where it sleeps. Left to roam, the
-  // workers that one wake-up rouses were often put on the same idle processor and waited there, one behind the
-  // other, until the scheduler moved them: a frame after a pause ran with two or three threads fewer for its first
-  // milliseconds.
-  const long processors = std::max(1u, std::thread::hardware_concurrency());
-  const long caller = std::max(0, sched_getcpu());
+  // Each worker has a processor of its own to sleep on. Left to roam, the workers that one wake-up rouses were
+  // often put on the same idle processor and waited there, one behind the other, until the scheduler moved them:
+  // a frame after a pause ran with two or three threads fewer for its first milliseconds.
+  homes_count_ = threads > 1 ? threads - 1 : 0;
+  homes_.reset(new std::atomic<int>[homes_count_]);
+  const int pinned = pinned_processor();
+  PlaceWorkersAfter(pinned >= 0 ? pinned : std::max(0, sched_getcpu()));
   // A worker starts from the job number of now, so that a job posted before it first runs is still its own.
-  for (unsigned long i = 1; i < threads; ++i) {
-    const long processor = static_cast<long>(i) < processors ? (caller + static_cast<long>(i)) % processors : -1;
-    workers_.emplace_back(&SgmPool::WorkerLoop, this, job_, static_cast<int>(processor));
-  }
+  for (unsigned long i = 0; i < homes_count_; ++i) workers_.emplace_back(&SgmPool::WorkerLoop, this, job_, i);
 }
 
 void SgmPool::Stop() {
@@ -79,8 +96,12 @@ void SgmPool::Stop() {
 
 void SgmPool::Wake() {
   if (workers_.empty()) return;
+  // A frame's caller pinned to a processor (the camera's capture thread is) keeps it to itself from the next
+  // sleep on.
+  const int pinned = pinned_processor();
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (pinned >= 0 && pinned != placed_after_) PlaceWorkersAfter(pinned);
     ++wakes_;
     awake_.store(true, std::memory_order_relaxed);
   }
@@ -109,26 +130,27 @@ void SgmPool::Finish(std::unique_lock<std::mutex>& lock) {
   }
 }
 
-void SgmPool::WorkerLoop(unsigned long seen, int processor) {
+void SgmPool::WorkerLoop(unsigned long seen, unsigned long index) {
   // Pinned while it sleeps, so that the wake-up puts it on a processor of its own; free while it works, so that
   // the scheduler can move it away from a processor that another program keeps busy.
   cpu_set_t anywhere;
   CPU_ZERO(&anywhere);
   for (long cpu = 0; cpu < CPU_SETSIZE && cpu < static_cast<long>(std::thread::hardware_concurrency()); ++cpu)
     CPU_SET(cpu, &anywhere);
-  bool pinned = false;
+  int pinned_to = -1;
   std::unique_lock<std::mutex> lock(mutex_);
   unsigned long wakes_seen = wakes_;
   for (;;) {
     lock.unlock();
-    if (!AwaitJob(seen) && processor >= 0 && !pinned) pinned = BindThreadToCpu(processor) == 0;
+    const int home = homes_[index].load(std::memory_order_relaxed);
+    if (!AwaitJob(seen) && home >= 0 && home != pinned_to) pinned_to = BindThreadToCpu(home) == 0 ? home : -1;
     lock.lock();
     // Sleeps until a job is posted, or a frame begins that this worker has not woken for yet.
     job_posted_.wait(lock, [&] { return stopping_ || job_ != seen || wakes_ != wakes_seen; });
     if (stopping_) return;
-    if (pinned) {
+    if (pinned_to >= 0) {
       lock.unlock();
-      pinned = sched_setaffinity(0, sizeof(anywhere), &anywhere) != 0;
+      if (sched_setaffinity(0, sizeof(anywhere), &anywhere) == 0) pinned_to = -1;
       lock.lock();
     }
     wakes_seen = wakes_;

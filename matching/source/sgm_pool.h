@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -17,7 +18,8 @@ class SgmPool {
   ~SgmPool() { Stop(); }
 
   // Runs jobs on `threads` threads in all: the caller and threads - 1 workers, each of which sleeps pinned to a
-  // processor of its own other than the caller's and works wherever the scheduler puts it.
+  // processor of its own and works wherever the scheduler puts it. The workers' processors leave out the one that
+  // the thread calling Wake is pinned to (until then, the one the caller of Start runs on).
   void Start(unsigned long threads);
   // Ends the workers; later jobs run on the caller alone.
   void Stop();
@@ -44,8 +46,10 @@ class SgmPool {
   };
 
  private:
-  // Runs the tasks of every job after job `seen`; sleeps pinned to `processor` (nowhere when negative).
-  void WorkerLoop(unsigned long seen, int processor);
+  // Runs the tasks of every job after job `seen`, as worker `index`; sleeps pinned to its processor.
+  void WorkerLoop(unsigned long seen, unsigned long index);
+  // Gives worker i the processor i + 1 after `processor`, none where that would come round to it again.
+  void PlaceWorkersAfter(int processor);
   // Looks, without the lock, for a job after `seen` until the time bound of the current state passes; false
   // when none came.
   bool AwaitJob(unsigned long seen) const;
@@ -66,6 +70,9 @@ class SgmPool {
   unsigned long finished_ = 0;   // tasks finished
   unsigned long wakes_ = 0;      // number of the last Wake: a worker that slept through a frame wakes for the next
   std::atomic<bool> awake_{false};  // between Wake and Rest
+  std::unique_ptr<std::atomic<int>[]> homes_;  // each worker's processor to sleep on, -1 for none
+  unsigned long homes_count_ = 0;
+  int placed_after_ = -1;                      // the processor the homes leave out
   bool stopping_ = false;
 };
 

@@ -45,12 +45,28 @@ constexpr RhythmCase kCases[] = {{640, 480, 64, 4, kAllProcessors},
                                  {320, 240, 32, 4, kAllProcessors},
                                  {320, 240, 32, 4, kCameraThreads}};
 
-cpu_set_t caller_affinity() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  sched_getaffinity(0, sizeof(set), &set);
-  return set;
+// The camera sets the matcher up on its main thread and matches on the capture thread, pinned to processor 4 (on
+// a machine with fewer processors, the last one).
+int capture_processor() {
+  const unsigned long processors = std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<int>(std::min(kCaptureProcessor, processors - 1));
 }
+
+// Pins the calling thread to the capture thread's processor for its lifetime.
+class AsCaptureThread {
+ public:
+  AsCaptureThread() {
+    CPU_ZERO(&before_);
+    sched_getaffinity(0, sizeof(before_), &before_);
+    BindThreadToCpu(capture_processor());
+  }
+  ~AsCaptureThread() { sched_setaffinity(0, sizeof(before_), &before_); }
+  AsCaptureThread(const AsCaptureThread&) = delete;
+  AsCaptureThread& operator=(const AsCaptureThread&) = delete;
+
+ private:
+  cpu_set_t before_;
+};
 
 struct Times {
   double median;
@@ -100,8 +116,11 @@ void run_case(const RhythmCase& c, const cv::Mat& scene_left, const cv::Mat& sce
     libtessaro_init(bench_matcher_parameters(c.width, c.height, c.disparities, c.paths, threads));
     // Every camera frame is a full-range frame (use_previous false).
     auto frame = [&] { libtessaro_process(out.data, left.data, right.data, false); };
-    ours_paced = paced(frame);
-    ours_back = back_to_back(frame);
+    {
+      const AsCaptureThread capture;
+      ours_paced = paced(frame);
+      ours_back = back_to_back(frame);
+    }
     libtessaro_close();
   }
   cv::Ptr<cv::StereoSGBM> sgbm = bench_sgbm(c.disparities, cv::StereoSGBM::MODE_SGBM_3WAY);
@@ -132,16 +151,9 @@ void run_camera_rhythm(const std::string& scene_folder) {
     std::printf("real-pair figures skipped: no left.png and right.png in %s\n", scene_folder.c_str());
     return;
   }
-  // The camera's capture thread, which calls the matcher, runs pinned to processor 4; so does this one, for both
-  // matchers (on a machine with fewer processors, on the last).
-  const unsigned long processors = std::max(1u, std::thread::hardware_concurrency());
-  const int caller = static_cast<int>(std::min(kCaptureProcessor, processors - 1));
-  const cpu_set_t before = caller_affinity();
-  BindThreadToCpu(caller);
-  std::printf("real pair %s (%dx%d) resized to each case, called from processor %d; medians of %d frames; tessaro "
-              "r=%lu P1=%u P2=%u\n",
-              scene_folder.c_str(), left.cols, left.rows, caller, kPacedFrames, kBenchCensusRadius, kBenchPenalty1,
-              kBenchPenalty2);
+  std::printf("real pair %s (%dx%d) resized to each case; tessaro set up on a free thread and called from one pinned "
+              "to processor %d, as in the camera; medians of %d frames; tessaro r=%lu P1=%u P2=%u\n",
+              scene_folder.c_str(), left.cols, left.rows, capture_processor(), kPacedFrames, kBenchCensusRadius,
+              kBenchPenalty1, kBenchPenalty2);
   for (const RhythmCase& c : kCases) run_case(c, left, right);
-  sched_setaffinity(0, sizeof(before), &before);
 }
