@@ -154,7 +154,11 @@ TEST(KernelSelection, TheBestFormIsAvailableAndAnUnavailableOneIsRefused) {
 
 // On the board's aarch64 processors the 128-bit form is NEON itself, and no x86 form may be built at all.
 TEST(KernelSelection, TheWidestFormThisProcessorRunsIsInUse) {
-  const char* const kNames[] = {"plain", "128-bit", "AVX2", "AVX-512"};
+#if defined(__aarch64__)
+  const char* const kNames[] = {"plain", "128-bit NEON", "AVX2", "AVX-512"};
+#else
+  const char* const kNames[] = {"plain", "128-bit (SSE through SIMDe)", "AVX2", "AVX-512"};
+#endif
   std::printf("inner loops in use: %s\n", kNames[static_cast<int>(sgm_current_code_path())]);
 #if defined(__aarch64__)
   EXPECT_EQ(sgm_best_code_path(), SgmCodePath::kVector128);
