@@ -1,6 +1,8 @@
 // OpenCL hand-over points of the matcher: set-up at init, GPU pipeline frames and the GPU census cost.
 #include "opencl_seam.h"
 
+#include <cstdio>
+
 #include "cl_census.h"
 #include "cl_pipeline_state.h"
 #include "cl_pipelines.h"
@@ -22,23 +24,44 @@ ClPipelineOwner PipelineFor(int64_t mode, int64_t d_range) {
   return ClPipelineOwner::kNone;
 }
 
-}  // namespace
-
-void tessaro_opencl_init(const tagSGMParameterSet& set, unsigned short* path_costs) {
-  clCatch(clInit, kAllSelected, kAllSelected);
-
-  // Exactly one pipeline set-up; a failing set-up is reported and ends the process like every other
-  // OpenCL step, rather than leaving half-made buffers behind.
-  clPipelineOwner = ClPipelineOwner::kNone;
+// Exactly one pipeline set-up, for the mode and disparity range of the record.
+void set_up_pipeline(const tagSGMParameterSet& set, unsigned short* path_costs) {
   const int64_t d_range = static_cast<int64_t>(set.disparity_max) - set.disparity_min;
   if (set.image_interval_sampling == kIntervalSampling) {
-    clCatch(clInervalSamplingSgmInit, set, path_costs);
+    clInervalSamplingSgmInit(set, path_costs);
   } else if (d_range == kDisparities16) {
-    clCatch(clSgmInitDisparity16, set, path_costs);
+    clSgmInitDisparity16(set, path_costs);
   } else if (d_range == kDisparities32) {
-    clCatch(clNormalSamplingSgmInit, set, path_costs);
+    clNormalSamplingSgmInit(set, path_costs);
   } else {
-    clCatch(cl_sgm_init, set);
+    cl_sgm_init(set);
+  }
+}
+
+}  // namespace
+
+void (*tessaro_opencl_startup)(unsigned long platform_mask, unsigned long device_mask) = clInit;
+
+void tessaro_opencl_init(const tagSGMParameterSet& set, unsigned short* path_costs) {
+  clPipelineOwner = ClPipelineOwner::kNone;
+  if (set.opencl_enable) {
+    // A failing step is reported and ends the process like every other OpenCL step, rather than leaving
+    // half-made buffers behind.
+    clCatch(tessaro_opencl_startup, kAllSelected, kAllSelected);
+    clCatch(set_up_pipeline, set, path_costs);
+    return;
+  }
+  // A camera that matches on the processors must not end for a GPU runtime it never uses.
+  try {
+    tessaro_opencl_startup(kAllSelected, kAllSelected);
+    set_up_pipeline(set, path_costs);
+  } catch (const cl::Error& error) {
+    clPipelineOwner = ClPipelineOwner::kNone;
+    const int status = error.err();
+    std::fprintf(stderr,
+                 "libtessaro: OpenCL start-up failed: %s (%d) in %s; opencl_enable is off, every frame is matched on "
+                 "the CPU\n",
+                 clGetErrorCode(status).c_str(), status, error.what());
   }
 }
 

@@ -3,8 +3,14 @@
 
 #include "libtessaro.h"
 
-// Sets up OpenCL and the GPU pipeline that suits the parameters (called by libtessaro_init).
+// Sets up OpenCL and the GPU pipeline that suits the parameters (called by libtessaro_init). With the OpenCL
+// flag set, a failure is reported and ends the process; with it clear, a failure is logged, no pipeline is left
+// set up and the frames go to the CPU path.
 void tessaro_opencl_init(const tagSGMParameterSet& set, unsigned short* path_costs);
+
+// The OpenCL start-up that tessaro_opencl_init runs: clInit over every platform and device. Tests point it at a
+// start-up that fails.
+extern void (*tessaro_opencl_startup)(unsigned long platform_mask, unsigned long device_mask);
 
 // Runs one frame on the complete GPU pipeline that the current mode and disparity range select, writing
 // out and the uniqueness error map. Returns false when no such pipeline is set up, so the CPU path runs.

@@ -5,6 +5,7 @@
 // shift_in_low(a, b) = {a[last], b[0], ..., b[last - 1]}, shift_in_high(b, c) = {b[1], ..., b[last], c[0]}.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <type_traits>
 
@@ -99,15 +100,23 @@ struct StreamFenceOnExit {
 
 // The recurrence over all `count` indices, also writing sums[d] = addend[d] + cell[d+1] (addend may be sums).
 // Sums and addends are 16-bit values or, where every sum is known to fit, bytes; kStream where the sums are a
-// volume handed on to a later pass.
-template <class V, bool kStream = false, class A = uint16_t, class S = uint16_t>
+// volume handed on to a later pass. With kSumMinimum, *smallest_sum receives the smallest sum written, for a
+// winner-take-all that follows at once.
+template <class V, bool kStream = false, class A = uint16_t, class S = uint16_t, bool kSumMinimum = false>
 uint16_t recurrence_sum(unsigned long count, uint16_t min_previous, const uint16_t* previous_cell,
-                        const uint8_t* cost, uint16_t* cell, uint16_t p1, uint16_t p2, const A* addend, S* sums) {
+                        const uint8_t* cost, uint16_t* cell, uint16_t p1, uint16_t p2, const A* addend, S* sums,
+                        uint16_t* smallest_sum = nullptr) {
   const uint16_t jump = static_cast<uint16_t>(min_previous + p2);
   const typename V::T min_lanes = V::dup(min_previous);
   const typename V::T p1_lanes = V::dup(p1);
   const typename V::T jump_lanes = V::dup(jump);
   typename V::T lowest = V::dup(kNoValue);
+  typename V::T lowest_sum = V::dup(kNoValue);
+  auto put_sum = [&](unsigned long at, typename V::T value) {
+    const typename V::T sum = V::add(load_values<V>(addend + at), value);
+    store_values<V, kStream>(sums + at, sum);
+    if constexpr (kSumMinimum) lowest_sum = V::min(lowest_sum, sum);
+  };
   unsigned long d = 0;
   if (count % V::kLanes == 0) {
     // The neighbours come from the same loads shifted by one lane, so every load of the previous cell lines up
@@ -122,7 +131,7 @@ uint16_t recurrence_sum(unsigned long count, uint16_t min_previous, const uint16
       const typename V::T best = V::min(V::min(same, lower), V::min(upper, jump_lanes));
       const typename V::T value = V::sub(V::add(V::load_bytes(cost + d), best), min_lanes);
       V::store(cell + d + 1, value);
-      store_values<V, kStream>(sums + d, V::add(load_values<V>(addend + d), value));
+      put_sum(d, value);
       lowest = V::min(lowest, value);
       below = same;
       same = above;
@@ -135,16 +144,19 @@ uint16_t recurrence_sum(unsigned long count, uint16_t min_previous, const uint16
     const typename V::T best = V::min(V::min(same, lower), V::min(upper, jump_lanes));
     const typename V::T value = V::sub(V::add(V::load_bytes(cost + d), best), min_lanes);
     V::store(cell + d + 1, value);
-    store_values<V, kStream>(sums + d, V::add(load_values<V>(addend + d), value));
+    put_sum(d, value);
     lowest = V::min(lowest, value);
   }
   uint16_t smallest = V::smallest(lowest);
+  [[maybe_unused]] uint16_t smallest_of_sums = kSumMinimum ? V::smallest(lowest_sum) : kNoValue;
   for (; d < count; ++d) {
     const uint16_t value = scalar_recurrence(previous_cell, cost[d], d, min_previous, p1, jump);
     cell[d + 1] = value;
     sums[d] = static_cast<S>(addend[d] + value);
     if (value < smallest) smallest = value;
+    if constexpr (kSumMinimum) smallest_of_sums = std::min<uint16_t>(smallest_of_sums, sums[d]);
   }
+  if constexpr (kSumMinimum) *smallest_sum = smallest_of_sums;
   return smallest;
 }
 
@@ -189,10 +201,9 @@ unsigned long winner(const uint16_t* first, unsigned long stride, unsigned long 
   return 0;
 }
 
-// First index of the smallest of `count` values (0 for none).
+// First index of `smallest` among `count` values, which holds it (0 for none).
 template <class V>
-unsigned long first_minimum(const uint16_t* values, unsigned long count) {
-  const uint16_t smallest = minimum<V>(values, count);
+unsigned long first_index_of(const uint16_t* values, unsigned long count, uint16_t smallest) {
   const typename V::T target = V::dup(smallest);
   unsigned long k = 0;
   for (; k + V::kLanes <= count; k += V::kLanes) {
@@ -202,6 +213,12 @@ unsigned long first_minimum(const uint16_t* values, unsigned long count) {
   for (; k < count; ++k)
     if (values[k] == smallest) return k;
   return 0;
+}
+
+// First index of the smallest of `count` values (0 for none).
+template <class V>
+unsigned long first_minimum(const uint16_t* values, unsigned long count) {
+  return first_index_of<V>(values, count, minimum<V>(values, count));
 }
 
 // Census costs as bytes for one-word signatures: cost[i * disparities + d] = popcount(left[i] ^ right[i - d]).

@@ -142,6 +142,8 @@ void libtessaro_process(unsigned char* out, const unsigned char* left, const uns
   if (sgm_cost_volume == nullptr) return;  // not initialised, or closed
   // With OpenCL on, a complete GPU pipeline takes the frame and the CPU state stays untouched.
   if (sgm_params.opencl_enable && tessaro_opencl_process(out, left, right)) return;
+  // The workers have idled since the last frame: wake them once, now, for all the jobs of this one.
+  const SgmPool::Awake awake(sgm_pool());
   process_on_cpu(out, left, right, use_previous);
 }
 

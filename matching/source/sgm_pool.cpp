@@ -1,16 +1,29 @@
 // Worker pool of the matcher.
 #include "sgm_pool.h"
 
+#include <sched.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "libtessaro.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
 namespace {
 
-// A frame posts its jobs back to back: a worker that has just finished one looks for the next for a little
-// while before it sleeps, and the caller for the end of its job, which saves a wake-up per job (on a virtual
-// machine, waking a thread whose processor has gone idle costs a good part of a small frame).
-constexpr int kSpinsBeforeSleep = 4000;
+using Clock = std::chrono::steady_clock;
+
+// A frame posts its jobs back to back: a worker that has just finished one looks for the next for a while before it
+// sleeps, and the caller for the end of its job. Waking a thread whose processor has gone idle costs tens to
+// hundreds of microseconds (on a virtual machine, the host must run the processor again), more than many a task
+// takes. Inside a frame the look lasts longer, up to the longest gap a frame leaves between its jobs; outside it
+// stays short, so that idle workers cost nothing between frames.
+constexpr auto kLookInsideFrame = std::chrono::microseconds(2000);
+constexpr auto kLookOutsideFrame = std::chrono::microseconds(50);
+constexpr int kPausesPerClockRead = 32;
 
 void pause() {
 #if defined(__x86_64__)
@@ -20,14 +33,54 @@ void pause() {
 #endif
 }
 
+// Calls done() until it is true or `bound` has passed; the result of the last call.
+template <class Done, class Bound>
+bool look(const Done& done, const Bound& bound) {
+  const Clock::time_point start = Clock::now();
+  for (;;) {
+    for (int i = 0; i < kPausesPerClockRead; ++i) {
+      if (done()) return true;
+      pause();
+    }
+    if (Clock::now() - start >= bound()) return done();
+  }
+}
+
+// The one processor the calling thread is pinned to, or -1.
+int pinned_processor() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof(set), &set) != 0 || CPU_COUNT(&set) != 1) return -1;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+    if (CPU_ISSET(cpu, &set)) return cpu;
+  return -1;
+}
+
 }  // namespace
+
+void SgmPool::PlaceWorkersAfter(int processor) {
+  const long processors = std::max(1u, std::thread::hardware_concurrency());
+  for (unsigned long i = 0; i < homes_count_; ++i) {
+    const long next = static_cast<long>(i) + 1;
+    homes_[i].store(next < processors ? static_cast<int>((processor + next) % processors) : -1,
+                    std::memory_order_relaxed);
+  }
+  placed_after_ = processor;
+}
 
 void SgmPool::Start(unsigned long threads) {
   Stop();
   std::lock_guard<std::mutex> lock(mutex_);
   stopping_ = false;
+  // Each worker has a processor of its own to sleep on. Left to roam, the workers that one wake-up rouses were
+  // often put on the same idle processor and waited there, one behind the other, until the scheduler moved them:
+  // a frame after a pause ran with two or three threads fewer for its first milliseconds.
+  homes_count_ = threads > 1 ? threads - 1 : 0;
+  homes_.reset(new std::atomic<int>[homes_count_]);
+  const int pinned = pinned_processor();
+  PlaceWorkersAfter(pinned >= 0 ? pinned : std::max(0, sched_getcpu()));
   // A worker starts from the job number of now, so that a job posted before it first runs is still its own.
-  for (unsigned long i = 1; i < threads; ++i) workers_.emplace_back(&SgmPool::WorkerLoop, this, job_);
+  for (unsigned long i = 0; i < homes_count_; ++i) workers_.emplace_back(&SgmPool::WorkerLoop, this, job_, i);
 }
 
 void SgmPool::Stop() {
@@ -39,6 +92,27 @@ void SgmPool::Stop() {
   job_posted_.notify_all();
   for (std::thread& worker : workers_) worker.join();
   workers_.clear();
+}
+
+void SgmPool::Wake() {
+  if (workers_.empty()) return;
+  // A frame's caller pinned to a processor (the camera's capture thread is) keeps it to itself from the next
+  // sleep on.
+  const int pinned = pinned_processor();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (pinned >= 0 && pinned != placed_after_) PlaceWorkersAfter(pinned);
+    ++wakes_;
+    awake_.store(true, std::memory_order_relaxed);
+  }
+  job_posted_.notify_all();
+}
+
+void SgmPool::Rest() { awake_.store(false, std::memory_order_relaxed); }
+
+bool SgmPool::AwaitJob(unsigned long seen) const {
+  return look([&] { return posted_.load(std::memory_order_acquire) != seen; },
+              [&] { return awake_.load(std::memory_order_relaxed) ? kLookInsideFrame : kLookOutsideFrame; });
 }
 
 bool SgmPool::TakeTask(unsigned long job, unsigned long& index) {
@@ -56,14 +130,31 @@ void SgmPool::Finish(std::unique_lock<std::mutex>& lock) {
   }
 }
 
-void SgmPool::WorkerLoop(unsigned long seen) {
+void SgmPool::WorkerLoop(unsigned long seen, unsigned long index) {
+  // Pinned while it sleeps, so that the wake-up puts it on a processor of its own; free while it works, so that
+  // the scheduler can move it away from a processor that another program keeps busy.
+  cpu_set_t anywhere;
+  CPU_ZERO(&anywhere);
+  for (long cpu = 0; cpu < CPU_SETSIZE && cpu < static_cast<long>(std::thread::hardware_concurrency()); ++cpu)
+    CPU_SET(cpu, &anywhere);
+  int pinned_to = -1;
   std::unique_lock<std::mutex> lock(mutex_);
+  unsigned long wakes_seen = wakes_;
   for (;;) {
     lock.unlock();
-    for (int spin = 0; spin < kSpinsBeforeSleep && posted_.load(std::memory_order_acquire) == seen; ++spin) pause();
+    const int home = homes_[index].load(std::memory_order_relaxed);
+    if (!AwaitJob(seen) && home >= 0 && home != pinned_to) pinned_to = BindThreadToCpu(home) == 0 ? home : -1;
     lock.lock();
-    job_posted_.wait(lock, [&] { return stopping_ || job_ != seen; });
+    // Sleeps until a job is posted, or a frame begins that this worker has not woken for yet.
+    job_posted_.wait(lock, [&] { return stopping_ || job_ != seen || wakes_ != wakes_seen; });
     if (stopping_) return;
+    if (pinned_to >= 0) {
+      lock.unlock();
+      if (sched_setaffinity(0, sizeof(anywhere), &anywhere) == 0) pinned_to = -1;
+      lock.lock();
+    }
+    wakes_seen = wakes_;
+    if (job_ == seen) continue;  // woken for a frame: look for its first job
     seen = job_;
     unsigned long index = 0;
     while (TakeTask(seen, index)) {
@@ -99,9 +190,10 @@ void SgmPool::Run(unsigned long tasks, const std::function<void(unsigned long)>&
     lock.lock();
     Finish(lock);
   }
-  // The last tasks are usually about to finish on other threads: look for that briefly before sleeping.
+  // The last tasks are usually about to finish on other threads: look for that before sleeping.
   lock.unlock();
-  for (int spin = 0; spin < kSpinsBeforeSleep && completed_.load(std::memory_order_acquire) != job; ++spin) pause();
+  look([&] { return completed_.load(std::memory_order_acquire) == job; },
+       [&] { return awake_.load(std::memory_order_relaxed) ? kLookInsideFrame : kLookOutsideFrame; });
   lock.lock();
   job_done_.wait(lock, [&] { return finished_ == tasks_; });
   task_ = nullptr;

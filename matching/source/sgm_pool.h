@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,7 +17,9 @@ class SgmPool {
   SgmPool& operator=(const SgmPool&) = delete;
   ~SgmPool() { Stop(); }
 
-  // Runs jobs on `threads` threads in all: the caller and threads - 1 workers.
+  // Runs jobs on `threads` threads in all: the caller and threads - 1 workers, each of which sleeps pinned to a
+  // processor of its own and works wherever the scheduler puts it. The workers' processors leave out the one that
+  // the thread calling Wake is pinned to (until then, the one the caller of Start runs on).
   void Start(unsigned long threads);
   // Ends the workers; later jobs run on the caller alone.
   void Stop();
@@ -25,9 +28,31 @@ class SgmPool {
   // Calls task(i) for every i below `tasks`, each once, and returns when all have finished.
   void Run(unsigned long tasks, const std::function<void(unsigned long)>& task);
 
+  // Wakes the workers for a frame's jobs: from Wake to Rest they look for the next job between jobs instead of
+  // sleeping (each for a bounded time), so that the frame pays for waking them once, not once per job.
+  void Wake();
+  void Rest();
+
+  // Wake for its lifetime.
+  class Awake {
+   public:
+    explicit Awake(SgmPool& pool) : pool_(pool) { pool_.Wake(); }
+    ~Awake() { pool_.Rest(); }
+    Awake(const Awake&) = delete;
+    Awake& operator=(const Awake&) = delete;
+
+   private:
+    SgmPool& pool_;
+  };
+
  private:
-  // Runs the tasks of every job after job `seen`.
-  void WorkerLoop(unsigned long seen);
+  // Runs the tasks of every job after job `seen`, as worker `index`; sleeps pinned to its processor.
+  void WorkerLoop(unsigned long seen, unsigned long index);
+  // Gives worker i the processor i + 1 after `processor`, none where that would come round to it again.
+  void PlaceWorkersAfter(int processor);
+  // Looks, without the lock, for a job after `seen` until the time bound of the current state passes; false
+  // when none came.
+  bool AwaitJob(unsigned long seen) const;
   // Takes the next task of the current job; false when none is left. Holds lock.
   bool TakeTask(unsigned long job, unsigned long& index);
   void Finish(std::unique_lock<std::mutex>& lock);
@@ -38,11 +63,16 @@ class SgmPool {
   std::condition_variable job_done_;
   const std::function<void(unsigned long)>* task_ = nullptr;
   unsigned long job_ = 0;        // number of the current job
-  std::atomic<unsigned long> posted_{0};  // job_, readable without the lock by a worker that waits briefly
+  std::atomic<unsigned long> posted_{0};     // job_, readable without the lock by a worker that looks for the next
   std::atomic<unsigned long> completed_{0};  // the last job whose tasks have all finished, likewise for the caller
   unsigned long tasks_ = 0;      // its task count
   unsigned long next_task_ = 0;  // first task not yet taken
   unsigned long finished_ = 0;   // tasks finished
+  unsigned long wakes_ = 0;      // number of the last Wake: a worker that slept through a frame wakes for the next
+  std::atomic<bool> awake_{false};  // between Wake and Rest
+  std::unique_ptr<std::atomic<int>[]> homes_;  // each worker's processor to sleep on, -1 for none
+  unsigned long homes_count_ = 0;
+  int placed_after_ = -1;                      // the processor the homes leave out
   bool stopping_ = false;
 };
 

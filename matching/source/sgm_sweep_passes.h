@@ -80,10 +80,11 @@ struct SgmSweepFrame {
       return carried_in ? static_cast<const uint16_t*>(sums<S>(y, x)) : zeros;
     }
   }
+  // The winner at (y, x): the first index of the smallest of the D totals.
   template <class V>
-  void pick(long y, long x, const uint16_t* total) const {
-    out[y * n + x] = static_cast<unsigned char>(disparity_min +
-                                                static_cast<long>(sgm_forms::first_minimum<V>(total, disparities)));
+  void pick(long y, long x, const uint16_t* total, uint16_t smallest) const {
+    out[y * n + x] = static_cast<unsigned char>(
+        disparity_min + static_cast<long>(sgm_forms::first_index_of<V>(total, disparities, smallest)));
   }
 };
 
@@ -97,6 +98,8 @@ constexpr long kCacheLine = 64;
 // Per thread, kept from frame to frame: path cells with guards at the initial fill, and sums.
 struct SweepScratch {
   std::vector<uint16_t> cells;
+  long cell_size = 0;  // the layout `cells` was filled for: values per cell, and their initial fill
+  uint16_t fill = 0;
   std::vector<uint16_t> minima;
   std::vector<uint16_t> band_sums;
   std::vector<uint16_t> total;
@@ -108,9 +111,13 @@ inline SweepScratch& scratch_for(const SgmSweepFrame& f, unsigned long cells, un
                                  unsigned long costs) {
   thread_local SweepScratch scratch;
   const unsigned long cell_values = cells * static_cast<unsigned long>(f.cell_size);
-  if (scratch.cells.size() != cell_values || scratch.cells.empty() || scratch.cells[0] != f.fill)
+  // Guards are never written, so only a change of length, cell size or fill needs a refill; the cell size must
+  // count on its own, since another disparity count can give the same length with the guards elsewhere.
+  if (scratch.cells.size() != cell_values || scratch.cell_size != f.cell_size || scratch.fill != f.fill) {
     scratch.cells.assign(cell_values, f.fill);
-  // Guards are never written, so only a change of size or fill needs a refill.
+    scratch.cell_size = f.cell_size;
+    scratch.fill = f.fill;
+  }
   scratch.minima.resize(cells);
   if (scratch.band_sums.size() < band_sums) scratch.band_sums.resize(band_sums);
   scratch.total.resize(f.disparities);
@@ -171,6 +178,15 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_beg
                                       s.costs.data() + (row * width + x - begin) * d, cell(row, x), f.p1, f.p2, addend,
                                       sums);
   };
+  // The same into the totals of (y, x), whose winner it then picks.
+  auto step_and_pick = [&](long row, long x, bool first, long previous_x, const auto* addend) {
+    using A = std::remove_cv_t<std::remove_pointer_t<decltype(addend)>>;
+    uint16_t smallest = 0;
+    s.minima[row] = recurrence_sum<V, false, A, uint16_t, true>(
+        f.disparities, first ? f.fill : s.minima[row], first ? f.fill_cell : cell(row, previous_x),
+        s.costs.data() + (row * width + x - begin) * d, cell(row, x), f.p1, f.p2, addend, total, &smallest);
+    f.template pick<V>(row_begin + row, x, total, smallest);
+  };
   if (family.forward) {
     for (long x = begin; x < end; ++x) {
       for (long row = 0; row < group; ++row) {
@@ -178,8 +194,7 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_beg
         if (keeps_sums) {
           step(row, x, x == begin, x - 1, incoming(y, x), row_sums(row, x));
         } else {
-          step(row, x, x == begin, x - 1, incoming(y, x), total);
-          f.template pick<V>(y, x, total);
+          step_and_pick(row, x, x == begin, x - 1, incoming(y, x));
         }
       }
     }
@@ -190,11 +205,10 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_beg
       const long y = row_begin + row;
       const bool first = x == end - 1;
       if (keeps_sums) {
-        step(row, x, first, x + 1, row_sums(row, x), total);
+        step_and_pick(row, x, first, x + 1, row_sums(row, x));
       } else {
-        step(row, x, first, x + 1, incoming(y, x), total);
+        step_and_pick(row, x, first, x + 1, incoming(y, x));
       }
-      f.template pick<V>(y, x, total);
     }
   }
 }
@@ -210,6 +224,24 @@ void prefetch_row(const SgmSweepFrame& f, long y, long begin, long end) {
   const char* sums = reinterpret_cast<const char*>(f.template sums<S>(y, begin));
   const char* sums_end = reinterpret_cast<const char*>(f.template sums<S>(y, end));
   for (const char* p = sums; p < sums_end; p += kCacheLine) __builtin_prefetch(p);
+}
+
+// The same for the census signatures that the costs of those pixels read: their own in the left image, and the
+// D - 1 more to their left in the right image.
+inline void prefetch_signatures(const SgmSweepFrame& f, long y, long begin, long end) {
+  if (y < f.area.row_begin || y >= f.area.row_end) return;
+  begin = std::max(begin, f.area.column_begin);
+  end = std::min(end, f.area.column_end);
+  if (begin >= end) return;
+  const long words = static_cast<long>(f.words);
+  const long first = y * f.n + begin, last = y * f.n + end;
+  const char* left = reinterpret_cast<const char*>(f.left_signatures + first * words);
+  const char* left_end = reinterpret_cast<const char*>(f.left_signatures + last * words);
+  for (const char* p = left; p < left_end; p += kCacheLine) __builtin_prefetch(p);
+  const long first_match = first - static_cast<long>(f.disparities) + 1;
+  const char* right = reinterpret_cast<const char*>(f.right_signatures + first_match * words);
+  const char* right_end = reinterpret_cast<const char*>(f.right_signatures + last * words);
+  for (const char* p = right; p < right_end; p += kCacheLine) __builtin_prefetch(p);
 }
 
 // The band of lines [line_begin, line_end) of a family whose lines are x + slope * y: top to bottom for the
@@ -256,6 +288,8 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_b
       if ((!kSeparate && f.carried_in) || !family.backward)
         prefetch_row<S>(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows,
                         end - family.slope * kPrefetchRows);
+      prefetch_signatures(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows,
+                          end - family.slope * kPrefetchRows);
       row_costs(y, begin, end);
       for (long x = begin; x < end; ++x) {
         const long line = x + family.slope * y - line_begin;
@@ -274,7 +308,11 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_b
     long begin, end;
     columns(y, begin, end);
     prefetch_row<S>(f, y - kPrefetchRows, begin + family.slope * kPrefetchRows, end + family.slope * kPrefetchRows);
-    if (!family.forward) row_costs(y, begin, end);
+    if (!family.forward) {
+      prefetch_signatures(f, y - kPrefetchRows, begin + family.slope * kPrefetchRows,
+                          end + family.slope * kPrefetchRows);
+      row_costs(y, begin, end);
+    }
     for (long x = end - 1; x >= begin; --x) {
       const long line = x + family.slope * y - line_begin;
       const bool first = !f.inside(y + 1, x - family.slope);

@@ -173,6 +173,63 @@ INSTANTIATE_TEST_SUITE_P(Forms, PenaltiesAgainstReference,
                          ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128, SgmCodePath::kAvx2,
                                            SgmCodePath::kAvx512));
 
+// libtessaro_init may come at any time: after each of a sequence of re-inits that change the size, the disparity
+// count, the radius, the paths, the threads and the penalties, every frame must be what a fresh matcher of that
+// set gives. State kept across frames (thread scratch, the path planes of a swept frame) must follow the layout.
+struct ReinitStep {
+  int height, width, radius, disparity_max, paths, threads, penalty1, penalty2;
+};
+
+class ReinitAgainstReference : public PenaltiesAgainstReference {};
+
+TEST_P(ReinitAgainstReference, EveryFrameAfterEachReinitMatchesAFreshMatcher) {
+  constexpr bool kUsePrevious[] = {false, true, false};
+  const std::vector<ReinitStep> kSequences[] = {
+      // Only the disparity count changes: the cells shrink while the scratch length may stay.
+      {{40, 60, 2, 14, 4, 1, 0, 0}, {40, 60, 2, 2, 4, 1, 0, 0}, {40, 60, 2, 14, 4, 1, 0, 0}},
+      {{48, 131, 2, 70, 4, 1, 10, 120}, {48, 131, 2, 16, 4, 1, 10, 120}, {48, 131, 2, 70, 4, 4, 10, 120}},
+      {{37, 53, 1, 16, 4, 1, 7, 40},
+       {45, 69, 3, 24, 8, 4, 10, 120},
+       {45, 69, 3, 22, 8, 4, 10, 120},
+       {33, 61, 2, 30, 4, 1, 0, 0},
+       {33, 61, 4, 14, 8, 1, 3, 30},
+       {38, 57, 2, 16, 2, 3, 7, 103}},
+  };
+  for (const std::vector<ReinitStep>& sequence : kSequences) {
+    for (size_t step = 0; step < sequence.size(); ++step) {
+      const ReinitStep& s = sequence[step];
+      const Combination c = {s.height, s.width, s.radius, 0, s.disparity_max, s.paths, s.threads, 16, 60, false, true};
+      tagSGMParameterSet set = ParametersOf(c);
+      set.sgm_penalty1 = static_cast<uint16_t>(s.penalty1);
+      set.sgm_penalty2 = static_cast<uint16_t>(s.penalty2);
+      ReferenceSettings settings = SettingsOf(c);
+      settings.penalty1 = s.penalty1;
+      settings.penalty2 = s.penalty2;
+      ASSERT_EQ(libtessaro_init(set), 0);
+      ReferenceMatcher reference(settings);
+      std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
+      for (size_t frame = 0; frame < std::size(kUsePrevious); ++frame) {
+        const bool narrowed = kUsePrevious[frame];
+        TestPair pair = MakeShiftedPair(c.height, c.width, 3 + static_cast<int>(frame), 8,
+                                        static_cast<unsigned>(11 * step + frame));
+        // Unrelated images give flat costs, where the guard cells decide the path values at the range's ends.
+        if (!narrowed)
+          pair.left = MakeShiftedPair(c.height, c.width, 0, 0, static_cast<unsigned>(97 + 3 * step + frame)).left;
+        libtessaro_process(out.data(), pair.left.data(), pair.right.data(), narrowed);
+        const std::vector<uint8_t> expected = reference.Process(pair.left.data(), pair.right.data(), narrowed);
+        long differing = 0;
+        for (size_t i = 0; i < out.size(); ++i) differing += out[i] != expected[i];
+        EXPECT_EQ(differing, 0) << "bytes differ after step " << step << " (" << c << " P1 " << s.penalty1 << " P2 "
+                                << s.penalty2 << "), frame " << frame;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, ReinitAgainstReference,
+                         ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128, SgmCodePath::kAvx2,
+                                           SgmCodePath::kAvx512));
+
 // Sizes are odd or small on purpose; thresholds range from "flag almost everything" to "flag nothing".
 const Combination kCombinations[] = {
     // height width r dmin dmax paths threads W threshold interval use_previous

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -149,6 +150,27 @@ TEST(KernelSelection, TheBestFormIsAvailableAndAnUnavailableOneIsRefused) {
     EXPECT_FALSE(sgm_select_code_path(SgmCodePath::kAvx2));
     EXPECT_EQ(sgm_current_code_path(), sgm_best_code_path());
   }
+}
+
+// On the board's aarch64 processors the 128-bit form is NEON itself, and no x86 form may be built at all.
+TEST(KernelSelection, TheWidestFormThisProcessorRunsIsInUse) {
+#if defined(__aarch64__)
+  const char* const kNames[] = {"plain", "128-bit NEON", "AVX2", "AVX-512"};
+#else
+  const char* const kNames[] = {"plain", "128-bit (SSE through SIMDe)", "AVX2", "AVX-512"};
+#endif
+  std::printf("inner loops in use: %s\n", kNames[static_cast<int>(sgm_current_code_path())]);
+#if defined(__aarch64__)
+  EXPECT_EQ(sgm_best_code_path(), SgmCodePath::kVector128);
+  EXPECT_EQ(kSgmAvx2Kernels, nullptr);
+  EXPECT_EQ(kSgmAvx512Kernels, nullptr);
+#else
+  const SgmCodePath wider = sgm_code_path_available(SgmCodePath::kAvx512) ? SgmCodePath::kAvx512
+                            : sgm_code_path_available(SgmCodePath::kAvx2) ? SgmCodePath::kAvx2
+                                                                           : SgmCodePath::kVector128;
+  EXPECT_EQ(sgm_best_code_path(), wider);
+#endif
+  EXPECT_EQ(sgm_current_code_path(), sgm_best_code_path());
 }
 
 }  // namespace

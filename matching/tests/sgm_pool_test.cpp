@@ -3,8 +3,14 @@
 #include "sgm_pool.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -41,6 +47,86 @@ TEST(SgmPool, TasksSpreadOverThreadsAndAStoppedPoolRunsOnTheCaller) {
   std::set<std::thread::id> ran_on;
   pool.Run(10, [&](unsigned long) { ran_on.insert(std::this_thread::get_id()); });
   EXPECT_EQ(ran_on, std::set<std::thread::id>{std::this_thread::get_id()});
+}
+
+// The processors the given workers sleep pinned to, once each of them is pinned to one (waited for, bounded).
+std::set<int> SleepingProcessors(const std::set<pid_t>& workers) {
+  std::set<int> processors;
+  for (const pid_t worker : workers) {
+    cpu_set_t set;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do {
+      EXPECT_EQ(sched_getaffinity(worker, sizeof(set), &set), 0);
+      if (CPU_COUNT(&set) == 1) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } while (std::chrono::steady_clock::now() < deadline);
+    EXPECT_EQ(CPU_COUNT(&set), 1) << "worker " << worker << " was not pinned once idle";
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+      if (CPU_ISSET(cpu, &set)) processors.insert(cpu);
+  }
+  return processors;
+}
+
+// A sleeping worker is pinned to a processor of its own, so that one wake-up cannot queue two workers on the same
+// processor; a working one may run anywhere, so that it can leave a processor another program keeps busy.
+TEST(SgmPool, WorkersSleepOnProcessorsOfTheirOwnAndWorkAnywhere) {
+  const unsigned long processors = std::max(1u, std::thread::hardware_concurrency());
+  if (processors < 2) GTEST_SKIP() << "one processor";
+  const unsigned long threads = std::min(4ul, processors);
+  SgmPool pool;
+  pool.Start(threads);
+  std::mutex mutex;
+  std::set<pid_t> workers;
+  std::atomic<unsigned long> arrived{0};
+  const pid_t caller = static_cast<pid_t>(syscall(SYS_gettid));
+  pool.Run(threads, [&](unsigned long) {
+    arrived.fetch_add(1);
+    while (arrived.load() < threads) std::this_thread::yield();  // every thread takes one task
+    const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
+    if (self == caller) return;
+    cpu_set_t set;
+    ASSERT_EQ(sched_getaffinity(0, sizeof(set), &set), 0);
+    EXPECT_GT(CPU_COUNT(&set), 1);
+    std::lock_guard<std::mutex> lock(mutex);
+    workers.insert(self);
+  });
+  ASSERT_EQ(workers.size(), threads - 1);
+  EXPECT_EQ(SleepingProcessors(workers).size(), threads - 1);
+
+  // A frame called from a thread pinned to a processor (as the camera's capture thread is) keeps it to itself.
+  const int capture = static_cast<int>(processors - 1);
+  cpu_set_t own, capture_only;
+  ASSERT_EQ(sched_getaffinity(0, sizeof(own), &own), 0);
+  CPU_ZERO(&capture_only);
+  CPU_SET(capture, &capture_only);
+  ASSERT_EQ(sched_setaffinity(0, sizeof(capture_only), &capture_only), 0);
+  pool.Wake();
+  arrived.store(0);
+  pool.Run(threads, [&](unsigned long) {
+    arrived.fetch_add(1);
+    while (arrived.load() < threads) std::this_thread::yield();  // every worker has woken and left its old processor
+  });
+  pool.Rest();
+  ASSERT_EQ(sched_setaffinity(0, sizeof(own), &own), 0);
+  const std::set<int> homes = SleepingProcessors(workers);
+  EXPECT_EQ(homes.size(), threads - 1);
+  EXPECT_EQ(homes.count(capture), 0u);
+}
+
+// Jobs inside a frame's wake find workers that look for them; after the frame the pool still runs every task once.
+TEST(SgmPool, JobsOfAWokenFrameAndAfterItRunEveryTaskOnce) {
+  SgmPool pool;
+  pool.Start(3);
+  for (int frame = 0; frame < 50; ++frame) {
+    const bool awake = frame % 2 == 0;
+    if (awake) pool.Wake();
+    for (int job = 0; job < 4; ++job) {
+      std::vector<std::atomic<int>> runs(17);
+      pool.Run(runs.size(), [&](unsigned long i) { runs[i].fetch_add(1); });
+      for (const std::atomic<int>& run : runs) ASSERT_EQ(run.load(), 1) << "frame " << frame;
+    }
+    if (awake) pool.Rest();
+  }
 }
 
 }  // namespace

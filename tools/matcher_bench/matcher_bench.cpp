@@ -1,8 +1,11 @@
 // Times the CPU matcher against OpenCV's StereoSGBM on the same images, per stage as well, and
 // compares the error of both on a real scene with ground truth. Every figure has the load average
 // beside it; the ratio to SGBM_3WAY is taken within the same run.
-//   matcher_bench [scene folder]
-//   matcher_bench --contention   frame times idle, then with every processor kept busy by other processes
+//   matcher_bench [scene folder]     real-pair figures at the camera's rhythm and back to back, the synthetic
+//                                    figures by stage, and the error on the scene
+//   matcher_bench --rhythm [folder]  only the real-pair figures (tsukuba of the shared data by default)
+//   matcher_bench --contention       frame times idle, then with every processor kept busy by other processes
+//   matcher_bench --wake             how fast threads woken together after a pause get to work, roaming or pinned
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -18,7 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench_setup.h"
 #include "bench_timing.h"
+#include "camera_rhythm.h"
+#include "wake_placement.h"
 #include "libtessaro.h"
 #include "sgm_census.h"
 #include "sgm_kernels.h"
@@ -33,21 +39,9 @@ namespace {
 constexpr int kFrames = 21;
 constexpr int kWarmUpFrames = 2;
 constexpr double kWarmUpMilliseconds = 300;  // the first 50-100 ms of frames after a pause run up to twice as long
-constexpr int kBlockSize = 5;
-constexpr int kSgbmP1 = 8 * kBlockSize * kBlockSize;  // OpenCV's usual penalties for one channel
-constexpr int kSgbmP2 = 32 * kBlockSize * kBlockSize;
-constexpr int kSgbmUniqueness = 10;
-constexpr int kSgbmLeftRightDiff = 1;
-constexpr int kSgbmSpeckleWindow = 100;
-constexpr int kSgbmSpeckleRange = 2;
 constexpr float kSgbmScale = 16.0f;  // StereoSGBM reports disparities in 1/16 pixel
 constexpr int kSyntheticShift = 7;
 constexpr double kTextureBlurSigma = 1.0;
-constexpr unsigned long kCensusRadius = 2;
-constexpr unsigned short kPenalty1 = 10;
-constexpr unsigned short kPenalty2 = 60;
-constexpr unsigned short kThreshold = 200;
-constexpr unsigned long kWindow = 16;
 const unsigned long kThreads = std::max(1u, std::thread::hardware_concurrency());  // as OpenCV uses
 constexpr int kContentionFrames = 60;
 constexpr int kContentionSeconds = 120;  // the busy processes end themselves after this, whatever happens
@@ -68,11 +62,6 @@ struct SgbmMode {
 constexpr SgbmMode kSgbmModes[] = {{"SGBM", cv::StereoSGBM::MODE_SGBM},
                                    {"SGBM_3WAY", cv::StereoSGBM::MODE_SGBM_3WAY}};
 
-double load_average() {
-  double load[1] = {0};
-  return getloadavg(load, 1) == 1 ? load[0] : -1;
-}
-
 const char* code_path_name() {
   switch (sgm_current_code_path()) {
     case SgmCodePath::kPlain:
@@ -91,28 +80,6 @@ double median_milliseconds(const std::function<void()>& work) {
   return bench::MedianMilliseconds(work, kWarmUpFrames, kFrames, kWarmUpMilliseconds);
 }
 
-tagSGMParameterSet matcher_parameters(int width, int height, int disparities, int paths) {
-  tagSGMParameterSet set{};
-  set.image_height = static_cast<uint64_t>(height);
-  set.image_width = static_cast<uint64_t>(width);
-  set.disparity_min = 0;
-  set.disparity_max = disparities;
-  set.window_scale = kCensusRadius;
-  set.ddr_disparity_range = kWindow;
-  set.path_number = static_cast<uint64_t>(paths);
-  set.thread_number = kThreads;
-  set.image_interval_sampling = 0;
-  set.sgm_penalty1 = kPenalty1;
-  set.sgm_penalty2 = kPenalty2;
-  set.ddr_threshold = kThreshold;
-  return set;
-}
-
-cv::Ptr<cv::StereoSGBM> make_sgbm(int disparities, int mode) {
-  return cv::StereoSGBM::create(0, disparities, kBlockSize, kSgbmP1, kSgbmP2, kSgbmLeftRightDiff, 0, kSgbmUniqueness,
-                                kSgbmSpeckleWindow, kSgbmSpeckleRange, mode);
-}
-
 // A blurred random texture and the same texture seen from a camera kSyntheticShift pixels to the right.
 void synthetic_pair(int width, int height, cv::Mat& left, cv::Mat& right) {
   cv::Mat noise(height, width + kSyntheticShift, CV_8U);
@@ -126,7 +93,7 @@ void time_case(const BenchCase& bench, int paths) {
   cv::Mat left, right;
   synthetic_pair(bench.width, bench.height, left, right);
   cv::Mat out(bench.height, bench.width, CV_8U);
-  libtessaro_init(matcher_parameters(bench.width, bench.height, bench.disparities, paths));
+  libtessaro_init(bench_matcher_parameters(bench.width, bench.height, bench.disparities, paths, kThreads));
   double full = 0, narrowed = 0, census = 0, path = 0, narrowed_paths = 0, winner = 0;
   {
     bench::QuietStdout quiet;
@@ -141,14 +108,14 @@ void time_case(const BenchCase& bench, int paths) {
   }
   libtessaro_close();
   std::printf("%dx%d D=%d paths=%d (load average %.2f)\n", bench.width, bench.height, bench.disparities, paths,
-              load_average());
+              bench_load_average());
   std::printf("  tessaro full range   %8.2f ms  (census %.2f, paths with winner-take-all %.2f)\n", full, census, path);
-  std::printf("  tessaro narrowed W=%lu %7.2f ms  (paths %.2f, winner-take-all %.2f)\n", kWindow, narrowed,
+  std::printf("  tessaro narrowed W=%lu %7.2f ms  (paths %.2f, winner-take-all %.2f)\n", kBenchWindow, narrowed,
               narrowed_paths, winner);
   double fastest = 0, three_way = 0;
   const char* fastest_name = "";
   for (const SgbmMode& mode : kSgbmModes) {
-    cv::Ptr<cv::StereoSGBM> sgbm = make_sgbm(bench.disparities, mode.mode);
+    cv::Ptr<cv::StereoSGBM> sgbm = bench_sgbm(bench.disparities, mode.mode);
     cv::Mat disparity;
     const double ms = median_milliseconds([&] { sgbm->compute(left, right, disparity); });
     std::printf("  OpenCV %-10s     %8.2f ms  (OpenCV / tessaro full range = %.2f)\n", mode.name, ms, ms / full);
@@ -161,7 +128,7 @@ void time_case(const BenchCase& bench, int paths) {
   std::printf("  fastest OpenCV mode %s: tessaro (full range) is %.2fx %s\n", fastest_name,
               fastest > full ? fastest / full : full / fastest, fastest > full ? "faster" : "slower");
   std::printf("  RATIO %dx%d D=%d paths=%d: SGBM_3WAY / tessaro = %.2f (load average %.2f)\n", bench.width,
-              bench.height, bench.disparities, paths, three_way / full, load_average());
+              bench.height, bench.disparities, paths, three_way / full, bench_load_average());
 }
 
 // Starts one busy process per processor; each ends itself after kContentionSeconds.
@@ -194,7 +161,10 @@ void contention_run() {
   synthetic_pair(bench.width, bench.height, left, right);
   cv::Mat out(bench.height, bench.width, CV_8U);
   for (int paths : kPathCounts) {
-    libtessaro_init(matcher_parameters(bench.width, bench.height, bench.disparities, paths));
+    {
+      bench::QuietStdout quiet;  // the OpenCL inventory
+      libtessaro_init(bench_matcher_parameters(bench.width, bench.height, bench.disparities, paths, kThreads));
+    }
     for (bool loaded : {false, true}) {
       const std::vector<pid_t> busy = loaded ? start_busy_processes() : std::vector<pid_t>{};
       std::vector<double> times;
@@ -203,7 +173,7 @@ void contention_run() {
         for (int i = 0; i < kContentionFrames; ++i)
           times.push_back(bench::MillisecondsOf([&] { libtessaro_process(out.data, left.data, right.data, false); }));
       }
-      const double load = load_average();
+      const double load = bench_load_average();
       stop_busy_processes(busy);
       const long worst_frame = std::max_element(times.begin(), times.end()) - times.begin();
       std::sort(times.begin(), times.end());
@@ -224,7 +194,7 @@ void score_scene(const std::string& folder) {
     return;
   }
   cv::Mat out(scene.left.size(), CV_8U);
-  tagSGMParameterSet set = matcher_parameters(scene.left.cols, scene.left.rows, scene.disparities, 8);
+  tagSGMParameterSet set = bench_matcher_parameters(scene.left.cols, scene.left.rows, scene.disparities, 8, kThreads);
   libtessaro_init(set);
   {
     bench::QuietStdout quiet;
@@ -235,7 +205,7 @@ void score_scene(const std::string& folder) {
   out.convertTo(matcher, CV_32F);
   const DisparityScore ours = ScoreDisparity(matcher, scene);
   cv::Mat raw, sgbm;
-  make_sgbm(scene.disparities, cv::StereoSGBM::MODE_SGBM)->compute(scene.left, scene.right, raw);
+  bench_sgbm(scene.disparities, cv::StereoSGBM::MODE_SGBM)->compute(scene.left, scene.right, raw);
   raw.convertTo(sgbm, CV_32F, 1.0 / kSgbmScale);
   const DisparityScore theirs = ScoreDisparity(sgbm, scene);
   std::printf("scene %s (%dx%d, D=%d): bad pixels (|d-gt|>1 over nonocc) and density\n", scene.name.c_str(),
@@ -247,14 +217,27 @@ void score_scene(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::printf("median of %d frames; OpenCV threads: %d; tessaro r=%lu P1=%u P2=%u, %lu threads, %s loops\n", kFrames,
-              cv::getNumThreads(), kCensusRadius, kPenalty1, kPenalty2, kThreads, code_path_name());
-  if (argc > 1 && std::string(argv[1]) == "--contention") {
+  const std::string option = argc > 1 ? argv[1] : "";
+  const std::string default_scene = std::string(STEREO_DATA_DIR) + "/tsukuba";
+  std::printf("OpenCV threads: %d; tessaro r=%lu P1=%u P2=%u, %s loops\n", cv::getNumThreads(), kBenchCensusRadius,
+              kBenchPenalty1, kBenchPenalty2, code_path_name());
+  if (option == "--contention") {
     contention_run();
     return 0;
   }
+  if (option == "--wake") {
+    run_wake_placement();
+    return 0;
+  }
+  if (option == "--rhythm") {
+    run_camera_rhythm(argc > 2 ? argv[2] : default_scene);
+    return 0;
+  }
+  const std::string scene_folder = argc > 1 ? argv[1] : default_scene;
+  run_camera_rhythm(scene_folder);
+  std::printf("synthetic pair, median of %d frames back to back, tessaro on %lu threads\n", kFrames, kThreads);
   for (const BenchCase& bench : kCases)
     for (int paths : kPathCounts) time_case(bench, paths);
-  score_scene(argc > 1 ? argv[1] : std::string(STEREO_DATA_DIR) + "/tsukuba");
+  score_scene(scene_folder);
   return 0;
 }
