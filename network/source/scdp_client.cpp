@@ -101,7 +101,8 @@ int ReceiveReply(ClientSession* node, ByteArea& area, uint32_t* packet_length) {
   uint32_t have = 0;
   if (!area.Reserve(kScdpReplyBufferBytes, 0)) return kQeltOutOfMemory;
   while (have < needed) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    // Rounded up: a wait cut to whole milliseconds would give up before the deadline.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd p{node->fd, POLLIN, 0};
     const int n = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
     if (n < 0 && errno == EINTR) continue;
