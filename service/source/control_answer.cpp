@@ -3,16 +3,26 @@
 
 #include "control_actions.h"
 #include "control_request.h"
+#include "request_line_limit.h"
 #include "qelt_log.h"
 
 namespace {
 constexpr const char* kLogTag = "main";
 constexpr std::uint32_t kUpgradeReboot = 0;
+
+// One line a request, a few a second at most, so that a flood of requests leaves the log its history.
+void LogRequestReceived() {
+  static RequestLineLimit limit;
+  std::uint64_t left_out = 0;
+  if (!limit.Allow(&left_out)) return;
+  if (left_out > 0) PrintLog(kLogTag, "ServiceRequest, %llu more requests not logged\n", static_cast<unsigned long long>(left_out));
+  PrintLog(kLogTag, "ServiceRequest, recv a command request\n");
+}
 }  // namespace
 
 int AnswerControlRequest(const char* payload, int length, const ControlEnvironment& environment,
                          ControlAnswer* answer) {
-  PrintLog(kLogTag, "ServiceRequest, recv a command request\n");
+  LogRequestReceived();
   if (answer == nullptr) return kControlNotHandled;
   *answer = ControlAnswer();
   ControlRequest request = {};

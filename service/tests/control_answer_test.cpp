@@ -1,12 +1,18 @@
 // The six control commands' answers; clock and reboot reach only the board root's fakes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "control_answer.h"
+#include "board/qelt_log_sink.h"
 #include "control_request.h"
+#include "request_line_limit.h"
 #include "platform/delay_task_scheduler.h"
 #include "system_test_support.h"
 
@@ -143,3 +149,32 @@ TEST_F(ControlAnswerTest, WrongKindUnknownCommandAndShortPayloadGetNoReply) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> LoggedTexts() {
+  std::vector<std::string> texts;
+  for (const auto& line : board::LoggedLines()) texts.push_back(line.text);
+  return texts;
+}
+
+}  // namespace
+
+// A flood of requests writes a few request lines a second; the next one written counts the rest.
+TEST_F(ControlAnswerTest, FloodOfRequestsLogsAFewLinesASecondAndCountsTheRest) {
+  constexpr int kFlood = 40;
+  board::ClearLoggedLines();
+  for (int i = 0; i < kFlood; ++i) Answer(Request(1, kCommandPassageDirection, {}));
+  const auto flood = LoggedTexts();
+  const auto received = std::count(flood.begin(), flood.end(), "ServiceRequest, recv a command request");
+  EXPECT_GE(received, 1);
+  EXPECT_LE(received, 2 * static_cast<long>(RequestLineLimit::kLinesPerSecond));
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  board::ClearLoggedLines();
+  Answer(Request(1, kCommandPassageDirection, {}));
+  const auto after = LoggedTexts();
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0], "ServiceRequest, " + std::to_string(kFlood - received) + " more requests not logged");
+  EXPECT_EQ(after[1], "ServiceRequest, recv a command request");
+}
