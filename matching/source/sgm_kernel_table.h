@@ -1,4 +1,5 @@
-// The table of one form of the inner loops, for the instruction-set file that instantiates it with its lanes.
+// The table of one form of the inner loops, for the instruction-set file that instantiates it with its lanes: V of
+// 16-bit values, B of bytes (see ByteCells).
 #pragma once
 
 #include "sgm_kernel_forms.h"
@@ -6,15 +7,20 @@
 
 namespace sgm_forms {
 
-template <class V>
+template <class V, class B>
 constexpr SgmKernels kernel_table() {
-  return SgmKernels{recurrence<V>,
-                    minimum<V>,
-                    winner<V>,
-                    ByteCosts<V>::kFunction,
-                    Census64<V>::kFunction,
-                    {row_pass<V, uint16_t, false>, row_pass<V, uint8_t, false>, row_pass<V, uint8_t, true>},
-                    {band_pass<V, uint16_t, false>, band_pass<V, uint8_t, false>, band_pass<V, uint8_t, true>}};
+  using W = WideCells<V>;
+  using C = ByteCells<B>;
+  return SgmKernels{
+      recurrence<V>,
+      minimum<V>,
+      winner<V>,
+      ByteCosts<V>::kFunction,
+      Census64<V>::kFunction,
+      {{row_pass<V, W, uint16_t, false>, row_pass<V, W, uint8_t, false>, row_pass<V, W, uint8_t, true>},
+       {row_pass<V, C, uint16_t, false>, row_pass<V, C, uint8_t, false>, row_pass<V, C, uint8_t, true>}},
+      {{band_pass<V, W, uint16_t, false>, band_pass<V, W, uint8_t, false>, band_pass<V, W, uint8_t, true>},
+       {band_pass<V, C, uint16_t, false>, band_pass<V, C, uint8_t, false>, band_pass<V, C, uint8_t, true>}}};
 }
 
 }  // namespace sgm_forms

@@ -29,7 +29,8 @@ bool sgm_code_path_available(SgmCodePath path) {
   __builtin_cpu_init();  // this may run during static initialisation, before the compiler's own set-up
   if (path == SgmCodePath::kAvx2) return __builtin_cpu_supports("avx2");
   if (path == SgmCodePath::kAvx512)
-    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vpopcntdq") &&
+    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+           __builtin_cpu_supports("avx512vpopcntdq") &&
            __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("gfni");
 #endif
   return true;

@@ -27,15 +27,20 @@ struct SgmKernels {
   // One-word census signatures (radius 1 to 3) of the 64 pixels from (y, x) of an image n pixels wide, into
   // signatures[0] to [63]; null in the forms that do it 16 pixels at a time through the census itself.
   void (*census_64)(const unsigned char* image, long n, long y, long x, unsigned long radius, uint64_t* signatures);
-  // The passes of a full-range frame (sgm_sweep_passes.h), one per way of handing sums on (SgmSumsLayout):
-  // rows [begin, end) of the rows' family, and the band of lines [begin, end) of another family.
-  void (*sweep_rows[3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
-  void (*sweep_band[3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
+  // The passes of a full-range frame (sgm_sweep_passes.h), by the width of the path cells (SgmCellWidth) and
+  // the way of handing sums on (SgmSumsLayout): rows [begin, end) of the rows' family, and the band of lines
+  // [begin, end) of another family.
+  void (*sweep_rows[2][3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
+  void (*sweep_band[2][3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
 };
 
 // How a full-range frame's families hand their sums on: one carried 16-bit volume, one carried byte volume,
 // or a byte volume per family that the last family adds up.
 enum SgmSumsLayout { kSgmCarried16, kSgmCarriedBytes, kSgmSeparateBytes };
+
+// Path cells of a full-range frame: 16-bit values, or bytes where every path value provably fits one (twice the
+// lanes per vector).
+enum SgmCellWidth { kSgmCells16, kSgmCellBytes };
 
 enum class SgmCodePath { kPlain, kVector128, kAvx2, kAvx512 };
 

@@ -1,6 +1,6 @@
-// The AVX-512 form of the inner loops: 32 lanes of 16 bits, census costs eight words at a time, and census
-// signatures 64 pixels at a time. This file alone is compiled with AVX-512 (BW, VPOPCNTDQ, VBMI) and GFNI; its
-// table is used only after the processor has been asked whether it has them.
+// The AVX-512 form of the inner loops: 32 lanes of 16 bits or bytes, census costs eight words at a time, and
+// census signatures 64 pixels at a time. This file alone is compiled with AVX-512 (BW, VL, VPOPCNTDQ, VBMI) and
+// GFNI; its table is used only after the processor has been asked whether it has them.
 #include "sgm_kernels.h"
 
 #if defined(__x86_64__)
@@ -181,7 +181,45 @@ struct Avx512Lanes {
   }
 };
 
-constexpr SgmKernels kAvx512Table = sgm_forms::kernel_table<Avx512Lanes>();
+// Bytes in 256-bit vectors: 32 lanes, which widen to one vector of Avx512Lanes, and which a cell of 32 or 64
+// disparities fills whole.
+struct Avx512Bytes {
+  using T = __m256i;
+  using Wide = Avx512Lanes;
+  static constexpr unsigned long kLanes = 32;
+  static T load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  static void store(uint8_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  static void stream(uint8_t* p, T v) { _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v); }
+  static void stream_fence() { _mm_sfence(); }
+  static T dup(uint8_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
+  static T add(T a, T b) { return _mm256_add_epi8(a, b); }
+  static T add_saturated(T a, T b) { return _mm256_adds_epu8(a, b); }
+  static T sub(T a, T b) { return _mm256_sub_epi8(a, b); }
+  static T min(T a, T b) { return _mm256_min_epu8(a, b); }
+  // Pairs of bytes to 16-bit lanes whose upper byte is 0, then the 16-bit minimum.
+  static uint8_t smallest(T v) {
+    const __m128i half = _mm_min_epu8(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    const __m128i pairs = _mm_min_epu8(half, _mm_srli_epi16(half, 8));
+    return static_cast<uint8_t>(_mm_cvtsi128_si32(_mm_minpos_epu16(pairs)));
+  }
+  // Lane i of the result is lane i - 1 of b (lane 31 of a for i = 0), or lane i + 1 of b (lane 0 of c).
+  static T shift_in_low(T a, T b) { return _mm256_permutex2var_epi8(b, shift_index(2 * kLanes - 1), a); }
+  static T shift_in_high(T b, T c) { return _mm256_permutex2var_epi8(b, shift_index(1), c); }
+  template <unsigned long kHalf>
+  static __m512i widen(T v) {
+    return _mm512_cvtepu8_epi16(v);
+  }
+
+ private:
+  // Lane i takes lane i + offset of the pair (first operand, second operand), counted modulo 64.
+  static T shift_index(unsigned long offset) {
+    alignas(32) uint8_t index[kLanes];
+    for (unsigned long i = 0; i < kLanes; ++i) index[i] = static_cast<uint8_t>((i + offset) % (2 * kLanes));
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(index));
+  }
+};
+
+constexpr SgmKernels kAvx512Table = sgm_forms::kernel_table<Avx512Lanes, Avx512Bytes>();
 
 }  // namespace
 

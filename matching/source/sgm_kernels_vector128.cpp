@@ -34,6 +34,26 @@ struct Vector128Lanes {
   }
 };
 
+struct Vector128Bytes {
+  using T = uint8x16_t;
+  using Wide = Vector128Lanes;
+  static constexpr unsigned long kLanes = 16;
+  static T load(const uint8_t* p) { return vld1q_u8(p); }
+  static void store(uint8_t* p, T v) { vst1q_u8(p, v); }
+  static T dup(uint8_t v) { return vdupq_n_u8(v); }
+  static T add(T a, T b) { return vaddq_u8(a, b); }
+  static T add_saturated(T a, T b) { return vqaddq_u8(a, b); }
+  static T sub(T a, T b) { return vsubq_u8(a, b); }
+  static T min(T a, T b) { return vminq_u8(a, b); }
+  static uint8_t smallest(T v) { return vminvq_u8(v); }
+  static T shift_in_low(T a, T b) { return vextq_u8(a, b, kLanes - 1); }
+  static T shift_in_high(T b, T c) { return vextq_u8(b, c, 1); }
+  template <unsigned long kHalf>
+  static uint16x8_t widen(T v) {
+    return vmovl_u8(kHalf == 0 ? vget_low_u8(v) : vget_high_u8(v));
+  }
+};
+
 }  // namespace
 
-const SgmKernels kSgmVector128Kernels = sgm_forms::kernel_table<Vector128Lanes>();
+const SgmKernels kSgmVector128Kernels = sgm_forms::kernel_table<Vector128Lanes, Vector128Bytes>();

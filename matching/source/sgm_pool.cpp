@@ -72,9 +72,9 @@ void SgmPool::Start(unsigned long threads) {
   Stop();
   std::lock_guard<std::mutex> lock(mutex_);
   stopping_ = false;
-  // Each worker has a processor of its own to sleep on. Left to roam, the workers that one wake-up rouses were
-  // often put on the same idle processor and waited there, one behind the other, until the scheduler moved them:
-  // a frame after a pause ran with two or three threads fewer for its first milliseconds.
+  // Each worker has a processor of its own. Left to roam, the workers that one wake-up rouses were often put on the
+  // same idle processor and waited there, one behind the other, until the scheduler moved them: a frame after a
+  // pause ran with two or three threads fewer for its first milliseconds.
   homes_count_ = threads > 1 ? threads - 1 : 0;
   homes_.reset(new std::atomic<int>[homes_count_]);
   const int pinned = pinned_processor();
@@ -131,29 +131,31 @@ void SgmPool::Finish(std::unique_lock<std::mutex>& lock) {
 }
 
 void SgmPool::WorkerLoop(unsigned long seen, unsigned long index) {
-  // Pinned while it sleeps, so that the wake-up puts it on a processor of its own; free while it works, so that
-  // the scheduler can move it away from a processor that another program keeps busy.
-  cpu_set_t anywhere;
-  CPU_ZERO(&anywhere);
-  for (long cpu = 0; cpu < CPU_SETSIZE && cpu < static_cast<long>(std::thread::hardware_concurrency()); ++cpu)
-    CPU_SET(cpu, &anywhere);
+  // Stays on a processor of its own, asleep and at work. Left to roam while it worked, a worker was often moved
+  // onto the processor of another (workers that look for their next job make every processor look busy), and one
+  // of the two then waited a whole time slice, about 2.3 ms, for the other: a third of the frames after a pause.
   int pinned_to = -1;
+  auto go_home = [&] {
+    const int home = homes_[index].load(std::memory_order_relaxed);
+    if (home >= 0 && home != pinned_to) pinned_to = BindThreadToCpu(home) == 0 ? home : -1;
+  };
+  go_home();
   std::unique_lock<std::mutex> lock(mutex_);
   unsigned long wakes_seen = wakes_;
   for (;;) {
     lock.unlock();
-    const int home = homes_[index].load(std::memory_order_relaxed);
-    if (!AwaitJob(seen) && home >= 0 && home != pinned_to) pinned_to = BindThreadToCpu(home) == 0 ? home : -1;
+    AwaitJob(seen);
     lock.lock();
     // Sleeps until a job is posted, or a frame begins that this worker has not woken for yet.
     job_posted_.wait(lock, [&] { return stopping_ || job_ != seen || wakes_ != wakes_seen; });
     if (stopping_) return;
-    if (pinned_to >= 0) {
+    if (wakes_ != wakes_seen) {
+      // A frame's caller pinned elsewhere may have moved the homes.
       lock.unlock();
-      if (sched_setaffinity(0, sizeof(anywhere), &anywhere) == 0) pinned_to = -1;
+      go_home();
       lock.lock();
+      wakes_seen = wakes_;
     }
-    wakes_seen = wakes_;
     if (job_ == seen) continue;  // woken for a frame: look for its first job
     seen = job_;
     unsigned long index = 0;

@@ -17,9 +17,9 @@ class SgmPool {
   SgmPool& operator=(const SgmPool&) = delete;
   ~SgmPool() { Stop(); }
 
-  // Runs jobs on `threads` threads in all: the caller and threads - 1 workers, each of which sleeps pinned to a
-  // processor of its own and works wherever the scheduler puts it. The workers' processors leave out the one that
-  // the thread calling Wake is pinned to (until then, the one the caller of Start runs on).
+  // Runs jobs on `threads` threads in all: the caller and threads - 1 workers, each pinned to a processor of its own
+  // (those beyond the processor count roam). The workers' processors leave out the one that the thread calling
+  // Wake is pinned to (until then, the one the caller of Start runs on).
   void Start(unsigned long threads);
   // Ends the workers; later jobs run on the caller alone.
   void Stop();
@@ -46,7 +46,7 @@ class SgmPool {
   };
 
  private:
-  // Runs the tasks of every job after job `seen`, as worker `index`; sleeps pinned to its processor.
+  // Runs the tasks of every job after job `seen`, as worker `index`, on its processor.
   void WorkerLoop(unsigned long seen, unsigned long index);
   // Gives worker i the processor i + 1 after `processor`, none where that would come round to it again.
   void PlaceWorkersAfter(int processor);

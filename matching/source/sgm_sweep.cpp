@@ -29,6 +29,7 @@ constexpr unsigned long kFamilies = 4;
 
 struct Buffers {
   std::vector<uint16_t> fill_cell;  // the cell of a pixel outside the processed area: all initial fill
+  std::vector<uint8_t> fill_cell_bytes;
   std::vector<uint16_t> zeros;
   std::vector<uint8_t> zero_bytes;
   std::vector<unsigned char> left, right;  // images of the last swept frame
@@ -64,14 +65,14 @@ std::vector<Family> families_of_paths() {
   return present;
 }
 
-void run_family(const Frame& f, const Family& family, SgmSumsLayout layout) {
+void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSumsLayout layout) {
   SgmPool& pool = sgm_pool();
   const SgmKernels& kernels = sgm_kernels();
   if (family.rows) {
     const long groups = (f.area.row_end - f.area.row_begin + kSweepRowGroup - 1) / kSweepRowGroup;
     pool.Run(static_cast<unsigned long>(groups), [&](unsigned long i) {
       const long begin = f.area.row_begin + static_cast<long>(i) * kSweepRowGroup;
-      kernels.sweep_rows[layout](f, family, begin, std::min(begin + kSweepRowGroup, f.area.row_end));
+      kernels.sweep_rows[cells][layout](f, family, begin, std::min(begin + kSweepRowGroup, f.area.row_end));
     });
     return;
   }
@@ -85,8 +86,26 @@ void run_family(const Frame& f, const Family& family, SgmSumsLayout layout) {
   const long bands = (highest - lowest + kSweepBandLines) / kSweepBandLines;
   pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
     const long begin = lowest + static_cast<long>(band) * kSweepBandLines;
-    kernels.sweep_band[layout](f, family, begin, std::min(begin + kSweepBandLines, highest + 1));
+    kernels.sweep_band[cells][layout](f, family, begin, std::min(begin + kSweepBandLines, highest + 1));
   });
+}
+
+constexpr unsigned long kLargestByte = 255;
+constexpr unsigned long kLargest16 = 65535;
+
+// True while no term of the 16-bit recurrence wraps: the guards' fill plus the larger penalty, and the previous
+// pixel's smallest value (at most the fill) plus P2, stay within 16 bits.
+bool terms_fit_16_bits() {
+  const unsigned long p1 = sgm_params.penalty1, p2 = sgm_params.penalty2;
+  return sgm_params.census_bits + p2 + std::max(p1, p2) <= kLargest16;
+}
+
+// Byte cells where every path value and the guards' fill fit a byte. A path value is at most the largest cost
+// plus P2 (see sums_layout), below the fill of the census bit count plus P2; so the fill bounds them all, as long
+// as it exceeds every cost (not in the interval-sampling mode) and no 16-bit term wraps.
+SgmCellWidth cell_width() {
+  if (sgm_params.mode == kIntervalSamplingMode || !terms_fit_16_bits()) return kSgmCells16;
+  return sgm_params.census_bits + sgm_params.penalty2 <= kLargestByte ? kSgmCellBytes : kSgmCells16;
 }
 
 // Bytes where every sum handed on fits one. Each path value lies between its cost and the cost plus P2: the
@@ -96,12 +115,8 @@ void run_family(const Frame& f, const Family& family, SgmSumsLayout layout) {
 // the sum of all families but the last fits; else a byte volume per family where each family's own sum fits
 // (the last family reads them all, as much as a carried volume would move, in half the bytes of 16 bits).
 SgmSumsLayout sums_layout(const std::vector<Family>& families) {
-  constexpr unsigned long kLargestByte = 255;
-  constexpr unsigned long kLargest16 = 65535;
-  if (sgm_params.mode == kIntervalSamplingMode || families.empty()) return kSgmCarried16;
-  const unsigned long p1 = sgm_params.penalty1, p2 = sgm_params.penalty2;
-  if (sgm_params.census_bits + p2 + std::max(p1, p2) > kLargest16) return kSgmCarried16;
-  const unsigned long largest_path = sgm_params.census_bits - 1 + p2;  // the centre bit never differs
+  if (sgm_params.mode == kIntervalSamplingMode || families.empty() || !terms_fit_16_bits()) return kSgmCarried16;
+  const unsigned long largest_path = sgm_params.census_bits - 1 + sgm_params.penalty2;  // the centre bit never differs
   unsigned long stored = 0, largest_family = 0;
   for (size_t i = 0; i + 1 < families.size(); ++i) {
     const unsigned long paths = families[i].forward + families[i].backward;
@@ -152,15 +167,18 @@ void sgm_sweep_aggregate(unsigned char* out) {
   f.words = sgm_census_words(sgm_params.window_scale);
   f.sums_volume = sgm_sweep_sums;
   buffers.fill_cell.assign(disparities + 2, f.fill);
+  buffers.fill_cell_bytes.assign(disparities + 2, static_cast<uint8_t>(f.fill));
   buffers.zeros.assign(disparities, 0);
   buffers.zero_bytes.assign(disparities, 0);
   f.fill_cell = buffers.fill_cell.data();
+  f.fill_cell_bytes = buffers.fill_cell_bytes.data();
   f.zeros = buffers.zeros.data();
   f.zero_bytes = buffers.zero_bytes.data();
   f.out = out;
   // Both tables start with the rows' first direction, so the rows' pass always runs, last, and picks the winners.
   const std::vector<Family> families = families_of_paths();
   const SgmSumsLayout layout = sums_layout(families);
+  const SgmCellWidth cells_width = cell_width();
   const unsigned long cells = s_sgm_m * s_sgm_n * disparities;
   for (size_t i = 0; i < families.size(); ++i) {
     const bool last = i + 1 == families.size();
@@ -169,7 +187,7 @@ void sgm_sweep_aggregate(unsigned char* out) {
       f.sums_volume = own;
       f.volumes[f.volume_count++] = own;
     }
-    run_family(f, families[i], layout);
+    run_family(f, families[i], cells_width, layout);
     f.carried_in = true;
   }
 }

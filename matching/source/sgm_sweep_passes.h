@@ -39,6 +39,7 @@ struct SgmSweepFrame {
   unsigned long volume_count = 0;
   bool carried_in = false;  // an earlier family has written sums_volume
   const uint16_t* fill_cell;
+  const uint8_t* fill_cell_bytes;  // the same for byte cells
   const uint16_t* zeros;
   const uint8_t* zero_bytes;
   unsigned char* out;
@@ -67,17 +68,40 @@ struct SgmSweepFrame {
     }
     return into;
   }
-  // What a family's paths add to at (y, x): the volume that earlier families carried (nothing for the first);
-  // in separate mode nothing for a family that writes a volume of its own, and the others' volumes added up
-  // into `gathered` for the last.
-  template <class V, class S, bool kSeparate>
-  auto incoming(bool last, long y, long x, uint16_t* gathered) const {
-    if constexpr (kSeparate) {
-      return last ? gather<V>(y, x, gathered) : zeros;
-    } else if constexpr (std::is_same_v<S, uint8_t>) {
-      return carried_in ? static_cast<const uint8_t*>(sums<S>(y, x)) : zero_bytes;
+  template <class Value>
+  const Value* fill_cell_of() const {
+    if constexpr (std::is_same_v<Value, uint8_t>) {
+      return fill_cell_bytes;
     } else {
-      return carried_in ? static_cast<const uint16_t*>(sums<S>(y, x)) : zeros;
+      return fill_cell;
+    }
+  }
+  template <class S>
+  const S* zeros_of() const {
+    if constexpr (std::is_same_v<S, uint8_t>) {
+      return zero_bytes;
+    } else {
+      return zeros;
+    }
+  }
+  // What a band family's paths add to at (y, x), of the type of the sums it hands on: the volume that earlier
+  // families carried (nothing for the first, or in separate mode, where each writes a volume of its own).
+  template <class S, bool kSeparate>
+  const S* band_incoming(long y, long x) const {
+    if constexpr (kSeparate) {
+      return zeros_of<S>();
+    } else {
+      return carried_in ? static_cast<const S*>(sums<S>(y, x)) : zeros_of<S>();
+    }
+  }
+  // What the rows' paths, which run last, add to at (y, x): the carried volume, or in separate mode the other
+  // families' volumes added up into `gathered`.
+  template <class V, class S, bool kSeparate>
+  auto row_incoming(long y, long x, uint16_t* gathered) const {
+    if constexpr (kSeparate) {
+      return gather<V>(y, x, gathered);
+    } else {
+      return carried_in ? static_cast<const S*>(sums<S>(y, x)) : zeros_of<S>();
     }
   }
   // The winner at (y, x): the first index of the smallest of the D totals.
@@ -95,31 +119,59 @@ constexpr long kSweepRowGroup = 4;   // rows of one task of the rows' family
 constexpr long kPrefetchRows = 2;    // how far ahead a band's walk asks for its next rows
 constexpr long kCacheLine = 64;
 
-// Per thread, kept from frame to frame: path cells with guards at the initial fill, and sums.
-struct SweepScratch {
-  std::vector<uint16_t> cells;
-  long cell_size = 0;  // the layout `cells` was filled for: values per cell, and their initial fill
+// Path cells of one width with guards at the initial fill, and the layout they were filled for.
+template <class Value>
+struct CellScratch {
+  std::vector<Value> cells;
+  long cell_size = 0;  // values per cell
   uint16_t fill = 0;
+};
+
+// Per thread, kept from frame to frame: path cells of both widths, and sums.
+struct SweepScratch {
+  CellScratch<uint16_t> wide;
+  CellScratch<uint8_t> bytes;
   std::vector<uint16_t> minima;
   std::vector<uint16_t> band_sums;
+  std::vector<uint8_t> band_byte_sums;
   std::vector<uint16_t> total;
   std::vector<uint8_t> costs;
   std::vector<uint16_t> incoming;
+
+  template <class Value>
+  CellScratch<Value>& cells_of() {
+    if constexpr (std::is_same_v<Value, uint8_t>) {
+      return bytes;
+    } else {
+      return wide;
+    }
+  }
+  template <class S>
+  std::vector<S>& band_sums_of() {
+    if constexpr (std::is_same_v<S, uint8_t>) {
+      return band_byte_sums;
+    } else {
+      return band_sums;
+    }
+  }
 };
 
-inline SweepScratch& scratch_for(const SgmSweepFrame& f, unsigned long cells, unsigned long band_sums,
-                                 unsigned long costs) {
+// The scratch of the calling thread for `cells` cells of Value, `band_sums` sums of S and `costs` costs.
+template <class Value, class S>
+SweepScratch& scratch_for(const SgmSweepFrame& f, unsigned long cells, unsigned long band_sums, unsigned long costs) {
   thread_local SweepScratch scratch;
+  CellScratch<Value>& own = scratch.cells_of<Value>();
   const unsigned long cell_values = cells * static_cast<unsigned long>(f.cell_size);
   // Guards are never written, so only a change of length, cell size or fill needs a refill; the cell size must
   // count on its own, since another disparity count can give the same length with the guards elsewhere.
-  if (scratch.cells.size() != cell_values || scratch.cell_size != f.cell_size || scratch.fill != f.fill) {
-    scratch.cells.assign(cell_values, f.fill);
-    scratch.cell_size = f.cell_size;
-    scratch.fill = f.fill;
+  if (own.cells.size() != cell_values || own.cell_size != f.cell_size || own.fill != f.fill) {
+    own.cells.assign(cell_values, static_cast<Value>(f.fill));
+    own.cell_size = f.cell_size;
+    own.fill = f.fill;
   }
   scratch.minima.resize(cells);
-  if (scratch.band_sums.size() < band_sums) scratch.band_sums.resize(band_sums);
+  std::vector<S>& sums = scratch.band_sums_of<S>();
+  if (sums.size() < band_sums) sums.resize(band_sums);
   scratch.total.resize(f.disparities);
   scratch.incoming.resize(f.disparities);
   if (scratch.costs.size() < costs) scratch.costs.resize(costs);
@@ -153,28 +205,32 @@ void pixel_costs(const SgmSweepFrame& f, long y, long x, long count, uint8_t* ou
 // Rows [row_begin, row_end) of the rows' family, at most kSweepRowGroup: left to right, then right to left. The
 // rows advance together pixel by pixel, so that one row's work overlaps the wait for another's previous pixel.
 // The rows' family runs last: it reads the sums handed on row by row, in the order they lie in memory, and picks
-// each pixel's winner.
-template <class V, class S, bool kSeparate>
+// each pixel's winner. C gives the path cells (WideCells or ByteCells over V's form), S the sums handed on.
+template <class V, class C, class S, bool kSeparate>
 void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_begin, long row_end) {
+  using Value = typename C::Value;
   const long group = row_end - row_begin;
   const long begin = f.area.column_begin, end = f.area.column_end;
   const long width = end - begin;
   const long d = static_cast<long>(f.disparities);
   // With both directions, the first one's sums of the group's rows wait for the second.
   const bool keeps_sums = family.forward && family.backward;
-  SweepScratch& s =
-      scratch_for(f, static_cast<unsigned long>(2 * kSweepRowGroup),
-                  keeps_sums ? static_cast<unsigned long>(kSweepRowGroup * width * d) : 0,
-                  static_cast<unsigned long>(kSweepRowGroup * width * d));
+  const unsigned long group_values = static_cast<unsigned long>(kSweepRowGroup * width * d);
+  SweepScratch& s = scratch_for<Value, uint16_t>(f, static_cast<unsigned long>(2 * kSweepRowGroup),
+                                                 keeps_sums ? group_values : 0, group_values);
   uint16_t* total = s.total.data();
+  Value* cells = s.cells_of<Value>().cells.data();
+  const Value* fill_cell = f.fill_cell_of<Value>();
+  const Value fill = static_cast<Value>(f.fill);
   for (long row = 0; row < group; ++row)
     pixel_costs<V>(f, row_begin + row, begin, width, s.costs.data() + row * width * d);
-  auto cell = [&](long row, long x) { return s.cells.data() + (2 * row + (x & 1)) * f.cell_size; };
+  auto cell = [&](long row, long x) { return cells + (2 * row + (x & 1)) * f.cell_size; };
   auto row_sums = [&](long row, long x) { return s.band_sums.data() + (row * width + x - begin) * d; };
-  auto incoming = [&](long y, long x) { return f.template incoming<V, S, kSeparate>(true, y, x, s.incoming.data()); };
+  auto incoming = [&](long y, long x) { return f.template row_incoming<V, S, kSeparate>(y, x, s.incoming.data()); };
+  auto previous_minimum = [&](long row, bool first) { return first ? fill : static_cast<Value>(s.minima[row]); };
   auto step = [&](long row, long x, bool first, long previous_x, const auto* addend, uint16_t* sums) {
-    s.minima[row] = recurrence_sum<V>(f.disparities, first ? f.fill : s.minima[row],
-                                      first ? f.fill_cell : cell(row, previous_x),
+    s.minima[row] = recurrence_sum<C>(f.disparities, previous_minimum(row, first),
+                                      first ? fill_cell : cell(row, previous_x),
                                       s.costs.data() + (row * width + x - begin) * d, cell(row, x), f.p1, f.p2, addend,
                                       sums);
   };
@@ -182,8 +238,8 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_beg
   auto step_and_pick = [&](long row, long x, bool first, long previous_x, const auto* addend) {
     using A = std::remove_cv_t<std::remove_pointer_t<decltype(addend)>>;
     uint16_t smallest = 0;
-    s.minima[row] = recurrence_sum<V, false, A, uint16_t, true>(
-        f.disparities, first ? f.fill : s.minima[row], first ? f.fill_cell : cell(row, previous_x),
+    s.minima[row] = recurrence_sum<C, false, A, uint16_t, true>(
+        f.disparities, previous_minimum(row, first), first ? fill_cell : cell(row, previous_x),
         s.costs.data() + (row * width + x - begin) * d, cell(row, x), f.p1, f.p2, addend, total, &smallest);
     f.template pick<V>(row_begin + row, x, total, smallest);
   };
@@ -246,9 +302,10 @@ inline void prefetch_signatures(const SgmSweepFrame& f, long y, long begin, long
 
 // The band of lines [line_begin, line_end) of a family whose lines are x + slope * y: top to bottom for the
 // first direction, bottom to top for the second, each row's pixels of the band in order. Every such family runs
-// before the rows' and hands its sums on.
-template <class V, class S, bool kSeparate>
+// before the rows' and hands its sums on (of type S; the first direction's sums of the band wait in S too).
+template <class V, class C, class S, bool kSeparate>
 void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_begin, long line_end) {
+  using Value = typename C::Value;
   const StreamFenceOnExit<V> fence;
   const long lines = line_end - line_begin;
   const long rows = f.area.row_end - f.area.row_begin;
@@ -256,29 +313,34 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_b
   const long d = static_cast<long>(f.disparities);
   // Two rows of cells per direction, alternating; the first direction's sums of the whole band when the
   // second direction follows.
-  SweepScratch& s = scratch_for(f, static_cast<unsigned long>(4 * lines),
-                                family.forward && family.backward ? static_cast<unsigned long>(rows * lines * d) : 0,
-                                static_cast<unsigned long>(rows * lines * d));
+  SweepScratch& s =
+      scratch_for<Value, S>(f, static_cast<unsigned long>(4 * lines),
+                            family.forward && family.backward ? static_cast<unsigned long>(rows * lines * d) : 0,
+                            static_cast<unsigned long>(rows * lines * d));
+  Value* cells = s.cells_of<Value>().cells.data();
+  const Value* fill_cell = f.fill_cell_of<Value>();
+  const Value fill = static_cast<Value>(f.fill);
+  S* own_sums = s.band_sums_of<S>().data();
   auto columns = [&](long y, long& begin, long& end) {
     begin = std::max(f.area.column_begin, line_begin - family.slope * y);
     end = std::min(f.area.column_end, line_end - family.slope * y);
   };
   auto slot = [&](int direction, long y, long line) { return (direction * 2 + (y & 1)) * lines + line; };
-  auto band_sums = [&](long y, long line) { return s.band_sums.data() + ((y - f.area.row_begin) * lines + line) * d; };
+  auto band_sums = [&](long y, long line) { return own_sums + ((y - f.area.row_begin) * lines + line) * d; };
   // The band's costs, by row and line: computed a row at a time by the first walk, reused by the second.
   auto costs = [&](long y, long line) { return s.costs.data() + ((y - f.area.row_begin) * lines + line) * d; };
   auto row_costs = [&](long y, long begin, long end) {
     pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + family.slope * y - line_begin));
   };
-  auto incoming = [&](long y, long x) { return f.template incoming<V, S, kSeparate>(false, y, x, s.incoming.data()); };
+  auto incoming = [&](long y, long x) { return f.template band_incoming<S, kSeparate>(y, x); };
   // The volume is read by a later pass, after this task has ended; the band's own sums by this task.
   constexpr std::true_type kToVolume{};
   constexpr std::false_type kToScratch{};
-  auto step = [&](bool first, long previous, long current, long y, long x, const auto* addend, auto* sums,
-                  auto stream) {
-    s.minima[current] = recurrence_sum<V, decltype(stream)::value>(
-        f.disparities, first ? f.fill : s.minima[previous], first ? f.fill_cell : s.cells.data() + previous * cell,
-        costs(y, x + family.slope * y - line_begin), s.cells.data() + current * cell, f.p1, f.p2, addend, sums);
+  auto step = [&](bool first, long previous, long current, long y, long x, const S* addend, S* sums, auto stream) {
+    s.minima[current] = recurrence_sum<C, decltype(stream)::value, S, S>(
+        f.disparities, first ? fill : static_cast<Value>(s.minima[previous]),
+        first ? fill_cell : cells + previous * cell, costs(y, x + family.slope * y - line_begin),
+        cells + current * cell, f.p1, f.p2, addend, sums);
   };
   if (family.forward) {
     for (long y = f.area.row_begin; y < f.area.row_end; ++y) {

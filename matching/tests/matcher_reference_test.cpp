@@ -147,26 +147,45 @@ class PenaltiesAgainstReference : public ::testing::TestWithParam<SgmCodePath> {
   }
 };
 
+// One full-range frame of c with the penalties given, against the reference.
+void ExpectFullRangeFrameMatches(const Combination& c, int penalty1, int penalty2) {
+  tagSGMParameterSet set = ParametersOf(c);
+  set.sgm_penalty1 = static_cast<uint16_t>(penalty1);
+  set.sgm_penalty2 = static_cast<uint16_t>(penalty2);
+  ReferenceSettings settings = SettingsOf(c);
+  settings.penalty1 = penalty1;
+  settings.penalty2 = penalty2;
+  ASSERT_EQ(libtessaro_init(set), 0);
+  ReferenceMatcher reference(settings);
+  std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
+  const TestPair pair = MakeShiftedPair(c.height, c.width, 6, 12, 3);
+  libtessaro_process(out.data(), pair.left.data(), pair.right.data(), false);
+  ASSERT_EQ(out, reference.Process(pair.left.data(), pair.right.data(), false))
+      << c << " P1 " << penalty1 << " P2 " << penalty2;
+}
+
 TEST_P(PenaltiesAgainstReference, SumsAtAndPastTheByteLimitAndWrappingPenaltiesMatchByteForByte) {
   constexpr int kPenalties[][2] = {{7, 103}, {7, 104}, {65500, 40}, {3, 65000}};
   for (const int paths : {4, 8}) {
     const Combination c = {39, 71, 2, 0, 16, paths, 6, 16, 65535, false, false};
-    for (const auto& penalties : kPenalties) {
-      tagSGMParameterSet set = ParametersOf(c);
-      set.sgm_penalty1 = static_cast<uint16_t>(penalties[0]);
-      set.sgm_penalty2 = static_cast<uint16_t>(penalties[1]);
-      ReferenceSettings settings = SettingsOf(c);
-      settings.penalty1 = penalties[0];
-      settings.penalty2 = penalties[1];
-      ASSERT_EQ(libtessaro_init(set), 0);
-      ReferenceMatcher reference(settings);
-      std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
-      const TestPair pair = MakeShiftedPair(c.height, c.width, 6, 12, 3);
-      libtessaro_process(out.data(), pair.left.data(), pair.right.data(), false);
-      ASSERT_EQ(out, reference.Process(pair.left.data(), pair.right.data(), false))
-          << paths << " paths, P1 " << penalties[0] << " P2 " << penalties[1];
-    }
+    for (const auto& penalties : kPenalties) ExpectFullRangeFrameMatches(c, penalties[0], penalties[1]);
   }
+}
+
+// Path cells of full-range frames are bytes where the guards' fill, the census bit count plus P2, fits one (25 + 230
+// for r = 2, 225 + 30 for r = 7) and 16-bit values one above; P1 past a byte saturates the byte terms. Disparity
+// counts of whole vectors of bytes (32, 64) and with a tail.
+TEST_P(PenaltiesAgainstReference, PathCellsAtAndPastTheByteLimitMatchByteForByte) {
+  struct Case {
+    int radius, disparities, penalty1, penalty2;
+  };
+  constexpr Case kCases[] = {{2, 64, 10, 60}, {2, 64, 7, 230}, {2, 32, 7, 231}, {2, 32, 250, 100},
+                             {7, 48, 3, 30},  {7, 64, 3, 31},  {1, 40, 300, 200}};
+  for (const int paths : {4, 8})
+    for (const Case& k : kCases) {
+      const Combination c = {40, 150, k.radius, 0, k.disparities, paths, 6, 16, 65535, false, false};
+      ExpectFullRangeFrameMatches(c, k.penalty1, k.penalty2);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, PenaltiesAgainstReference,

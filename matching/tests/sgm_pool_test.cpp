@@ -49,8 +49,8 @@ TEST(SgmPool, TasksSpreadOverThreadsAndAStoppedPoolRunsOnTheCaller) {
   EXPECT_EQ(ran_on, std::set<std::thread::id>{std::this_thread::get_id()});
 }
 
-// The processors the given workers sleep pinned to, once each of them is pinned to one (waited for, bounded).
-std::set<int> SleepingProcessors(const std::set<pid_t>& workers) {
+// The processors the given workers are pinned to, once each of them is pinned to one (waited for, bounded).
+std::set<int> HomeProcessors(const std::set<pid_t>& workers) {
   std::set<int> processors;
   for (const pid_t worker : workers) {
     cpu_set_t set;
@@ -60,16 +60,16 @@ std::set<int> SleepingProcessors(const std::set<pid_t>& workers) {
       if (CPU_COUNT(&set) == 1) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     } while (std::chrono::steady_clock::now() < deadline);
-    EXPECT_EQ(CPU_COUNT(&set), 1) << "worker " << worker << " was not pinned once idle";
+    EXPECT_EQ(CPU_COUNT(&set), 1) << "worker " << worker << " is not pinned";
     for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
       if (CPU_ISSET(cpu, &set)) processors.insert(cpu);
   }
   return processors;
 }
 
-// A sleeping worker is pinned to a processor of its own, so that one wake-up cannot queue two workers on the same
-// processor; a working one may run anywhere, so that it can leave a processor another program keeps busy.
-TEST(SgmPool, WorkersSleepOnProcessorsOfTheirOwnAndWorkAnywhere) {
+// Each worker keeps a processor of its own, asleep and at work, so that neither a wake-up nor the scheduler puts
+// two workers on one processor.
+TEST(SgmPool, WorkersRunAndSleepOnProcessorsOfTheirOwn) {
   const unsigned long processors = std::max(1u, std::thread::hardware_concurrency());
   if (processors < 2) GTEST_SKIP() << "one processor";
   const unsigned long threads = std::min(4ul, processors);
@@ -77,6 +77,7 @@ TEST(SgmPool, WorkersSleepOnProcessorsOfTheirOwnAndWorkAnywhere) {
   pool.Start(threads);
   std::mutex mutex;
   std::set<pid_t> workers;
+  std::set<int> working_on;
   std::atomic<unsigned long> arrived{0};
   const pid_t caller = static_cast<pid_t>(syscall(SYS_gettid));
   pool.Run(threads, [&](unsigned long) {
@@ -84,14 +85,15 @@ TEST(SgmPool, WorkersSleepOnProcessorsOfTheirOwnAndWorkAnywhere) {
     while (arrived.load() < threads) std::this_thread::yield();  // every thread takes one task
     const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
     if (self == caller) return;
-    cpu_set_t set;
-    ASSERT_EQ(sched_getaffinity(0, sizeof(set), &set), 0);
-    EXPECT_GT(CPU_COUNT(&set), 1);
     std::lock_guard<std::mutex> lock(mutex);
     workers.insert(self);
+    working_on.insert(sched_getcpu());
   });
   ASSERT_EQ(workers.size(), threads - 1);
-  EXPECT_EQ(SleepingProcessors(workers).size(), threads - 1);
+  EXPECT_EQ(working_on.size(), threads - 1);
+  const std::set<int> homes = HomeProcessors(workers);
+  EXPECT_EQ(homes.size(), threads - 1);
+  EXPECT_EQ(homes, working_on);
 
   // A frame called from a thread pinned to a processor (as the camera's capture thread is) keeps it to itself.
   const int capture = static_cast<int>(processors - 1);
@@ -102,15 +104,19 @@ TEST(SgmPool, WorkersSleepOnProcessorsOfTheirOwnAndWorkAnywhere) {
   ASSERT_EQ(sched_setaffinity(0, sizeof(capture_only), &capture_only), 0);
   pool.Wake();
   arrived.store(0);
+  working_on.clear();
   pool.Run(threads, [&](unsigned long) {
     arrived.fetch_add(1);
-    while (arrived.load() < threads) std::this_thread::yield();  // every worker has woken and left its old processor
+    while (arrived.load() < threads) std::this_thread::yield();  // every worker has woken and moved
+    const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
+    if (self == caller) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    working_on.insert(sched_getcpu());
   });
   pool.Rest();
   ASSERT_EQ(sched_setaffinity(0, sizeof(own), &own), 0);
-  const std::set<int> homes = SleepingProcessors(workers);
-  EXPECT_EQ(homes.size(), threads - 1);
-  EXPECT_EQ(homes.count(capture), 0u);
+  EXPECT_EQ(working_on.count(capture), 0u);
+  EXPECT_EQ(HomeProcessors(workers), working_on);
 }
 
 // Jobs inside a frame's wake find workers that look for them; after the frame the pool still runs every task once.
