@@ -73,12 +73,8 @@ bool GetMacAddress(char* text, std::size_t capacity) {
   }
   const std::string mac = GetNetworkCardMac(kFirstInterface);
   if (mac.empty() || mac.size() >= capacity) return false;
-  static RequestLineLimit limit;
-  std::uint64_t left_out = 0;
-  if (limit.Allow(&left_out)) {
-    if (left_out > 0) PrintLog(kLogTag, "MacAddress, %llu more not logged\n", static_cast<unsigned long long>(left_out));
-    PrintLog(kLogTag, "MacAddress=%s \n", mac.c_str());
-  }
+  static RequestLineLimit limit(kLogTag, "MacAddress, %llu more not logged\n");
+  if (limit.Allow()) PrintLog(kLogTag, "MacAddress=%s \n", mac.c_str());
   std::memcpy(text, mac.c_str(), mac.size() + 1);
   return true;
 }

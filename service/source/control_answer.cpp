@@ -12,11 +12,8 @@ constexpr std::uint32_t kUpgradeReboot = 0;
 
 // One line a request, a few a second at most, so that a flood of requests leaves the log its history.
 void LogRequestReceived() {
-  static RequestLineLimit limit;
-  std::uint64_t left_out = 0;
-  if (!limit.Allow(&left_out)) return;
-  if (left_out > 0) PrintLog(kLogTag, "ServiceRequest, %llu more requests not logged\n", static_cast<unsigned long long>(left_out));
-  PrintLog(kLogTag, "ServiceRequest, recv a command request\n");
+  static RequestLineLimit limit(kLogTag, "ServiceRequest, %llu more requests not logged\n");
+  if (limit.Allow()) PrintLog(kLogTag, "ServiceRequest, recv a command request\n");
 }
 }  // namespace
 

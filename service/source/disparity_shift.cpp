@@ -96,14 +96,9 @@ void RestoreDisparityOffset(FileConfigurationManager* store, const DisparityOffs
 
 Result CheckDisparityOffset(const DisparityOffset& offset) {
   if (DisparityOffsetInRange(offset.offset)) return RESULT_OK;
-  static RequestLineLimit limit;
-  std::uint64_t left_out = 0;
-  if (limit.Allow(&left_out)) {
-    if (left_out > 0)
-      PrintLog(kLogTag, "QeltSetDisparityShift, %llu more refused offsets not logged\n",
-               static_cast<unsigned long long>(left_out));
+  static RequestLineLimit limit(kLogTag, "QeltSetDisparityShift, %llu more refused offsets not logged\n");
+  if (limit.Allow())
     PrintLog(kLogTag, "QeltSetDisparityShift, %s=%f is out of range, accepted %.0f to %.0f\n", kShiftOffsetKey,
              offset.offset, -kDisparityOffsetLimitRows, kDisparityOffsetLimitRows);
-  }
   return RESULT_INVALID_ARGUMENT;
 }
