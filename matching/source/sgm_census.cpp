@@ -10,18 +10,10 @@
 #include "sgm_pool.h"
 #include "sgm_state.h"
 
-#if defined(__ARM_NEON) || defined(__aarch64__)
-#include <arm_neon.h>
-#else
-#define SIMDE_ENABLE_NATIVE_ALIASES
-#include <simde/arm/neon.h>
-#endif
-
 namespace {
 
-constexpr long kVectorPixels = 16;  // pixels per 128-bit register of bytes
+constexpr long kVectorPixels = 16;  // pixels per call of the 128-bit census
 constexpr long kBlockPixels = 64;   // pixels per call of a form's own census
-constexpr unsigned long kBitsPerByte = 8;
 constexpr unsigned long kCensusBandsPerThread = 2;
 
 // Signature of one pixel: bit p is set when window position p (rows top to bottom, columns left to right)
@@ -41,53 +33,6 @@ void census_signature(const unsigned char* image, long n, long y, long x, uint64
   for (unsigned long w = 0; w < kWords; ++w) signature[w] = words[w];
 }
 
-// Word `word` of the signatures of 16 neighbouring pixels starting at (y, x): the 64 compare bits are
-// gathered as eight byte planes (plane b holds bits 8b to 8b+7 of every pixel), then transposed so that each
-// pixel's eight bytes form its little-endian word.
-template <unsigned long R>
-void census_word_of_16(const unsigned char* image, long n, long y, long x, unsigned long word, uint64_t* first) {
-  constexpr unsigned long kWords = sgm_census_words(R);
-  constexpr unsigned long kSide = 2 * R + 1;
-  constexpr unsigned long kBits = kSide * kSide;
-  constexpr long kRadius = static_cast<long>(R);
-  const uint8x16_t centre = vld1q_u8(image + y * n + x);
-  uint8x16_t planes[kBitsPerByte];
-  for (uint8x16_t& plane : planes) plane = vdupq_n_u8(0);
-  for (unsigned long q = 0; q < kCensusWordBits && word * kCensusWordBits + q < kBits; ++q) {
-    const unsigned long p = word * kCensusWordBits + q;
-    const long dy = static_cast<long>(p / kSide) - kRadius;
-    const long dx = static_cast<long>(p % kSide) - kRadius;
-    const uint8x16_t brighter = vcgtq_u8(vld1q_u8(image + (y + dy) * n + x + dx), centre);
-    const uint8x16_t bit = vdupq_n_u8(static_cast<uint8_t>(1u << (q % kBitsPerByte)));
-    planes[q / kBitsPerByte] = vorrq_u8(planes[q / kBitsPerByte], vandq_u8(brighter, bit));
-  }
-  uint8x16_t pairs[kBitsPerByte];
-  for (unsigned long b = 0; b < kBitsPerByte; b += 2) {
-    pairs[b] = vzip1q_u8(planes[b], planes[b + 1]);      // pixels 0 to 7
-    pairs[b + 1] = vzip2q_u8(planes[b], planes[b + 1]);  // pixels 8 to 15
-  }
-  uint16x8_t quads[kBitsPerByte];  // [half][quarter]: bytes 0-3 of pixels, then bytes 4-7
-  for (unsigned long half = 0; half < 2; ++half) {
-    for (unsigned long h = 0; h < 2; ++h) {
-      const uint16x8_t low = vreinterpretq_u16_u8(pairs[4 * half + h]);
-      const uint16x8_t high = vreinterpretq_u16_u8(pairs[4 * half + 2 + h]);
-      quads[4 * half + 2 * h] = vzip1q_u16(low, high);
-      quads[4 * half + 2 * h + 1] = vzip2q_u16(low, high);
-    }
-  }
-  for (unsigned long k = 0; k < 4; ++k) {
-    const uint32x4_t low = vreinterpretq_u32_u16(quads[k]);
-    const uint32x4_t high = vreinterpretq_u32_u16(quads[4 + k]);
-    const uint64x2_t even = vreinterpretq_u64_u32(vzip1q_u32(low, high));
-    const uint64x2_t odd = vreinterpretq_u64_u32(vzip2q_u32(low, high));
-    uint64_t* out = first + 4 * k * kWords + word;
-    out[0] = vgetq_lane_u64(even, 0);
-    out[kWords] = vgetq_lane_u64(even, 1);
-    out[2 * kWords] = vgetq_lane_u64(odd, 0);
-    out[3 * kWords] = vgetq_lane_u64(odd, 1);
-  }
-}
-
 // Signatures of rows [row_begin, row_end) and columns [column_begin, column_end): 64 pixels at a time where the
 // form of the inner loops has its own census, then 16 at a time, then one by one.
 template <unsigned long R>
@@ -101,8 +46,7 @@ void census_signatures(const unsigned char* image, long row_begin, long row_end,
     if (census_64 != nullptr)
       for (; x + kBlockPixels <= column_end; x += kBlockPixels) census_64(image, n, y, x, R, signatures + y * n + x);
     for (; x + kVectorPixels <= column_end; x += kVectorPixels)
-      for (unsigned long w = 0; w < kWords; ++w)
-        census_word_of_16<R>(image, n, y, x, w, signatures + (y * n + x) * kWords);
+      sgm_census_16<R>(image, n, y, x, signatures + (y * n + x) * kWords);
     for (; x < column_end; ++x) census_signature<R>(image, n, y, x, signatures + (y * n + x) * kWords);
   }
 }

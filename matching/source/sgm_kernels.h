@@ -59,3 +59,8 @@ SgmCodePath sgm_best_code_path();
 SgmCodePath sgm_current_code_path();
 // The table in use.
 const SgmKernels& sgm_kernels();
+
+// Census signatures of radius R (1 to 9) of the 16 neighbouring pixels from (y, x) of an image n pixels wide, each
+// of sgm_census_words(R) words, from signatures[0] on; on 128-bit registers, whichever table is in use.
+template <unsigned long R>
+void sgm_census_16(const unsigned char* image, long n, long y, long x, uint64_t* signatures);

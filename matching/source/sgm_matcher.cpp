@@ -55,6 +55,23 @@ void clear_right_border(unsigned char* out) {
   }
 }
 
+// The census, the paths within `limits` and the winners of one frame of m x n images.
+void n_path(unsigned char* out, const unsigned char* left, const unsigned char* right, const SgmSearchLimits& limits) {
+  // A frame that depends only on its images skips the path planes; any other frame needs them up to date.
+  const bool swept = sgm_sweep_applies(limits);
+  if (!swept) sgm_sweep_restore_planes();
+  asm_sgm_zero(sgm_range_flags_current, s_sgm_m * s_sgm_n);
+  if (swept) {
+    sgm_sweep_frame(out, left, right);
+    std::printf("window_scale: %lu\n", sgm_params.window_scale);
+    return;
+  }
+  if (!(sgm_params.opencl_enable && tessaro_opencl_census(sgm_cost_volume, left, right)))
+    calculate_census(sgm_cost_volume, left, right, sgm_params.window_scale);
+  sgm_path(limits);
+  sgm_calculate_disparity(out);
+}
+
 // One frame on the CPU: narrowed search when asked for and possible, else the full range.
 void process_on_cpu(unsigned char* out, const unsigned char* left, const unsigned char* right, bool use_previous) {
   if (sgm_params.mode == kIntervalSamplingMode) {
@@ -63,17 +80,7 @@ void process_on_cpu(unsigned char* out, const unsigned char* left, const unsigne
     left = sgm_sampled_left;
     right = sgm_sampled_right;
   }
-  if (sgm_frame_count != 0 && use_previous) {
-    sgm_n_path(out, left, right);
-  } else {
-    const uint16_t threshold = sgm_params.threshold;
-    const unsigned long window_width = sgm_params.window_width;
-    sgm_params.threshold = kFullRangeThreshold;
-    sgm_params.window_width = static_cast<unsigned long>(sgm_params.disparity_count);
-    sgm_n_path(out, left, right);
-    sgm_params.threshold = threshold;
-    sgm_params.window_width = window_width;
-  }
+  n_path(out, left, right, sgm_frame_count != 0 && use_previous ? sgm_search_limits() : sgm_full_range_limits());
   const unsigned long pixels = s_sgm_m * s_sgm_n;
   asm_sgm_setpixelResult(out, pixels, sgm_prev_disparity);
   clear_right_border(out);
@@ -110,7 +117,7 @@ int libtessaro_setparam(tagSGMParameterSet set) {
   p.opencl_enable = set.opencl_enable != 0;
   libtessaro_close();
   sgm_allocate_buffers();
-  sgm_sweep_reset();
+  sgm_sweep_allocate();
   // thread_number bounds the threads of a frame; more than the processors would only queue.
   const unsigned long processors = std::max(1u, std::thread::hardware_concurrency());
   sgm_pool().Start(std::min(p.thread_number, processors));
@@ -136,6 +143,7 @@ int libtessaro_init(tagSGMParameterSet set) {
 void libtessaro_close() {
   sgm_pool().Stop();
   sgm_free_buffers();
+  sgm_sweep_free();
 }
 
 void libtessaro_process(unsigned char* out, const unsigned char* left, const unsigned char* right, bool use_previous) {
@@ -149,19 +157,7 @@ void libtessaro_process(unsigned char* out, const unsigned char* left, const uns
 
 void sgm_n_path(unsigned char* out, const unsigned char* left, const unsigned char* right) {
   if (sgm_cost_volume == nullptr) return;
-  // A frame that depends only on its images skips the path planes; any other frame needs them up to date.
-  const bool swept = sgm_sweep_applies();
-  if (!swept) sgm_sweep_restore_planes();
-  asm_sgm_zero(sgm_range_flags_current, s_sgm_m * s_sgm_n);
-  if (swept) {
-    sgm_sweep_frame(out, left, right);
-    std::printf("window_scale: %lu\n", sgm_params.window_scale);
-    return;
-  }
-  if (!(sgm_params.opencl_enable && tessaro_opencl_census(sgm_cost_volume, left, right)))
-    calculate_census(sgm_cost_volume, left, right, sgm_params.window_scale);
-  sgm_path();
-  sgm_calculate_disparity(out);
+  n_path(out, left, right, sgm_search_limits());
 }
 
 }  // extern "C"

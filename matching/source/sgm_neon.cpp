@@ -1,6 +1,6 @@
-// The matcher's inner loops on 128-bit NEON registers (SIMDe on x86-64), each beside its plain twin.
-// The fast forms work in whole vector steps and finish the remainder exactly, never touching memory
-// outside the ranges they are given.
+// The matcher's inner loops under their exported names: the recurrence and the minimum call the forms' tables,
+// the rest run on 128-bit NEON registers (SIMDe on x86-64), each beside its plain twin. The fast forms work in
+// whole vector steps and finish the remainder exactly, never touching memory outside the ranges they are given.
 #if defined(__ARM_NEON) || defined(__aarch64__)
 #include <arm_neon.h>
 #else
@@ -10,30 +10,17 @@
 
 #include <cstdint>
 
+#include "sgm_kernels.h"
 #include "sgm_neon.h"
 #include "sgm_state.h"
 
 namespace {
 
-constexpr unsigned long kLanes = 8;            // u16 values per register
-constexpr unsigned long kRecurrenceStep = 16;  // two interleaved groups of eight lanes
-constexpr unsigned long kByteLanes = 16;       // bytes per register
+constexpr unsigned long kLanes = 8;        // u16 values per register
+constexpr unsigned long kByteLanes = 16;   // bytes per register
 constexpr unsigned long kClearBlock = 32;
 constexpr unsigned long kCopyBlock = 64;
 constexpr unsigned long kBitsPerLaneByte = 8;
-
-// One entry of the recurrence: cost + min(same, lower + P1, upper + P1, minPrev + P2) - minPrev, wrapping.
-inline unsigned short recurrence_value(const unsigned short* previous_cell, const unsigned short* cost, unsigned long d,
-                                       unsigned short min_previous, unsigned short p1, unsigned short p2) {
-  unsigned short best = previous_cell[d + 1];
-  const unsigned short lower = static_cast<unsigned short>(previous_cell[d] + p1);
-  const unsigned short upper = static_cast<unsigned short>(previous_cell[d + 2] + p1);
-  const unsigned short jump = static_cast<unsigned short>(min_previous + p2);
-  if (lower < best) best = lower;
-  if (upper < best) best = upper;
-  if (jump < best) best = jump;
-  return static_cast<unsigned short>(cost[d] + best - min_previous);
-}
 
 }  // namespace
 
@@ -42,32 +29,13 @@ extern "C" {
 void asm_cost_accumulation(unsigned long start, unsigned long end, const unsigned short* min_previous,
                            const unsigned short* previous_cell, const unsigned short* cost, unsigned short* cell,
                            const unsigned short* P1, const unsigned short* P2) {
-  const uint16x8_t min_prev = vdupq_n_u16(*min_previous);
-  const uint16x8_t p1 = vdupq_n_u16(*P1);
-  const uint16x8_t jump = vdupq_n_u16(static_cast<unsigned short>(*min_previous + *P2));
-  auto step = [&](unsigned long d) {
-    const uint16x8_t same = vld1q_u16(previous_cell + d + 1);
-    const uint16x8_t lower = vaddq_u16(vld1q_u16(previous_cell + d), p1);
-    const uint16x8_t upper = vaddq_u16(vld1q_u16(previous_cell + d + 2), p1);
-    const uint16x8_t best = vminq_u16(vminq_u16(same, lower), vminq_u16(upper, jump));
-    vst1q_u16(cell + d + 1, vsubq_u16(vaddq_u16(vld1q_u16(cost + d), best), min_prev));
-  };
-  unsigned long d = start;
-  for (; d + kRecurrenceStep <= end; d += kRecurrenceStep) {
-    step(d);
-    step(d + kLanes);
-  }
-  if (d + kLanes <= end) {
-    step(d);
-    d += kLanes;
-  }
-  for (; d < end; ++d) cell[d + 1] = recurrence_value(previous_cell, cost, d, *min_previous, *P1, *P2);
+  kSgmVector128Kernels.recurrence(start, end, *min_previous, previous_cell, cost, cell, *P1, *P2);
 }
 
 void cost_accumulation(unsigned long start, unsigned long end, unsigned short min_previous,
                        unsigned short* previous_cell, unsigned short* cost, unsigned short* cell) {
-  for (unsigned long d = start; d < end; ++d)
-    cell[d + 1] = recurrence_value(previous_cell, cost, d, min_previous, sgm_params.penalty1, sgm_params.penalty2);
+  kSgmPlainKernels.recurrence(start, end, min_previous, previous_cell, cost, cell, sgm_params.penalty1,
+                              sgm_params.penalty2);
 }
 
 void asm_sgm_sum(unsigned short* base, unsigned long stride, unsigned long index, unsigned short* sums,
@@ -136,16 +104,7 @@ void sgm_setpixelResult(const unsigned char* source, unsigned long bytes, unsign
 }  // extern "C"
 
 unsigned short sgm_min_value(const unsigned short* values, unsigned long count) {
-  unsigned short smallest = UINT16_MAX;
-  unsigned long k = 0;
-  if (count >= kLanes) {
-    uint16x8_t lowest = vld1q_u16(values);
-    for (k = kLanes; k + kLanes <= count; k += kLanes) lowest = vminq_u16(lowest, vld1q_u16(values + k));
-    smallest = vminvq_u16(lowest);
-  }
-  for (; k < count; ++k)
-    if (values[k] < smallest) smallest = values[k];
-  return smallest;
+  return kSgmVector128Kernels.minimum(values, count);
 }
 
 unsigned long sgm_min_index(const unsigned short* values, unsigned long count) {

@@ -3,10 +3,9 @@
 #include "sgm_path.h"
 
 #include <algorithm>
-#include <iterator>
 
+#include "sgm_lines.h"
 #include "sgm_pool.h"
-#include "sgm_state.h"
 
 namespace {
 
@@ -15,17 +14,18 @@ constexpr unsigned long kBandsPerThread = 2;  // more bands than threads evens o
 
 template <int DY, int DX>
 inline void path_pixel(const SgmKernels& kernels, unsigned char& flag, unsigned short* cell,
-                       const unsigned short* cost, int previous, bool full, unsigned short* minimum) {
+                       const unsigned short* cost, int previous, bool full, unsigned short* minimum,
+                       const SgmSearchLimits& limits) {
   const unsigned long disparities = static_cast<unsigned long>(sgm_params.disparity_count);
   const long previous_pixel = DY * static_cast<long>(s_sgm_n) + DX;
   const unsigned short* previous_cell = cell + previous_pixel * static_cast<long>(sgm_cell_size());
-  const SgmSearchRange range = sgm_search_range(previous, full);
+  const SgmSearchRange range = sgm_search_range(previous, full, limits);
   const bool whole_cell = range.begin == 0 && range.end == disparities;
   // The smallest of all D entries of the previous cell, kept since that cell was last written.
   const unsigned short min_previous = minimum[previous_pixel];
   const unsigned short best = kernels.recurrence(range.begin, range.end, min_previous, previous_cell, cost, cell,
                                                  sgm_params.penalty1, sgm_params.penalty2);
-  if (best <= sgm_params.threshold) {
+  if (best <= limits.threshold) {
     *minimum = whole_cell ? best : kernels.minimum(cell + 1, disparities);
     return;
   }
@@ -44,25 +44,15 @@ inline void path_pixel(const SgmKernels& kernels, unsigned char& flag, unsigned 
   sgm_set_flag(flag);
 }
 
-// Lines [first, last) of the band, where a pixel (y, x) lies on line x * DY - y * DX.
-struct LineRange {
-  long first;
-  long last;
-};
-
+// Lines of band `band` of `bands`, where a pixel (y, x) lies on line x * DY - y * DX.
 template <int DY, int DX>
-LineRange band_lines(const SgmArea& area, unsigned long band, unsigned long bands) {
-  auto line = [](long y, long x) { return x * DY - y * DX; };
-  const long corners[] = {line(area.row_begin, area.column_begin), line(area.row_begin, area.column_end - 1),
-                          line(area.row_end - 1, area.column_begin), line(area.row_end - 1, area.column_end - 1)};
-  const long lowest = *std::min_element(std::begin(corners), std::end(corners));
-  const long count = *std::max_element(std::begin(corners), std::end(corners)) - lowest + 1;
-  const long per_band = (count + static_cast<long>(bands) - 1) / static_cast<long>(bands);
-  const long first = lowest + static_cast<long>(band) * per_band;
-  return {first, std::min(first + per_band, lowest + count)};
+SgmLineRange band_lines(const SgmArea& area, unsigned long band, unsigned long bands) {
+  const SgmLineRange lines = sgm_area_lines(area, -DX, DY);
+  const long per_band = (lines.last - lines.first + static_cast<long>(bands) - 1) / static_cast<long>(bands);
+  return sgm_line_band(lines, static_cast<long>(band), per_band);
 }
 
-using PathBand = void (*)(unsigned short*, unsigned short*, unsigned long, unsigned long);
+using PathBand = void (*)(unsigned short*, unsigned short*, unsigned long, unsigned long, const SgmSearchLimits&);
 
 // Four-path and eight-path directions in plane order.
 constexpr PathBand kFourPaths[kMaxFourPaths] = {sgm_path_band<0, -1>, sgm_path_band<-1, 0>, sgm_path_band<0, 1>,
@@ -73,9 +63,9 @@ constexpr PathBand kEightPaths[kMaxEightPaths] = {sgm_path_band<0, -1>, sgm_path
 
 }  // namespace
 
-SgmSearchRange sgm_search_range(int previous, bool full) {
+SgmSearchRange sgm_search_range(int previous, bool full, const SgmSearchLimits& limits) {
   const long disparities = sgm_params.disparity_count;
-  const long width = static_cast<long>(sgm_params.window_width);
+  const long width = static_cast<long>(limits.window_width);
   if (full || width >= disparities) return {0, static_cast<unsigned long>(disparities)};
   // The previous result is disparity_min + index, wrapped into a byte: recover the index.
   const long centre = ((previous - sgm_params.disparity_min) % kByteValues + kByteValues) % kByteValues;
@@ -88,21 +78,22 @@ SgmSearchRange sgm_search_range(int previous, bool full) {
 
 template <int DY, int DX>
 void sgm_path_pixel(unsigned char& flag, unsigned short* cell, const unsigned short* cost, int previous, bool full,
-                    unsigned short* minimum) {
-  path_pixel<DY, DX>(sgm_kernels(), flag, cell, cost, previous, full, minimum);
+                    unsigned short* minimum, const SgmSearchLimits& limits) {
+  path_pixel<DY, DX>(sgm_kernels(), flag, cell, cost, previous, full, minimum, limits);
 }
 
 template void sgm_path_pixel<0, -1>(unsigned char&, unsigned short*, const unsigned short*, int, bool,
-                                    unsigned short*);
+                                    unsigned short*, const SgmSearchLimits&);
 
 template <int DY, int DX>
-void sgm_path_band(unsigned short* plane, unsigned short* minima, unsigned long band, unsigned long bands) {
+void sgm_path_band(unsigned short* plane, unsigned short* minima, unsigned long band, unsigned long bands,
+                   const SgmSearchLimits& limits) {
   // Top-left first for paths whose previous pixel lies above (or to the left in the same row), bottom-right
   // first otherwise.
   constexpr bool kForward = DY < 0 || (DY == 0 && DX < 0);
   const SgmArea area = sgm_processed_area();
   if (area.row_begin >= area.row_end || area.column_begin >= area.column_end) return;
-  const LineRange lines = band_lines<DY, DX>(area, band, bands);
+  const SgmLineRange lines = band_lines<DY, DX>(area, band, bands);
   if (lines.first >= lines.last) return;
   const SgmKernels& kernels = sgm_kernels();
   const long n = static_cast<long>(s_sgm_n);
@@ -112,7 +103,7 @@ void sgm_path_band(unsigned short* plane, unsigned short* minima, unsigned long 
     const long pixel = y * n + x;
     path_pixel<DY, DX>(kernels, sgm_range_flags_current[pixel], plane + pixel * cell_size,
                        sgm_cost_volume + pixel * disparities, sgm_prev_disparity[pixel],
-                       sgm_range_flags_previous[pixel] != 0, minima + pixel);
+                       sgm_range_flags_previous[pixel] != 0, minima + pixel, limits);
   };
   auto row = [&](long y) {
     long column_begin = area.column_begin, column_end = area.column_end;
@@ -140,7 +131,7 @@ void sgm_path_band(unsigned short* plane, unsigned short* minima, unsigned long 
   }
 }
 
-void sgm_path() {
+void sgm_path(const SgmSearchLimits& limits) {
   const bool four_paths = sgm_params.path_number < kFourPathLimit;
   const unsigned long directions = std::min(sgm_params.path_number, four_paths ? kMaxFourPaths : kMaxEightPaths);
   if (directions == 0) return;
@@ -152,6 +143,6 @@ void sgm_path() {
   pool.Run(directions * bands, [&](unsigned long task) {
     const unsigned long direction = task / bands;
     paths[direction](sgm_path_costs + direction * plane_size, sgm_cell_minima + direction * pixels, task % bands,
-                     bands);
+                     bands, limits);
   });
 }

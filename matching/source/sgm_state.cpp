@@ -2,10 +2,6 @@
 #include "sgm_state.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <new>
-
-#include "sgm_sweep.h"
 
 SgmModuleParameters sgm_params;
 uint64_t sgm_frame_count = 0;
@@ -15,7 +11,6 @@ unsigned char* sgm_prev_disparity = nullptr;
 unsigned short* sgm_cost_volume = nullptr;
 unsigned short* sgm_path_costs = nullptr;
 unsigned short* sgm_cell_minima = nullptr;
-unsigned short* sgm_sweep_sums = nullptr;
 uint64_t* sgm_census_left = nullptr;
 uint64_t* sgm_census_right = nullptr;
 unsigned char* sgm_sampled_left = nullptr;
@@ -55,8 +50,6 @@ void sgm_free_buffers() {
   free_buffer(sgm_cost_volume);
   free_buffer(sgm_path_costs);
   free_buffer(sgm_cell_minima);
-  std::free(sgm_sweep_sums);
-  sgm_sweep_sums = nullptr;
   free_buffer(s_sgm_uniqueness_err);
   free_buffer(sgm_census_left);
   free_buffer(sgm_census_right);
@@ -76,12 +69,6 @@ void sgm_allocate_buffers() {
   // Kept beside the path costs so that each pixel finds its previous cell's minimum without a search.
   sgm_cell_minima = new unsigned short[sgm_params.path_number * pixels]();
   s_sgm_uniqueness_err = new unsigned char[pixels]();
-  // Written before it is read in every frame that uses it. Aligned to a cache line, so that the sums of a pixel
-  // whose D is a multiple of 32 start on a vector of bytes and can be streamed past the caches.
-  const unsigned long sweep_bytes = pixels * disparities * sgm_sweep_bytes_per_cell();
-  const unsigned long sweep_lines = std::max(1ul, (sweep_bytes + kSweepAlignment - 1) / kSweepAlignment);
-  sgm_sweep_sums = static_cast<unsigned short*>(std::aligned_alloc(kSweepAlignment, sweep_lines * kSweepAlignment));
-  if (sgm_sweep_sums == nullptr) throw std::bad_alloc();
   // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than
   // the transform itself. Each frame writes the same pixels, so the others stay zero.
   const unsigned long words = pixels * sgm_census_words(sgm_params.window_scale);

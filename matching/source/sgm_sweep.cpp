@@ -7,12 +7,16 @@
 #include "sgm_sweep.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "opencl_seam.h"
 #include "sgm_census.h"
 #include "sgm_kernels.h"
+#include "sgm_lines.h"
 #include "sgm_path.h"
 #include "sgm_pool.h"
 #include "sgm_state.h"
@@ -26,8 +30,14 @@ using Frame = SgmSweepFrame;
 using Family = SgmSweepFamily;
 
 constexpr unsigned long kFamilies = 4;
+constexpr unsigned long kSumsAlignment = 64;  // of the sums volume: a cache line
+
+struct FreeSums {
+  void operator()(unsigned short* sums) const { std::free(sums); }
+};
 
 struct Buffers {
+  std::unique_ptr<unsigned short, FreeSums> sums;  // m x n x D sums that a full-range frame's families hand on
   std::vector<uint16_t> fill_cell;  // the cell of a pixel outside the processed area: all initial fill
   std::vector<uint8_t> fill_cell_bytes;
   std::vector<uint16_t> zeros;
@@ -76,17 +86,11 @@ void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSum
     });
     return;
   }
-  // Lines x + slope * y over the area's corners.
-  const long a = family.slope;
-  const long corners[] = {f.area.column_begin + a * f.area.row_begin, f.area.column_begin + a * (f.area.row_end - 1),
-                          f.area.column_end - 1 + a * f.area.row_begin,
-                          f.area.column_end - 1 + a * (f.area.row_end - 1)};
-  const long lowest = *std::min_element(std::begin(corners), std::end(corners));
-  const long highest = *std::max_element(std::begin(corners), std::end(corners));
-  const long bands = (highest - lowest + kSweepBandLines) / kSweepBandLines;
-  pool.Run(static_cast<unsigned long>(bands), [&](unsigned long band) {
-    const long begin = lowest + static_cast<long>(band) * kSweepBandLines;
-    kernels.sweep_band[cells][layout](f, family, begin, std::min(begin + kSweepBandLines, highest + 1));
+  // Lines x + slope * y.
+  const SgmLineRange lines = sgm_area_lines(f.area, family.slope, 1);
+  pool.Run(static_cast<unsigned long>(sgm_band_count(lines, kSweepBandLines)), [&](unsigned long band) {
+    const SgmLineRange own = sgm_line_band(lines, static_cast<long>(band), kSweepBandLines);
+    kernels.sweep_band[cells][layout](f, family, own.first, own.last);
   });
 }
 
@@ -130,12 +134,12 @@ SgmSumsLayout sums_layout(const std::vector<Family>& families) {
 
 }  // namespace
 
-bool sgm_sweep_applies() {
+bool sgm_sweep_applies(const SgmSearchLimits& limits) {
   // The byte costs come from the processor's census; the GPU's census fills only the 16-bit volume.
-  return sgm_params.threshold == kFullRangeThreshold &&
-         sgm_params.window_width >= static_cast<unsigned long>(sgm_params.disparity_count) &&
+  return limits.threshold == kFullRangeThreshold &&
+         limits.window_width >= static_cast<unsigned long>(sgm_params.disparity_count) &&
          sgm_params.path_number >= 1 && sgm_params.path_number <= kMaxEightPaths && !sgm_params.opencl_enable &&
-         sgm_params.window_scale <= kMaxByteCostWindowScale && sgm_sweep_sums != nullptr;
+         sgm_params.window_scale <= kMaxByteCostWindowScale && buffers.sums != nullptr;
 }
 
 void sgm_sweep_frame(unsigned char* out, const unsigned char* left, const unsigned char* right) {
@@ -165,7 +169,7 @@ void sgm_sweep_aggregate(unsigned char* out) {
   f.left_signatures = sgm_census_left;
   f.right_signatures = sgm_census_right;
   f.words = sgm_census_words(sgm_params.window_scale);
-  f.sums_volume = sgm_sweep_sums;
+  f.sums_volume = buffers.sums.get();
   buffers.fill_cell.assign(disparities + 2, f.fill);
   buffers.fill_cell_bytes.assign(disparities + 2, static_cast<uint8_t>(f.fill));
   buffers.zeros.assign(disparities, 0);
@@ -183,7 +187,7 @@ void sgm_sweep_aggregate(unsigned char* out) {
   for (size_t i = 0; i < families.size(); ++i) {
     const bool last = i + 1 == families.size();
     if (layout == kSgmSeparateBytes && !last) {
-      uint8_t* own = reinterpret_cast<uint8_t*>(sgm_sweep_sums) + i * cells;
+      uint8_t* own = reinterpret_cast<uint8_t*>(buffers.sums.get()) + i * cells;
       f.sums_volume = own;
       f.volumes[f.volume_count++] = own;
     }
@@ -204,17 +208,27 @@ bool sgm_sweep_planes_stale() { return buffers.stale; }
 void sgm_sweep_restore_planes() {
   if (!buffers.stale) return;
   buffers.stale = false;
-  const uint16_t threshold = sgm_params.threshold;
-  const unsigned long window_width = sgm_params.window_width;
-  sgm_params.threshold = kFullRangeThreshold;
-  sgm_params.window_width = static_cast<unsigned long>(sgm_params.disparity_count);
   if (!(sgm_params.opencl_enable &&
         tessaro_opencl_census(sgm_cost_volume, buffers.left.data(), buffers.right.data())))
     sgm_census_volume(sgm_cost_volume, buffers.left.data(), buffers.right.data(), sgm_params.window_scale);
   // A full-range frame flags no pixel, so the flag maps stay as they are.
-  sgm_path();
-  sgm_params.threshold = threshold;
-  sgm_params.window_width = window_width;
+  sgm_path(sgm_full_range_limits());
 }
 
 void sgm_sweep_reset() { buffers.stale = false; }
+
+void sgm_sweep_allocate() {
+  sgm_sweep_free();
+  // Written before it is read in every frame that uses it. Aligned to a cache line, so that the sums of a pixel
+  // whose D is a multiple of 32 start on a vector of bytes and can be streamed past the caches.
+  const unsigned long cells = s_sgm_m * s_sgm_n * static_cast<unsigned long>(sgm_params.disparity_count);
+  const unsigned long bytes = cells * sgm_sweep_bytes_per_cell();
+  const unsigned long lines = std::max(1ul, (bytes + kSumsAlignment - 1) / kSumsAlignment);
+  buffers.sums.reset(static_cast<unsigned short*>(std::aligned_alloc(kSumsAlignment, lines * kSumsAlignment)));
+  if (buffers.sums == nullptr) throw std::bad_alloc();
+}
+
+void sgm_sweep_free() {
+  buffers.sums.reset();
+  buffers.stale = false;
+}

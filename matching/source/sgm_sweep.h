@@ -3,10 +3,12 @@
 // kept images of the last such frame.
 #pragma once
 
+#include "sgm_state.h"
+
 // True when the current parameters make every pixel search the full range and never flag it (the threshold
 // accepts every cost and the window covers D), with 1 to 8 paths: such a frame depends only on its images. Also
-// asks for the processor's census with costs that fit a byte (radius up to 7).
-bool sgm_sweep_applies();
+// asks for the processor's census with costs that fit a byte (radius up to 7), and for the sums' volume.
+bool sgm_sweep_applies(const SgmSearchLimits& limits = sgm_search_limits());
 
 // Computes the census signatures of the images, aggregates their costs along all paths and writes the
 // cheapest disparity of every pixel into out (m x n bytes). Keeps copies of the images for
@@ -27,3 +29,8 @@ bool sgm_sweep_planes_stale();
 void sgm_sweep_restore_planes();
 // Forgets any swept frame: the planes are as init or set-up left them.
 void sgm_sweep_reset();
+// Allocates the sums' volume, sized by sgm_sweep_bytes_per_cell for the current parameters, and forgets any
+// swept frame; throws std::bad_alloc when there is no room.
+void sgm_sweep_allocate();
+// Frees the sums' volume and forgets any swept frame; harmless when nothing is allocated.
+void sgm_sweep_free();

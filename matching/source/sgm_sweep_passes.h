@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "sgm_kernel_forms.h"
-#include "sgm_state.h"
+#include "sgm_types.h"
 
 // A family's first direction comes from above (or from the left for rows): previous pixel (y - 1, x + slope);
 // the second from below: (y + 1, x - slope). For rows: (y, x - 1) and (y, x + 1).

@@ -26,6 +26,9 @@ constexpr int kLineLeftError = 343;
 constexpr int kLineRightError = 367;
 constexpr int kLineNullImage = 393;
 
+// Prints one line behind the module's head: source, function and line number.
+#define CAMCAL_LOG(function, line, format, ...) std::printf("%s %s %d " format, kSource, function, line, ##__VA_ARGS__)
+
 constexpr int kSourceWidth = 640;
 constexpr int kSourceHeight = 480;
 constexpr int kHeadValues = 4;
@@ -66,11 +69,11 @@ bool PrepareTables(int entries) {
 }
 
 // Fills one table from its maps; false (with the side's error line) at an entry outside the image.
-bool FillTable(int32_t* table, const int32_t* ys, const int32_t* xs, int line, const char* format) {
+bool FillTable(int32_t* table, const int32_t* ys, const int32_t* xs, int line, const char* side) {
   for (int i = 0; i < g_len; ++i) {
     const int y = ys[i], x = xs[i];
     if (y >= kSourceHeight || x >= kSourceWidth || y < 0 || x < 0) {
-      std::printf(format, kSource, "camcal_init", line, i, y, x);
+      CAMCAL_LOG("camcal_init", line, "DEBUG Camcal: %s axis is error, index: %d, y: %d, x: %d\n", side, i, y, x);
       return false;
     }
     table[i] = x + y * kSourceWidth;
@@ -95,7 +98,7 @@ void PrintHead() {
   std::string values;
   const int count = std::min<int>(kHeadValues, static_cast<int>(g_left_x.total()));
   for (int k = 0; k < count; ++k) values += (k ? " " : "") + std::to_string(g_left_x.ptr<int32_t>()[k]);
-  std::printf("%s %s %d DEBUG axis file head: %s\n", kSource, "camcal_init", kLineHead, values.c_str());
+  CAMCAL_LOG("camcal_init", kLineHead, "DEBUG axis file head: %s\n", values.c_str());
 }
 
 bool SingleChannel(const cv::Mat& map) { return map.empty() || (map.dims == 2 && map.channels() == 1); }
@@ -110,14 +113,13 @@ int BuildTables(const char* path, float shift_offset, int shift_opt, int max_val
     file["right_x"] >> g_right_x;
     file["right_y"] >> g_right_y;
   } catch (const cv::Exception&) {
-    std::printf("%s %s %d ERROR cannot read camera calibration file %s\n", kSource, "camcal_init", kLineUnreadable,
-                path);
+    CAMCAL_LOG("camcal_init", kLineUnreadable, "ERROR cannot read camera calibration file %s\n", path);
     return kNoFile;
   }
   if ((!g_left_y.empty() && g_left_y.type() != CV_32FC1) ||
       !(SingleChannel(g_left_x) && SingleChannel(g_right_x) && SingleChannel(g_right_y))) {
-    std::printf("%s %s %d ERROR left_y must hold single-precision floats and every map one channel\n", kSource,
-                "camcal_init", kLineNotFloat);
+    CAMCAL_LOG("camcal_init", kLineNotFloat,
+               "ERROR left_y must hold single-precision floats and every map one channel\n");
     FreeTables();
     return kBadMap;
   }
@@ -138,19 +140,16 @@ int BuildTables(const char* path, float shift_offset, int shift_opt, int max_val
     g_height &= map->rows;
     g_width &= map->cols;
   }
-  std::printf("%s %s %d DEBUG axis 4 Mat size: equal? %s.\n", kSource, "camcal_init", kLineSizesEqual,
-              equal ? "yes" : "no");
+  CAMCAL_LOG("camcal_init", kLineSizesEqual, "DEBUG axis 4 Mat size: equal? %s.\n", equal ? "yes" : "no");
   g_len = g_height * g_width;
-  std::printf("%s %s %d DEBUG axis finish: height %d, width %d, shift_offset %f, shift_opt %d, max_value %d.\n",
-              kSource, "camcal_init", kLineFinish, g_height, g_width, static_cast<double>(shift_offset), shift_opt,
-              max_value);
+  CAMCAL_LOG("camcal_init", kLineFinish,
+             "DEBUG axis finish: height %d, width %d, shift_offset %f, shift_opt %d, max_value %d.\n", g_height,
+             g_width, static_cast<double>(shift_offset), shift_opt, max_value);
   if (g_len <= 0) return kOk;
 
   if (!PrepareTables(g_len)) return kOutOfMemory;
-  if (!FillTable(g_left_table, g_left_y_converted.ptr<int32_t>(), g_left_x.ptr<int32_t>(), kLineLeftError,
-                 "%s %s %d DEBUG Camcal: Left axis is error, index: %d, y: %d, x: %d\n") ||
-      !FillTable(g_right_table, g_right_y.ptr<int32_t>(), g_right_x.ptr<int32_t>(), kLineRightError,
-                 "%s %s %d DEBUG Camcal: Right axis is error, index: %d, y: %d, x: %d\n")) {
+  if (!FillTable(g_left_table, g_left_y_converted.ptr<int32_t>(), g_left_x.ptr<int32_t>(), kLineLeftError, "Left") ||
+      !FillTable(g_right_table, g_right_y.ptr<int32_t>(), g_right_x.ptr<int32_t>(), kLineRightError, "Right")) {
     FreeTables();
     return kBadMap;
   }
@@ -161,13 +160,13 @@ int BuildTables(const char* path, float shift_offset, int shift_opt, int max_val
 
 extern "C" int camcal_init(char* path, float shift_offset, int shift_opt, int max_value) {
   if (path == nullptr) {
-    std::printf("%s %s %d ERROR no camera calibration file!\n", kSource, "camcal_init", kLineNoPath);
+    CAMCAL_LOG("camcal_init", kLineNoPath, "ERROR no camera calibration file!\n");
     return kNoPath;
   }
   if (FILE* probe = std::fopen(path, "r")) {
     std::fclose(probe);
   } else {
-    std::printf("%s %s %d ERROR cannot find camera calibration file %s\n", kSource, "camcal_init", kLineNoFile, path);
+    CAMCAL_LOG("camcal_init", kLineNoFile, "ERROR cannot find camera calibration file %s\n", path);
     return kNoFile;
   }
   std::lock_guard<std::mutex> hold(g_lock);
@@ -178,7 +177,7 @@ extern "C" int camcal_init(char* path, float shift_offset, int shift_opt, int ma
 
 extern "C" int camcal(int camera, int, int, unsigned char* source, unsigned char* destination) {
   if (source == nullptr || destination == nullptr) {
-    std::printf("%s %s %d ERROR null img address\n", kSource, "camcal", kLineNullImage);
+    CAMCAL_LOG("camcal", kLineNullImage, "ERROR null img address\n");
     std::fflush(stdout);
     return kNullImage;
   }
