@@ -136,3 +136,17 @@ TEST_F(PathAggregation, WinnerTakeAllSumsEveryPlaneAndBreaksTiesTowardsTheSmalle
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PathAggregation, LimitsGivenByTheCallerOverrideTheParameters) {
+  Init(0, 16, 4);
+  const SgmSearchRange narrowed = sgm_search_range(8, false);
+  EXPECT_EQ(narrowed.end - narrowed.begin, 4u);
+  const SgmSearchRange full = sgm_search_range(8, false, sgm_full_range_limits());
+  EXPECT_EQ(full.begin, 0u);
+  EXPECT_EQ(full.end, 16u);
+  EXPECT_EQ(sgm_params.window_width, 4u) << "the parameters stay as set";
+}
+
+}  // namespace
