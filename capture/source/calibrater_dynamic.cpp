@@ -66,7 +66,7 @@ const char* BadMatrix(const CameraModel& model) {
 int ReadModel(const char* parameter_path, CameraModel& model) {
   cv::FileStorage storage;
   if (!OpenStorage(parameter_path, storage)) {
-    CALIBRATER_PRINT("%s %s %d ERROR Error: can not find camera calibration parameter file :%s\n\n",
+    CALIBRATER_PRINT("ERROR Error: can not find camera calibration parameter file :%s\n\n",
                      parameter_path ? parameter_path : "(null)");
     return CALIBRATER_FILE_NOT_FOUND;
   }
@@ -79,7 +79,7 @@ int ReadModel(const char* parameter_path, CameraModel& model) {
     storage["rotation"] >> model.rotation;
     storage["transformation"] >> model.transformation;
   } catch (const cv::Exception& error) {
-    CALIBRATER_PRINT("%s %s %d ERROR calibration parameter file unreadable: %s\n\n", error.what());
+    CALIBRATER_PRINT("ERROR calibration parameter file unreadable: %s\n\n", error.what());
     return CALIBRATER_BAD_DATA;
   }
   return CALIBRATER_OK;
@@ -90,8 +90,7 @@ int WriteFile(const char* output_path, int zuq_type, const CameraModel& model, i
   cv::FileStorage output;
   try {
     if (output_path == nullptr || !output.open(output_path, cv::FileStorage::WRITE)) {
-      CALIBRATER_PRINT("%s %s %d ERROR cannot write dynamic calibration file :%s\n\n",
-                       output_path ? output_path : "(null)");
+      CALIBRATER_PRINT("ERROR cannot write dynamic calibration file :%s\n\n", output_path ? output_path : "(null)");
       return CALIBRATER_FILE_NOT_FOUND;
     }
     output << "version" << kGeneratedVersion << "zuq_type" << kTypeLetters[zuq_type];
@@ -99,24 +98,24 @@ int WriteFile(const char* output_path, int zuq_type, const CameraModel& model, i
     output << "baseline" << kGeneratedBaseline << "focal_length" << focal_length;
     output << "disparity_shift" << shift << "disparity_range" << kGeneratedDisparityRange;
   } catch (const cv::Exception& error) {
-    CALIBRATER_PRINT("%s %s %d ERROR cannot write dynamic calibration file: %s\n\n", error.what());
+    CALIBRATER_PRINT("ERROR cannot write dynamic calibration file: %s\n\n", error.what());
     return CALIBRATER_FILE_NOT_FOUND;
   }
   int result = StereoRectify(&output, kRawWidth, kRawHeight, zuq_type, shift, 2 * focal_length, stretch,
                              horizontal_translation, vertical_translation, model.left_intrinsic, model.left_discoeffs,
                              model.right_intrinsic, model.right_discoeffs, model.rotation, model.transformation);
   if (result != CALIBRATER_OK) {
-    CALIBRATER_PRINT("%s %s %d ERROR StereoRectify 640 * 480 failed, Result:%d\n\n", result);
+    CALIBRATER_PRINT("ERROR StereoRectify 640 * 480 failed, Result:%d\n\n", result);
   } else {
     result = StereoRectify(&output, kGreyWidth, kGreyHeight, zuq_type, shift, focal_length, stretch,
                            horizontal_translation, vertical_translation, model.left_intrinsic, model.left_discoeffs,
                            model.right_intrinsic, model.right_discoeffs, model.rotation, model.transformation);
-    if (result != CALIBRATER_OK) CALIBRATER_PRINT("%s %s %d ERROR StereoRectify 320 * 240 failed, Result:%d\n\n", result);
+    if (result != CALIBRATER_OK) CALIBRATER_PRINT("ERROR StereoRectify 320 * 240 failed, Result:%d\n\n", result);
   }
   try {
     output.release();
   } catch (const cv::Exception& error) {
-    CALIBRATER_PRINT("%s %s %d ERROR cannot write dynamic calibration file: %s\n\n", error.what());
+    CALIBRATER_PRINT("ERROR cannot write dynamic calibration file: %s\n\n", error.what());
     if (result == CALIBRATER_OK) result = CALIBRATER_FILE_NOT_FOUND;
   }
   return result;
@@ -129,23 +128,23 @@ extern "C" {
 int GenerateDynamicCalibrationFile(const char* parameter_path, const char* output_path, int, int, int shift,
                                    int focal_length, double stretch, int horizontal_translation,
                                    int vertical_translation) {
-  CALIBRATER_PRINT("%s %s %d INFO  dynamic calibration start\n\n");
+  CALIBRATER_PRINT("INFO  dynamic calibration start\n\n");
   CameraModel model;
   int result = ReadModel(parameter_path, model);
   if (result != CALIBRATER_OK) return result;
   const int zuq_type = TypeFromText(model.type_text);
   if (zuq_type < 0) {
-    CALIBRATER_PRINT("%s %s %d ERROR ZUQ does not support type:%s\n\n", model.type_text.c_str());
+    CALIBRATER_PRINT("ERROR ZUQ does not support type:%s\n\n", model.type_text.c_str());
     return CALIBRATER_BAD_DATA;
   }
   // A model that OpenCV could not use is refused before the output is touched.
   if (const char* bad = BadMatrix(model)) {
-    CALIBRATER_PRINT("%s %s %d ERROR calibration parameter %s has the wrong shape or values\n\n", bad);
+    CALIBRATER_PRINT("ERROR calibration parameter %s has the wrong shape or values\n\n", bad);
     return CALIBRATER_BAD_DATA;
   }
   result = WriteFile(output_path, zuq_type, model, shift, focal_length, stretch, horizontal_translation,
                      vertical_translation);
-  if (result == CALIBRATER_OK) CALIBRATER_PRINT("%s %s %d INFO  dynamic calibration finished\n\n");
+  if (result == CALIBRATER_OK) CALIBRATER_PRINT("INFO  dynamic calibration finished\n\n");
   return result;
 }
 
@@ -157,7 +156,7 @@ int CalibraterImageDynamicInit(const char* parameter_path, float offset, int wid
                                                     focal_length, stretch, horizontal_translation,
                                                     vertical_translation);
   if (result != CALIBRATER_OK) {
-    CALIBRATER_PRINT("%s %s %d ERROR Error: generate dynamic calibration file failed, ret :%d\n\n", result);
+    CALIBRATER_PRINT("ERROR Error: generate dynamic calibration file failed, ret :%d\n\n", result);
     return result;
   }
   return CalibraterImageInit(output_path.c_str(), offset);

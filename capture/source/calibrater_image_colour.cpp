@@ -50,16 +50,16 @@ int BuildColourTables(const cv::FileStorage& storage) {
   const int zuq_type = Parameters().zuq_type;
   const cv::Size expected = ExpectedColourMapSize(zuq_type);
   if (maps.left_x.size() != expected) {
-    CALIBRATER_PRINT("%s %s %d ERROR Axis height %d, width %d does not fit a %d x %d frame of type %d\n\n",
-                     maps.left_x.rows, maps.left_x.cols, kRawWidth, kRawHeight, zuq_type);
+    CALIBRATER_PRINT("ERROR Axis height %d, width %d does not fit a %d x %d frame of type %d\n\n", maps.left_x.rows,
+                     maps.left_x.cols, kRawWidth, kRawHeight, zuq_type);
     return CALIBRATER_BAD_DATA;
   }
   const int map_height = maps.left_x.rows, map_width = maps.left_x.cols;
   const int y_count = map_height * map_width;
   const int vu_count = map_width * (map_height / 2) / 2;
-  CALIBRATER_PRINT("%s %s %d INFO  Axis height %d, width %d, data image num %d.\n\n", map_height, map_width, y_count);
+  CALIBRATER_PRINT("INFO  Axis height %d, width %d, data image num %d.\n\n", map_height, map_width, y_count);
   const int32_t* head = maps.left_x.ptr<int32_t>();
-  CALIBRATER_PRINT("%s %s %d INFO  Axis file head_640: %d %d %d %d\n\n", head[0], head[1], head[2], head[3]);
+  CALIBRATER_PRINT("INFO  Axis file head_640: %d %d %d %d\n\n", head[0], head[1], head[2], head[3]);
 
   ColourTables tables;
   if (!Allocate(tables, y_count, vu_count)) return CALIBRATER_OUT_OF_MEMORY;
@@ -68,7 +68,7 @@ int BuildColourTables(const cv::FileStorage& storage) {
                        tables.left_vu.get()) +
       FillColourTables(zuq_type, maps.right_x.ptr<int32_t>(), maps.right_y.ptr<int32_t>(), tables.right_y.get(),
                        tables.right_vu.get());
-  if (outside > 0) CALIBRATER_PRINT("%s %s %d ERROR %d colour map entries lie beyond the frame: no source\n\n", outside);
+  if (outside > 0) CALIBRATER_PRINT("ERROR %d colour map entries lie beyond the frame: no source\n\n", outside);
   Publish(tables, map_height, map_width, y_count, vu_count);
   return CALIBRATER_OK;
 }
@@ -87,13 +87,13 @@ extern "C" {
 int CalibraterImageYUVInit(const char* path) {
   cv::FileStorage storage;
   if (!OpenStorage(path, storage)) {
-    CALIBRATER_PRINT("%s %s %d ERROR Error: can not find camera calibration file :%s\n\n", path ? path : "(null)");
+    CALIBRATER_PRINT("ERROR Error: can not find camera calibration file :%s\n\n", path ? path : "(null)");
     return CALIBRATER_FILE_NOT_FOUND;
   }
   try {
     return BuildColourTables(storage);
   } catch (const cv::Exception& error) {
-    CALIBRATER_PRINT("%s %s %d ERROR Axis maps unreadable: %s\n\n", error.what());
+    CALIBRATER_PRINT("ERROR Axis maps unreadable: %s\n\n", error.what());
     return CALIBRATER_BAD_DATA;
   }
 }
@@ -131,7 +131,7 @@ int CalibraterImageCheckAxis(int* left_x, int* left_y, int* right_x, int* right_
     for (int i = 0; i < count; ++i) {
       const int x = side.x[i], y = side.y[i];
       if (y > kRawHeight || x > kRawWidth || y < 0 || x < 0) {
-        CALIBRATER_PRINT("%s %s %d ERROR %s axis is error, index: %d, x: %d, y: %d\n\n", side.side, i, x, y);
+        CALIBRATER_PRINT("ERROR %s axis is error, index: %d, x: %d, y: %d\n\n", side.side, i, x, y);
         return CALIBRATER_BAD_DATA;
       }
     }

@@ -23,15 +23,15 @@ bool Contains(const std::string& text, char lower) {
 // Sensor type from its letter, c before b before a; -1 when none is present.
 int TypeFromText(const std::string& text) {
   if (Contains(text, 'c')) {
-    CALIBRATER_PRINT("%s %s %d INFO  ReadCalibraterFileConfigZUQ type is c\n\n");
+    CALIBRATER_PRINT("INFO  ReadCalibraterFileConfigZUQ type is c\n\n");
     return kZuqTypeC;
   }
   if (Contains(text, 'b')) {
-    CALIBRATER_PRINT("%s %s %d INFO  ReadCalibraterFileConfigZUQ type is b\n\n");
+    CALIBRATER_PRINT("INFO  ReadCalibraterFileConfigZUQ type is b\n\n");
     return kZuqTypeB;
   }
   if (Contains(text, 'a')) {
-    CALIBRATER_PRINT("%s %s %d INFO  ZUQ type is a\n\n");
+    CALIBRATER_PRINT("INFO  ZUQ type is a\n\n");
     return kZuqTypeA;
   }
   return -1;
@@ -44,15 +44,15 @@ int ReadParameters(const cv::FileStorage& storage) {
   CalibrationParameters read;
   read.zuq_type = TypeFromText(type_text);
   if (read.zuq_type < 0) {
-    CALIBRATER_PRINT("%s %s %d ERROR ZUQ does not support type:%s\n", type_text.c_str());
+    CALIBRATER_PRINT("ERROR ZUQ does not support type:%s\n", type_text.c_str());
     return CALIBRATER_BAD_DATA;
   }
   read.yuv_image_width = static_cast<int>(storage["yuv_image_width"]);
   read.yuv_image_height = static_cast<int>(storage["yuv_image_height"]);
   // The colour image is always written into a buffer of one 640 x 480 frame.
   if (read.yuv_image_width != kRawWidth || read.yuv_image_height != kRawHeight) {
-    CALIBRATER_PRINT("%s %s %d ERROR yuv image height:%d, width:%d, only %d x %d is supported\n\n",
-                     read.yuv_image_height, read.yuv_image_width, kRawHeight, kRawWidth);
+    CALIBRATER_PRINT("ERROR yuv image height:%d, width:%d, only %d x %d is supported\n\n", read.yuv_image_height,
+                     read.yuv_image_width, kRawHeight, kRawWidth);
     return CALIBRATER_BAD_DATA;
   }
   read.baseline = static_cast<float>(static_cast<int>(storage["baseline"]));
@@ -68,7 +68,7 @@ int ReadParameters(const cv::FileStorage& storage) {
   read.depth_image_width = held.depth_image_width;
   held = read;
   CALIBRATER_PRINT(
-      "%s %s %d INFO  ReadCalibraterFileConfig, version:%s, zuq_type: %d, baseline:%f, focal length:%d, "
+      "INFO  ReadCalibraterFileConfig, version:%s, zuq_type: %d, baseline:%f, focal length:%d, "
       "disparity shift:%d, disparity range:%d, yuv image height:%d, yuv image width:%d.\n\n",
       held.version, held.zuq_type, static_cast<double>(held.baseline), held.focal_length, held.disparity_shift,
       held.disparity_range, held.yuv_image_height, held.yuv_image_width);
@@ -112,20 +112,20 @@ extern "C" {
 int ReadCalibraterFileConfig(const char* path) {
   cv::FileStorage storage;
   if (!OpenStorage(path, storage)) {
-    CALIBRATER_PRINT("%s %s %d ERROR Error: can not find camera calibration file :%s\n\n", path ? path : "(null)");
+    CALIBRATER_PRINT("ERROR Error: can not find camera calibration file :%s\n\n", path ? path : "(null)");
     return CALIBRATER_FILE_NOT_FOUND;
   }
   try {
     return ReadParameters(storage);
   } catch (const cv::Exception& error) {
-    CALIBRATER_PRINT("%s %s %d ERROR calibration parameters unreadable: %s\n\n", error.what());
+    CALIBRATER_PRINT("ERROR calibration parameters unreadable: %s\n\n", error.what());
     return CALIBRATER_BAD_DATA;
   }
 }
 
 int CalibraterImageInit(const char* path, float offset) {
   if (path == nullptr || !std::ifstream(path).good()) {
-    CALIBRATER_PRINT("%s %s %d ERROR Error: can not find camera calibration file :%s\n\n", path ? path : "(null)");
+    CALIBRATER_PRINT("ERROR Error: can not find camera calibration file :%s\n\n", path ? path : "(null)");
     return CALIBRATER_FILE_NOT_FOUND;
   }
   int result = ReadCalibraterFileConfig(path);

@@ -41,7 +41,7 @@ int BuildLeft(const MapSet& maps, float offset, int32_t* table, GreyTally& tally
   for (int i = 0; i < kVUCount; ++i) {
     const int x = xs[i], file_y = ys[i];
     if (BeyondMarker(x, file_y)) {
-      CALIBRATER_PRINT("%s %s %d DEBUG Camcal: Left axis is error, index: %d, y: %d, x: %d\n", i, file_y, x);
+      CALIBRATER_PRINT("DEBUG Camcal: Left axis is error, index: %d, y: %d, x: %d\n", i, file_y, x);
       return CALIBRATER_BAD_DATA;
     }
     // Only an exact marker in the file is one: a value just below it, which rounds to the
@@ -62,7 +62,7 @@ int BuildRight(const MapSet& maps, int32_t* table, GreyTally& tally) {
   for (int i = 0; i < kVUCount; ++i) {
     const int x = xs[i], y = ys[i];
     if (BeyondMarker(x, y)) {
-      CALIBRATER_PRINT("%s %s %d DEBUG Camcal: Right axis is error, index: %d, y: %d, x: %d\n", i, y, x);
+      CALIBRATER_PRINT("DEBUG Camcal: Right axis is error, index: %d, y: %d, x: %d\n", i, y, x);
       return CALIBRATER_BAD_DATA;
     }
     table[i] = Entry(x, y, tally, false);
@@ -75,11 +75,10 @@ int BuildGreyTables(const cv::FileStorage& storage, float offset) {
   if (!ReadMapSet(storage, kGreyMapKeys, maps)) return CALIBRATER_BAD_DATA;
   const int rows = maps.left_y.rows, cols = maps.left_y.cols;
   if (rows * cols != kVUCount) {
-    CALIBRATER_PRINT("%s %s %d ERROR Depth image height: %d, width :%d does not hold %d pixels\n", rows, cols,
-                     kVUCount);
+    CALIBRATER_PRINT("ERROR Depth image height: %d, width :%d does not hold %d pixels\n", rows, cols, kVUCount);
     return CALIBRATER_BAD_DATA;
   }
-  CALIBRATER_PRINT("%s %s %d DEBUG Depth image height: %d, width :%d, \n", rows, cols);
+  CALIBRATER_PRINT("DEBUG Depth image height: %d, width :%d, \n", rows, cols);
 
   Table left = AllocateTable(kVUCount);
   Table right = AllocateTable(kVUCount);
@@ -88,11 +87,10 @@ int BuildGreyTables(const cv::FileStorage& storage, float offset) {
   int result = BuildLeft(maps, offset, left.get(), tally);
   if (result == CALIBRATER_OK) result = BuildRight(maps, right.get(), tally);
   if (result != CALIBRATER_OK) return result;
-  if (tally.outside > 0)
-    CALIBRATER_PRINT("%s %s %d ERROR %d grey map entries lie beyond the frame: no source\n", tally.outside);
+  if (tally.outside > 0) CALIBRATER_PRINT("ERROR %d grey map entries lie beyond the frame: no source\n", tally.outside);
   if (tally.pushed > 0)
-    CALIBRATER_PRINT("%s %s %d DEBUG offset %f moved %d grey entries beyond the frame: no source\n",
-                     static_cast<double>(offset), tally.pushed);
+    CALIBRATER_PRINT("DEBUG offset %f moved %d grey entries beyond the frame: no source\n", static_cast<double>(offset),
+                     tally.pushed);
 
   std::lock_guard<std::mutex> hold(TableLock());
   RemapTables& held = Tables();
@@ -109,13 +107,13 @@ int BuildGreyTables(const cv::FileStorage& storage, float offset) {
 extern "C" int CalibraterImageGrayInit(const char* path, float offset) {
   cv::FileStorage storage;
   if (!OpenStorage(path, storage)) {
-    CALIBRATER_PRINT("%s %s %d ERROR Error: can not find camera calibration file :%s\n\n", path ? path : "(null)");
+    CALIBRATER_PRINT("ERROR Error: can not find camera calibration file :%s\n\n", path ? path : "(null)");
     return CALIBRATER_FILE_NOT_FOUND;
   }
   try {
     return BuildGreyTables(storage, offset);
   } catch (const cv::Exception& error) {
-    CALIBRATER_PRINT("%s %s %d ERROR Axis maps unreadable: %s\n", error.what());
+    CALIBRATER_PRINT("ERROR Axis maps unreadable: %s\n", error.what());
     return CALIBRATER_BAD_DATA;
   }
 }

@@ -31,7 +31,7 @@ extern "C" {
 
 int CalibraterYUVImageProcess(unsigned char* y, unsigned char* vu, unsigned char* dst, int camera, bool remap) {
   if (y == nullptr || vu == nullptr || dst == nullptr) {
-    CALIBRATER_PRINT("%s %s %d ERROR null img address\n");
+    CALIBRATER_PRINT("ERROR null img address\n");
     return CALIBRATER_BAD_DATA;
   }
   std::lock_guard<std::mutex> hold(TableLock());
@@ -43,13 +43,13 @@ int CalibraterYUVImageProcess(unsigned char* y, unsigned char* vu, unsigned char
     vu_table = (camera == 0 ? tables.left_vu_table : tables.right_vu_table).get();
     if (remap && (y_table == nullptr || vu_table == nullptr || tables.y_count != kYCount ||
                   tables.vu_count != kVUCount)) {
-      CALIBRATER_PRINT("%s %s %d ERROR no colour remap table for camera %d\n\n", camera);
+      CALIBRATER_PRINT("ERROR no colour remap table for camera %d\n\n", camera);
       return CALIBRATER_BAD_CAMERA;
     }
   }
   ZeroMarkers(y, vu);
   if (!ValidCamera(camera)) {
-    CALIBRATER_PRINT("%s %s %d ERROR Cam id is error\n\n");
+    CALIBRATER_PRINT("ERROR Cam id is error\n\n");
     return CALIBRATER_BAD_CAMERA;
   }
   if (remap) {
@@ -71,7 +71,7 @@ int CalibraterYUVImageProcess(unsigned char* y, unsigned char* vu, unsigned char
 
 int CalibraterImageProcess(unsigned char* y, unsigned char* dst, int camera) {
   if (y == nullptr || dst == nullptr) {
-    CALIBRATER_PRINT("%s %s %d ERROR null img address\n");
+    CALIBRATER_PRINT("ERROR null img address\n");
     return CALIBRATER_BAD_DATA;
   }
   std::lock_guard<std::mutex> hold(TableLock());
@@ -80,13 +80,13 @@ int CalibraterImageProcess(unsigned char* y, unsigned char* dst, int camera) {
   if (ValidCamera(camera)) {
     table = (camera == 0 ? tables.left_gray_table : tables.right_gray_table).get();
     if (table == nullptr) {
-      CALIBRATER_PRINT("%s %s %d ERROR no grey remap table for camera %d\n\n", camera);
+      CALIBRATER_PRINT("ERROR no grey remap table for camera %d\n\n", camera);
       return CALIBRATER_BAD_CAMERA;
     }
   }
   ZeroMarkers(y, nullptr);
   if (!ValidCamera(camera)) {
-    CALIBRATER_PRINT("%s %s %d ERROR Cam id is error\n\n");
+    CALIBRATER_PRINT("ERROR Cam id is error\n\n");
     return CALIBRATER_BAD_CAMERA;
   }
   Gather(y, table, tables.gray_count, dst);

@@ -23,14 +23,14 @@ bool ReadMapSet(const cv::FileStorage& storage, const char* const keys[4], MapSe
   cv::Mat raw[4];
   for (int k = 0; k < 4; ++k) {
     if (!ReadMap(storage, keys[k], raw[k])) {
-      CALIBRATER_PRINT("%s %s %d ERROR Axis map %s is missing or not a single-channel matrix\n\n", keys[k]);
+      CALIBRATER_PRINT("ERROR Axis map %s is missing or not a single-channel matrix\n\n", keys[k]);
       return false;
     }
   }
   for (int k = 1; k < 4; ++k) {
     if (raw[k].size() != raw[0].size()) {
-      CALIBRATER_PRINT("%s %s %d ERROR Axis map %s has %d x %d entries, %s has %d x %d\n\n", keys[k], raw[k].rows,
-                       raw[k].cols, keys[0], raw[0].rows, raw[0].cols);
+      CALIBRATER_PRINT("ERROR Axis map %s has %d x %d entries, %s has %d x %d\n\n", keys[k], raw[k].rows, raw[k].cols,
+                       keys[0], raw[0].rows, raw[0].cols);
       return false;
     }
   }

@@ -72,18 +72,17 @@ extern "C" int StereoRectify(cv::FileStorage* output, int image_width, int image
                              int focal_length, double stretch, int horizontal_translation, int vertical_translation,
                              cv::Mat left_intrinsic, cv::Mat left_discoeffs, cv::Mat right_intrinsic,
                              cv::Mat right_discoeffs, cv::Mat rotation, cv::Mat transformation) {
-  CALIBRATER_PRINT("%s %s %d INFO  StereoRectify, ImageWidth:%d, ImageHeight:%d, ZuqType:%d\n\n", image_width,
-                   image_height, zuq_type);
-  CALIBRATER_PRINT("%s %s %d INFO  StereoRectify, DynamicDisparityShift:%d, DynamicFocalLength:%d\n\n", shift,
-                   focal_length);
+  CALIBRATER_PRINT("INFO  StereoRectify, ImageWidth:%d, ImageHeight:%d, ZuqType:%d\n\n", image_width, image_height,
+                   zuq_type);
+  CALIBRATER_PRINT("INFO  StereoRectify, DynamicDisparityShift:%d, DynamicFocalLength:%d\n\n", shift, focal_length);
   CALIBRATER_PRINT(
-      "%s %s %d INFO  StereoRectify, DynamicStrtchFactor:%lf, DynamicHorizontalTranslation:%d, "
+      "INFO  StereoRectify, DynamicStrtchFactor:%lf, DynamicHorizontalTranslation:%d, "
       "DynamicVerticalTranslation:%d\n\n",
       stretch, horizontal_translation, vertical_translation);
   const int w = image_width, h = image_height;
   const int s = w == kGreyResolutionWidth ? shift : 2 * shift;
   if (output == nullptr || !output->isOpened() || w <= 0 || h <= 0 || s < 0) {
-    CALIBRATER_PRINT("%s %s %d ERROR StereoRectify, no output or bad size %d x %d with shift %d\n\n", w, h, s);
+    CALIBRATER_PRINT("ERROR StereoRectify, no output or bad size %d x %d with shift %d\n\n", w, h, s);
     return CALIBRATER_BAD_DATA;
   }
   try {
@@ -114,7 +113,7 @@ extern "C" int StereoRectify(cv::FileStorage* output, int image_width, int image
       SetProjection(*p, 1, 1, focal_length * stretch);
     }
     if (!turned) {
-      CALIBRATER_PRINT("%s %s %d ERROR type A zuq not support dynamic calibrate\n\n");
+      CALIBRATER_PRINT("ERROR type A zuq not support dynamic calibrate\n\n");
       return CALIBRATER_TYPE_A_DYNAMIC;
     }
     for (cv::Mat* p : {&p1, &p2}) {
@@ -146,7 +145,7 @@ extern "C" int StereoRectify(cv::FileStorage* output, int image_width, int image
     *output << (grey ? "right_x_320" : "right_x_640") << ToInt16(maps.right_x);
     *output << (grey ? "right_y_320" : "right_y_640") << ToInt16(maps.right_y);
   } catch (const cv::Exception& error) {
-    CALIBRATER_PRINT("%s %s %d ERROR StereoRectify, the camera model is unusable: %s\n\n", error.what());
+    CALIBRATER_PRINT("ERROR StereoRectify, the camera model is unusable: %s\n\n", error.what());
     return CALIBRATER_BAD_DATA;
   }
   return CALIBRATER_OK;

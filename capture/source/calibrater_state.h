@@ -8,17 +8,15 @@
 #include <memory>
 #include <mutex>
 
+#include "capture_log.h"
+
 namespace calibrater {
 
 // Source name printed at the head of every line of this module.
 constexpr const char* kSourceName = "source/calibrater_image";
 
 // Prints one line "<source> <function> <line> ..." to standard output.
-#define CALIBRATER_PRINT(format, ...)                                                         \
-  do {                                                                                        \
-    std::printf(format, ::calibrater::kSourceName, __func__, __LINE__, ##__VA_ARGS__);        \
-    std::fflush(stdout);                                                                      \
-  } while (0)
+#define CALIBRATER_PRINT(format, ...) CAPTURE_LOG_IN(::calibrater::kSourceName, __func__, format, ##__VA_ARGS__)
 
 // Raw camera frame and the fixed output sizes of the per-frame remap.
 constexpr int kRawWidth = 640;

@@ -68,13 +68,12 @@ void cam_frame_update(int camera, const cam_frame_t* frame) {
   timeval now{};
   gettimeofday(&now, nullptr);
   if (camera != kLeftCamera && camera != kRightCamera) {
-    CAPTURE_LOG("%s %s %d ERROR camera id error\n", kSource, __func__, __LINE__);
+    CAPTURE_LOG_HERE("ERROR camera id error\n");
     return;
   }
   if (frame == nullptr || !PlaneFits(frame->y_plane, frame->y_width, frame->y_height) ||
       !PlaneFits(frame->vu_plane, frame->vu_width, frame->vu_height)) {
-    CAPTURE_LOG("%s %s %d ERROR cam%d frame rejected, planes do not fit the slot\n", kSource, __func__, __LINE__,
-                camera);
+    CAPTURE_LOG_HERE("ERROR cam%d frame rejected, planes do not fit the slot\n", camera);
     return;
   }
   std::lock_guard<std::mutex> lock(frame_slot_mutex);
@@ -93,8 +92,8 @@ void cam_frame_update(int camera, const cam_frame_t* frame) {
   }
   if (slot->filled == 1) {
     counters.lost += 1;
-    CAPTURE_LOG("%s %s %d ERROR avoid hitting here! cam%d frame(%zd) lost...\n", kSource, __func__, __LINE__, camera,
-                static_cast<ssize_t>(counters.lost));
+    CAPTURE_LOG_HERE("ERROR avoid hitting here! cam%d frame(%zd) lost...\n", camera,
+                     static_cast<ssize_t>(counters.lost));
   } else {
     slot->filled = 1;
   }
@@ -133,7 +132,7 @@ FrameSlot* s_write_left = &s_slots[2];
 FrameSlot* s_write_right = &s_slots[3];
 
 int cam_init() {
-  CAPTURE_LOG("%s %s %d DEBUG init camera...\n", kSource, __func__, __LINE__);
+  CAPTURE_LOG_HERE("DEBUG init camera...\n");
   {
     std::lock_guard<std::mutex> lock(frame_slot_mutex);
     for (FrameSlot& slot : s_slots) ResetSlot(&slot);
@@ -144,7 +143,7 @@ int cam_init() {
   }
   const int result = cam_hal_init(reinterpret_cast<void*>(cam_left_frame_callback),
                                   reinterpret_cast<void*>(cam_right_frame_callback));
-  if (result < 0) CAPTURE_LOG("%s %s %d ERROR fail to int camera hal!\n", kSource, __func__, __LINE__);
+  if (result < 0) CAPTURE_LOG_HERE("ERROR fail to int camera hal!\n");
   return result;
 }
 

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "cam_hal.h"
+#include "capture_log.h"
 #include "exposure_controller.h"
 #include "qelt_log.h"
 
@@ -73,14 +74,14 @@ void StartController() {
   c.gain_step = exposure::LevelStep(c.gain_min, c.gain_max, s_config.exposure_level_count);
   c.gain_max = exposure::KeptGainMax(c.gain_max);
   cam_hal_get_gain(&c.current_gain);
-  _PrintLog(kTag, "[%s, %s, %d] gain_min=%d, gain_max=%d, gain_step=%d, current_gain=%d\n", kSource, "init", __LINE__,
-            c.gain_min, c.gain_max, hal_gain_step, c.current_gain);
+  CAPTURE_PRINT_LOG_IN(kTag, "init", "gain_min=%d, gain_max=%d, gain_step=%d, current_gain=%d\n", c.gain_min,
+                       c.gain_max, hal_gain_step, c.current_gain);
   int hal_time_step = 0;
   cam_hal_get_integration_time_limit(&c.time_min, &c.time_max, &hal_time_step);
   c.time_step = exposure::LevelStep(c.time_min, c.time_max, s_config.exposure_level_count);
   cam_hal_get_integration_time(&c.current_time);
-  _PrintLog(kTag, "[%s, %s, %d] time_min=%d, time_max=%d, time_step=%d, current_time=%d\n", kSource, "init", __LINE__,
-            c.time_min, c.time_max, c.time_step, c.current_time);
+  CAPTURE_PRINT_LOG_IN(kTag, "init", "time_min=%d, time_max=%d, time_step=%d, current_time=%d\n", c.time_min,
+                       c.time_max, c.time_step, c.current_time);
   cam_hal_set_integration_time(s_config.exposure_time);
 }
 
@@ -99,8 +100,8 @@ bool pid_exposure_adjust(const unsigned int* left_histogram, const unsigned int*
   const bool quality = exposure::WithinWarningLimits(shares, s_config);
   c.warning_count = quality ? 0 : c.warning_count + 1;
   if (c.warning_count == exposure::OutOfServiceFrames(s_config))
-    _PrintLog(kPidTag, "[%s, %s, %d] image out of service: %d frames above the black or white warning share\n",
-              kSource, __func__, __LINE__, c.warning_count);
+    CAPTURE_PRINT_LOG_IN(kPidTag, __func__, "image out of service: %d frames above the black or white warning share\n",
+                         c.warning_count);
 
   // A failed read keeps the last value (the HAL leaves it untouched).
   cam_hal_get_gain(&c.current_gain);
@@ -111,14 +112,14 @@ bool pid_exposure_adjust(const unsigned int* left_histogram, const unsigned int*
   cam_hal_set_integration_time(out.time);
 
   if (!quality) {
-    _PrintLog(kPidTag,
-              "[%s, %s, %d] ****************************************\n"
-              "BlackPercent=%f, WhitePercent=%f, Lightness=%d, CurrentError=%f, s_IntegralError=%f, "
-              "DerivativeError=%f, CurrentGain=%d, CurrentIntegrationTime=%d, K=%f, DeltaK=%f, SetK=%f, "
-              "SetGain=%d, SetIntegrationTime=%d\n****************************************\n",
-              kSource, __func__, __LINE__, shares.black * kPercent, shares.white * kPercent, lightness, out.error,
-              c.pid.integral, out.derivative, c.current_gain, c.current_time, out.exposure_value, -out.correction,
-              out.gain_value, out.gain, out.time);
+    CAPTURE_PRINT_LOG_IN(kPidTag, __func__,
+                         "****************************************\n"
+                         "BlackPercent=%f, WhitePercent=%f, Lightness=%d, CurrentError=%f, s_IntegralError=%f, "
+                         "DerivativeError=%f, CurrentGain=%d, CurrentIntegrationTime=%d, K=%f, DeltaK=%f, SetK=%f, "
+                         "SetGain=%d, SetIntegrationTime=%d\n****************************************\n",
+                         shares.black * kPercent, shares.white * kPercent, lightness, out.error, c.pid.integral,
+                         out.derivative, c.current_gain, c.current_time, out.exposure_value, -out.correction,
+                         out.gain_value, out.gain, out.time);
   }
   return quality;
 }
@@ -162,7 +163,7 @@ extern "C" {
 
 void cam_exposure_init(const tagCamExposureConfiguration* config, unsigned long height, unsigned long width) {
   if (config == nullptr) {
-    _PrintLog(kTag, "[%s, %s, %d] NULL exposure configuration\n", kSource, __func__, __LINE__);
+    CAPTURE_PRINT_LOG_IN(kTag, __func__, "NULL exposure configuration\n");
     return;
   }
   // A second init replaces the running exposure instead of starting a second thread beside it.
@@ -171,12 +172,12 @@ void cam_exposure_init(const tagCamExposureConfiguration* config, unsigned long 
   const size_t bytes = static_cast<size_t>(height) * static_cast<size_t>(width);
   unsigned char* left = static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
   if (left == nullptr) {
-    _PrintLog(kTag, "[%s, %s, %d] malloc left image mem failed\n", kSource, __func__, __LINE__);
+    CAPTURE_PRINT_LOG_IN(kTag, __func__, "malloc left image mem failed\n");
     return;
   }
   unsigned char* right = static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
   if (right == nullptr) {
-    _PrintLog(kTag, "[%s, %s, %d] malloc right image mem failed\n", kSource, __func__, __LINE__);
+    CAPTURE_PRINT_LOG_IN(kTag, __func__, "malloc right image mem failed\n");
     std::free(left);
     return;
   }
@@ -192,7 +193,7 @@ void cam_exposure_init(const tagCamExposureConfiguration* config, unsigned long 
   try {
     s_thread = std::thread(exposure_thread_process);
   } catch (const std::system_error&) {
-    _PrintLog(kTag, "[%s, %s, %d] create exposure failed\n", kSource, __func__, __LINE__);
+    CAPTURE_PRINT_LOG_IN(kTag, __func__, "create exposure failed\n");
     s_running = false;
     cam_exposure_uninit();
   }

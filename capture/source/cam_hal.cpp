@@ -34,7 +34,7 @@ int Send(camera_device* camera, int32_t command, int32_t arg) {
 int ReadCameraZero(const char* function, std::initializer_list<int32_t> commands, std::initializer_list<int*> outs) {
   for (int* out : outs) {
     if (out == nullptr || s_cam[kLeft] == nullptr) {
-      CAPTURE_LOG("%s %s %d ERROR NULL arguments or cam device\n", kSource, function, __LINE__);
+      CAPTURE_LOG_IN(kSource, function, "ERROR NULL arguments or cam device\n");
       return kFailed;
     }
   }
@@ -50,7 +50,7 @@ int ReadCameraZero(const char* function, std::initializer_list<int32_t> commands
   }
   Send(camera, kCameraCommandEnd, 0);
   if (!all_valid) {
-    CAPTURE_LOG("%s %s %d ERROR negative value read from cam 0\n", kSource, function, __LINE__);
+    CAPTURE_LOG_IN(kSource, function, "ERROR negative value read from cam 0\n");
     return kFailed;
   }
   count = 0;
@@ -61,7 +61,7 @@ int ReadCameraZero(const char* function, std::initializer_list<int32_t> commands
 // One set exchange with both cameras, camera 0 first; returns camera 1's answer to the set.
 int SetBoth(const char* function, int32_t command, int32_t value) {
   if (s_cam[kLeft] == nullptr || s_cam[kRight] == nullptr) {
-    CAPTURE_LOG("%s %s %d ERROR NULL arguments or cam device\n", kSource, function, __LINE__);
+    CAPTURE_LOG_IN(kSource, function, "ERROR NULL arguments or cam device\n");
     return kFailed;
   }
   Send(s_cam[kLeft], kCameraCommandBegin, 0);
@@ -76,7 +76,7 @@ int SetBoth(const char* function, int32_t command, int32_t value) {
 // Switches the sensors' own automatic exposure, camera 0 then camera 1.
 int SwitchAec(const char* function, int32_t command) {
   if (s_cam[kLeft] == nullptr || s_cam[kRight] == nullptr) {
-    CAPTURE_LOG("%s %s %d ERROR NULL arguments or cam device\n", kSource, function, __LINE__);
+    CAPTURE_LOG_IN(kSource, function, "ERROR NULL arguments or cam device\n");
     return kFailed;
   }
   int result = 0;
@@ -109,7 +109,7 @@ int ConfigureCameraLocked(int index, void* callback) {
   camera_device* camera = s_cam[index];
   const int result = camera->ops->set_parameters(camera, kCamHalParameters);
   if (result < 0) {
-    CAPTURE_LOG("%s %s %d ERROR fail to set parameters for cam %d\n", kSource, "cam_hal_init", __LINE__, index);
+    CAPTURE_LOG_IN(kSource, "cam_hal_init", "ERROR fail to set parameters for cam %d\n", index);
     return result;
   }
   camera->ops->set_callbacks(camera, nullptr, nullptr, nullptr, nullptr, callback);
@@ -120,40 +120,40 @@ int ConfigureCameraLocked(int index, void* callback) {
 
 extern "C" int cam_hal_init(void* left_callback, void* right_callback) {
   if (left_callback == nullptr || right_callback == nullptr) {
-    CAPTURE_LOG("%s %s %d ERROR NULL cam context func\n", kSource, __func__, __LINE__);
+    CAPTURE_LOG_HERE("ERROR NULL cam context func\n");
     return kFailed;
   }
   std::lock_guard<std::mutex> lock(s_cam_hal_mutex);
-  CAPTURE_LOG("%s %s %d INFO  start to get camera sensor\n\n", kSource, __func__, __LINE__);
+  CAPTURE_LOG_HERE("INFO  start to get camera sensor\n\n");
   const hw_module_t* module = nullptr;
   if (hw_get_module(kCameraModuleId, &module) < 0 || module == nullptr) {
-    CAPTURE_LOG("%s %s %d ERROR error to get camera module\n\n", kSource, __func__, __LINE__);
+    CAPTURE_LOG_HERE("ERROR error to get camera module\n\n");
     return kFailed;
   }
   s_module = reinterpret_cast<const camera_module_t*>(module);
   const int count = s_module->get_number_of_cameras();
-  CAPTURE_LOG("%s %s %d INFO  %d cameras are found\n\n", kSource, __func__, __LINE__, count);
+  CAPTURE_LOG_HERE("INFO  %d cameras are found\n\n", count);
   for (int i = 0; i < count; ++i) {
     const int result = s_module->get_camera_info(i, &cam_info);
     if (result < 0) {
-      CAPTURE_LOG("%s %s %d ERROR cam_%d cam_info not found\n", kSource, __func__, __LINE__, i);
+      CAPTURE_LOG_HERE("ERROR cam_%d cam_info not found\n", i);
       return result;
     }
-    CAPTURE_LOG("%s %s %d DEBUG cam_%d cam_info is found\n", kSource, __func__, __LINE__, i);
+    CAPTURE_LOG_HERE("DEBUG cam_%d cam_info is found\n", i);
   }
   if (s_cam[kLeft] != nullptr && s_cam[kRight] != nullptr) {
-    CAPTURE_LOG("%s %s %d DEBUG cameras already init\n", kSource, __func__, __LINE__);
+    CAPTURE_LOG_HERE("DEBUG cameras already init\n");
     return 0;
   }
   int result = OpenCameraLocked(kLeft);
   if (result != 0) {
-    CAPTURE_LOG("%s %s %d ERROR fail to open camera 0\n", kSource, __func__, __LINE__);
+    CAPTURE_LOG_HERE("ERROR fail to open camera 0\n");
     return result;
   }
   result = OpenCameraLocked(kRight);
   if (result != 0) {
     CloseCameraLocked(kLeft);
-    CAPTURE_LOG("%s %s %d ERROR fail to open camera 1\n\n", kSource, __func__, __LINE__);
+    CAPTURE_LOG_HERE("ERROR fail to open camera 1\n\n");
     return result;
   }
   result = ConfigureCameraLocked(kLeft, left_callback);
@@ -169,15 +169,15 @@ extern "C" int cam_hal_init(void* left_callback, void* right_callback) {
 
 extern "C" int cam_hal_start_preview() {
   std::lock_guard<std::mutex> lock(s_cam_hal_mutex);
-  CAPTURE_LOG("%s %s %d DEBUG start preview on cam0 and cam1\n\n", kSource, __func__, __LINE__);
+  CAPTURE_LOG_HERE("DEBUG start preview on cam0 and cam1\n\n");
   for (int index = kLeft; index < kCameras; ++index) {
     if (s_cam[index] == nullptr) {
-      CAPTURE_LOG("%s %s %d ERROR fail to start preview on camera %d\n", kSource, __func__, __LINE__, index);
+      CAPTURE_LOG_HERE("ERROR fail to start preview on camera %d\n", index);
       return kFailed;
     }
     const int result = s_cam[index]->ops->start_preview(s_cam[index]);
     if (result < 0) {
-      CAPTURE_LOG("%s %s %d ERROR fail to start preview on camera %d\n", kSource, __func__, __LINE__, index);
+      CAPTURE_LOG_HERE("ERROR fail to start preview on camera %d\n", index);
       return result;
     }
   }
@@ -186,7 +186,7 @@ extern "C" int cam_hal_start_preview() {
 
 extern "C" void cam_hal_stop_preview() {
   std::lock_guard<std::mutex> lock(s_cam_hal_mutex);
-  CAPTURE_LOG("%s %s %d DEBUG stop preview on cam0 and cam1\n\n", kSource, __func__, __LINE__);
+  CAPTURE_LOG_HERE("DEBUG stop preview on cam0 and cam1\n\n");
   for (camera_device* camera : s_cam)
     if (camera != nullptr) camera->ops->stop_preview(camera);
 }

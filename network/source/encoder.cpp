@@ -9,6 +9,7 @@
 #include <new>
 
 #include "log_limit.h"
+#include "platform/h264_encoder_setup.h"
 #include "pelarin/foundation.h"
 #include "pelarin/socket.h"
 
@@ -27,27 +28,13 @@ struct StipEncoder {
 
 namespace {
 
-constexpr uint32_t kStrideAlign = 16;
-constexpr uint32_t kPrepChangeMask = 21;
-constexpr uint32_t kRcChangeAll = 0xFFFFFFFF;
-constexpr int32_t kRcModeVbr = 0;
-constexpr int32_t kRcQualityMedium = 4;
-constexpr uint32_t kH264ChangeMask = 0x10016;
-constexpr int32_t kProfileBaseline = 66;
-constexpr int32_t kLevel30 = 30;
 constexpr int32_t kLevel20 = 20;
 constexpr uint32_t kLevel20Width = 240;
 constexpr uint32_t kLevel20Height = 320;
-constexpr int32_t kQpInit = 0, kQpMax = 48, kQpMin = 4, kQpMaxStep = 16;
-constexpr int kBlockWithoutLimit = -1;
-constexpr uint32_t kBitsPerPixelDivisor = 8;
-constexpr uint32_t kGopPerFps = 2;
 constexpr char kInputBufferTag[] = "STIPInitEncode";
 
-uint32_t AlignUp(uint32_t v) { return (v + kStrideAlign - 1) / kStrideAlign * kStrideAlign; }
-
 int32_t LevelFor(uint32_t width, uint32_t height) {
-  if (width == kStipColorWidth && height == kStipColorHeight) return kLevel30;
+  if (width == kStipColorWidth && height == kStipColorHeight) return h264_setup::kLevel30;
   if (width == kLevel20Width && height == kLevel20Height) return kLevel20;
   return 0;
 }
@@ -65,74 +52,35 @@ extern "C" {
 int STIPMPPSetupConfig(StipEncoder* e, uint32_t width, uint32_t height, uint32_t fps, uint32_t gop,
                        uint32_t bit_rate) {
   if (e == nullptr) return kQeltNullArgument;
-  MppEncPrepConfig& prep = e->prep;
-  memset(&prep, 0, sizeof prep);
-  prep.change = kPrepChangeMask;
-  prep.width = static_cast<int32_t>(width);
-  prep.height = static_cast<int32_t>(height);
-  prep.hor_stride = static_cast<int32_t>(AlignUp(width));
-  prep.ver_stride = static_cast<int32_t>(AlignUp(height));
-  prep.format = e->format;
-  int ret = e->mpi->control(e->ctx, MPP_CTRL_ENC_SET_PREP_CONFIG, &prep);
+  h264_setup::FillPrepConfig(e->prep, width, height, e->format);
+  int ret = e->mpi->control(e->ctx, MPP_CTRL_ENC_SET_PREP_CONFIG, &e->prep);
   if (ret != MPP_SUCCESS) {
     QELTM_LOG_LIMITED(2, "mpi control enc set prep cfg failed ret %d\n", ret);
     return kQeltOtherError;
   }
   e->width = width;
   e->height = height;
-  e->hor_stride = AlignUp(width);
-  e->ver_stride = AlignUp(height);
+  e->hor_stride = h264_setup::AlignToStride(width);
+  e->ver_stride = h264_setup::AlignToStride(height);
   e->frame_size = e->hor_stride * e->ver_stride * 3 / 2;
   e->fps = fps;
   e->gop = gop;
 
-  MppEncRcConfig& rc = e->rc;
-  memset(&rc, 0, sizeof rc);
-  rc.change = kRcChangeAll;
-  rc.rc_mode = kRcModeVbr;
-  rc.quality = kRcQualityMedium;
-  rc.bps_target = bit_rate;
-  rc.bps_max = bit_rate * 17 / 16;
-  rc.bps_min = bit_rate * 15 / 16;
-  rc.fps_in_flex = 0;
-  rc.fps_in_num = static_cast<int32_t>(fps);
-  rc.fps_in_denom = 1;
-  rc.fps_out_flex = 0;
-  rc.fps_out_num = static_cast<int32_t>(fps);
-  rc.fps_out_denom = 1;
-  rc.gop = static_cast<int32_t>(gop);
-  rc.skip_count = 0;
-  ret = e->mpi->control(e->ctx, MPP_CTRL_ENC_SET_RC_CONFIG, &rc);
+  h264_setup::FillRcConfig(e->rc, bit_rate, fps, gop);
+  ret = e->mpi->control(e->ctx, MPP_CTRL_ENC_SET_RC_CONFIG, &e->rc);
   if (ret != MPP_SUCCESS) {
     QELTM_LOG_LIMITED(2, "mpi control enc set rc cfg failed ret %d\n", ret);
     return kQeltOtherError;
   }
 
-  MppEncCodecConfig& codec = e->codec;
-  memset(&codec, 0, sizeof codec);
-  codec.coding = MPP_CODING_AVC;
-  codec.h264.change = kH264ChangeMask;
-  codec.h264.profile = kProfileBaseline;
-  codec.h264.level = LevelFor(width, height);
-  codec.h264.entropy_coding_mode = 0;
-  codec.h264.cabac_init_idc = 0;
-  codec.h264.transform8x8_mode = 0;
-  codec.h264.constrained_intra_pred_mode = 1;
-  codec.h264.qp_init = kQpInit;
-  codec.h264.qp_max = kQpMax;
-  codec.h264.qp_min = kQpMin;
-  codec.h264.qp_max_step = kQpMaxStep;
-  ret = e->mpi->control(e->ctx, MPP_CTRL_ENC_SET_CODEC_CONFIG, &codec);
+  h264_setup::FillH264Config(e->codec, MPP_CODING_AVC, LevelFor(width, height));
+  ret = e->mpi->control(e->ctx, MPP_CTRL_ENC_SET_CODEC_CONFIG, &e->codec);
   if (ret != MPP_SUCCESS) {
     QELTM_LOG_LIMITED(2, "mpi control enc set codec cfg failed ret %d\n", ret);
     return kQeltOtherError;
   }
 
-  int timeout = kBlockWithoutLimit;
-  if (e->mpi->control(e->ctx, MPP_CTRL_SET_INPUT_TIMEOUT, &timeout) != MPP_SUCCESS) return kQeltOtherError;
-  if (e->mpi->control(e->ctx, MPP_CTRL_SET_OUTPUT_TIMEOUT, &timeout) != MPP_SUCCESS) return kQeltOtherError;
-  e->mpi->control(e->ctx, MPP_CTRL_SET_INPUT_BLOCK_TIMEOUT, &timeout);
-  e->mpi->control(e->ctx, MPP_CTRL_SET_OUTPUT_BLOCK_TIMEOUT, &timeout);
+  if (!h264_setup::SetBlockingTimeouts(e->ctx, e->mpi)) return kQeltOtherError;
   return kQeltOk;
 }
 
@@ -153,8 +101,8 @@ int STIPInitEncode(int /*coding*/, uint32_t width, uint32_t height, uint32_t fps
     QELTM_LOG_LIMITED(2, "mpp_init failed\n");
     return kQeltOtherError;
   }
-  if (bit_rate == 0) bit_rate = (width * height / kBitsPerPixelDivisor) * fps;
-  if (gop == 0) gop = kGopPerFps * fps;
+  if (bit_rate == 0) bit_rate = h264_setup::DefaultBitRate(width, height, fps);
+  if (gop == 0) gop = h264_setup::DefaultGop(fps);
   e->format = MPP_FMT_I420;
   QELTM_LOG_LIMITED(0, "STIPInitEncode, STIPMPPSetupConfig\n");
   if (STIPMPPSetupConfig(e, width, height, fps, gop, bit_rate) != kQeltOk) {

@@ -1,18 +1,10 @@
 // Recursive mutexes with a bounded wait: the one way every lock of the library is taken.
-#include <cerrno>
 #include <pthread.h>
-#include <unistd.h>
+
+#include <cerrno>
 
 #include "pelarin/foundation.h"
-
-namespace {
-
-constexpr useconds_t kBlockingRetryMicros = 10 * 1000;
-constexpr useconds_t kMicrosPerMilli = 1000;
-constexpr int kFirstBackoffMillis = 1;
-constexpr int kShortestWaitingTimeout = 2;
-
-}  // namespace
+#include "platform/backoff_lock.h"
 
 extern "C" {
 
@@ -39,19 +31,11 @@ int ThreadMutexDestory(pthread_mutex_t* mutex) {
 int ThreadMutexLock(pthread_mutex_t* mutex, int timeout_ms) {
   if (mutex == nullptr) return kQeltNullArgument;
   if (timeout_ms == kMutexWaitForever) {
-    int rc;
-    while ((rc = pthread_mutex_lock(mutex)) == EAGAIN) usleep(kBlockingRetryMicros);
+    const int rc = backoff_lock::LockBlocking(mutex);
     if (rc == 0) return kQeltOk;
     return rc == EINVAL ? kQeltMutexInvalid : kQeltMutexLock;
   }
-  int rc = pthread_mutex_trylock(mutex);
-  if (timeout_ms >= kShortestWaitingTimeout) {
-    for (int step = kFirstBackoffMillis; step < timeout_ms; step *= 2) {
-      if (rc != EAGAIN && rc != EBUSY) break;
-      usleep(static_cast<useconds_t>(step) * kMicrosPerMilli);
-      rc = pthread_mutex_trylock(mutex);
-    }
-  }
+  const int rc = backoff_lock::LockWithBackOff(mutex, timeout_ms);
   if (rc == 0) return kQeltOk;
   return rc == EAGAIN ? kQeltMutexBusy : kQeltMutexLock;
 }

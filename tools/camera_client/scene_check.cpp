@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
@@ -22,37 +21,16 @@ namespace camera_client {
 namespace {
 
 namespace sm = board::sim_module;
-constexpr int kEdgeMargin = 3;       // pixels left out around object edges and occlusions
 // The camera searches 64 disparities along a row: the first 64 columns have no match in the other
 // image, and its left-right check clears as many on the right. Those columns stay out.
 constexpr int kBorderColumns = kDisparityRange;
 constexpr int kBorderRows = 4;
-constexpr float kEdgeStep = 1.0f;    // a disparity step at least this large is an object edge
 constexpr float kAgreementLevels = 1.0f;
 constexpr int64_t kLookBehind = 2;   // scene frames before the expected one
 constexpr int64_t kLookAhead = 6;    // and after it, once the offset is known
 constexpr int64_t kFirstLookAhead = 40;  // the first frame's search
 
 }  // namespace
-
-cv::Mat SceneEdgeMask(const cv::Mat& truth) {
-  cv::Mat mask = cv::Mat::zeros(truth.size(), CV_8UC1);
-  for (int row = 0; row < truth.rows; ++row) {
-    float nearest_right = std::numeric_limits<float>::max();  // least right-image column to the right
-    for (int column = truth.cols - 1; column >= 0; --column) {
-      const float d = truth.at<float>(row, column);
-      if (column + 1 < truth.cols && std::abs(truth.at<float>(row, column + 1) - d) >= kEdgeStep)
-        mask.at<uint8_t>(row, column) = mask.at<uint8_t>(row, column + 1) = 1;
-      if (row + 1 < truth.rows && std::abs(truth.at<float>(row + 1, column) - d) >= kEdgeStep)
-        mask.at<uint8_t>(row, column) = mask.at<uint8_t>(row + 1, column) = 1;
-      if (nearest_right <= column - d) mask.at<uint8_t>(row, column) = 1;  // hidden from the right camera
-      nearest_right = std::min(nearest_right, column - d);
-    }
-  }
-  const cv::Size window(2 * kEdgeMargin + 1, 2 * kEdgeMargin + 1);
-  cv::dilate(mask, mask, cv::getStructuringElement(cv::MORPH_RECT, window));
-  return mask;
-}
 
 SceneAgreement CompareWithTruth(const cv::Mat& found, const cv::Mat& truth, const cv::Mat& edges) {
   SceneAgreement agreement;

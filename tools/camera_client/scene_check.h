@@ -7,6 +7,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "scene_edge_mask.h"
+
 namespace camera_client {
 
 struct SceneAgreement {
@@ -15,9 +17,6 @@ struct SceneAgreement {
   double Share() const { return counted == 0 ? 0.0 : static_cast<double>(agreeing) / static_cast<double>(counted); }
 };
 
-// Pixels where the truth steps by a level or more, and those the right camera cannot see,
-// widened by a margin: the matcher is not held to the truth there.
-cv::Mat SceneEdgeMask(const cv::Mat& truth);
 // Counts the pixels of `found` (8-bit levels) within one level of `truth` (float levels), leaving
 // out the image borders and the pixels set in `edges`.
 SceneAgreement CompareWithTruth(const cv::Mat& found, const cv::Mat& truth, const cv::Mat& edges);

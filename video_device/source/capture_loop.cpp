@@ -9,6 +9,7 @@
 #include "cam.h"
 #include "cam_auto_exposure.h"
 #include "device_log.h"
+#include "led_cadence.h"
 #include "libtessaro.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
@@ -25,9 +26,6 @@ constexpr int kRightCamera = 1;
 constexpr int kMedianAperture = 3;
 constexpr unsigned long kFrameLogInterval = 300;
 
-// LED cadence in frames: the exposure colour at 5, the match colour at 10.
-constexpr uint8_t kLedExposureStep = 5;
-constexpr uint8_t kLedMatchStep = 10;
 constexpr int kGoodErrMatch = 69;
 
 void WaitForPair() {
@@ -61,18 +59,14 @@ void* StereoVideoDeivce::CaptureVideo(void* object) {
 }
 
 void StereoVideoDeivce::ShowExposureColour(uint8_t led_counter, bool previous_exposure_ok) {
-  if (led_counter != kLedExposureStep) return;
-  SetAllLEDOff();
-  if (previous_exposure_ok)
-    SetGreenLedOn();
-  else
-    SetBlueLedOn();
+  // In frames: the exposure colour at the show step, the match colour at the end step.
+  if (led_counter != led_cadence::kShowStep) return;
+  led_cadence::ShowPictureColour(previous_exposure_ok);
 }
 
 void StereoVideoDeivce::ShowMatchColour(uint8_t& led_counter, int err_match) {
-  if (led_counter != kLedMatchStep) return;
-  SetAllLEDOff();
-  if (err_match <= kGoodErrMatch) SetBlueLedOn();  // else dark
+  if (led_counter != led_cadence::kEndStep) return;
+  led_cadence::ShowEndColour(err_match <= kGoodErrMatch);
   led_counter = 0;
 }
 
@@ -144,8 +138,7 @@ void StereoVideoDeivce::CaptureVideoProcess() {
     cam_qbuf(&left, &right);
     previous_exposure_ok = exposure_ok;
     if (index % kFrameLogInterval == 0)
-      _PrintLog(kLogTag, "[%s, %s, %d] CaptureVideoProcess, we processed a frame, index=%zd, size=%zd\n", kSourceName,
-                __func__, __LINE__, index, colour_size_);
+      DEVICE_LOG("CaptureVideoProcess, we processed a frame, index=%zd, size=%zd\n", index, colour_size_);
   }
   // The LEDs are switched off before Stop can return and the owner close them.
   SetAllLEDOff();

@@ -5,35 +5,14 @@
 
 #include "mpp_codec.h"
 #include "mpp_codec_internal.h"
+#include "platform/h264_encoder_setup.h"
 
 using mpp_codec::AllocateBytes;
 using mpp_codec::FreeBytes;
 
 namespace {
 
-constexpr uint32_t kStrideAlignment = 16;
-constexpr uint32_t kPrepChangeMask = 21;
-constexpr uint32_t kRcChangeAll = 0xFFFFFFFFu;
-constexpr int32_t kRcModeVbr = 0;
-constexpr int32_t kRcQualityMedium = 4;
-constexpr uint32_t kBitRateMaxSixteenths = 17;
-constexpr uint32_t kBitRateMinSixteenths = 15;
-constexpr uint32_t kSixteenths = 16;
-constexpr int32_t kFrameRateDenominator = 1;
-constexpr uint32_t kH264ChangeMask = 0x10016;
-constexpr int32_t kProfileBaseline = 66;
-constexpr int32_t kLevel30 = 30;
-constexpr int32_t kConstrainedIntra = 1;
-constexpr int32_t kQpInit = 0;
-constexpr int32_t kQpMax = 48;
-constexpr int32_t kQpMin = 4;
-constexpr int32_t kQpMaxStep = 16;
-constexpr int kBlockWithoutLimit = -1;
-constexpr unsigned kBitsPerPixelDivisor = 8;
-constexpr unsigned kGopPerFrameRate = 2;
 constexpr char kInputBufferTag[] = "InitEncode";
-
-uint32_t AlignUp(uint32_t value) { return (value + kStrideAlignment - 1) / kStrideAlignment * kStrideAlignment; }
 
 }  // namespace
 
@@ -91,8 +70,8 @@ int MppCodec::InitEncode(unsigned width, unsigned height, unsigned frame_rate, u
     puts("mpp_init failed");
     return kResultFailed;
   }
-  if (bit_rate == 0) bit_rate = frame_rate * (width * height / kBitsPerPixelDivisor);
-  if (group_of_picture == 0) group_of_picture = kGopPerFrameRate * frame_rate;
+  if (bit_rate == 0) bit_rate = h264_setup::DefaultBitRate(width, height, frame_rate);
+  if (group_of_picture == 0) group_of_picture = h264_setup::DefaultGop(frame_rate);
   if (SetupConfig(ctx_, mpi_, width, height, frame_rate, group_of_picture, bit_rate) != kResultOk) {
     ReleaseEncoderContext(false);
     puts("InitEncode, SetupConfig failed");
@@ -123,13 +102,7 @@ int MppCodec::InitEncode(unsigned width, unsigned height, unsigned frame_rate, u
 int MppCodec::SetupConfig(void* ctx, MppApi_t* mpi, unsigned width, unsigned height, unsigned frame_rate,
                           unsigned group_of_picture, unsigned bit_rate) {
   if (ctx == nullptr || mpi == nullptr) return kResultFailed;
-  memset(&prep_cfg_, 0, sizeof prep_cfg_);
-  prep_cfg_.change = kPrepChangeMask;
-  prep_cfg_.width = static_cast<int32_t>(width);
-  prep_cfg_.height = static_cast<int32_t>(height);
-  prep_cfg_.hor_stride = static_cast<int32_t>(AlignUp(width));
-  prep_cfg_.ver_stride = static_cast<int32_t>(AlignUp(height));
-  prep_cfg_.format = format_;
+  h264_setup::FillPrepConfig(prep_cfg_, width, height, format_);
   MPP_RET ret = mpi->control(ctx, MPP_CTRL_ENC_SET_PREP_CONFIG, &prep_cfg_);
   if (ret != MPP_SUCCESS) {
     printf("mpi control enc set prep cfg failed ret %d\n", ret);
@@ -137,55 +110,25 @@ int MppCodec::SetupConfig(void* ctx, MppApi_t* mpi, unsigned width, unsigned hei
   }
   width_ = width;
   height_ = height;
-  hor_stride_ = AlignUp(width);
-  ver_stride_ = AlignUp(height);
+  hor_stride_ = h264_setup::AlignToStride(width);
+  ver_stride_ = h264_setup::AlignToStride(height);
   frame_size_ = mpp_codec::Yuv420Bytes(hor_stride_, ver_stride_);
 
-  memset(&rc_cfg_, 0, sizeof rc_cfg_);
-  rc_cfg_.change = kRcChangeAll;
-  rc_cfg_.rc_mode = kRcModeVbr;
-  rc_cfg_.quality = kRcQualityMedium;
-  rc_cfg_.bps_target = bit_rate;
-  rc_cfg_.bps_max = bit_rate * kBitRateMaxSixteenths / kSixteenths;
-  rc_cfg_.bps_min = bit_rate * kBitRateMinSixteenths / kSixteenths;
-  rc_cfg_.fps_in_flex = 0;
-  rc_cfg_.fps_in_num = static_cast<int32_t>(frame_rate);
-  rc_cfg_.fps_in_denom = kFrameRateDenominator;
-  rc_cfg_.fps_out_flex = 0;
-  rc_cfg_.fps_out_num = static_cast<int32_t>(frame_rate);
-  rc_cfg_.fps_out_denom = kFrameRateDenominator;
-  rc_cfg_.gop = static_cast<int32_t>(group_of_picture);
-  rc_cfg_.skip_count = 0;
+  h264_setup::FillRcConfig(rc_cfg_, bit_rate, frame_rate, group_of_picture);
   ret = mpi->control(ctx, MPP_CTRL_ENC_SET_RC_CONFIG, &rc_cfg_);
   if (ret != MPP_SUCCESS) {
     printf("mpi control enc set rc cfg failed ret %d\n", ret);
     return kResultFailed;
   }
 
-  memset(&codec_cfg_, 0, sizeof codec_cfg_);
-  codec_cfg_.coding = coding_;
-  codec_cfg_.h264.change = kH264ChangeMask;
-  codec_cfg_.h264.profile = kProfileBaseline;
-  codec_cfg_.h264.level = kLevel30;
-  codec_cfg_.h264.entropy_coding_mode = 0;
-  codec_cfg_.h264.cabac_init_idc = 0;
-  codec_cfg_.h264.transform8x8_mode = 0;
-  codec_cfg_.h264.constrained_intra_pred_mode = kConstrainedIntra;
-  codec_cfg_.h264.qp_init = kQpInit;
-  codec_cfg_.h264.qp_max = kQpMax;
-  codec_cfg_.h264.qp_min = kQpMin;
-  codec_cfg_.h264.qp_max_step = kQpMaxStep;
+  h264_setup::FillH264Config(codec_cfg_, coding_, h264_setup::kLevel30);
   ret = mpi->control(ctx, MPP_CTRL_ENC_SET_CODEC_CONFIG, &codec_cfg_);
   if (ret != MPP_SUCCESS) {
     printf("mpi control enc set codec cfg failed ret %d\n", ret);
     return kResultFailed;
   }
 
-  int timeout = kBlockWithoutLimit;
-  if (mpi->control(ctx, MPP_CTRL_SET_INPUT_TIMEOUT, &timeout) != MPP_SUCCESS) return kResultFailed;
-  if (mpi->control(ctx, MPP_CTRL_SET_OUTPUT_TIMEOUT, &timeout) != MPP_SUCCESS) return kResultFailed;
-  mpi->control(ctx, MPP_CTRL_SET_INPUT_BLOCK_TIMEOUT, &timeout);
-  mpi->control(ctx, MPP_CTRL_SET_OUTPUT_BLOCK_TIMEOUT, &timeout);
+  if (!h264_setup::SetBlockingTimeouts(ctx, mpi)) return kResultFailed;
   return kResultOk;
 }
 

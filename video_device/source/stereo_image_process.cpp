@@ -15,8 +15,8 @@
 #include "cam_auto_exposure.h"
 #include "device_log.h"
 #include "device_status.h"
+#include "led_cadence.h"
 #include "libtessaro.h"
-#include "status_led.h"
 
 namespace {
 
@@ -33,9 +33,6 @@ constexpr int kDepthSlot = 5;
 constexpr int kHandOffCpu = 5;
 constexpr long kPollMicroseconds = 1000;
 
-// LED cadence in exposure steps: the exposure colour at 5, dark again at 10.
-constexpr int kLedShowStep = 5;
-constexpr int kLedDarkStep = 10;
 constexpr unsigned char kGoodMatchValue = 70;
 
 struct ImageSlot {
@@ -58,11 +55,11 @@ struct SlotRole {
 
 // Slot 0 stays unused; slot 4 has a buffer but is never filled.
 constexpr SlotRole kSlotRoles[] = {
-    {kLeftGraySlot, kStereoImageLeftGray, false, "[%s, %s, %d] malloc left gray image memory failed\n"},
-    {kRightGraySlot, kStereoImageRightGray, false, "[%s, %s, %d] malloc right gray image memory failed\n"},
-    {kLeftColourSlot, kStereoImageColour, true, "[%s, %s, %d] malloc left yuv image memory failed\n"},
-    {kRightColourSlot, kStereoImageColour, true, "[%s, %s, %d] malloc right yuv image memory failed\n"},
-    {kDepthSlot, kStereoImageDisparity, false, "[%s, %s, %d] malloc depth image memory failed\n"},
+    {kLeftGraySlot, kStereoImageLeftGray, false, "malloc left gray image memory failed\n"},
+    {kRightGraySlot, kStereoImageRightGray, false, "malloc right gray image memory failed\n"},
+    {kLeftColourSlot, kStereoImageColour, true, "malloc left yuv image memory failed\n"},
+    {kRightColourSlot, kStereoImageColour, true, "malloc right yuv image memory failed\n"},
+    {kDepthSlot, kStereoImageDisparity, false, "malloc depth image memory failed\n"},
 };
 
 std::mutex g_slots_mutex;
@@ -90,16 +87,13 @@ bool RunExposureStep(bool exposure_ok, int8_t& led_counter) {
   const ImageSlot& left = g_slots[kLeftGraySlot];
   const ImageSlot& right = g_slots[kRightGraySlot];
   exposure_ok = cam_exposure_process(left.width, left.height, left.buffer, right.buffer);
-  if (led_counter == kLedDarkStep) {
-    SetAllLEDOff();
+  // In exposure steps: the exposure colour at the show step, dark again at the end step.
+  if (led_counter == led_cadence::kEndStep) {
+    led_cadence::ShowEndColour(false);
     led_counter = 0;
-  } else if (led_counter == kLedShowStep) {
-    SetAllLEDOff();
-    if (g_slots[kDepthSlot].value > kGoodMatchValue && exposure_ok)
-      SetGreenLedOn();
-    else
-      SetBlueLedOn();
-    led_counter = kLedShowStep + 1;
+  } else if (led_counter == led_cadence::kShowStep) {
+    led_cadence::ShowPictureColour(g_slots[kDepthSlot].value > kGoodMatchValue && exposure_ok);
+    led_counter = led_cadence::kShowStep + 1;
   } else {
     ++led_counter;
   }
@@ -154,7 +148,7 @@ int StereoImageProcessInit(int colour_width, int colour_height, int grey_width, 
     slot.height = static_cast<uint16_t>(role.colour ? colour_height : grey_height);
     slot.buffer = static_cast<unsigned char*>(calloc(slot.size, 1));
     if (slot.buffer == nullptr) {
-      _PrintLog(kLogTag, role.alloc_failure, kSourceName, __func__, __LINE__);
+      DEVICE_LOG("%s", role.alloc_failure);
       FreeSlotsLocked();
       return kResultOutOfMemory;
     }
@@ -173,7 +167,7 @@ int StereoImageThreadStart(StereoFrameCallback callback) {
   try {
     g_hand_off_thread = std::thread(HandOffLoop);
   } catch (const std::system_error&) {
-    _PrintLog(kLogTag, "[%s, %s, %d] create exposure failed\n", kSourceName, __func__, __LINE__);
+    DEVICE_LOG("create exposure failed\n");
     g_run.store(0);
     std::lock_guard<std::mutex> lock(g_slots_mutex);
     FreeSlotsLocked();
@@ -192,7 +186,7 @@ int SendImageProcess(unsigned char* colour, unsigned char* grey_left, unsigned c
   if (grey_left != nullptr && left.buffer != nullptr) FillSlot(left, grey_left, sequence);
   if (grey_right != nullptr && right.buffer != nullptr) FillSlot(right, grey_right, sequence);
   if (depth != nullptr && depth_slot.buffer != nullptr) {
-    if (depth_slot.ready != 0) _PrintLog(kLogTag, "[%s, %s, %d] Image is available\n", kSourceName, __func__, __LINE__);
+    if (depth_slot.ready != 0) DEVICE_LOG("Image is available\n");
     FillSlot(depth_slot, depth, sequence);
     depth_slot.value = value;
   }

@@ -97,9 +97,7 @@ StereoVideoDeivce::~StereoVideoDeivce() {
 int StereoVideoDeivce::RebuildGreyTables(const std::string& path, float offset) {
   // The calibration builds the new tables aside and swaps them in; on failure the old ones stay.
   const int result = CalibraterImageGrayInit(path.c_str(), offset);
-  if (result != 0)
-    _PrintLog(kLogTag, "[%s, %s, %d] SetDisparityOffset, CalibraterImageGrayInit failed, error code:%d \n", kSourceName,
-              __func__, __LINE__, result);
+  if (result != 0) DEVICE_LOG("SetDisparityOffset, CalibraterImageGrayInit failed, error code:%d \n", result);
   return result;
 }
 
@@ -138,7 +136,7 @@ int StereoVideoDeivce::Init(tagVideoDeviceParameterSet* set, const tagCamExposur
     result = CalibraterImageInit(board::MapPath(set->calibration_file_name).c_str(), kInitialGreyOffset);
   }
   if (result != 0) {
-    _PrintLog(kLogTag, "[%s, %s, %d] Init, CalibraterImageGrayInit failed \n", kSourceName, __func__, __LINE__);
+    DEVICE_LOG("Init, CalibraterImageGrayInit failed \n");
     return kResultFailed;
   }
 
@@ -155,17 +153,17 @@ int StereoVideoDeivce::Init(tagVideoDeviceParameterSet* set, const tagCamExposur
 
   result = libtessaro_init(MatcherParameters(*set, interval_sampling));
   if (result != 0) {
-    _PrintLog(kLogTag, "[%s, %s, %d] Init, sgm_init failed, error code:%d \n", kSourceName, __func__, __LINE__, result);
+    DEVICE_LOG("Init, sgm_init failed, error code:%d \n", result);
     return kResultFailed;
   }
 
   if (cam_init() != 0) {
-    _PrintLog(kLogTag, "[%s, %s, %d] Init, cam_init failed \n", kSourceName, __func__, __LINE__);
+    DEVICE_LOG("Init, cam_init failed \n");
     libtessaro_close();
     return kResultFailed;
   }
   if (cam_start() != 0) {
-    _PrintLog(kLogTag, "[%s, %s, %d] Init, cam_start failed \n", kSourceName, __func__, __LINE__);
+    DEVICE_LOG("Init, cam_start failed \n");
     libtessaro_close();
     return kResultFailed;
   }

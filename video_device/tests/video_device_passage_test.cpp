@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -21,6 +20,7 @@
 #include "board/sim_module_geometry.h"
 #include "cam_auto_exposure.h"
 #include "device_status.h"
+#include "scene_edge_mask.h"
 #include "board/sim_module_device.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
@@ -36,10 +36,8 @@ namespace sm = board::sim_module;
 constexpr int kFrameRate = 20;
 constexpr uint64_t kFrames = 40;  // two seconds of the scene: every box moves across many columns
 constexpr auto kFrameWait = std::chrono::seconds(30);
-constexpr int kEdgeMargin = 3;     // pixels left out around object edges and occlusions
 constexpr int kBorderColumns = 40; // no match left of the disparity range, cleared census border
 constexpr int kBorderRows = 4;
-constexpr float kEdgeStep = 1.0f;  // a disparity step at least this large is an object edge
 constexpr double kRequiredShare = 95.0;
 
 // Keeps the latest disparity image and counts them.
@@ -66,26 +64,6 @@ struct Disparities {
   }
 };
 
-// Pixels where the truth steps by a level or more, and left-image pixels the right camera cannot
-// see (hidden behind a nearer surface), widened by the edge margin.
-cv::Mat EdgeMask(const cv::Mat& truth) {
-  cv::Mat mask = cv::Mat::zeros(truth.size(), CV_8UC1);
-  for (int row = 0; row < truth.rows; ++row) {
-    float nearest_right = std::numeric_limits<float>::max();  // least right-image column to the right
-    for (int column = truth.cols - 1; column >= 0; --column) {
-      const float d = truth.at<float>(row, column);
-      if (column + 1 < truth.cols && std::abs(truth.at<float>(row, column + 1) - d) >= kEdgeStep)
-        mask.at<uint8_t>(row, column) = mask.at<uint8_t>(row, column + 1) = 1;
-      if (row + 1 < truth.rows && std::abs(truth.at<float>(row + 1, column) - d) >= kEdgeStep)
-        mask.at<uint8_t>(row, column) = mask.at<uint8_t>(row + 1, column) = 1;
-      if (nearest_right <= column - d) mask.at<uint8_t>(row, column) = 1;
-      nearest_right = std::min(nearest_right, column - d);
-    }
-  }
-  cv::dilate(mask, mask, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(2 * kEdgeMargin + 1, 2 * kEdgeMargin + 1)));
-  return mask;
-}
-
 struct Agreement {
   size_t counted = 0;
   size_t agreeing = 0;
@@ -94,7 +72,7 @@ struct Agreement {
 
 Agreement Compare(const std::vector<unsigned char>& found, const std::vector<float>& expected) {
   const cv::Mat truth(sm::kDepthHeight, sm::kDepthWidth, CV_32FC1, const_cast<float*>(expected.data()));
-  const cv::Mat edges = EdgeMask(truth);
+  const cv::Mat edges = camera_client::SceneEdgeMask(truth);
   Agreement agreement;
   for (int row = kBorderRows; row < sm::kDepthHeight - kBorderRows; ++row)
     for (int column = kBorderColumns; column < sm::kDepthWidth - kBorderColumns; ++column) {
