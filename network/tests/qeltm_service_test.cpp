@@ -37,12 +37,7 @@ size_t CountEntries(const char* dir) {
 size_t ThreadCount() { return CountEntries("/proc/self/task"); }
 size_t OpenFdCount() { return CountEntries("/proc/self/fd"); }
 
-uint16_t PortOf(int fd) {
-  sockaddr_in addr{};
-  socklen_t size = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  return ntohs(addr.sin_port);
-}
+using nettest::PortOf;
 
 // True when a TCP socket can bind 127.0.0.1:port right now.
 bool CanBind(uint16_t port) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "device_status.h"
-#include "led_driver_files.h"
+#include "test_support/led_driver_files.h"
 #include "recording_fakes.h"
 #include "status_led.h"
 

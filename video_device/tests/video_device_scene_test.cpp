@@ -14,7 +14,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "board/sim_camera.h"
-#include "board/sim_module_device.h"
+#include "test_support/sim_device.h"
 #include "board/sim_module_geometry.h"
 #include "device_status.h"
 #include "status_led.h"
