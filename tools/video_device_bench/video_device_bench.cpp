@@ -19,9 +19,9 @@
 #include "board/sim_camera.h"
 #include "board/sim_module_geometry.h"
 #include "cam_auto_exposure.h"
-#include "test_support/sim_device.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
+#include "test_support/sim_device.h"
 
 namespace {
 

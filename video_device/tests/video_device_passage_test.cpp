@@ -21,9 +21,9 @@
 #include "board/sim_module_geometry.h"
 #include "cam_auto_exposure.h"
 #include "device_status.h"
-#include "test_support/sim_device.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
+#include "test_support/sim_device.h"
 
 // Image files reach the simulated camera through OpenCV's reader, which registers GDAL's drivers
 // and starts TBB's worker pool; the thread sanitizer cannot see their own synchronisation

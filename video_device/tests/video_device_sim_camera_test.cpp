@@ -11,10 +11,10 @@
 #include "board/sim_module_geometry.h"
 #include "cam_auto_exposure.h"
 #include "device_status.h"
-#include "test_support/led_driver_files.h"
-#include "test_support/sim_device.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
+#include "test_support/led_driver_files.h"
+#include "test_support/sim_device.h"
 
 namespace {
 
