@@ -78,14 +78,16 @@ unsigned FreeLoopbackPort() {
   return port;
 }
 
-bool PortFree(int type, unsigned port) {
+bool PortFree(int type, unsigned port, const char* address, bool reuse_address) {
   const int probe = socket(AF_INET, type | SOCK_CLOEXEC, 0);
   if (probe < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool free = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  const int one = 1;
+  if (reuse_address) setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, address, &addr.sin_addr);
+  const bool free = bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   close(probe);
   return free;
 }

@@ -20,8 +20,9 @@ int ListenLoopback(uint16_t* port, const char* address = "127.0.0.1");
 int BindLoopbackUdp(uint16_t* port);
 // A UDP port on loopback that nothing holds at the moment: bound and released at once.
 unsigned FreeLoopbackPort();
-// True when a socket of `type` (SOCK_STREAM, SOCK_DGRAM) can bind `port` on every address right now.
-bool PortFree(int type, unsigned port);
+// True when a socket of `type` (SOCK_STREAM, SOCK_DGRAM) can bind `port` on `address` (every
+// address by default) right now; with `reuse_address`, as a server that sets SO_REUSEADDR would.
+bool PortFree(int type, unsigned port, const char* address = "0.0.0.0", bool reuse_address = false);
 
 // A UDP socket on 127.0.0.1 with a port of its own, that tests read datagrams from.
 class LoopbackReceiver {
