@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "led_driver_files.h"
+#include "test_support/led_driver_files.h"
 
 namespace {
 

@@ -112,50 +112,6 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds dead
   return true;
 }
 
-uint16_t PortOf(int fd) {
-  sockaddr_in addr{};
-  socklen_t size = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  return ntohs(addr.sin_port);
-}
-
-int ConnectLoopback(uint16_t port, int receive_buffer) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (receive_buffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-int ConnectLoopbackNonBlocking(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  return fd;
-}
-
-int ListenLoopback(uint16_t* port, const char* address) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  inet_pton(AF_INET, address, &addr.sin_addr);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0) {
-    close(fd);
-    return -1;
-  }
-  *port = PortOf(fd);
-  return fd;
-}
-
 bool SendAll(int fd, const std::vector<uint8_t>& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -198,18 +154,10 @@ bool WaitClosedByPeer(int fd, std::chrono::milliseconds deadline) {
 
 std::vector<uint8_t> Packet(uint8_t type, const std::vector<uint8_t>& value) {
   std::vector<uint8_t> p = {0x81, 0x42, 0x24, 0x18, 0x7E, 0xBD, 0xDB, 0xE7, type};
-  const uint32_t n = static_cast<uint32_t>(value.size());
-  for (int shift = 24; shift >= 0; shift -= 8) p.push_back(static_cast<uint8_t>(n >> shift));
+  const std::vector<uint8_t> length = Words({static_cast<uint32_t>(value.size())});
+  p.insert(p.end(), length.begin(), length.end());
   p.insert(p.end(), value.begin(), value.end());
   return p;
-}
-
-std::vector<uint8_t> Words(const std::vector<uint32_t>& words) {
-  std::vector<uint8_t> bytes;
-  for (uint32_t w : words) {
-    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<uint8_t>(w >> shift));
-  }
-  return bytes;
 }
 
 }  // namespace nettest

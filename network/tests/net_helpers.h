@@ -10,6 +10,8 @@
 
 #include "pelarin/proxy.h"
 #include "pelarin/scdp.h"
+#include "test_support/control_request_bytes.h"
+#include "test_support/loopback.h"
 
 namespace nettest {
 
@@ -41,13 +43,11 @@ class ControlServer {
   bool ok_ = false;
 };
 
-// Raw loopback client: a blocking TCP socket connected to 127.0.0.1:port (-1 on failure), with
-// the given receive buffer when it is above zero (set before connecting, so the window stays small).
-int ConnectLoopback(uint16_t port, int receive_buffer = 0);
-// Non-blocking TCP socket whose connect to 127.0.0.1:port is under way (-1 when no socket).
-int ConnectLoopbackNonBlocking(uint16_t port);
-// The local port a socket is bound to.
-uint16_t PortOf(int fd);
+// Raw loopback clients and listeners.
+using test_support::ConnectLoopback;
+using test_support::ConnectLoopbackNonBlocking;
+using test_support::ListenLoopback;
+using test_support::PortOf;
 // Polls `done` until it holds; false at the deadline.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(20));
 // The kernel ids of this process's threads.
@@ -55,8 +55,6 @@ std::set<int> ThreadIds();
 // Waits until every thread of the process is one of `before`. A joined thread is still listed for
 // a moment after the join returns, so a count taken at once may be one too high.
 bool NoThreadBeyond(const std::set<int>& before);
-// A listening socket on a loopback address with a system-chosen port (-1 on failure).
-int ListenLoopback(uint16_t* port, const char* address = "127.0.0.1");
 // Sends everything (blocking socket).
 bool SendAll(int fd, const std::vector<uint8_t>& bytes);
 // Reads exactly n bytes or fails at the deadline / end of stream.
@@ -70,6 +68,6 @@ bool WaitClosedByPeer(int fd, std::chrono::milliseconds deadline = std::chrono::
 // Packets built by hand from the wire layout: head, one element of `type` with `value`.
 std::vector<uint8_t> Packet(uint8_t type, const std::vector<uint8_t>& value);
 // Control payload words, big-endian.
-std::vector<uint8_t> Words(const std::vector<uint32_t>& words);
+inline constexpr auto Words = &test_support::BigEndianWords<uint8_t>;
 
 }  // namespace nettest

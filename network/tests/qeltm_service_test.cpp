@@ -37,26 +37,8 @@ size_t CountEntries(const char* dir) {
 size_t ThreadCount() { return CountEntries("/proc/self/task"); }
 size_t OpenFdCount() { return CountEntries("/proc/self/fd"); }
 
-uint16_t PortOf(int fd) {
-  sockaddr_in addr{};
-  socklen_t size = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  return ntohs(addr.sin_port);
-}
+using nettest::PortOf;
 
-// True when a TCP socket can bind 127.0.0.1:port right now.
-bool CanBind(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  const int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  inet_pton(AF_INET, kLoopback, &addr.sin_addr);
-  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
 
 tagNetworkInitPara CameraRecord() {
   tagNetworkInitPara p{};
@@ -175,7 +157,7 @@ TEST(ServiceInit, UninitLeavesNoThreadNoPortAndInitWorksAgain) {
     }
     EXPECT_TRUE(nettest::NoThreadBeyond(threads)) << round;
     EXPECT_EQ(fds, OpenFdCount()) << round;
-    for (const uint16_t port : ports) EXPECT_TRUE(CanBind(port)) << port;
+    for (const uint16_t port : ports) EXPECT_TRUE(test_support::PortFree(SOCK_STREAM, port, kLoopback, true)) << port;
   }
 }
 

@@ -11,7 +11,7 @@
 
 #include "client_summary.h"
 #include "e2e_support.h"
-#include "loopback_receiver.h"
+#include "test_support/loopback.h"
 
 class ServiceEndToEnd : public ::testing::Test {
  protected:
@@ -32,7 +32,7 @@ class ServiceEndToEnd : public ::testing::Test {
   bool NextHeartbeatArrives();
 
   ServicePorts ports_;
-  LoopbackReceiver heartbeats_;  // the daemon's heartbeat port, owned by the test
+  test_support::LoopbackReceiver heartbeats_;  // the daemon's heartbeat port, owned by the test
   TempFolder work_;
   std::unique_ptr<TestBoardRoot> root_;
   ServiceProcess service_;

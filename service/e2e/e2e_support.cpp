@@ -1,9 +1,7 @@
 // Helpers of the end-to-end tests: ports, board root, the service as a child process, the client run.
 #include "e2e_support.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -19,6 +17,8 @@
 #include <random>
 #include <sstream>
 #include <thread>
+
+#include "test_support/loopback.h"
 
 namespace {
 
@@ -41,17 +41,7 @@ constexpr char kUserConfigurationName[] = "user_video_stereo_server_configuratio
 
 using Clock = std::chrono::steady_clock;
 
-bool CanBind(int type, unsigned port) {
-  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return bound;
-}
+using test_support::PortFree;
 
 // True when /proc/net/`table` lists a socket on local `port` in `state` (this network namespace).
 bool SocketInState(const char* table, unsigned port, int state) {
@@ -135,9 +125,9 @@ ServicePorts PickFreeServicePorts() {
   for (int attempt = 0; attempt < kPortPickAttempts; ++attempt) {
     ServicePorts ports;
     ports.base = kFirstCandidatePort + pick(random) * kPortsPerService;
-    if (CanBind(SOCK_STREAM, ports.norb_image()) && CanBind(SOCK_STREAM, ports.yrd_image()) &&
-        CanBind(SOCK_STREAM, ports.control()) && CanBind(SOCK_DGRAM, ports.broadcast()) &&
-        CanBind(SOCK_DGRAM, ports.local_heartbeat())) {
+    if (PortFree(SOCK_STREAM, ports.norb_image()) && PortFree(SOCK_STREAM, ports.yrd_image()) &&
+        PortFree(SOCK_STREAM, ports.control()) && PortFree(SOCK_DGRAM, ports.broadcast()) &&
+        PortFree(SOCK_DGRAM, ports.local_heartbeat())) {
       return ports;
     }
   }

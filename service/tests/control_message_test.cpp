@@ -12,20 +12,13 @@
 #include "service_context.h"
 #include "service_test_support.h"
 #include "stereo_video_deivce.h"
+#include "test_support/control_request_bytes.h"
 
 namespace {
 
 constexpr std::size_t kReplyCapacity = 8192;
 
-std::vector<char> Request(std::uint32_t kind, std::uint32_t command, const std::vector<std::uint32_t>& data) {
-  std::vector<std::uint32_t> words = {kind, command, static_cast<std::uint32_t>(data.size() * 4)};
-  words.insert(words.end(), data.begin(), data.end());
-  std::vector<char> bytes;
-  for (std::uint32_t word : words) {
-    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>((word >> shift) & 0xFF));
-  }
-  return bytes;
-}
+constexpr auto Request = &test_support::ControlRequestBytes<char>;
 
 // A reply record over its own buffer.
 struct Reply {

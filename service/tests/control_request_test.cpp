@@ -6,16 +6,11 @@
 #include <vector>
 
 #include "control_request.h"
+#include "test_support/control_request_bytes.h"
 
 namespace {
 
-std::vector<char> Words(const std::vector<std::uint32_t>& words) {
-  std::vector<char> bytes;
-  for (std::uint32_t word : words) {
-    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>((word >> shift) & 0xFF));
-  }
-  return bytes;
-}
+constexpr auto Words = &test_support::BigEndianWords<char>;
 
 // Parses the first `length` bytes from a heap block of exactly that size, so a read past it is caught.
 bool ParsePrefix(const std::vector<char>& bytes, std::size_t length, ControlRequest* request) {

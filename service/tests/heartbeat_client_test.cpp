@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "heartbeat_client.h"
-#include "loopback_receiver.h"
+#include "test_support/loopback.h"
 
 namespace {
+
+using test_support::FreeLoopbackPort;
+using test_support::LoopbackReceiver;
 
 // The datagram as the watchdog reads it, built here byte by byte.
 std::vector<unsigned char> ExpectedDatagram(int process_id, const std::string& name) {

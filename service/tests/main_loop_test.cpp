@@ -6,12 +6,14 @@
 #include <functional>
 #include <thread>
 
-#include "loopback_receiver.h"
 #include "main_loop.h"
 #include "pelarin/proxy_passes.h"
 #include "process_state.h"
+#include "test_support/loopback.h"
 
 namespace {
+
+using test_support::LoopbackReceiver;
 
 constexpr std::int64_t kPeriod = 3;
 // Generous bounds for what another thread does at once on an idle machine.

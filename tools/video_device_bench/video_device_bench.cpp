@@ -19,9 +19,9 @@
 #include "board/sim_camera.h"
 #include "board/sim_module_geometry.h"
 #include "cam_auto_exposure.h"
-#include "board/sim_module_device.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
+#include "test_support/sim_device.h"
 
 namespace {
 
@@ -68,20 +68,6 @@ void OnFrame(int type, int, int, unsigned long, const unsigned char*, unsigned l
   }
 }
 
-tagCamExposureConfiguration ExposureConfiguration() {
-  tagCamExposureConfiguration config{};
-  config.frame_rate = kCameraFrameRate;
-  config.exposure_time = 1000;
-  config.exposure_level_count = 100;
-  config.image_black_warning_percent = 50.0;
-  config.image_white_warning_percent = 50.0;
-  config.image_out_of_service_sec = 2;
-  config.image_black_percentage_k = 1.0;
-  config.image_kp = 1.0;
-  config.image_ki = 0.1;
-  return config;
-}
-
 bool RunOnce(unsigned long frames, bool unthrottled) {
   SimDeviceRoot root;
   if (!root.ok()) {
@@ -94,7 +80,7 @@ bool RunOnce(unsigned long frames, bool unthrottled) {
   simcam::Configure(camera);
   OpenAllLED();
   tagVideoDeviceParameterSet set = SimModuleParameterSet();
-  const tagCamExposureConfiguration exposure = ExposureConfiguration();
+  const tagCamExposureConfiguration exposure = SimModuleExposure();
   StereoVideoDeivce device;
   if (device.Init(&set, &exposure) != 0) {
     std::fprintf(stderr, "video_device_bench: Init failed\n");

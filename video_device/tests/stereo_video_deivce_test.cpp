@@ -14,11 +14,11 @@
 #include <thread>
 
 #include "board/sim_camera.h"
-#include "board/sim_module_device.h"
 #include "board/sim_module_geometry.h"
 #include "device_status.h"
 #include "disparity_offset_range.h"
 #include "status_led.h"
+#include "test_support/sim_device.h"
 
 namespace {
 

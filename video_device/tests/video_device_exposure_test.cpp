@@ -18,9 +18,9 @@
 #include "cam_auto_exposure.h"
 #include "device_status.h"
 #include "hardware/camera_hal.h"
-#include "board/sim_module_device.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
+#include "test_support/sim_device.h"
 
 namespace {
 

@@ -21,9 +21,9 @@
 #include "cam_auto_exposure.h"
 #include "device_status.h"
 #include "scene_edge_mask.h"
-#include "board/sim_module_device.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
+#include "test_support/sim_device.h"
 
 // Image files reach the simulated camera through OpenCV's reader, which registers GDAL's drivers
 // and starts TBB's worker pool; the thread sanitizer cannot see their own synchronisation
@@ -84,20 +84,6 @@ Agreement Compare(const std::vector<unsigned char>& found, const std::vector<flo
   return agreement;
 }
 
-tagCamExposureConfiguration ExposureConfiguration() {
-  tagCamExposureConfiguration config{};
-  config.frame_rate = kFrameRate;
-  config.exposure_time = 1000;
-  config.exposure_level_count = 100;
-  config.image_black_warning_percent = 50.0;
-  config.image_white_warning_percent = 50.0;
-  config.image_out_of_service_sec = 2;
-  config.image_black_percentage_k = 1.0;
-  config.image_kp = 1.0;
-  config.image_ki = 0.1;
-  return config;
-}
-
 TEST(PassageScene, TruthHasTheFloorAndTheBoxTopsAtTheirLevels) {
   const std::vector<float> truth = simcam::SceneDisparity(0, kFrameRate);
   ASSERT_EQ(truth.size(), static_cast<size_t>(sm::kDepthWidth) * sm::kDepthHeight);
@@ -123,7 +109,7 @@ TEST(PassageScene, DeliveredDisparityAgreesWithTheSceneAwayFromBordersAndEdges) 
   OpenAllLED();
   Disparities disparities;
   tagVideoDeviceParameterSet set = SimModuleParameterSet();
-  const tagCamExposureConfiguration exposure = ExposureConfiguration();
+  const tagCamExposureConfiguration exposure = SimModuleExposure();
   StereoVideoDeivce device;
   ASSERT_EQ(device.Init(&set, &exposure), kResultOk);
   ASSERT_EQ(device.Start(&Disparities::Callback, &disparities), kResultOk);
@@ -171,7 +157,7 @@ double ShareWithinOneLevel(const StereoPair& pair) {
   OpenAllLED();
   Disparities disparities;
   tagVideoDeviceParameterSet set = SimModuleParameterSet();
-  const tagCamExposureConfiguration exposure = ExposureConfiguration();
+  const tagCamExposureConfiguration exposure = SimModuleExposure();
   StereoVideoDeivce device;
   EXPECT_EQ(device.Init(&set, &exposure), kResultOk);
   EXPECT_EQ(device.Start(&Disparities::Callback, &disparities), kResultOk);

@@ -14,11 +14,11 @@
 #include <opencv2/imgproc.hpp>
 
 #include "board/sim_camera.h"
-#include "board/sim_module_device.h"
 #include "board/sim_module_geometry.h"
 #include "device_status.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
+#include "test_support/sim_device.h"
 
 namespace {
 

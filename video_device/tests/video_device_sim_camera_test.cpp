@@ -11,10 +11,10 @@
 #include "board/sim_module_geometry.h"
 #include "cam_auto_exposure.h"
 #include "device_status.h"
-#include "led_driver_files.h"
-#include "board/sim_module_device.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
+#include "test_support/led_driver_files.h"
+#include "test_support/sim_device.h"
 
 namespace {
 
@@ -47,20 +47,6 @@ struct Deliveries {
   }
 };
 
-tagCamExposureConfiguration ExposureConfiguration() {
-  tagCamExposureConfiguration config{};
-  config.frame_rate = 20;
-  config.exposure_time = 1000;
-  config.exposure_level_count = 100;
-  config.image_black_warning_percent = 50.0;
-  config.image_white_warning_percent = 50.0;
-  config.image_out_of_service_sec = 2;
-  config.image_black_percentage_k = 1.0;
-  config.image_kp = 1.0;
-  config.image_ki = 0.1;
-  return config;
-}
-
 // The colour the Part's cadence gives after frame n (1-based), from the frames delivered so far.
 std::string ExpectedColour(const std::vector<Delivery>& disparities, size_t n, std::string shown) {
   const size_t phase = (n - 1) % 10;  // frame 6, 16, ...: exposure colour; 11, 21, ...: match colour
@@ -80,7 +66,7 @@ TEST(SimulatedCamera, DeliversTheCallbackSequenceAndSwitchesTheLedsByExposureAnd
   Deliveries deliveries;
   deliveries.leds = &leds;
   tagVideoDeviceParameterSet set = SimModuleParameterSet();
-  const tagCamExposureConfiguration exposure = ExposureConfiguration();
+  const tagCamExposureConfiguration exposure = SimModuleExposure();
   StereoVideoDeivce device;
   ASSERT_EQ(device.Init(&set, &exposure), kResultOk);
   ASSERT_EQ(device.Start(&Deliveries::Callback, &deliveries), kResultOk);

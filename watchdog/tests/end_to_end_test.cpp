@@ -1,10 +1,8 @@
 // vastrel as a whole, on loopback in a board root of its own: it starts a heartbeat sender, hears
 // it, restarts it after SIGKILL and after its heartbeats stop, and ignores a jump of the wall clock.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +11,7 @@
 #include <sstream>
 
 #include "board/system_command.h"
+#include "test_support/loopback.h"
 #include "watchdog_test_support.h"
 
 namespace {
@@ -54,19 +53,6 @@ long WallMinusMonotonic() {
   return static_cast<long>(wall.tv_sec - monotonic.tv_sec);
 }
 
-// A UDP port on loopback that nothing holds at the moment.
-unsigned FreeLoopbackPort() {
-  const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  close(probe);
-  return ntohs(address.sin_port);
-}
-
 class VastrelTest : public BoardRootTest {
  protected:
   void SetUp() override {
@@ -74,7 +60,7 @@ class VastrelTest : public BoardRootTest {
     work_ = base_ / "work";
     fs::create_directories(work_);
     fs::create_directories(base_ / "second");
-    port_ = FreeLoopbackPort();
+    port_ = test_support::FreeLoopbackPort();
     wall_offset_before_ = WallMinusMonotonic();
   }
 

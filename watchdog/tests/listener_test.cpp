@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "daemon_server.h"
+#include "test_support/loopback.h"
 #include "watchdog_test_support.h"
 
 namespace {
@@ -101,15 +102,11 @@ TEST_F(ListenerTest, ListeningSocketIsNotInheritedByStartedPrograms) {
 }
 
 TEST_F(ListenerTest, PortHeldWithoutReuseIsReportedAsInUse) {
-  const int holder = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  inet_pton(AF_INET, kLoopback, &address.sin_addr);
-  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  uint16_t held_port = 0;
+  const int holder = test_support::BindLoopbackUdp(&held_port);
+  ASSERT_GE(holder, 0);
   DaemonServer server(&clock_);
-  EXPECT_EQ(server.Init(kLoopback, ntohs(address.sin_port), 1), RESULT_SOCKET_ADDRESS_IN_USE);
+  EXPECT_EQ(server.Init(kLoopback, held_port, 1), RESULT_SOCKET_ADDRESS_IN_USE);
   EXPECT_LT(server.listen_descriptor(), 0);  // closed again
   close(holder);
 }

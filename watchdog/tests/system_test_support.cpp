@@ -1,7 +1,6 @@
 // Helpers of the whole-system test: free ports, configuration edits, processes, client runs.
 #include "system_test_support.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,6 +12,8 @@
 #include <chrono>
 #include <fstream>
 #include <random>
+
+#include "test_support/loopback.h"
 
 namespace system_test {
 namespace {
@@ -28,17 +29,7 @@ constexpr unsigned kServerPortCount = 4;
 constexpr std::chrono::seconds kClientLimit(90);
 constexpr int kPollMilliseconds = 100;
 
-bool PortFree(int type, unsigned port) {
-  const int probe = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-  if (probe < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool free = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(probe);
-  return free;
-}
+using test_support::PortFree;
 
 bool PortsFree(unsigned first, unsigned count) {
   for (unsigned port = first; port < first + count; ++port) {

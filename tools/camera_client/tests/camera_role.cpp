@@ -1,7 +1,6 @@
 // The test camera role of the client tests.
 #include "camera_role.h"
 
-#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,8 +10,12 @@
 #include <random>
 #include <sstream>
 
+#include "test_support/loopback.h"
+
 namespace camera_client_test {
 namespace {
+
+using test_support::PortFree;
 
 constexpr int kLowestPort = 20000;
 constexpr int kHighestPort = 30000;
@@ -22,25 +25,14 @@ constexpr int kNotHandled = 11;
 constexpr uint32_t kRequestHeadBytes = 12;
 constexpr uint32_t kShiftReplyScale = 10;
 
-bool CanBind(const char* address, uint16_t port, int type) {
-  const int fd = socket(AF_INET, type, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  inet_pton(AF_INET, address, &addr.sin_addr);
-  const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
-
 // A base port whose next three ports are free too (tests run in parallel: chosen at random).
 uint16_t FreeBasePort(const char* address) {
   std::mt19937 random(static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(time(nullptr)));
   std::uniform_int_distribution<int> pick(kLowestPort, kHighestPort);
   for (;;) {
     const uint16_t base = static_cast<uint16_t>(pick(random));
-    bool free = CanBind(address, base + kDiscoveryPortOffset, SOCK_DGRAM);
-    for (uint16_t p = base; free && p < base + kDiscoveryPortOffset; ++p) free = CanBind(address, p, SOCK_STREAM);
+    bool free = PortFree(SOCK_DGRAM, base + kDiscoveryPortOffset, address);
+    for (uint16_t p = base; free && p < base + kDiscoveryPortOffset; ++p) free = PortFree(SOCK_STREAM, p, address);
     if (free) return base;
   }
 }

@@ -26,6 +26,7 @@
 #include "camera_role.h"
 #include "client_process.h"
 #include "pelarin/qeltm.h"
+#include "test_support/loopback.h"
 
 // The pictures are read back through OpenCV's reader, which takes GDAL's driver lock and runs
 // TBB's pool; the thread sanitizer cannot see their own synchronisation, and that code is not ours.
@@ -280,12 +281,8 @@ TEST_F(LoopbackCamera, RefusedClientSaysWhy) {
                            1,    1,    0,    20,   0,    0,    0,    3,    2,  128, 1, 224};
   std::vector<int> streaming;
   for (uint32_t i = 0; i < kStipMaxClientsPerPort; ++i) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(base_port_ + 1));  // the image client's port
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = test_support::ConnectLoopback(static_cast<uint16_t>(base_port_ + 1));  // the image client's port
+    ASSERT_GE(fd, 0);
     ASSERT_EQ(send(fd, start, sizeof start, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof start));
     streaming.push_back(fd);
   }
