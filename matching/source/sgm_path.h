@@ -2,6 +2,7 @@
 #pragma once
 
 #include "sgm_kernels.h"
+#include "library_export.h"
 
 // Disparity indices [begin, end) that one pixel searches.
 struct SgmSearchRange {
@@ -28,4 +29,4 @@ template <int DY, int DX>
 void sgm_path_band(unsigned short* plane, unsigned short* minima, unsigned long band, unsigned long bands);
 
 // Aggregates every path of one frame on the matcher's pool.
-void sgm_path();
+LIBRARY_EXPORT void sgm_path();

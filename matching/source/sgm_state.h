@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "libtessaro.h"
+#include "library_export.h"
 
 // Parameters as the matcher keeps them after libtessaro_setparam.
 struct SgmModuleParameters {
@@ -41,12 +42,12 @@ constexpr unsigned long kMaxEightPaths = 8;
 constexpr uint16_t kFullRangeThreshold = 65535;
 
 extern SgmModuleParameters sgm_params;
-extern uint64_t sgm_frame_count;
+LIBRARY_EXPORT extern uint64_t sgm_frame_count;
 extern unsigned char* sgm_range_flags_current;   // pixels whose windowed search failed in this frame
 extern unsigned char* sgm_range_flags_previous;  // 1 = search this pixel over the full range
-extern unsigned char* sgm_prev_disparity;        // last CPU result, centre of the temporal window
-extern unsigned short* sgm_cost_volume;          // m x n x D census costs, pixel-major
-extern unsigned short* sgm_path_costs;           // path_number planes of m x n cells of D+2 values
+LIBRARY_EXPORT extern unsigned char* sgm_prev_disparity;        // last CPU result, centre of the temporal window
+LIBRARY_EXPORT extern unsigned short* sgm_cost_volume;          // m x n x D census costs, pixel-major
+LIBRARY_EXPORT extern unsigned short* sgm_path_costs;           // path_number planes of m x n cells of D+2 values
 extern unsigned short* sgm_cell_minima;          // per path plane and pixel: the smallest of its D path costs
 extern unsigned short* sgm_sweep_sums;           // m x n x D sums that a full-range frame's families hand on
 extern uint64_t* sgm_census_left;                // census signatures of the left image, kept zeroed outside
