@@ -23,10 +23,12 @@ elseif(NOT SANITIZE STREQUAL "")
   message(FATAL_ERROR "SANITIZE must be empty, address or thread")
 endif()
 
-# Makes the shared library <name> of the OBJECT library <name>_objects. The objects are compiled with hidden
-# visibility: the library exports only what its public headers mark. Whatever links the objects directly (the
-# library itself, tests of its internals) gets the object files; users of the library get its usage requirements.
+# Makes the OBJECT library <name>_objects of the given sources and the shared library <name> of it. The objects
+# are compiled with hidden visibility: the library exports only what its headers mark (library_export.h).
+# Whatever links the objects directly (the library itself, tests of its internals) gets the object files;
+# users of the library get its usage requirements.
 function(add_exported_library name)
+  add_library(${name}_objects OBJECT ${ARGN})
   set_target_properties(${name}_objects PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   target_include_directories(${name}_objects PUBLIC ${PROJECT_SOURCE_DIR}/cmake/export)
   add_library(${name} SHARED)
