@@ -1,5 +1,10 @@
 # Warnings, the SIMD baseline and the sanitizer switch shared by every target.
 add_compile_options(-Wall -Wextra)
+# CI builds turn every warning into an error (scripts/run-tests and scripts/run-tests-aarch64 switch it on).
+option(WARNINGS_AS_ERRORS "fail the build on any compiler warning" OFF)
+if(WARNINGS_AS_ERRORS)
+  add_compile_options(-Werror)
+endif()
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
   # The NEON routines compile through SIMDe; give it SSE4.2 at least.
   add_compile_options(-march=x86-64-v2)
@@ -17,6 +22,19 @@ elseif(SANITIZE STREQUAL "thread")
 elseif(NOT SANITIZE STREQUAL "")
   message(FATAL_ERROR "SANITIZE must be empty, address or thread")
 endif()
+
+# Makes the OBJECT library <name>_objects of the given sources and the shared library <name> of it. The objects
+# are compiled with hidden visibility: the library exports only what its headers mark (library_export.h).
+# Whatever links the objects directly (the library itself, tests of its internals) gets the object files;
+# users of the library get its usage requirements.
+function(add_exported_library name)
+  add_library(${name}_objects OBJECT ${ARGN})
+  set_target_properties(${name}_objects PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  target_include_directories(${name}_objects PUBLIC ${PROJECT_SOURCE_DIR}/cmake/export)
+  add_library(${name} SHARED)
+  set_target_properties(${name} PROPERTIES LINKER_LANGUAGE CXX)
+  target_link_libraries(${name} PUBLIC ${name}_objects)
+endfunction()
 
 # Registers a GoogleTest executable of one module with its labels (net, slow, threaded).
 # Test code is compiled with light optimisation and line tables only: it is most of the build,

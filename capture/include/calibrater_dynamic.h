@@ -2,6 +2,9 @@
 #pragma once
 
 #include <opencv2/core.hpp>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 // The generated calibration file, a board path.
 constexpr const char* kDynamicCalibrationPath = "/system/etc/axis_dynamic.yml";
@@ -32,3 +35,5 @@ void opencv_rotate_clockwise_90(const cv::Mat& src, cv::Mat& dst);
 void opencv_rotate_counterclockwise_90(const cv::Mat& src, cv::Mat& dst);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

@@ -1,6 +1,9 @@
 // Calibration of the stereo sensor module: reading its calibration file into remap index tables,
 // the per-frame remap of colour and grey images, and the parameter getters.
 #pragma once
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 // Result codes of the calibration functions.
 enum CalibraterResult {
@@ -61,3 +64,5 @@ int CalibraterYUVImageProcess(unsigned char* y, unsigned char* vu, unsigned char
 int CalibraterImageProcess(unsigned char* y, unsigned char* dst, int camera);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

@@ -3,6 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 // One camera frame (56 bytes); also the record the camera HAL hands to the frame callbacks.
 struct cam_frame_t {
@@ -51,3 +54,5 @@ int cam_left_frame_callback(cam_frame_t* frame);
 int cam_right_frame_callback(cam_frame_t* frame);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 // The exposure configuration (120 bytes), filled from the "exposure/" configuration keys.
 struct tagCamExposureConfiguration {
@@ -44,3 +47,5 @@ void set_down_exposure();
 int calculatemean_value(int width, int height, int x, int y, unsigned char* image);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

@@ -2,6 +2,9 @@
 #pragma once
 
 #include "hardware/camera_hal.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -25,3 +28,5 @@ int cam_hal_aec_stop();
 
 // The parameter text both cameras receive.
 extern const char* const kCamHalParameters;
+
+LIBRARY_EXPORTS_END

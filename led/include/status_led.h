@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdio>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -26,3 +29,5 @@ void SetBlueLedOn();
 void SetBlueLedOff();
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

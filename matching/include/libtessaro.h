@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 // Matcher parameters, passed by value; the matcher keeps its own copy.
 struct tagSGMParameterSet {
@@ -72,3 +75,5 @@ int camcal_init(char* path, float shift_offset, int shift_opt, int max_value);
 int camcal(int camera, int, int, unsigned char* source, unsigned char* destination);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

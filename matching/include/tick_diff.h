@@ -3,6 +3,9 @@
 
 #include <cstdint>
 #include <string>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 namespace std {
 namespace chrono {
@@ -27,3 +30,5 @@ class tick_diff {
 
 }  // namespace chrono
 }  // namespace std
+
+LIBRARY_EXPORTS_END

@@ -8,25 +8,26 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include "library_export.h"
 
 // Process-wide OpenCL objects, empty until clInit runs; released at process exit.
-extern cl::Context context;
-extern cl::Program program;
-extern std::vector<cl::CommandQueue> commandQueues;  // one per chosen device; pipelines use element 0
-extern std::vector<std::string> sourceFileNames;     // the name recorded for the kernel source
-extern std::map<int, std::string> clErrorCodes;      // OpenCL status code -> symbolic name
+LIBRARY_EXPORT extern cl::Context context;
+LIBRARY_EXPORT extern cl::Program program;
+LIBRARY_EXPORT extern std::vector<cl::CommandQueue> commandQueues;  // one per chosen device; pipelines use element 0
+LIBRARY_EXPORT extern std::vector<std::string> sourceFileNames;     // the name recorded for the kernel source
+LIBRARY_EXPORT extern std::map<int, std::string> clErrorCodes;      // OpenCL status code -> symbolic name
 
 // Fills clErrorCodes with the 59 status codes of OpenCL 1.2.
-void clErrorCodesInit();
+LIBRARY_EXPORT void clErrorCodesInit();
 // Sets the name stored for one status code.
-void clSetErrorCode(int code, const std::string& name);
+LIBRARY_EXPORT void clSetErrorCode(int code, const std::string& name);
 // The name stored for a status code; an unknown code gets (and returns) an empty entry.
-std::string& clGetErrorCode(int code);
+LIBRARY_EXPORT std::string& clGetErrorCode(int code);
 
 // Chooses platforms and devices by bit masks (bit i selects entry i, modulo 64), reports them on
 // standard output, and creates the context, one queue per chosen device and the built program.
 // Failures raise cl::Error.
-void clInit(unsigned long platform_mask, unsigned long device_mask);
+LIBRARY_EXPORT void clInit(unsigned long platform_mask, unsigned long device_mask);
 
 // As clInit, with a given program source instead of the embedded kernel program.
 void clInitWithSource(unsigned long platform_mask, unsigned long device_mask, const std::string& source);

@@ -1,10 +1,11 @@
 // Census transform of the two images and the Hamming-distance cost volume.
 #pragma once
+#include "library_export.h"
 
 extern "C" {
 // Fills the cost volume with the census costs of radius window_scale (1 to 9); any other radius leaves the
 // volume unchanged and prints "window_scale error".
-void calculate_census(unsigned short* cost, const unsigned char* left, const unsigned char* right,
+LIBRARY_EXPORT void calculate_census(unsigned short* cost, const unsigned char* left, const unsigned char* right,
                       unsigned long window_scale);
 }
 

@@ -131,6 +131,8 @@ void sgm_path_band(unsigned short* plane, unsigned short* minima, unsigned long 
   }
 }
 
+void sgm_path() { sgm_path(sgm_search_limits()); }
+
 void sgm_path(const SgmSearchLimits& limits) {
   const bool four_paths = sgm_params.path_number < kFourPathLimit;
   const unsigned long directions = std::min(sgm_params.path_number, four_paths ? kMaxFourPaths : kMaxEightPaths);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "sgm_kernels.h"
+#include "library_export.h"
 #include "sgm_state.h"
 
 // Disparity indices [begin, end) that one pixel searches.
@@ -29,5 +30,7 @@ template <int DY, int DX>
 void sgm_path_band(unsigned short* plane, unsigned short* minima, unsigned long band, unsigned long bands,
                    const SgmSearchLimits& limits);
 
-// Aggregates every path of one frame on the matcher's pool, within the given search limits.
-void sgm_path(const SgmSearchLimits& limits = sgm_search_limits());
+// Aggregates every path of one frame on the matcher's pool, within the parameters' search limits.
+LIBRARY_EXPORT void sgm_path();
+// The same within the given search limits.
+void sgm_path(const SgmSearchLimits& limits);

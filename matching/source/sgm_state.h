@@ -4,15 +4,16 @@
 #include <cstdint>
 
 #include "libtessaro.h"
+#include "library_export.h"
 #include "sgm_types.h"
 
 extern SgmModuleParameters sgm_params;
-extern uint64_t sgm_frame_count;
+LIBRARY_EXPORT extern uint64_t sgm_frame_count;
 extern unsigned char* sgm_range_flags_current;   // pixels whose windowed search failed in this frame
 extern unsigned char* sgm_range_flags_previous;  // 1 = search this pixel over the full range
-extern unsigned char* sgm_prev_disparity;        // last CPU result, centre of the temporal window
-extern unsigned short* sgm_cost_volume;          // m x n x D census costs, pixel-major
-extern unsigned short* sgm_path_costs;           // path_number planes of m x n cells of D+2 values
+LIBRARY_EXPORT extern unsigned char* sgm_prev_disparity;        // last CPU result, centre of the temporal window
+LIBRARY_EXPORT extern unsigned short* sgm_cost_volume;          // m x n x D census costs, pixel-major
+LIBRARY_EXPORT extern unsigned short* sgm_path_costs;           // path_number planes of m x n cells of D+2 values
 extern unsigned short* sgm_cell_minima;          // per path plane and pixel: the smallest of its D path costs
 extern uint64_t* sgm_census_left;                // census signatures of the left image, kept zeroed outside
 extern uint64_t* sgm_census_right;               // the computed area so that reuse across frames is exact

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "pelarin/stip.h"
+#include "library_export.h"
 
 namespace pelarin {
 
@@ -34,5 +35,5 @@ int StipReassemble(ClientSession* node, const uint8_t* bytes, uint32_t length, S
 
 extern "C" {
 // Node initialiser of the client lists: allocates the zeroed reassembly record.
-int STIPMallocInfoHeadFunc(ClientSession* node);
+LIBRARY_EXPORT int STIPMallocInfoHeadFunc(ClientSession* node);
 }

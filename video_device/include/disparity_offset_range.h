@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cmath>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 // Largest offset either way: no disparity the camera reports (one byte) is larger, and the
 // grey tables still keep rows of the frame at this shift.
@@ -11,3 +14,5 @@ constexpr double kDisparityOffsetLimitRows = 256.0;
 inline bool DisparityOffsetInRange(double offset) {
   return std::isfinite(offset) && std::fabs(offset) <= kDisparityOffsetLimitRows;
 }
+
+LIBRARY_EXPORTS_END

@@ -8,6 +8,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 class GreyTableRebuilder {
  public:
@@ -50,3 +53,5 @@ class GreyTableRebuilder {
   unsigned long failed_ = 0;
   std::thread thread_;
 };
+
+LIBRARY_EXPORTS_END

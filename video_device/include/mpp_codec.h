@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 class MppCodec {
  public:
@@ -92,3 +95,5 @@ class MppCodec {
   MppBufferGroup frame_group_;
   uint64_t frame_count_;
 };
+
+LIBRARY_EXPORTS_END

@@ -4,6 +4,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 enum class PipelineStage : int { kRemap, kExposure, kMatcher, kMedianFilter, kErrorMatch, kCount };
 
@@ -33,3 +36,5 @@ class PipelineStageTimes {
   std::atomic<int64_t> total_ns_[static_cast<int>(PipelineStage::kCount)] = {};
   std::atomic<uint64_t> frames_{0};
 };
+
+LIBRARY_EXPORTS_END

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <sys/time.h>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 // Image types passed to the callback.
 enum StereoImageType : int {
@@ -16,3 +19,5 @@ enum StereoImageType : int {
 typedef void (*StereoFrameCallback)(int type, int width, int height, unsigned long size, const unsigned char* data,
                                     unsigned long index, const timeval* timestamp, int value, bool exposure_ok,
                                     void* context);
+
+LIBRARY_EXPORTS_END

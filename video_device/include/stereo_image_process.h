@@ -3,6 +3,9 @@
 #pragma once
 
 #include "stereo_frame_callback.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -23,3 +26,5 @@ int SendImageProcess(unsigned char* colour, unsigned char* grey_left, unsigned c
 void StereoImageProcessUnInit();
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

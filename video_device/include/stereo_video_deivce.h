@@ -15,6 +15,9 @@
 #include "platform/thread.h"
 #include "stereo_frame_callback.h"
 #include "video_device_parameters.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 struct tagCamExposureConfiguration;
 
@@ -92,3 +95,5 @@ class StereoVideoDeivce {
 
   PipelineStageTimes stage_times_;
 };
+
+LIBRARY_EXPORTS_END

@@ -3,6 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 constexpr size_t kCalibrationPathSize = 4096;
 constexpr size_t kParameterSetReservedBytes = 32;
@@ -48,3 +51,5 @@ static_assert(offsetof(tagVideoDeviceParameterSet, opencl_enable) == 8288, "layo
 static_assert(offsetof(tagVideoDeviceParameterSet, image_interval_sampling) == 8292, "layout");
 static_assert(offsetof(tagVideoDeviceParameterSet, shift_offset) == 8312, "layout");
 static_assert(offsetof(tagVideoDeviceParameterSet, reserved) == 8328, "layout");
+
+LIBRARY_EXPORTS_END

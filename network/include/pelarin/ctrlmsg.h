@@ -5,6 +5,9 @@
 
 #include "pelarin/packet.h"
 #include "pelarin/scdp.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -155,3 +158,5 @@ int QeltGetZuqCalibrateFile(const char* ip, const char* device_path, const char*
 int QeltSetZuqCalibrateFile(const char* ip, const char* device_path, const char* local_path);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

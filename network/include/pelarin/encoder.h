@@ -4,6 +4,9 @@
 #include <cstdint>
 
 #include "pelarin/result_codes.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -49,3 +52,5 @@ struct StipEncoderSettings {
 int STIPEncoderGetSettings(const StipEncoder* encoder, StipEncoderSettings* out);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

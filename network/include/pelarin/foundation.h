@@ -5,6 +5,9 @@
 #include <cstdint>
 
 #include "pelarin/result_codes.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -57,3 +60,5 @@ int ThreadMutexUnLock(pthread_mutex_t* mutex);
 }  // extern "C"
 
 static_assert(sizeof(tagNetworkInitPara) == 184, "init record layout");
+
+LIBRARY_EXPORTS_END

@@ -5,6 +5,9 @@
 #include <cstdint>
 
 #include "pelarin/result_codes.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -225,3 +228,5 @@ static_assert(sizeof(CtrlImage) == 12, "CtrlImage layout");
 static_assert(sizeof(CtrlObject) == 12, "CtrlObject layout");
 static_assert(sizeof(ObjectPara) == 52, "ObjectPara layout");
 static_assert(sizeof(DiscoveredDevice) == 44, "DiscoveredDevice layout");
+
+LIBRARY_EXPORTS_END

@@ -5,6 +5,9 @@
 #include <cstdint>
 
 #include "pelarin/socket.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -76,3 +79,5 @@ int ServerProxyGetMaxFd(uint32_t server_type, int* fd);
 int ServerProxyGetFdSet(uint32_t server_type, fd_set* read_set, fd_set* write_set);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

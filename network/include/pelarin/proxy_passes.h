@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -14,3 +17,5 @@ void ProxyCountPass(uint32_t thread);
 int ProxyThreadPasses(uint32_t thread, uint64_t* passes);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

@@ -10,6 +10,9 @@
 #include "pelarin/sddp.h"
 #include "pelarin/stip.h"
 #include "pelarin/stop.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -58,3 +61,5 @@ int QELTMSignalInit(void);
 void QELTMHandler(int signal);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

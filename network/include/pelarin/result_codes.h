@@ -1,5 +1,8 @@
 // Result codes of the network library: every exported function returns one of these (0 success).
 #pragma once
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 enum QeltResult : int {
   kQeltOk = 0,
@@ -54,3 +57,5 @@ enum QeltResult : int {
   kQeltSessionExists = 68,
   kQeltNoSuchSession = 69,
 };
+
+LIBRARY_EXPORTS_END

@@ -5,6 +5,9 @@
 #include <cstdint>
 
 #include "pelarin/socket.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -79,3 +82,5 @@ int SCDPAnalysisPacket(int fd, const uint8_t* data, uint32_t length, ScdpReplyVi
 int SCDPSendCtrlACKMsg(int fd, uint8_t* buffer, uint32_t capacity, uint32_t payload_length);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

@@ -6,6 +6,9 @@
 #include <cstdint>
 
 #include "pelarin/packet.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -83,3 +86,5 @@ typedef uint64_t (*SddpClockFunc)(void);
 void SDDPSetClock(SddpClockFunc clock);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

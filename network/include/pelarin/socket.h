@@ -8,6 +8,9 @@
 #include <cstdint>
 
 #include "pelarin/foundation.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -229,3 +232,5 @@ using SendPieceFunc = int (*)(int fd, const uint8_t* buffer, uint32_t length, ui
 // that went out only partly, and reports the bytes sent over all pieces.
 int SendInPieces(int fd, const uint8_t* buffer, uint32_t length, uint32_t* sent, SendPieceFunc send_piece);
 }  // namespace pelarin
+
+LIBRARY_EXPORTS_END

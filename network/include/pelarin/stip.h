@@ -8,6 +8,9 @@
 #include "pelarin/encoder.h"
 #include "pelarin/packet.h"
 #include "pelarin/socket.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -146,3 +149,5 @@ int STIPProxyStreamChannelStop(unsigned channel);
 int STIPClientReceivePacketProcess(uint8_t* buffer, uint32_t capacity, int channel);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END

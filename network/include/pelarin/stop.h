@@ -7,6 +7,9 @@
 
 #include "pelarin/packet.h"
 #include "pelarin/socket.h"
+#include "library_export.h"
+
+LIBRARY_EXPORTS_BEGIN
 
 extern "C" {
 
@@ -78,3 +81,5 @@ int STOPRecvImageFuncInit(void);
 int STOPMallocInfoHeadFunc(ClientSession* node);
 
 }  // extern "C"
+
+LIBRARY_EXPORTS_END
