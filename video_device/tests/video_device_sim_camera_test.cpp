@@ -11,10 +11,12 @@
 #include "board/sim_module_geometry.h"
 #include "cam_auto_exposure.h"
 #include "device_status.h"
-#include "led_driver_files.h"
 #include "board/sim_module_device.h"
 #include "status_led.h"
 #include "stereo_video_deivce.h"
+#include "test_support/led_driver_files.h"
+
+using test_support::LedDriverFiles;
 
 namespace {
 

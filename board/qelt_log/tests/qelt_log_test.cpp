@@ -15,6 +15,7 @@
 
 #include "board/qelt_log_sink.h"
 #include "qelt_log.h"
+#include "test_support/temp_folder.h"
 
 namespace {
 
@@ -22,19 +23,12 @@ namespace {
 class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("qelt_log_test_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(root_);
+    ASSERT_FALSE(root_.empty());
     setenv("BOARD_ROOT", root_.c_str(), 1);
     board::SetLogFile("");
     board::SetLogFileLimit(board::kLogFileLimitBytes);
     board::SetLogToStderr(false);
     board::ClearLoggedLines();
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
   }
   static std::vector<std::string> FileLines(const std::string& path = board::LogFilePath()) {
     std::ifstream in(path);
@@ -42,7 +36,8 @@ class LogTest : public ::testing::Test {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
-  std::filesystem::path root_;
+  test_support::TempFolder folder_{"qelt_log_test"};
+  std::filesystem::path root_ = folder_.path();
 };
 
 TEST_F(LogTest, WritesIntoTheMappedLogFolder) {
