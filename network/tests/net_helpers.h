@@ -10,6 +10,7 @@
 
 #include "pelarin/proxy.h"
 #include "pelarin/scdp.h"
+#include "test_support/wait.h"
 
 namespace nettest {
 
@@ -48,8 +49,7 @@ int ConnectLoopback(uint16_t port, int receive_buffer = 0);
 int ConnectLoopbackNonBlocking(uint16_t port);
 // The local port a socket is bound to.
 uint16_t PortOf(int fd);
-// Polls `done` until it holds; false at the deadline.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(20));
+using test_support::WaitUntil;
 // The kernel ids of this process's threads.
 std::set<int> ThreadIds();
 // Waits until every thread of the process is one of `before`. A joined thread is still listed for

@@ -11,6 +11,6 @@ inline constexpr std::chrono::milliseconds kPatience = std::chrono::seconds(30);
 
 // Polls `condition` until it holds or `deadline` has passed; its last answer.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kPatience,
-               std::chrono::milliseconds poll = std::chrono::milliseconds(2));
+               std::chrono::milliseconds poll = std::chrono::milliseconds(10));
 
 }  // namespace test_support

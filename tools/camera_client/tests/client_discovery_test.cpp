@@ -10,7 +10,7 @@
 
 #include "camera_role.h"
 #include "client_process.h"
-#include "namespace_runner.h"
+#include "test_support/namespace_runner.h"
 
 namespace {
 
