@@ -12,8 +12,8 @@
 #include "test_support/file_text.h"
 #include "test_support/temp_folder.h"
 
-using test_support::TempFolder;
 using test_support::ReadWholeFile;
+using test_support::TempFolder;
 using test_support::WriteWholeFile;
 
 namespace {

@@ -11,11 +11,7 @@ namespace test_support {
 namespace fs = std::filesystem;
 
 void SentinelBoardRootTest::SetUp() {
-  std::string pattern = (fs::temp_directory_path() / "board-system-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  base_ = pattern;
-  root_ = base_ / "root";
-  sentinels_ = base_ / "sentinels";
+  ASSERT_FALSE(folder_.path().empty());
   fs::create_directories(root_ / "data" / "log");
   fs::create_directories(sentinels_);
   for (const char* name : {"date", "reboot", "shutdown", "halt", "poweroff", "hwclock", "systemctl", "timedatectl"}) {
@@ -30,7 +26,6 @@ void SentinelBoardRootTest::SetUp() {
 void SentinelBoardRootTest::TearDown() {
   setenv("PATH", saved_path_.c_str(), 1);
   unsetenv("BOARD_ROOT");
-  fs::remove_all(base_);
 }
 
 void SentinelBoardRootTest::InstallFakes() {

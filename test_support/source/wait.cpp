@@ -9,7 +9,7 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
                std::chrono::milliseconds poll) {
   const auto give_up = std::chrono::steady_clock::now() + deadline;
   while (!condition()) {
-    if (std::chrono::steady_clock::now() > give_up) return condition();
+    if (std::chrono::steady_clock::now() > give_up) return false;
     std::this_thread::sleep_for(poll);
   }
   return true;

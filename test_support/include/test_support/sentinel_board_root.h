@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "test_support/temp_folder.h"
+
 namespace test_support {
 
 class SentinelBoardRootTest : public ::testing::Test {
@@ -20,9 +22,10 @@ class SentinelBoardRootTest : public ::testing::Test {
   std::filesystem::path SentinelLog() const { return base_ / "sentinel.log"; }
   std::filesystem::path FakeLog() const { return root_ / "fake-calls.log"; }
 
-  std::filesystem::path base_;
-  std::filesystem::path root_;
-  std::filesystem::path sentinels_;
+  TempFolder folder_{"board-system"};
+  std::filesystem::path base_ = folder_.path();
+  std::filesystem::path root_ = base_ / "root";
+  std::filesystem::path sentinels_ = base_ / "sentinels";
   std::string saved_path_;
 };
 

@@ -7,7 +7,7 @@ namespace test_support {
 
 class TempFolder {
  public:
-  // Makes /tmp/<prefix>-XXXXXX; a failure is reported to the running test and leaves path() empty.
+  // Makes <prefix>-XXXXXX in the system's temporary folder; a failure is reported to the running test and leaves path() empty.
   explicit TempFolder(const std::string& prefix = "test");
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
