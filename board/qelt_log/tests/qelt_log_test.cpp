@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -16,6 +17,7 @@
 #include "board/qelt_log_sink.h"
 #include "qelt_log.h"
 #include "test_support/temp_folder.h"
+#include "test_support/wait.h"
 
 namespace {
 
@@ -152,12 +154,11 @@ TEST_F(LogTest, ALineStuckOnAFullStandardErrorHoldsUpNoOtherThread) {
   const std::string path = board::LogFilePath();  // asked now: asking takes the log's lock
 
   std::thread stuck([] { PrintLog("main", "stuck on standard error\n"); });
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  bool in_file = false;
-  while (!in_file && std::chrono::steady_clock::now() < give_up) {
-    for (const std::string& line : FileLines(path)) in_file = in_file || line.find("stuck on standard error") != std::string::npos;
-    if (!in_file) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const bool in_file = test_support::WaitUntil([&] {
+    const std::vector<std::string> lines = FileLines(path);
+    return std::any_of(lines.begin(), lines.end(),
+                       [](const std::string& line) { return line.find("stuck on standard error") != std::string::npos; });
+  });
   auto other = std::async(std::launch::async, [] {
     board::SetLogToStderr(false);
     PrintLog("main", "another thread\n");

@@ -26,6 +26,7 @@
 #include "camera_role.h"
 #include "client_process.h"
 #include "pelarin/qeltm.h"
+#include "test_support/file_text.h"
 #include "test_support/temp_folder.h"
 #include "test_support/wait.h"
 
@@ -118,7 +119,7 @@ class LoopbackCamera : public ::testing::Test {
     return args;
   }
   std::string StderrPath() const { return (out_dir_ / "stderr.txt").string(); }
-  std::string Stderr() const { return ReadFile(StderrPath()); }
+  std::string Stderr() const { return test_support::ReadWholeFile(StderrPath()); }
   // True once `count` clients have switched the image client's stream on.
   bool WaitForStreamingClient(uint32_t count = 1) const {
     return test_support::WaitUntil(
