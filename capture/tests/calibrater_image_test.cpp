@@ -9,6 +9,7 @@
 #include "calibrater_image.h"
 #include "calibrater_parse.h"
 #include "table_probe.h"
+#include "test_support/file_text.h"
 
 using namespace calibration_fixture;
 
@@ -164,8 +165,7 @@ TEST_F(BadFile, GarbageTruncatedAndMalformedFilesAreRefusedWithoutThrowing) {
 
   // The ideal file cut in the middle of a matrix.
   const std::string whole = Write();
-  std::ifstream in(whole, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = test_support::ReadWholeFile(whole);
   const std::string truncated = folder_.File("truncated.yml");
   std::ofstream(truncated) << text.substr(0, text.size() / 3);
   EXPECT_NE(CalibraterImageInit(truncated.c_str(), 0.0f), 0);

@@ -11,6 +11,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "test_support/temp_folder.h"
+
 namespace calibration_fixture {
 
 // The rectification maps of a calibration file, as they are written.
@@ -86,22 +88,6 @@ inline void WriteCalibration(const std::string& path, const Header& header, cons
   WriteGreyMaps(file, maps);
 }
 
-// A unique folder for one test, removed with it.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "calib_test_XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using test_support::TempFolder;
 
 }  // namespace calibration_fixture

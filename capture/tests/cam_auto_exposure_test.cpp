@@ -12,6 +12,7 @@
 #include "cam_auto_exposure.h"
 #include "cam_hal.h"
 #include "capture_test_support.h"
+#include "test_support/wait.h"
 #include "libtessaro.h"
 
 namespace {
@@ -57,7 +58,7 @@ class AutoExposureTest : public ::testing::Test {
   }
   // Waits for the exposure thread to have set a gain (an event, not a time).
   static void WaitForGainSet() {
-    while (!Contains(Exchanges(1), kCameraCommandSetGain)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(test_support::WaitUntil([] { return Contains(Exchanges(1), kCameraCommandSetGain); }));
   }
   simcam::Settings settings_;
   std::vector<unsigned char> black_;

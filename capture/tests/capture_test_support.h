@@ -2,10 +2,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,31 +13,18 @@
 #include "board/qelt_log_sink.h"
 #include "board/sim_camera.h"
 #include "cam_auto_exposure.h"
+#include "test_support/temp_folder.h"
 
 namespace capture_test {
 
-// Board roots made by this process, removed when it ends.
-inline std::vector<std::filesystem::path>& MadeRoots() {
-  static std::vector<std::filesystem::path> roots;
-  return roots;
-}
-
-inline void RemoveMadeRoots() {
-  std::error_code ignored;
-  for (const auto& root : MadeRoots()) std::filesystem::remove_all(root, ignored);
-}
-
-// Every test runs in a process of its own under ctest, with its own board root.
+// Every test runs in a process of its own under ctest, with its own board root, removed when the
+// process ends.
 inline std::filesystem::path MakeBoardRoot() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const auto root = std::filesystem::temp_directory_path() /
-                    ("capture_test_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" + info->name());
-  std::filesystem::create_directories(root);
-  if (MadeRoots().empty()) std::atexit(RemoveMadeRoots);
-  MadeRoots().push_back(root);
-  setenv("BOARD_ROOT", root.c_str(), 1);
+  static std::vector<std::unique_ptr<test_support::TempFolder>> roots;
+  roots.push_back(std::make_unique<test_support::TempFolder>("capture_test"));
+  setenv("BOARD_ROOT", roots.back()->path().c_str(), 1);
   board::SetLogToStderr(false);
-  return root;
+  return roots.back()->path();
 }
 
 // Settings of a quiet simulated camera pair delivering frames on demand.

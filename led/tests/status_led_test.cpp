@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-
 #include "test_support/led_driver_files.h"
+
+using test_support::LedDriverFiles;
+
 
 namespace {
 

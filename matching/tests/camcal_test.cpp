@@ -11,6 +11,7 @@
 #include <opencv2/core.hpp>
 
 #include "libtessaro.h"
+#include "test_support/temp_folder.h"
 
 namespace {
 
@@ -38,18 +39,11 @@ MapFile Shifted(int rows, int cols, int dx = 0, int dy = 0) {
 class Camcal : public ::testing::Test {
  protected:
   Camcal() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "camcal_test_XXXXXX").string();
-    folder_ = mkdtemp(pattern.data());
     source_.resize(kFrame);
     for (int p = 0; p < kFrame; ++p) source_[p] = static_cast<unsigned char>(p % 251);
   }
-  ~Camcal() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-
   std::string Write(const MapFile& maps, const char* name = "maps.yml") {
-    const std::string path = folder_ + "/" + name;
+    const std::string path = folder_.File(name);
     cv::FileStorage file(path, cv::FileStorage::WRITE);
     file << "left_x" << maps.left_x << "left_y" << maps.left_y << "right_x" << maps.right_x << "right_y"
          << maps.right_y;
@@ -76,7 +70,7 @@ class Camcal : public ::testing::Test {
 
   unsigned char At(int x, int y) const { return source_[x + y * 640]; }
 
-  std::string folder_;
+  test_support::TempFolder folder_{"camcal_test"};
   std::vector<unsigned char> source_;
 };
 
@@ -95,13 +89,13 @@ TEST_F(Camcal, MissingPathOrFileGivesOneOrTwo) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(camcal_init(nullptr, 0.0f, 0, 480), 1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "source/camcal camcal_init 218 ERROR no camera calibration file!\n");
-  const std::string missing = folder_ + "/none.yml";
+  const std::string missing = folder_.File("none.yml");
   EXPECT_EQ(Init(missing, 0.0f, 0, 480, &printed), 2);
   EXPECT_EQ(printed, "source/camcal camcal_init 227 ERROR cannot find camera calibration file " + missing + "\n");
 }
 
 TEST_F(Camcal, MalformedFileGivesTwoInsteadOfThrowing) {
-  const std::string path = folder_ + "/broken.yml";
+  const std::string path = folder_.File("broken.yml");
   std::ofstream(path) << "%YAML:1.0\n---\nleft_x: !!opencv-matrix\n   rows: 3\n   cols: [ 3\n";
   EXPECT_EQ(Init(path, 0.0f, 0, 480), 2);
 }
@@ -223,7 +217,7 @@ TEST_F(Camcal, OtherMapTypesAreConverted) {
 }
 
 TEST_F(Camcal, FileWithoutMapsPrintsAnEmptyHeadAndCopiesNothing) {
-  const std::string path = folder_ + "/empty.yml";
+  const std::string path = folder_.File("empty.yml");
   std::ofstream(path) << "%YAML:1.0\n---\nother: 1\n";
   std::string printed;
   ASSERT_EQ(Init(path, 0.0f, 1, 480, &printed), 0);

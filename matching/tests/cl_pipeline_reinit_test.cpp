@@ -13,6 +13,8 @@
 
 #include "cl_pipeline_test_support.h"
 #include "sgm_state.h"
+#include "test_support/file_text.h"
+#include "test_support/temp_folder.h"
 
 extern char** environ;
 
@@ -45,9 +47,8 @@ TEST(ClPipelineFreshProcess, DISABLED_WriteOneFrame) {
 
 // The disparity map followed by the error map of one frame matched in a new process of this test program.
 std::vector<uint8_t> FreshProcessFrame(int d_range) {
-  char directory[] = "/tmp/cl_pipeline_reinit_XXXXXX";
-  EXPECT_NE(mkdtemp(directory), nullptr);
-  const std::string path = std::string(directory) + "/frame.bin";
+  const test_support::TempFolder directory("cl_pipeline_reinit");
+  const std::string path = directory.File("frame.bin");
   std::vector<std::string> variables{std::string(kOutputVariable) + "=" + path,
                                      std::string(kRangeVariable) + "=" + std::to_string(d_range)};
   std::vector<char*> environment;
@@ -67,11 +68,8 @@ std::vector<uint8_t> FreshProcessFrame(int d_range) {
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  std::ifstream file(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::remove(path.c_str());
-  rmdir(directory);
-  return bytes;
+  const std::string bytes = test_support::ReadWholeFile(path);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 std::vector<uint8_t> Concatenated(const Frame& frame) {

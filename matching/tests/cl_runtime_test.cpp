@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "cl_test_support.h"
+#include "test_support/temp_folder.h"
 
 namespace {
 
@@ -91,15 +92,13 @@ class ClInitDeathTest : public testing::Test {
 };
 
 TEST_F(ClInitDeathTest, NoPlatformWithAnEmptyDriverList) {
-  const auto empty = std::filesystem::temp_directory_path() / ("cl_no_vendors_" + std::to_string(getpid()));
-  std::filesystem::create_directories(empty);
+  const test_support::TempFolder empty("cl_no_vendors");
   EXPECT_EXIT(
       {
-        setenv("OCL_ICD_VENDORS", empty.c_str(), 1);
+        setenv("OCL_ICD_VENDORS", empty.path().c_str(), 1);
         clCatch(clInit, -1, -1);
       },
       testing::ExitedWithCode(-1001 & 0xff), "clError: err :  \\(-1001\\)\nclError: what: clGetPlatformIDs\n");
-  std::filesystem::remove_all(empty);
 }
 
 TEST_F(ClInitDeathTest, NoSelectedPlatformFailsTheContext) {

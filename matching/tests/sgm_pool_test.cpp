@@ -1,6 +1,7 @@
 // The matcher's worker pool: every task runs exactly once per job, jobs follow one another without
 // leaking tasks, and a stopped pool runs jobs on the caller.
 #include "sgm_pool.h"
+#include "test_support/wait.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -54,12 +55,10 @@ std::set<int> HomeProcessors(const std::set<pid_t>& workers) {
   std::set<int> processors;
   for (const pid_t worker : workers) {
     cpu_set_t set;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    do {
+    test_support::WaitUntil([&] {
       EXPECT_EQ(sched_getaffinity(worker, sizeof(set), &set), 0);
-      if (CPU_COUNT(&set) == 1) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } while (std::chrono::steady_clock::now() < deadline);
+      return CPU_COUNT(&set) == 1;
+    });
     EXPECT_EQ(CPU_COUNT(&set), 1) << "worker " << worker << " is not pinned";
     for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
       if (CPU_ISSET(cpu, &set)) processors.insert(cpu);

@@ -16,6 +16,8 @@
 #include "pelarin/proxy.h"
 #include "pelarin/result_codes.h"
 #include "stop_helpers.h"
+#include "test_support/file_text.h"
+#include "test_support/temp_folder.h"
 
 namespace {
 
@@ -95,29 +97,17 @@ TEST_F(ObjectInfoSend, BadArgumentsAreRefused) {
 class FakeAdb : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ctrlmsg_adb_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
-    log_ = dir_ + "/calls.log";
-    const std::string script = dir_ + "/adb";
-    std::ofstream(script) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" << log_
-                          << "'; done\necho -- >> '" << log_ << "'\n";
-    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    ASSERT_FALSE(dir_.empty());
+    test_support::WriteScript(dir_ + "/adb", "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + log_ +
+                                                 "'; done\necho -- >> '" + log_ + "'");
     const char* path = getenv("PATH");
     saved_path_ = path != nullptr ? path : "";
     setenv("PATH", (dir_ + ":" + saved_path_).c_str(), 1);
   }
-  void TearDown() override {
-    setenv("PATH", saved_path_.c_str(), 1);
-    std::filesystem::remove_all(dir_);
-  }
-  std::string Calls() const {
-    std::ifstream in(log_);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  std::string dir_, log_, saved_path_;
+  void TearDown() override { setenv("PATH", saved_path_.c_str(), 1); }
+  std::string Calls() const { return test_support::ReadWholeFile(log_); }
+  test_support::TempFolder folder_{"ctrlmsg_adb"};
+  std::string dir_ = folder_.path(), log_ = folder_.File("calls.log"), saved_path_;
 };
 
 TEST_F(FakeAdb, GetPullsAndSetPushesBetweenConnectAndDisconnect) {

@@ -103,13 +103,6 @@ bool NoThreadBeyond(const std::set<int>& before) {
   });
 }
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 bool SendAll(int fd, const std::vector<uint8_t>& bytes) {

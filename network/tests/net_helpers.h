@@ -12,6 +12,7 @@
 #include "pelarin/scdp.h"
 #include "test_support/control_request_bytes.h"
 #include "test_support/loopback.h"
+#include "test_support/wait.h"
 
 namespace nettest {
 
@@ -48,8 +49,7 @@ using test_support::ConnectLoopback;
 using test_support::ConnectLoopbackNonBlocking;
 using test_support::ListenLoopback;
 using test_support::PortOf;
-// Polls `done` until it holds; false at the deadline.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(20));
+using test_support::WaitUntil;
 // The kernel ids of this process's threads.
 std::set<int> ThreadIds();
 // Waits until every thread of the process is one of `before`. A joined thread is still listed for

@@ -16,7 +16,7 @@
 #include "pelarin/proxy.h"
 #include "pelarin/sddp.h"
 #include "sddp_helpers.h"
-#include "namespace_runner.h"
+#include "test_support/namespace_runner.h"
 
 namespace {
 

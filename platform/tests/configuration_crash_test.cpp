@@ -10,9 +10,12 @@
 #include <random>
 #include <thread>
 
-#include "file_contents.h"
 #include "platform/file_configuration_manager.h"
-#include "test_directory.h"
+#include "test_support/file_text.h"
+#include "test_support/temp_folder.h"
+
+using test_support::TempFolder;
+using test_support::WriteWholeFile;
 
 namespace {
 constexpr int kKills = 320;
@@ -59,10 +62,10 @@ char LoadedValue(const std::string& default_path, const std::string& user_path) 
 }  // namespace
 
 TEST(ConfigurationCrashSafety, UserFileSurvivesKillsAtRandomMomentsDuringSaves) {
-  TestDirectory directory;
+  TempFolder directory;
   const std::string default_path = directory.File("default.xml");
   const std::string user_path = directory.File("user.xml");
-  WriteFileBytes(default_path, ConfigurationText(ValueText('A')));
+  WriteWholeFile(default_path, ConfigurationText(ValueText('A')));
   std::mt19937 random(kSeed);
   int seen_a = 0;
   int seen_b = 0;

@@ -13,8 +13,13 @@
 
 #include "durable_file.h"
 #include "platform/file_configuration_manager.h"
-#include "test_directory.h"
 #include "text_store.h"
+#include "test_support/file_text.h"
+#include "test_support/temp_folder.h"
+
+using test_support::ReadWholeFile;
+using test_support::TempFolder;
+using test_support::WriteWholeFile;
 
 namespace {
 const char kDefaultText[] =
@@ -53,7 +58,7 @@ class ConfigurationFiles : public ::testing::Test {
     return names;
   }
 
-  TestDirectory directory_;
+  TempFolder directory_;
 };
 
 mode_t ModeOf(const std::string& path) {
@@ -83,27 +88,27 @@ class TrickleFile : public LinuxFile {
 }  // namespace
 
 TEST_F(ConfigurationFiles, FirstStartSeedsTheUserFileWithTheDefaultText) {
-  WriteFileBytes(DefaultPath(), kDefaultText);
+  WriteWholeFile(DefaultPath(), kDefaultText);
   const mode_t previous = umask(022);
   FileConfigurationManager store;
   ASSERT_EQ(OpenAndLoad(store), RESULT_OK);
   umask(previous);
   EXPECT_EQ(Port(store), 7000);
-  EXPECT_EQ(ReadFileBytes(UserPath()), kDefaultText);
+  EXPECT_EQ(ReadWholeFile(UserPath()), kDefaultText);
   EXPECT_EQ(ModeOf(UserPath()), 0644u);
   EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{"default.xml", "user.xml"}));  // no temporary left
   EXPECT_EQ(store.Close(), RESULT_OK);
 }
 
 TEST_F(ConfigurationFiles, SecondStartReadsTheExistingUserFileWithOrWithoutTheDefault) {
-  WriteFileBytes(DefaultPath(), kDefaultText);
+  WriteWholeFile(DefaultPath(), kDefaultText);
   std::string user = kDefaultText;
   user.replace(user.find("7000"), 4, "7100");
-  WriteFileBytes(UserPath(), user);
+  WriteWholeFile(UserPath(), user);
   FileConfigurationManager store;
   ASSERT_EQ(OpenAndLoad(store), RESULT_OK);
   EXPECT_EQ(Port(store), 7100);
-  EXPECT_EQ(ReadFileBytes(DefaultPath()), kDefaultText);
+  EXPECT_EQ(ReadWholeFile(DefaultPath()), kDefaultText);
   // The user file alone is enough.
   std::filesystem::remove(DefaultPath());
   FileConfigurationManager without_default;
@@ -120,7 +125,7 @@ TEST_F(ConfigurationFiles, BothFilesMissingFailsWithOpenCode) {
 
 TEST_F(ConfigurationFiles, SeedingNeverReplacesAnExistingUserPath) {
   // The user path exists but cannot be opened: a link to nowhere. Seeding must leave it alone.
-  WriteFileBytes(DefaultPath(), kDefaultText);
+  WriteWholeFile(DefaultPath(), kDefaultText);
   ASSERT_EQ(symlink("nowhere", UserPath().c_str()), 0);
   FileConfigurationManager store;
   EXPECT_EQ(store.Open(DefaultPath().c_str(), UserPath().c_str()), RESULT_FILE_CREATE);
@@ -130,11 +135,11 @@ TEST_F(ConfigurationFiles, SeedingNeverReplacesAnExistingUserPath) {
 }
 
 TEST_F(ConfigurationFiles, LeftoverTemporaryFileDoesNotBlockSeeding) {
-  WriteFileBytes(DefaultPath(), kDefaultText);
-  WriteFileBytes(TemporaryPathFor(UserPath()), "half a file");
+  WriteWholeFile(DefaultPath(), kDefaultText);
+  WriteWholeFile(TemporaryPathFor(UserPath()), "half a file");
   FileConfigurationManager store;
   ASSERT_EQ(OpenAndLoad(store), RESULT_OK);
-  EXPECT_EQ(ReadFileBytes(UserPath()), kDefaultText);
+  EXPECT_EQ(ReadWholeFile(UserPath()), kDefaultText);
   EXPECT_FALSE(std::filesystem::exists(TemporaryPathFor(UserPath())));
 }
 
@@ -170,7 +175,7 @@ TEST_F(ConfigurationFiles, UnusableFilesAreRefusedWithTheirCodes) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove(DefaultPath());
     std::filesystem::remove(UserPath());
-    WriteFileBytes(c.path, c.text);
+    WriteWholeFile(c.path, c.text);
     if (c.size > 0) {
       ASSERT_EQ(truncate(c.path.c_str(), c.size), 0);  // sparse
     }
@@ -181,7 +186,7 @@ TEST_F(ConfigurationFiles, UnusableFilesAreRefusedWithTheirCodes) {
 }
 
 TEST_F(ConfigurationFiles, SaveWritesTheChangeAndKeepsTheFileMode) {
-  WriteFileBytes(UserPath(), kDefaultText);
+  WriteWholeFile(UserPath(), kDefaultText);
   ASSERT_EQ(chmod(UserPath().c_str(), 0640), 0);
   FileConfigurationManager store;
   ASSERT_EQ(OpenAndLoad(store), RESULT_OK);
@@ -190,7 +195,7 @@ TEST_F(ConfigurationFiles, SaveWritesTheChangeAndKeepsTheFileMode) {
   ASSERT_EQ(store.Save(), RESULT_OK);
   ASSERT_EQ(store.Sync(), RESULT_OK);
   EXPECT_EQ(ModeOf(UserPath()), 0640u);
-  EXPECT_NE(ReadFileBytes(UserPath()).find("value=7200></record>\r\n"), std::string::npos);
+  EXPECT_NE(ReadWholeFile(UserPath()).find("value=7200></record>\r\n"), std::string::npos);
   EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{"user.xml"}));
   ASSERT_EQ(store.Close(), RESULT_OK);
 
@@ -201,7 +206,7 @@ TEST_F(ConfigurationFiles, SaveWritesTheChangeAndKeepsTheFileMode) {
 
 TEST_F(ConfigurationFiles, UserFileThatIsALinkStaysALinkAndItsTargetIsSaved) {
   std::filesystem::create_directories(directory_.File("real"));  // a relative link behind an absolute one
-  WriteFileBytes(directory_.File("real/user.xml"), kDefaultText);
+  WriteWholeFile(directory_.File("real/user.xml"), kDefaultText);
   std::filesystem::create_symlink("real/user.xml", directory_.File("middle.xml"));
   std::filesystem::create_symlink(directory_.File("middle.xml"), UserPath());
   FileConfigurationManager store;
@@ -210,7 +215,7 @@ TEST_F(ConfigurationFiles, UserFileThatIsALinkStaysALinkAndItsTargetIsSaved) {
   ASSERT_EQ(store.SetValue("", "common_config", "port", RECORD_TYPE_INTEGER, &port, 4), RESULT_OK);
   ASSERT_EQ(store.Save(), RESULT_OK);
   EXPECT_TRUE(std::filesystem::is_symlink(UserPath()) && std::filesystem::is_symlink(directory_.File("middle.xml")));
-  EXPECT_NE(ReadFileBytes(directory_.File("real/user.xml")).find("value=7300></record>\r\n"), std::string::npos);
+  EXPECT_NE(ReadWholeFile(directory_.File("real/user.xml")).find("value=7300></record>\r\n"), std::string::npos);
   EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{"middle.xml", "real", "user.xml"}));
 }
 
@@ -218,7 +223,7 @@ TEST_F(ConfigurationFiles, FailedSaveLeavesTheOldFileAndTheTree) {
   const std::string folder = directory_.File("sub");
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
   const std::string user = folder + "/user.xml";
-  WriteFileBytes(user, kDefaultText);
+  WriteWholeFile(user, kDefaultText);
   FileConfigurationManager store;
   ASSERT_EQ(store.Open(DefaultPath().c_str(), user.c_str()), RESULT_OK);
   ASSERT_EQ(store.Load(), RESULT_OK);
@@ -227,11 +232,11 @@ TEST_F(ConfigurationFiles, FailedSaveLeavesTheOldFileAndTheTree) {
   EXPECT_EQ(Port(store), 7000);
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
   EXPECT_EQ(store.Save(), RESULT_OK);  // a later save may be tried
-  EXPECT_NE(ReadFileBytes(user).find("value=7000"), std::string::npos);
+  EXPECT_NE(ReadWholeFile(user).find("value=7000"), std::string::npos);
 }
 
 TEST_F(ConfigurationFiles, DiskFullDuringSaveIsAWriteFailureAndTheOldFileStays) {
-  WriteFileBytes(UserPath(), kDefaultText);
+  WriteWholeFile(UserPath(), kDefaultText);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -248,19 +253,19 @@ TEST_F(ConfigurationFiles, DiskFullDuringSaveIsAWriteFailureAndTheOldFileStays) 
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(ReadFileBytes(UserPath()), kDefaultText);
+  EXPECT_EQ(ReadWholeFile(UserPath()), kDefaultText);
   EXPECT_FALSE(std::filesystem::exists(TemporaryPathFor(UserPath())));
 }
 
 TEST(WholeFileTransfer, ShortWritesAreContinuedAndAStalledFileFails) {
-  TestDirectory directory;
+  TempFolder directory;
   const std::string path = directory.File("out");
   const std::string data(1001, 'w');
   TrickleFile trickle(7);
   ASSERT_EQ(trickle.Create(path, kFileAccessWrite, kFilePermissionWrite | kFilePermissionRead), RESULT_OK);
   EXPECT_EQ(WriteWholeBuffer(&trickle, data), RESULT_OK);
   trickle.Close();
-  EXPECT_EQ(ReadFileBytes(path), data);
+  EXPECT_EQ(ReadWholeFile(path), data);
 
   TrickleFile stalled(0);
   ASSERT_EQ(stalled.Open(path, kFileAccessWrite, 0), RESULT_OK);
@@ -269,9 +274,9 @@ TEST(WholeFileTransfer, ShortWritesAreContinuedAndAStalledFileFails) {
 }
 
 TEST(WholeFileTransfer, ShortReadsAreContinuedUntilTheSizeOrTheEnd) {
-  TestDirectory directory;
+  TempFolder directory;
   const std::string path = directory.File("in");
-  WriteFileBytes(path, std::string(333, 'r'));
+  WriteWholeFile(path, std::string(333, 'r'));
   TrickleFile trickle(10);
   ASSERT_EQ(trickle.Open(path, kFileAccessRead, 0), RESULT_OK);
   std::string buffer(500, '\0');

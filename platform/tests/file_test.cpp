@@ -8,9 +8,13 @@
 #include <filesystem>
 #include <string>
 
-#include "file_contents.h"
 #include "platform/file.h"
-#include "test_directory.h"
+#include "test_support/file_text.h"
+#include "test_support/temp_folder.h"
+
+using test_support::ReadWholeFile;
+using test_support::TempFolder;
+using test_support::WriteWholeFile;
 
 namespace {
 // Sets the umask for one test and restores it.
@@ -33,18 +37,18 @@ std::wstring Widen(const std::string& narrow) { return std::wstring(narrow.begin
 }  // namespace
 
 TEST(FileCreate, ExistingPathFailsAndIsLeftUntouched) {
-  TestDirectory directory;
+  TempFolder directory;
   const std::string path = directory.File("exists");
-  WriteFileBytes(path, "keep me");
+  WriteWholeFile(path, "keep me");
   LinuxFile file;
   EXPECT_EQ(file.Create(path, kFileAccessReadWrite, kFilePermissionRead | kFilePermissionWrite), RESULT_FILE_CREATE);
   EXPECT_FALSE(file.IsOpen());
-  EXPECT_EQ(ReadFileBytes(path), "keep me");
+  EXPECT_EQ(ReadWholeFile(path), "keep me");
 }
 
 // Permission bits map to all three classes (under a zero umask) and the access mode is enforced.
 TEST(FileCreate, PermissionBitsMapToAllThreeClassesAndTheAccessModeHolds) {
-  TestDirectory directory;
+  TempFolder directory;
   ScopedUmask zero(0);
   const struct {
     const char* name;
@@ -72,16 +76,16 @@ TEST(FileCreate, PermissionBitsMapToAllThreeClassesAndTheAccessModeHolds) {
 }
 
 TEST(FileOpen, MissingFileFailsWithOpenCode) {
-  TestDirectory directory;
+  TempFolder directory;
   LinuxFile file;
   EXPECT_EQ(file.Open(directory.File("missing"), kFileAccessRead, 0), RESULT_FILE_OPEN);
   EXPECT_EQ(file.Open(static_cast<const char*>(nullptr), kFileAccessRead, 0), RESULT_FILE_OPEN);
 }
 
 TEST(FileOpen, UnknownAccessValueOpensReadOnly) {
-  TestDirectory directory;
+  TempFolder directory;
   const std::string path = directory.File("data");
-  WriteFileBytes(path, "abc");
+  WriteWholeFile(path, "abc");
   LinuxFile file;
   ASSERT_EQ(file.Open(path, 4, 0), RESULT_OK);  // low two bits are 0
   std::size_t count = 0;
@@ -93,9 +97,9 @@ TEST(FileOpen, UnknownAccessValueOpensReadOnly) {
 }
 
 TEST(FileReadWrite, ReadReportsZeroAtEndOfFile) {
-  TestDirectory directory;
+  TempFolder directory;
   const std::string path = directory.File("data");
-  WriteFileBytes(path, "xy");
+  WriteWholeFile(path, "xy");
   LinuxFile file;
   ASSERT_EQ(file.Open(path, kFileAccessRead, 0), RESULT_OK);
   char buffer[4];
@@ -108,9 +112,9 @@ TEST(FileReadWrite, ReadReportsZeroAtEndOfFile) {
 }
 
 TEST(FileSeek, OriginsAndUnknownOriginFromStart) {
-  TestDirectory directory;
+  TempFolder directory;
   const std::string path = directory.File("data");
-  WriteFileBytes(path, "0123456789");
+  WriteWholeFile(path, "0123456789");
   LinuxFile file;
   ASSERT_EQ(file.Open(path, kFileAccessRead, 0), RESULT_OK);
   char byte = 0;
@@ -129,9 +133,9 @@ TEST(FileSeek, OriginsAndUnknownOriginFromStart) {
 }
 
 TEST(FileSize, SizeOfOpenFileAndZeroWhenClosed) {
-  TestDirectory directory;
+  TempFolder directory;
   const std::string path = directory.File("data");
-  WriteFileBytes(path, std::string(1237, 'q'));
+  WriteWholeFile(path, std::string(1237, 'q'));
   LinuxFile file;
   EXPECT_EQ(file.GetSize(), 0u);
   ASSERT_EQ(file.Open(path, kFileAccessRead, 0), RESULT_OK);
@@ -141,24 +145,24 @@ TEST(FileSize, SizeOfOpenFileAndZeroWhenClosed) {
 }
 
 TEST(FileTruncate, ByDescriptorAndByPath) {
-  TestDirectory directory;
+  TempFolder directory;
   const std::string path = directory.File("data");
-  WriteFileBytes(path, "0123456789");
+  WriteWholeFile(path, "0123456789");
   LinuxFile file;
   ASSERT_EQ(file.Open(path, kFileAccessReadWrite, 0), RESULT_OK);
   EXPECT_EQ(file.Truncate(4), RESULT_OK);
   EXPECT_EQ(file.Sync(), RESULT_OK);
   file.Close();
-  EXPECT_EQ(ReadFileBytes(path), "0123");
+  EXPECT_EQ(ReadWholeFile(path), "0123");
   EXPECT_EQ(LinuxFile::Truncate(path.c_str(), 1), RESULT_OK);
-  EXPECT_EQ(ReadFileBytes(path), "0");
+  EXPECT_EQ(ReadWholeFile(path), "0");
   EXPECT_EQ(LinuxFile::Truncate(directory.File("missing").c_str(), 0), RESULT_FAILED);
   EXPECT_EQ(LinuxFile::Truncate(Widen(path).c_str(), 0), RESULT_OK);
-  EXPECT_EQ(ReadFileBytes(path), "");
+  EXPECT_EQ(ReadWholeFile(path), "");
 }
 
 TEST(FileClose, DescriptorIsForgottenAfterAnyCloseAttempt) {
-  TestDirectory directory;
+  TempFolder directory;
   LinuxFile file;
   ASSERT_EQ(file.Create(directory.File("c"), kFileAccessWrite, kFilePermissionWrite), RESULT_OK);
   EXPECT_TRUE(file.IsOpen());
@@ -169,7 +173,7 @@ TEST(FileClose, DescriptorIsForgottenAfterAnyCloseAttempt) {
 }
 
 TEST(FileWidePath, PathLongerThanTheBufferFailsInsteadOfNamingAnotherFileAndAFullOneWorks) {
-  TestDirectory directory;
+  TempFolder directory;
   // Build a path whose first 511 bytes name an existing file: cutting it would open that file.
   std::string folder = directory.path();
   while (folder.size() < 400) {
@@ -178,14 +182,14 @@ TEST(FileWidePath, PathLongerThanTheBufferFailsInsteadOfNamingAnotherFileAndAFul
   }
   const std::string victim = folder + "/" + std::string(511 - folder.size() - 1, 'v');
   ASSERT_EQ(victim.size(), 511u);
-  WriteFileBytes(victim, "other file");
+  WriteWholeFile(victim, "other file");
   const std::wstring longer = Widen(victim + "tail");
   LinuxFile file;
   EXPECT_EQ(file.Open(longer.c_str(), kFileAccessRead, 0), RESULT_FILE_OPEN);
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(file.Create(longer.c_str(), kFileAccessWrite, kFilePermissionWrite), RESULT_FILE_CREATE);
   EXPECT_EQ(LinuxFile::Truncate(longer.c_str(), 0), RESULT_FAILED);
-  EXPECT_EQ(ReadFileBytes(victim), "other file");
+  EXPECT_EQ(ReadWholeFile(victim), "other file");
   // Exactly 511 bytes still fit with the terminator, to open and to create.
   EXPECT_EQ(file.Open(Widen(victim).c_str(), kFileAccessRead, 0), RESULT_OK);
   file.Close();

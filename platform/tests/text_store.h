@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "file_contents.h"
 #include "platform/configuration_manager.h"
+#include "test_support/file_text.h"
 
 class TextStore : public ConfigurationManager {
  public:
@@ -20,4 +20,4 @@ class TextStore : public ConfigurationManager {
   }
 };
 
-inline std::string GoldenText() { return ReadFileBytes(std::string(PLATFORM_TEST_DATA_DIR) + "/golden_configuration.xml"); }
+inline std::string GoldenText() { return test_support::ReadWholeFile(std::string(PLATFORM_TEST_DATA_DIR) + "/golden_configuration.xml"); }

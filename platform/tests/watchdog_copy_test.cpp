@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <future>
 
-#include "file_contents.h"
 #include "platform/file_configuration_manager.h"
 #include "platform/memory_manager.h"
 #include "platform/thread.h"
-#include "test_directory.h"
+#include "test_support/file_text.h"
+#include "test_support/temp_folder.h"
+
+using test_support::TempFolder;
+using test_support::WriteWholeFile;
 
 namespace {
 void* ReportArgument(void* argument) {
@@ -45,9 +48,9 @@ TEST(WatchdogThread, RefusedStackSizeStartsNothing) {
 }
 
 TEST(WatchdogFileRemove, RemovesExactlyTheNamedFileWithoutAShell) {
-  TestDirectory directory;
+  TempFolder directory;
   const std::string tricky = directory.File("a b; touch injected");
-  WriteFileBytes(tricky, "x");
+  WriteWholeFile(tricky, "x");
   const std::string injected = directory.File("injected");
   const std::string cwd = std::filesystem::current_path();
   std::filesystem::current_path(directory.path());
@@ -61,9 +64,9 @@ TEST(WatchdogFileRemove, RemovesExactlyTheNamedFileWithoutAShell) {
 }
 
 TEST(WatchdogFileRemove, WidePathsAreConvertedAndTooLongOnesRefused) {
-  TestDirectory directory;
+  TempFolder directory;
   const std::string path = directory.File("wide");
-  WriteFileBytes(path, "x");
+  WriteWholeFile(path, "x");
   EXPECT_EQ(LinuxFile::Remove(std::wstring(path.begin(), path.end()).c_str()), RESULT_OK);
   EXPECT_FALSE(std::filesystem::exists(path));
   const std::wstring too_long(600, L'w');
@@ -99,8 +102,8 @@ TEST(WatchdogSplitPath, PartsThatDoNotFitFailInsteadOfOverflowing) {
 }
 
 TEST(WatchdogValueAccess, TypedGettersAndSettersByNamesAndByOnePath) {
-  TestDirectory directory;
-  WriteFileBytes(directory.File("user.xml"),
+  TempFolder directory;
+  WriteWholeFile(directory.File("user.xml"),
                  "<cd_configurations name=d><configuration name=default_configuration><module name=common_config>"
                  "<record name=daemon_listen_socket_addr type=string value=127.0.0.1></record>"
                  "<record name=process1 type=container>"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "e2e_fixture.h"
-#include "namespace_runner.h"
+#include "test_support/namespace_runner.h"
 
 namespace {
 

@@ -4,7 +4,8 @@
 #include <signal.h>
 
 #include <chrono>
-#include <thread>
+
+#include "test_support/wait.h"
 
 namespace {
 
@@ -49,10 +50,6 @@ void ServiceEndToEnd::ExpectCleanStop() {
 bool ServiceEndToEnd::NextHeartbeatArrives() {
   while (!heartbeats_.TakeQueued().empty()) {
   }
-  const auto give_up = std::chrono::steady_clock::now() + kHeartbeatPatience;
-  while (std::chrono::steady_clock::now() < give_up) {
-    if (!heartbeats_.TakeQueued().empty()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
+  return test_support::WaitUntil([this] { return !heartbeats_.TakeQueued().empty(); }, kHeartbeatPatience,
+                                 std::chrono::milliseconds(50));
 }

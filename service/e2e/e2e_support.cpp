@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "test_support/board_root.h"
 #include "test_support/loopback.h"
 
 namespace {
@@ -146,11 +147,11 @@ std::string ServiceConfiguration(const ServicePorts& ports, const std::string& s
 TestBoardRoot::TestBoardRoot(const std::string& configuration_text) {
   const std::string configuration = folder_.File(kConfigurationName);
   WriteWholeFile(configuration, configuration_text);
-  const std::string command = std::string(MAKE_ROOT_SCRIPT) + " " + folder_.path() + " " + configuration + "=" +
-                              kBoardConfigurationFolder + kConfigurationName + " " + SIM_CALIBRATION_FILE +
-                              "=/system/etc/sim_module_calibration.yml " + SIM_CAMERA_SETTINGS_FILE +
-                              "=/system/etc/sim_camera.conf > /dev/null";
-  ok_ = !folder_.path().empty() && std::system(command.c_str()) == 0;
+  ok_ = !folder_.path().empty() &&
+        test_support::LayOutBoardRoot(folder_.path(),
+                                      {configuration + "=" + kBoardConfigurationFolder + kConfigurationName,
+                                       std::string(SIM_CALIBRATION_FILE) + "=/system/etc/sim_module_calibration.yml",
+                                       std::string(SIM_CAMERA_SETTINGS_FILE) + "=/system/etc/sim_camera.conf"});
 }
 
 std::string TestBoardRoot::UserConfigurationPath() const {

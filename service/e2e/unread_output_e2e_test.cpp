@@ -10,6 +10,7 @@
 
 #include "e2e_fixture.h"
 #include "pelarin/scdp.h"
+#include "test_support/wait.h"
 
 namespace {
 
@@ -24,12 +25,7 @@ constexpr char kRequestLine[] = "ServiceRequest, recv a command request";
 constexpr char kDroppedNote[] = " lines of standard error dropped while nobody read it";
 
 bool WaitUntil(const std::function<bool()>& condition) {
-  const auto give_up = std::chrono::steady_clock::now() + kPatience;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
+  return test_support::WaitUntil(condition, kPatience, std::chrono::milliseconds(50));
 }
 
 // Connects to the control port on loopback, asks for the version and hangs up; false when the

@@ -14,7 +14,8 @@
 #include "control_request.h"
 #include "request_line_limit.h"
 #include "platform/delay_task_scheduler.h"
-#include "system_test_support.h"
+#include "test_support/file_text.h"
+#include "test_support/sentinel_board_root.h"
 
 namespace {
 
@@ -28,10 +29,10 @@ std::vector<char> Request(std::uint32_t kind, std::uint32_t command, const std::
   return bytes;
 }
 
-class ControlAnswerTest : public system_test::BoardRootTest {
+class ControlAnswerTest : public test_support::SentinelBoardRootTest {
  protected:
   void SetUp() override {
-    BoardRootTest::SetUp();
+    SentinelBoardRootTest::SetUp();
     InstallFakes();
     ASSERT_EQ(scheduler_.Init(), RESULT_OK);
     environment_.scheduler = &scheduler_;
@@ -45,7 +46,7 @@ class ControlAnswerTest : public system_test::BoardRootTest {
   }
   void TearDown() override {
     scheduler_.Deinit();
-    BoardRootTest::TearDown();
+    SentinelBoardRootTest::TearDown();
   }
   int Answer(const std::vector<char>& payload) {
     return AnswerControlRequest(payload.data(), static_cast<int>(payload.size()), environment_, &answer_);
@@ -58,8 +59,8 @@ class ControlAnswerTest : public system_test::BoardRootTest {
 };
 
 TEST_F(ControlAnswerTest, VersionJoinsServiceNetworkAndFirmware) {
-  system_test::fs::create_directories(root_ / "system");
-  std::ofstream(root_ / "system" / "build.prop") << "ro.quenlivark.product.all=fw-3.4\n";
+  std::filesystem::create_directories(root_ / "system");
+  test_support::WriteWholeFile(root_ / "system" / "build.prop", "ro.quenlivark.product.all=fw-3.4\n");
   ASSERT_EQ(Answer(Request(1, kCommandVersion, {})), kControlHandled);
   EXPECT_EQ(answer_.reply, ControlReply::kVersion);
   EXPECT_EQ(answer_.text, "zuq     :1.1.0.20190705\r\nnetwork :2.0.1\r\nfirmware:fw-3.4");
@@ -82,8 +83,8 @@ TEST_F(ControlAnswerTest, SetTimeRunsOnlyTheFakeDateAndLeavesTheHostClock) {
   if (saved_tz != nullptr) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
   tzset();
 
-  EXPECT_EQ(system_test::ReadFile(FakeLog()), "date 080510132019.20\n");
-  EXPECT_EQ(system_test::ReadFile(SentinelLog()), "");
+  EXPECT_EQ(test_support::ReadWholeFile(FakeLog()), "date 080510132019.20\n");
+  EXPECT_EQ(test_support::ReadWholeFile(SentinelLog()), "");
   // The host clock still reads today, not 2019.
   EXPECT_GE(after, before);
   EXPECT_GT(after, 1565000000 + 365 * 24 * 3600);
@@ -96,17 +97,17 @@ TEST_F(ControlAnswerTest, SetTimeRunsOnlyTheFakeDateAndLeavesTheHostClock) {
 TEST_F(ControlAnswerTest, UpgradeZeroRepliesAndRebootsOnlyWhenTheTaskIsDue) {
   ASSERT_EQ(Answer(Request(1, kCommandUpgradeControl, {0})), kControlHandled);
   EXPECT_EQ(answer_.reply, ControlReply::kUpgradeControl);
-  EXPECT_EQ(system_test::ReadFile(FakeLog()), "");  // not yet due
+  EXPECT_EQ(test_support::ReadWholeFile(FakeLog()), "");  // not yet due
   ASSERT_EQ(scheduler_.RunDueTasks(UINT64_MAX), RESULT_OK);
-  EXPECT_EQ(system_test::ReadFile(FakeLog()), "reboot\n");
-  EXPECT_EQ(system_test::ReadFile(SentinelLog()), "");
+  EXPECT_EQ(test_support::ReadWholeFile(FakeLog()), "reboot\n");
+  EXPECT_EQ(test_support::ReadWholeFile(SentinelLog()), "");
 }
 
 TEST_F(ControlAnswerTest, UpgradeNonZeroDoesNothingAndSendsNoReply) {
   EXPECT_EQ(Answer(Request(1, kCommandUpgradeControl, {1})), kControlHandled);
   EXPECT_EQ(answer_.reply, ControlReply::kNone);
   ASSERT_EQ(scheduler_.RunDueTasks(UINT64_MAX), RESULT_OK);
-  EXPECT_EQ(system_test::ReadFile(FakeLog()), "");
+  EXPECT_EQ(test_support::ReadWholeFile(FakeLog()), "");
 }
 
 TEST_F(ControlAnswerTest, MacAddressIsTwelveHexDigitsOrEmpty) {
@@ -145,7 +146,7 @@ TEST_F(ControlAnswerTest, WrongKindUnknownCommandAndShortPayloadGetNoReply) {
   EXPECT_EQ(Answer(Request(1, kCommandSetSystemTime, {5})), kControlNotHandled);
   EXPECT_EQ(Answer(Request(1, kCommandDisparityShift, {})), kControlNotHandled);
   EXPECT_TRUE(steps_.empty());
-  EXPECT_EQ(system_test::ReadFile(FakeLog()), "");
+  EXPECT_EQ(test_support::ReadWholeFile(FakeLog()), "");
 }
 
 }  // namespace

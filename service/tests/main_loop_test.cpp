@@ -3,31 +3,22 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <thread>
 
 #include "main_loop.h"
 #include "pelarin/proxy_passes.h"
 #include "process_state.h"
 #include "test_support/loopback.h"
+#include "test_support/wait.h"
+
+using test_support::WaitUntil;
 
 namespace {
 
 using test_support::LoopbackReceiver;
 
 constexpr std::int64_t kPeriod = 3;
-// Generous bounds for what another thread does at once on an idle machine.
-constexpr auto kPatience = std::chrono::seconds(30);
 constexpr auto kPoll = std::chrono::milliseconds(2);
-
-bool WaitUntil(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kPoll);
-  }
-  return true;
-}
 
 // A proxy thread of the real network library whose pass the test can hold inside.
 std::atomic<bool> g_hold_pass{false};

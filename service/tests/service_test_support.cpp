@@ -1,36 +1,9 @@
-// Test helpers of the service: temporary folders and configuration texts with keys changed or removed.
+// Test helpers of the service: configuration texts with keys changed or removed.
 #include "service_test_support.h"
 
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "platform/memory_manager.h"
-
-TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "service-test-XXXXXX").string();
-  path_ = mkdtemp(&pattern[0]) == nullptr ? std::string() : pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteWholeFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 std::string ShippedConfiguration() {
   return ReadWholeFile(std::string(SERVICE_CONFIG_DIR) + "/default_video_stereo_server_configuration.xml");

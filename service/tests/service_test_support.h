@@ -1,26 +1,15 @@
-// Test helpers of the service: temporary folders and configuration texts with keys changed or removed.
+// Test helpers of the service: configuration texts with keys changed or removed.
 #pragma once
 
 #include <string>
 
 #include "platform/file_configuration_manager.h"
+#include "test_support/file_text.h"
+#include "test_support/temp_folder.h"
 
-// A fresh temporary folder, removed with its contents afterwards.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadWholeFile(const std::string& path);
-void WriteWholeFile(const std::string& path, const std::string& text);
+using test_support::ReadWholeFile;
+using test_support::TempFolder;
+using test_support::WriteWholeFile;
 
 // The shipped default configuration text.
 std::string ShippedConfiguration();

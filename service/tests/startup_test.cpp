@@ -11,14 +11,9 @@
 #include "platform/result.h"
 #include "quarnel_startup.h"
 #include "service_test_support.h"
+#include "test_support/board_root.h"
 
 namespace {
-
-// Lays out a board root with the make-root script.
-bool MakeBoardRoot(const std::string& root) {
-  const std::string command = std::string(MAKE_ROOT_SCRIPT) + " " + root + " > /dev/null";
-  return std::system(command.c_str()) == 0;
-}
 
 struct ProgramRun {
   int exit_status = -1;
@@ -47,7 +42,7 @@ ProgramRun RunProgram(const std::string& program, const std::string& folder, con
 
 class Startup : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(MakeBoardRoot(root_.path())); }
+  void SetUp() override { ASSERT_TRUE(test_support::LayOutBoardRoot(root_.path())); }
   std::string BoardFile(const std::string& board_path) const { return root_.path() + board_path; }
   void PutConfigurationInWorkingFolder(const std::string& text) {
     WriteWholeFile(work_.File("default_video_stereo_server_configuration.xml"), text);

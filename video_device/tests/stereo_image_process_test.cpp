@@ -18,6 +18,8 @@
 #include "status_led.h"
 #include "test_support/led_driver_files.h"
 
+using test_support::LedDriverFiles;
+
 namespace {
 
 constexpr auto kDeliveryWait = std::chrono::seconds(10);

@@ -16,6 +16,8 @@
 #include "test_support/led_driver_files.h"
 #include "test_support/sim_device.h"
 
+using test_support::LedDriverFiles;
+
 namespace {
 
 namespace sm = board::sim_module;

@@ -43,7 +43,7 @@ TEST_F(ActionThreadTest, ActionUsesItsOwnCopyAfterTheEntryIsGone) {
   ASSERT_TRUE(watchdog_test::WaitForActions());
   EXPECT_EQ(log_.Count("DaemonServer::Reboot, ProcessName=copied_name \n"), 1u);
   EXPECT_EQ(log_.Count("DaemonServer::Reboot, system Result=0 \n"), 1u);
-  EXPECT_EQ(watchdog_test::ReadFile(StartLog()), "started\n");
+  EXPECT_EQ(watchdog_test::ReadWholeFile(StartLog()), "started\n");
 }
 
 TEST_F(ActionThreadTest, TwoHundredActionsInARowUnderLoadAllFinish) {
@@ -77,7 +77,7 @@ TEST_F(ActionThreadTest, TwoHundredActionsInARowUnderLoadAllFinish) {
   EXPECT_EQ(log_.Count("DaemonServer::Reboot, system Result=0 \n"), static_cast<std::size_t>(kActionsInARow));
   EXPECT_EQ(log_.Count("DaemonServer::Reboot, kill_command=killall -9 load_"),
             static_cast<std::size_t>(kActionsInARow - kEntries));
-  const std::string starts = watchdog_test::ReadFile(StartLog());
+  const std::string starts = watchdog_test::ReadWholeFile(StartLog());
   EXPECT_EQ(std::count(starts.begin(), starts.end(), '\n'), kActionsInARow);
   for (const ProcessItem& entry : server.processes()) EXPECT_EQ(entry.restart_count, kActionsInARow / kEntries);
 }

@@ -60,7 +60,7 @@ class ConfigurationTest : public BoardRootTest {
 
   // Opens and loads a default file written to `folder`, searched with `program` as this program.
   std::vector<ProcessItem> Load(const std::string& text, ListenerSettings* settings) {
-    watchdog_test::WriteFile(work_ / kDefaultConfigurationName, text);
+    watchdog_test::WriteWholeFile(work_ / kDefaultConfigurationName, text);
     FileConfigurationManager store;
     EXPECT_EQ(OpenDaemonConfiguration(&store, ""), RESULT_OK);
     EXPECT_EQ(store.Load(), RESULT_OK);
@@ -73,7 +73,7 @@ class ConfigurationTest : public BoardRootTest {
 
   // The status of reading the listener keys and then the entries of `text`.
   Result Read(const std::string& text, std::vector<ProcessItem>* entries) {
-    watchdog_test::WriteFile(work_ / kDefaultConfigurationName, text);
+    watchdog_test::WriteWholeFile(work_ / kDefaultConfigurationName, text);
     fs::remove(work_ / kUserConfigurationName);
     FileConfigurationManager store;
     EXPECT_EQ(OpenDaemonConfiguration(&store, ""), RESULT_OK);
@@ -180,7 +180,7 @@ TEST_F(ConfigurationTest, DisabledZeroPeriodIsReadButOnlyAnEnabledOneIsRefused) 
 }
 
 TEST_F(ConfigurationTest, FoundOnlyInTheBoardEtcAfterTwoEarlierTries) {
-  watchdog_test::WriteFile(root_ / "etc" / kDefaultConfigurationName, Configuration(0, {}));
+  watchdog_test::WriteWholeFile(root_ / "etc" / kDefaultConfigurationName, Configuration(0, {}));
   const fs::path program_folder = base_ / "bin";
   FileConfigurationManager store;
   ASSERT_EQ(OpenDaemonConfiguration(&store, (program_folder / "vastrel").string()), RESULT_OK);
@@ -199,7 +199,7 @@ TEST_F(ConfigurationTest, FoundOnlyInTheBoardEtcAfterTwoEarlierTries) {
 TEST_F(ConfigurationTest, ProgramFolderIsTriedBeforeTheBoard) {
   const fs::path program_folder = base_ / "bin";
   fs::create_directories(program_folder);
-  watchdog_test::WriteFile(program_folder / kDefaultConfigurationName, Configuration(0, {}));
+  watchdog_test::WriteWholeFile(program_folder / kDefaultConfigurationName, Configuration(0, {}));
   FileConfigurationManager store;
   ASSERT_EQ(OpenDaemonConfiguration(&store, (program_folder / "vastrel").string()), RESULT_OK);
   store.Close();
@@ -214,7 +214,7 @@ TEST_F(ConfigurationTest, NothingFoundFails) {
 
 TEST_F(ConfigurationTest, ShippedDefaultWatchesQuarnel) {
   ListenerSettings settings;
-  const std::vector<ProcessItem> entries = Load(watchdog_test::ReadFile(SHIPPED_DEFAULT_CONFIGURATION), &settings);
+  const std::vector<ProcessItem> entries = Load(watchdog_test::ReadWholeFile(SHIPPED_DEFAULT_CONFIGURATION), &settings);
   EXPECT_EQ(settings.address, "127.0.0.1");
   EXPECT_GE(settings.interval_s, 1u);
   ASSERT_EQ(entries.size(), 1u);  // every key present

@@ -17,8 +17,8 @@
 namespace {
 
 using watchdog_test::BoardRootTest;
-using watchdog_test::ReadFile;
-using watchdog_test::WaitFor;
+using watchdog_test::ReadWholeFile;
+using watchdog_test::WaitUntil;
 namespace fs = watchdog_test::fs;
 
 constexpr const char* kSender = "heartbeat_sender";
@@ -71,7 +71,7 @@ class VastrelTest : public BoardRootTest {
     }
     // The senders belong to this board root only; nothing else is reached.
     board::RunCommand(std::string("killall -9 ") + kSender + " " + kSecondSender);
-    EXPECT_FALSE(fs::exists(FakeCallLog())) << ReadFile(FakeCallLog());  // no date, no reboot ran
+    EXPECT_FALSE(fs::exists(FakeCallLog())) << ReadWholeFile(FakeCallLog());  // no date, no reboot ran
     EXPECT_LE(std::labs(WallMinusMonotonic() - wall_offset_before_), kClockDriftSeconds);
     BoardRootTest::TearDown();
   }
@@ -107,7 +107,7 @@ class VastrelTest : public BoardRootTest {
            << Record("reboot_machine", "integer", "0") << "</record>\n";
     }
     text << "</module>\n</configuration>\n</cd_configurations>\n";
-    watchdog_test::WriteFile(root_ / "etc" / "default_video_stereo_daemon_configuration.xml", text.str());
+    watchdog_test::WriteWholeFile(root_ / "etc" / "default_video_stereo_daemon_configuration.xml", text.str());
   }
 
   // Starts vastrel in the work folder, its output to a file (or its output and errors to
@@ -127,7 +127,7 @@ class VastrelTest : public BoardRootTest {
   }
 
   fs::path OutputPath() const { return base_ / "vastrel.out"; }
-  std::string Output() const { return ReadFile(OutputPath()); }
+  std::string Output() const { return ReadWholeFile(OutputPath()); }
   std::size_t CountInOutput(const std::string& text) const {
     const std::string output = Output();
     std::size_t count = 0;
@@ -136,7 +136,7 @@ class VastrelTest : public BoardRootTest {
   }
 
   // The process id the named sender last wrote; 0 while none.
-  int SenderPid(const std::string& name) const { return std::atoi(ReadFile(work_ / (name + ".pid")).c_str()); }
+  int SenderPid(const std::string& name) const { return std::atoi(ReadWholeFile(work_ / (name + ".pid")).c_str()); }
   bool Alive(int pid) const { return pid > 0 && kill(pid, 0) == 0; }
 
   std::string HeardLine(const std::string& name) const {
@@ -146,7 +146,7 @@ class VastrelTest : public BoardRootTest {
   // Waits for a running sender process other than `old_pid`; its pid, or 0 when none came.
   int WaitForNewSender(const std::string& name, int old_pid) const {
     int new_pid = 0;
-    const bool came = WaitFor([&] {
+    const bool came = WaitUntil([&] {
       new_pid = SenderPid(name);
       return new_pid != 0 && new_pid != old_pid && Alive(new_pid);
     });
@@ -156,12 +156,12 @@ class VastrelTest : public BoardRootTest {
   // Waits for a new sender process after `old_pid` and for heartbeats after that.
   int WaitForRestart(const std::string& name, int old_pid) {
     int new_pid = 0;
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(WaitUntil([&] {
       new_pid = SenderPid(name);
       return new_pid != 0 && new_pid != old_pid && Alive(new_pid);
     })) << Output();
     const std::size_t heard = CountInOutput(HeardLine(name));
-    EXPECT_TRUE(WaitFor([&] { return CountInOutput(HeardLine(name)) > heard; })) << Output();
+    EXPECT_TRUE(WaitUntil([&] { return CountInOutput(HeardLine(name)) > heard; })) << Output();
     return new_pid;
   }
 
@@ -174,7 +174,7 @@ class VastrelTest : public BoardRootTest {
 TEST_F(VastrelTest, StartsHearsAndRestartsAfterKillAndAfterSilence) {
   Configure({Sender()}, kRestartPeriodSeconds);
   StartVastrel();
-  ASSERT_TRUE(WaitFor([&] { return CountInOutput(HeardLine(kSender)) > 0; })) << Output();
+  ASSERT_TRUE(WaitUntil([&] { return CountInOutput(HeardLine(kSender)) > 0; })) << Output();
   const int first = SenderPid(kSender);
   ASSERT_TRUE(Alive(first));
   const std::string run_line = "DaemonServer::Reboot, run_command=export LD_LIBRARY_PATH=" +
@@ -192,7 +192,7 @@ TEST_F(VastrelTest, StartsHearsAndRestartsAfterKillAndAfterSilence) {
   // A hung program that stops sending is killed and replaced.
   ASSERT_EQ(kill(second, SIGUSR1), 0);
   const int third = WaitForRestart(kSender, second);
-  EXPECT_TRUE(WaitFor([&] { return !Alive(second); }));
+  EXPECT_TRUE(WaitUntil([&] { return !Alive(second); }));
   EXPECT_EQ(CountInOutput(kill_line), 2u);
   EXPECT_EQ(CountInOutput(run_line), 3u);
   EXPECT_TRUE(Alive(third));
@@ -200,7 +200,7 @@ TEST_F(VastrelTest, StartsHearsAndRestartsAfterKillAndAfterSilence) {
 
   // A broken pipe is reported and ignored.
   ASSERT_EQ(kill(vastrel_, SIGPIPE), 0);
-  EXPECT_TRUE(WaitFor([&] { return CountInOutput("receive a sig_pipe signal, we ignore it sig_no=13\n") == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return CountInOutput("receive a sig_pipe signal, we ignore it sig_no=13\n") == 1; }));
   EXPECT_EQ(waitpid(vastrel_, nullptr, WNOHANG), 0);
 }
 
@@ -214,7 +214,7 @@ TEST_F(VastrelTest, OutputAndErrorsThatNobodyReadsOrThatAreBrokenHoldUpNoRestart
   const int first = WaitForNewSender(kSender, 0);
   ASSERT_NE(first, 0);
   // vastrel's lines fill the pipe, which this test never reads.
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     int queued = 0;
     return ioctl(pipe_ends[0], FIONREAD, &queued) == 0 && queued > kSmallestPipeBytes - kLongestLineBytes;
   }));
@@ -239,12 +239,12 @@ TEST_F(VastrelTest, WallClockJumpOfADayWithHeartbeatsFlowingCausesNoAction) {
                                                 "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
   Configure({Sender(), SecondSender()}, kSteadyPeriodSeconds);
   StartVastrel(environment);
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     return CountInOutput(HeardLine(kSender)) > 0 && CountInOutput(HeardLine(kSecondSender)) > 0;
   })) << Output();
   const int first = SenderPid(kSender), second = SenderPid(kSecondSender);
 
-  watchdog_test::WriteFile(shift_file, std::to_string(kOneDaySeconds));
+  watchdog_test::WriteWholeFile(shift_file, std::to_string(kOneDaySeconds));
   // The shift reaches programs that read the wall clock: a date printed now is a day ahead.
   timespec wall{};
   clock_gettime(CLOCK_REALTIME, &wall);
@@ -262,7 +262,7 @@ TEST_F(VastrelTest, WallClockJumpOfADayWithHeartbeatsFlowingCausesNoAction) {
   const std::size_t heard_first = CountInOutput(HeardLine(kSender));
   const std::size_t heard_second = CountInOutput(HeardLine(kSecondSender));
   constexpr std::size_t kHeartbeatsAfterJump = 20;
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     return CountInOutput(HeardLine(kSender)) >= heard_first + kHeartbeatsAfterJump &&
            CountInOutput(HeardLine(kSecondSender)) >= heard_second + kHeartbeatsAfterJump;
   })) << Output();
@@ -274,10 +274,10 @@ TEST_F(VastrelTest, WallClockJumpOfADayWithHeartbeatsFlowingCausesNoAction) {
 
 TEST_F(VastrelTest, RefusedEntryEndsStartUpWithNonZeroExit) {
   Configure({Sender()}, kRestartPeriodSeconds);
-  std::string text = ReadFile(root_ / "etc" / "default_video_stereo_daemon_configuration.xml");
+  std::string text = ReadWholeFile(root_ / "etc" / "default_video_stereo_daemon_configuration.xml");
   const std::string period = Record("check_period", "integer", std::to_string(kRestartPeriodSeconds));
   text.replace(text.find(period), period.size(), Record("check_period", "integer", "0"));
-  watchdog_test::WriteFile(root_ / "etc" / "default_video_stereo_daemon_configuration.xml", text);
+  watchdog_test::WriteWholeFile(root_ / "etc" / "default_video_stereo_daemon_configuration.xml", text);
   StartVastrel();
   int status = 0;
   ASSERT_EQ(waitpid(vastrel_, &status, 0), vastrel_);

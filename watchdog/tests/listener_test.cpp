@@ -18,7 +18,7 @@ namespace {
 using watchdog_test::BoardRootTest;
 using watchdog_test::LogCapture;
 using watchdog_test::ManualClock;
-using watchdog_test::WaitFor;
+using watchdog_test::WaitUntil;
 
 constexpr std::size_t kDatagramBytes = 4116;
 constexpr const char* kLoopback = "127.0.0.1";
@@ -65,9 +65,9 @@ TEST_F(ListenerTest, FullHeartbeatRefreshesItsEntryAndStopEndsRunFromAnotherThre
   std::thread listener([&] { EXPECT_EQ(server.Run(), RESULT_OK); });
   clock_.Set(1010);
   Send("quarnel");  // 4116 bytes, of which the listener reads 1500
-  EXPECT_TRUE(WaitFor([&] { return log_.Count("DaemonServer::UpdateProcess, ProcessName=quarnel, NextTimeoutTime=1040 \n") == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return log_.Count("DaemonServer::UpdateProcess, ProcessName=quarnel, NextTimeoutTime=1040 \n") == 1; }));
   Send("nobody");
-  EXPECT_TRUE(WaitFor([&] { return log_.Count("DaemonServer::UpdateProcess, ProcessName=nobody \n") == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return log_.Count("DaemonServer::UpdateProcess, ProcessName=nobody \n") == 1; }));
   EXPECT_EQ(server.Deinit(), RESULT_OK);  // Stop, waiting for Run to return, then close
   listener.join();
   EXPECT_EQ(log_.Count("DaemonServer::RebootProcess"), 0u);
@@ -86,7 +86,7 @@ TEST_F(ListenerTest, ZeroWaitChecksContinuously) {
   InitOnLoopback(server, 0);
   ASSERT_EQ(server.AddProcess("quarnel", "/bin/true", "a", 30000, false, false), RESULT_OK);
   std::thread listener([&] { server.Run(); });
-  EXPECT_TRUE(WaitFor([&] { return log_.Count("DaemonServer::CheckProcess, ProcessName=quarnel") >= 50; }));
+  EXPECT_TRUE(WaitUntil([&] { return log_.Count("DaemonServer::CheckProcess, ProcessName=quarnel") >= 50; }));
   server.Stop();
   listener.join();
   server.Deinit();

@@ -111,7 +111,7 @@ TEST_F(ProcessTableTest, ImmediateExecutionStartsAtRegistrationAndCountsOne) {
   EXPECT_EQ(log_.Count(kRebootLine), 1u);
   EXPECT_EQ(server.processes()[0].restart_count, 1);
   ASSERT_TRUE(watchdog_test::WaitForActions());
-  EXPECT_EQ(watchdog_test::ReadFile(base_ / "starts.log"), "started\n");
+  EXPECT_EQ(watchdog_test::ReadWholeFile(base_ / "starts.log"), "started\n");
 }
 
 TEST_F(ProcessTableTest, NameMatchIsExactAndCaseSensitive) {

@@ -11,7 +11,7 @@ namespace {
 
 using watchdog_test::BoardRootTest;
 using watchdog_test::LogCapture;
-using watchdog_test::ReadFile;
+using watchdog_test::ReadWholeFile;
 
 std::string RunCommandFor(const std::string& command_line) {
   std::string command;
@@ -99,7 +99,7 @@ TEST_F(RestartActionTest, FirstActionStartsWithTheExportedLibraryPath) {
   EXPECT_EQ(RunRestartAction(entry), 0);
   EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"DaemonServer::Reboot, ProcessName=" + entry.process_name + " \n",
                                                     RunLine(), "DaemonServer::Reboot, system Result=0 \n"}));
-  EXPECT_EQ(ReadFile(StartLog()), "start " + program_dir_.string() + "\n");
+  EXPECT_EQ(ReadWholeFile(StartLog()), "start " + program_dir_.string() + "\n");
   EXPECT_FALSE(watchdog_test::fs::exists(FakeCallLog()));
 }
 
@@ -114,8 +114,8 @@ TEST_F(RestartActionTest, LaterActionKillsByNameThenStarts) {
     execl(sleeper.c_str(), name.c_str(), "300", static_cast<char*>(nullptr));
     _exit(127);
   }
-  ASSERT_TRUE(watchdog_test::WaitFor([&] {
-    return ReadFile("/proc/" + std::to_string(child) + "/comm").rfind(name.substr(0, 15), 0) == 0;
+  ASSERT_TRUE(watchdog_test::WaitUntil([&] {
+    return ReadWholeFile("/proc/" + std::to_string(child) + "/comm").rfind(name.substr(0, 15), 0) == 0;
   }));
 
   // The new start sees the old process gone: ended (a zombie until this test reaps it), not dying.
@@ -124,14 +124,14 @@ TEST_F(RestartActionTest, LaterActionKillsByNameThenStarts) {
                                            "; sed 's/.*) //' /proc/" + std::to_string(child) + "/stat | cut -c1 > " +
                                            old_state.string());
   EXPECT_EQ(RunRestartAction(Entry(1, false)), 0);
-  EXPECT_EQ(ReadFile(old_state), "Z\n");
+  EXPECT_EQ(ReadWholeFile(old_state), "Z\n");
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
   EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"DaemonServer::Reboot, ProcessName=" + name + " \n",
                                                     "DaemonServer::Reboot, kill_command=killall -9 " + name + " \n",
                                                     RunLine(), "DaemonServer::Reboot, system Result=0 \n"}));
-  EXPECT_EQ(ReadFile(StartLog()), "start " + program_dir_.string() + "\n");
+  EXPECT_EQ(ReadWholeFile(StartLog()), "start " + program_dir_.string() + "\n");
 }
 
 TEST_F(RestartActionTest, LaterActionWithRebootFlagRunsTheFakeReboot) {
@@ -140,7 +140,7 @@ TEST_F(RestartActionTest, LaterActionWithRebootFlagRunsTheFakeReboot) {
   EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"DaemonServer::Reboot, ProcessName=" + entry.process_name + " \n",
                                                     "DaemonServer::Reboot, reboot_command=reboot \n",
                                                     "DaemonServer::Reboot, system Result=0 \n"}));
-  EXPECT_EQ(ReadFile(FakeCallLog()), "reboot\n");
+  EXPECT_EQ(ReadWholeFile(FakeCallLog()), "reboot\n");
   EXPECT_FALSE(watchdog_test::fs::exists(StartLog()));
 }
 
@@ -162,7 +162,7 @@ TEST_F(RestartActionTest, OverlongRunCommandIsPrintedAndNothingRuns) {
 TEST_F(RestartActionTest, StartThatKeepsFailingAtOnceIsRetriedThreeTimesAndItsStatusPrinted) {
   watchdog_test::WriteScript(program_, "echo start >> " + StartLog().string() + "; exit 3");
   EXPECT_EQ(RunRestartAction(Entry(0, false)), 3 << 8);
-  EXPECT_EQ(ReadFile(StartLog()), "start\nstart\nstart\nstart\n");
+  EXPECT_EQ(ReadWholeFile(StartLog()), "start\nstart\nstart\nstart\n");
   EXPECT_EQ(log_.Count(RunLine()), 4u);
   EXPECT_EQ(log_.Count("DaemonServer::Reboot, program ended "), 3u);
   EXPECT_EQ(log_.Lines().back(), "DaemonServer::Reboot, system Result=768 \n");
@@ -174,7 +174,7 @@ TEST_F(RestartActionTest, StartThatFailsOnceIsRetriedUntilItRuns) {
   watchdog_test::WriteScript(program_, "echo start >> " + StartLog().string() + "; [ -e " + tried.string() +
                                            " ] && exit 0; touch " + tried.string() + "; exit 255");
   EXPECT_EQ(RunRestartAction(Entry(0, false)), 0);
-  EXPECT_EQ(ReadFile(StartLog()), "start\nstart\n");
+  EXPECT_EQ(ReadWholeFile(StartLog()), "start\nstart\n");
   EXPECT_EQ(log_.Lines().back(), "DaemonServer::Reboot, system Result=0 \n");
 }
 
@@ -183,7 +183,7 @@ TEST_F(RestartActionTest, ProgramEndedBySignalOrSuccessIsNotStartedAgain) {
     watchdog_test::fs::remove(StartLog());
     watchdog_test::WriteScript(program_, "echo start >> " + StartLog().string() + "; " + ending);
     RunRestartAction(Entry(0, false));
-    EXPECT_EQ(ReadFile(StartLog()), "start\n") << ending;
+    EXPECT_EQ(ReadWholeFile(StartLog()), "start\n") << ending;
   }
   EXPECT_EQ(log_.Count("DaemonServer::Reboot, program ended "), 0u);
 }

@@ -27,8 +27,8 @@ using system_test::ClientRun;
 using system_test::Ports;
 using system_test::ReplaceRecordValue;
 using watchdog_test::BoardRootTest;
-using watchdog_test::ReadFile;
-using watchdog_test::WriteFile;
+using watchdog_test::ReadWholeFile;
+using watchdog_test::WriteWholeFile;
 namespace fs = watchdog_test::fs;
 
 constexpr const char* kQuarnel = "quarnel";
@@ -99,7 +99,7 @@ std::string LoadedShiftOffset(const std::string& log, std::size_t run) {
   return log.substr(value, log.find('\n', value) - value);
 }
 
-bool WaitFor(const std::function<bool()>& condition) { return watchdog_test::WaitFor(condition, kSystemPatience); }
+bool WaitFor(const std::function<bool()>& condition) { return watchdog_test::WaitUntil(condition, kSystemPatience); }
 
 std::size_t CountOf(const std::string& text, const std::string& part) {
   std::size_t count = 0;
@@ -141,29 +141,29 @@ class WholeSystemTest : public BoardRootTest {
     fs::copy_file(QUARNEL_PROGRAM, ProgramPath());
     fs::permissions(ProgramPath(), fs::perms::owner_all);
     fs::copy_file(SIM_MODULE_CALIBRATION, BoardFile("/system/etc/sim_module_calibration.yml"));
-    std::string text = ReadFile(fs::path(SERVICE_CONFIG_DIR) / kServiceConfiguration);
+    std::string text = ReadWholeFile(fs::path(SERVICE_CONFIG_DIR) / kServiceConfiguration);
     ASSERT_TRUE(ReplaceRecordValue(&text, "local_heartbeat_socket_port", std::to_string(ports_.heartbeat)));
     ASSERT_TRUE(ReplaceRecordValue(&text, "daemon_listen_socket_port", std::to_string(ports_.daemon)));
     ASSERT_TRUE(ReplaceRecordValue(&text, "local_heartbeat_interval_in_second",
                                    std::to_string(kHeartbeatIntervalSeconds)));
     ASSERT_TRUE(ReplaceRecordValue(&text, "server_port", std::to_string(ports_.server)));
-    WriteFile(BoardFile(std::string("/system/etc/") + kServiceConfiguration), text);
+    WriteWholeFile(BoardFile(std::string("/system/etc/") + kServiceConfiguration), text);
   }
 
   // The shipped camera settings, with camera 0 stalling after a few frames when asked; later
   // keys of the file override earlier ones.
   void ConfigureCamera(bool stall) {
-    std::string text = ReadFile(SIM_CAMERA_SETTINGS);
+    std::string text = ReadWholeFile(SIM_CAMERA_SETTINGS);
     if (stall) text += "\nstall_camera = 0\nstall_after = " + std::to_string(kFramesBeforeStall) + "\n";
-    WriteFile(BoardFile(std::string("/system/etc/") + kCameraSettings), text);
+    WriteWholeFile(BoardFile(std::string("/system/etc/") + kCameraSettings), text);
   }
 
   // The shipped watchdog configuration with this test's port and a short check period.
   void ConfigureVastrel() {
-    std::string text = ReadFile(SHIPPED_DEFAULT_CONFIGURATION);
+    std::string text = ReadWholeFile(SHIPPED_DEFAULT_CONFIGURATION);
     ASSERT_TRUE(ReplaceRecordValue(&text, "daemon_listen_socket_port", std::to_string(ports_.daemon)));
     ASSERT_TRUE(ReplaceRecordValue(&text, "check_period", std::to_string(kCheckPeriodSeconds)));
-    WriteFile(root_ / "etc" / kDaemonConfiguration, text);
+    WriteWholeFile(root_ / "etc" / kDaemonConfiguration, text);
   }
 
   // Starts vastrel in the work folder in a process group of its own, its output and that of the
@@ -189,15 +189,15 @@ class WholeSystemTest : public BoardRootTest {
   }
 
   fs::path OutputPath() const { return base_ / "vastrel.out"; }
-  std::string Output() const { return ReadFile(OutputPath()); }
+  std::string Output() const { return ReadWholeFile(OutputPath()); }
   std::size_t CountInOutput(const std::string& text) const { return CountOf(Output(), text); }
   std::size_t Heard() const { return CountInOutput("DaemonServer::UpdateProcess, ProcessName=quarnel, NextTimeoutTime="); }
   std::size_t Kills() const { return CountInOutput("DaemonServer::Reboot, kill_command=killall -9 quarnel \n"); }
   std::size_t Runs() const {
     return CountInOutput("DaemonServer::Reboot, run_command=export LD_LIBRARY_PATH=/system/bin;/system/bin/quarnel \n");
   }
-  std::string ServiceLog() const { return ReadFile(BoardFile("/data/log/qelt.log")); }
-  std::string Diagnostics() const { return Output() + "\n--- programs ---\n" + ReadFile(base_ / "programs.err"); }
+  std::string ServiceLog() const { return ReadWholeFile(BoardFile("/data/log/qelt.log")); }
+  std::string Diagnostics() const { return Output() + "\n--- programs ---\n" + ReadWholeFile(base_ / "programs.err"); }
 
   // The one running quarnel of this root; 0 while there is none or more than one.
   int QuarnelPid() const {
@@ -267,17 +267,17 @@ TEST_F(WholeSystemTest, RunsAnswersAndComesBackAfterKillAndAfterStall) {
   EXPECT_GT(commands.disparity_frames, 0) << commands.output;
   EXPECT_EQ(commands.decode_errors, 0) << commands.output;
   // The date and the reboot reached the board's fakes only; the reboot runs a second later.
-  EXPECT_TRUE(WaitFor([&] { return CountOf(ReadFile(FakeCallLog()), "reboot\n") == 1; })) << ReadFile(FakeCallLog());
-  EXPECT_EQ(CountOf(ReadFile(FakeCallLog()), FakeDateLine(kSetTimeSeconds)), 1u) << ReadFile(FakeCallLog());
+  EXPECT_TRUE(WaitFor([&] { return CountOf(ReadWholeFile(FakeCallLog()), "reboot\n") == 1; })) << ReadWholeFile(FakeCallLog());
+  EXPECT_EQ(CountOf(ReadWholeFile(FakeCallLog()), FakeDateLine(kSetTimeSeconds)), 1u) << ReadWholeFile(FakeCallLog());
   // The disparity shift is saved in the user configuration.
   const fs::path user_file = BoardFile(std::string("/system/etc/") + kUserServiceConfiguration);
-  EXPECT_NE(ReadFile(user_file).find(kShiftedOffsetRecord), std::string::npos) << ReadFile(user_file);
+  EXPECT_NE(ReadWholeFile(user_file).find(kShiftedOffsetRecord), std::string::npos) << ReadWholeFile(user_file);
   EXPECT_EQ(LoadedShiftOffset(ServiceLog(), 0), kShippedOffset) << ServiceLog();
   // A shift beyond the range is refused and saves nothing, so the next start still loads the file.
-  const std::string saved = ReadFile(user_file);
+  const std::string saved = ReadWholeFile(user_file);
   const ClientRun refused = Client({"--seconds", "0", "--command", "shift:" + std::to_string(kRefusedShiftStep)});
   EXPECT_EQ(CountOf(refused.output, "reply shift: failed rc="), 1u) << refused.output;
-  EXPECT_EQ(ReadFile(user_file), saved);
+  EXPECT_EQ(ReadWholeFile(user_file), saved);
 
   // SIGKILL: vastrel kills by name and starts a new quarnel, which loads the saved shift.
   ASSERT_EQ(kill(first, SIGKILL), 0);
@@ -309,7 +309,7 @@ TEST_F(WholeSystemTest, RunsAnswersAndComesBackAfterKillAndAfterStall) {
   EXPECT_EQ(CountInOutput("reboot_command"), 0u);
 
   // Nothing but the fakes ran date and reboot, and only for the commands above.
-  const std::string fake_calls = ReadFile(FakeCallLog());
+  const std::string fake_calls = ReadWholeFile(FakeCallLog());
   EXPECT_EQ(CountOf(fake_calls, "date "), 1u) << fake_calls;
   EXPECT_EQ(CountOf(fake_calls, "reboot"), 1u) << fake_calls;
 }

@@ -18,38 +18,23 @@
 #include "daemon_clock.h"
 #include "daemon_log.h"
 #include "daemon_server.h"
+#include "test_support/board_root.h"
+#include "test_support/file_text.h"
+#include "test_support/temp_folder.h"
+#include "test_support/wait.h"
 
 namespace watchdog_test {
 
 namespace fs = std::filesystem;
 
-// Long enough for anything a correct program does; only a fault waits this long.
-constexpr std::chrono::seconds kPatience(30);
-
-inline std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
-
-inline void WriteScript(const fs::path& path, const std::string& body) {
-  WriteFile(path, "#!/bin/sh\n" + body + "\n");
-  fs::permissions(path, fs::perms::owner_all);
-}
-
-// Waits until the condition holds or the patience runs out; the condition's last answer.
-inline bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds patience = kPatience) {
-  const auto give_up = std::chrono::steady_clock::now() + patience;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using test_support::kPatience;
+using test_support::ReadWholeFile;
+using test_support::WaitUntil;
+using test_support::WriteScript;
+using test_support::WriteWholeFile;
 
 inline bool WaitForActions() {
-  return WaitFor([] { return DaemonServer::ActionsInFlight() == 0; });
+  return WaitUntil([] { return DaemonServer::ActionsInFlight() == 0; });
 }
 
 // Collects every line the watchdog prints while it lives.
@@ -101,25 +86,21 @@ class ManualClock : public DaemonClock {
 class BoardRootTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "watchdog-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    base_ = pattern;
-    root_ = base_ / "root";
-    const std::string command = std::string(MAKE_ROOT_SCRIPT) + " " + root_.string();
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_FALSE(folder_.path().empty());
+    ASSERT_TRUE(test_support::LayOutBoardRoot(root_.string()));
     setenv("BOARD_ROOT", root_.c_str(), 1);
   }
 
   void TearDown() override {
     EXPECT_TRUE(WaitForActions());
     unsetenv("BOARD_ROOT");
-    fs::remove_all(base_);
   }
 
   fs::path FakeCallLog() const { return root_ / "fake-calls.log"; }
 
-  fs::path base_;
-  fs::path root_;
+  test_support::TempFolder folder_{"watchdog-test"};
+  fs::path base_ = folder_.path();
+  fs::path root_ = base_ / "root";
 };
 
 }  // namespace watchdog_test

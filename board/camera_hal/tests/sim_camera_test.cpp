@@ -12,6 +12,7 @@
 
 #include "board/sim_camera.h"
 #include "hardware/camera_hal.h"
+#include "test_support/temp_folder.h"
 
 namespace {
 
@@ -74,8 +75,8 @@ class SimCameraTest : public ::testing::Test {
 };
 
 TEST_F(SimCameraTest, ReadsSettingsFileAndRejectsBadLines) {
-  const auto dir = std::filesystem::temp_directory_path() / ("sim_settings_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const test_support::TempFolder folder("sim_settings");
+  const std::filesystem::path dir = folder.path();
   const auto good = dir / "good.conf";
   std::ofstream(good) << "# comment\nframe_rate = 200\nmanual=1\nstamp_skew_us=7000\n"
                          "brightness_schedule=0:0.05,100:1,200:6\ncommand_answers=1204:-3\n"
@@ -105,7 +106,6 @@ TEST_F(SimCameraTest, ReadsSettingsFileAndRejectsBadLines) {
     simcam::Settings ignored;
     EXPECT_FALSE(simcam::LoadSettings(path.string(), &ignored, &error)) << bad;
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST_F(SimCameraTest, RefusesParametersWithoutTheSensorsPreviewSizeAndFormat) {

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <string>
 
+#include "test_support/temp_folder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -28,16 +30,12 @@ class FennickDeathTest : public ::testing::Test {
   void SetUp() override {
     // Fork after SetUp so the dying child writes into this test's own board root.
     GTEST_FLAG_SET(death_test_style, "fast");
-    std::string pattern = (fs::temp_directory_path() / "board-fennick-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    ASSERT_FALSE(folder_.path().empty());
     setenv("BOARD_ROOT", root_.c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("BOARD_ROOT");
-    fs::remove_all(root_);
-  }
-  fs::path root_;
+  void TearDown() override { unsetenv("BOARD_ROOT"); }
+  test_support::TempFolder folder_{"board-fennick"};
+  fs::path root_ = folder_.path();
 };
 
 }  // namespace

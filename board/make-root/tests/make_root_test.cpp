@@ -14,35 +14,27 @@
 #include <fstream>
 #include <string>
 
+#include "test_support/file_text.h"
+#include "test_support/temp_folder.h"
+
 namespace fs = std::filesystem;
+using test_support::ReadWholeFile;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class MakeRootTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "board-make-root-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    base_ = pattern;
-    root_ = base_ / "root";
-  }
-  void TearDown() override {
-    unsetenv("BOARD_ROOT");
-    fs::remove_all(base_);
-  }
+  void SetUp() override { ASSERT_FALSE(folder_.path().empty()); }
+  void TearDown() override { unsetenv("BOARD_ROOT"); }
   // Runs the script with the arguments after the root; its exit status.
   int MakeRoot(const std::string& arguments, const fs::path& root) {
     std::string command = std::string(MAKE_ROOT_SCRIPT) + " '" + root.string() + "' " + arguments + " 2>/dev/null";
     int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  fs::path base_;
-  fs::path root_;
+  test_support::TempFolder folder_{"board-make-root"};
+  fs::path base_ = folder_.path();
+  fs::path root_ = base_ / "root";
 };
 
 bool IsExecutableFile(const fs::path& path) {
@@ -64,7 +56,7 @@ TEST_F(MakeRootTest, LaysOutTheBoardFoldersLedFilesAndFakes) {
   for (const char* fake : {"bin/date", "bin/reboot", "system/bin/cpufreq.sh"}) {
     EXPECT_TRUE(IsExecutableFile(root_ / fake)) << fake << " must be a real file, not a link";
   }
-  EXPECT_NE(ReadFile(root_ / "system" / "build.prop").find("\nro.quenlivark.product.all=simulated-board\n"),
+  EXPECT_NE(ReadWholeFile(root_ / "system" / "build.prop").find("\nro.quenlivark.product.all=simulated-board\n"),
             std::string::npos);
 }
 
@@ -74,7 +66,7 @@ TEST_F(MakeRootTest, LaidOutRootServesCommandsAndProperties) {
   EXPECT_EQ(board::RunCommand("date 010100002000.00"), 0);
   EXPECT_EQ(board::RunCommand("reboot"), 0);
   EXPECT_EQ(board::RunCommand("/system/bin/cpufreq.sh"), 0);
-  EXPECT_EQ(ReadFile(root_ / "fake-calls.log"), "date 010100002000.00\nreboot\ncpufreq.sh\n");
+  EXPECT_EQ(ReadWholeFile(root_ / "fake-calls.log"), "date 010100002000.00\nreboot\ncpufreq.sh\n");
   char value[PROPERTY_VALUE_MAX];
   EXPECT_EQ(property_get("ro.quenlivark.product.all", value, ""), 4) << "given, it replaces the default";
   EXPECT_STREQ(value, "QV-9");
@@ -90,8 +82,8 @@ TEST_F(MakeRootTest, ExtraFilesAreCopiedToTheirBoardPaths) {
                          (base_ / "calib.yml").string() + "=/data/calib/module.yml",
                      root_),
             0);
-  EXPECT_EQ(ReadFile(root_ / "system" / "etc" / "quarnel.cfg"), "config text");
-  EXPECT_EQ(ReadFile(root_ / "data" / "calib" / "module.yml"), "calibration");
+  EXPECT_EQ(ReadWholeFile(root_ / "system" / "etc" / "quarnel.cfg"), "config text");
+  EXPECT_EQ(ReadWholeFile(root_ / "data" / "calib" / "module.yml"), "calibration");
 }
 
 TEST_F(MakeRootTest, LayingOutAgainKeepsLogsAndCrashReports) {
@@ -99,8 +91,8 @@ TEST_F(MakeRootTest, LayingOutAgainKeepsLogsAndCrashReports) {
   std::ofstream(root_ / "data" / "log" / "quarnel.log") << "kept";
   std::ofstream(root_ / "data" / "core" / "fennick-1.txt") << "kept";
   ASSERT_EQ(MakeRoot("", root_), 0);
-  EXPECT_EQ(ReadFile(root_ / "data" / "log" / "quarnel.log"), "kept");
-  EXPECT_EQ(ReadFile(root_ / "data" / "core" / "fennick-1.txt"), "kept");
+  EXPECT_EQ(ReadWholeFile(root_ / "data" / "log" / "quarnel.log"), "kept");
+  EXPECT_EQ(ReadWholeFile(root_ / "data" / "core" / "fennick-1.txt"), "kept");
 }
 
 TEST_F(MakeRootTest, UnsafeRootsAndBoardPathsAreRefused) {

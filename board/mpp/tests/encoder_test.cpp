@@ -1,6 +1,7 @@
 // Media library stand-in, encoder: real H.264 that an independent decoder accepts, IDR pictures
 // where configured or asked for, SPS/PPS kept apart, and no leak over many encodes.
 #include "codec_test_support.h"
+#include "test_support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -75,8 +76,8 @@ TEST(EncoderStream, FfprobeReadsOneFramePerInputWithoutErrors) {
 #ifndef FFPROBE_PATH
   GTEST_SKIP() << "ffprobe not found at configure time";
 #else
-  auto dir = std::filesystem::temp_directory_path() / ("mpp-ffprobe-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const test_support::TempFolder folder("mpp-ffprobe");
+  const std::filesystem::path dir = folder.path();
   auto stream_path = dir / "stream.h264";
   {
     std::ofstream out(stream_path, std::ios::binary);
@@ -96,7 +97,6 @@ TEST(EncoderStream, FfprobeReadsOneFramePerInputWithoutErrors) {
   EXPECT_EQ(pclose(pipe), 0);
   EXPECT_EQ(std::filesystem::file_size(dir / "errors"), 0u) << "ffprobe reported errors";
   EXPECT_EQ(frames, kSceneFrames);
-  std::filesystem::remove_all(dir);
 #endif
 }
 

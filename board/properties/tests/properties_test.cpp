@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "test_support/temp_folder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -19,19 +21,15 @@ constexpr const char* kFirmwareKey = "ro.quenlivark.product.all";
 class PropertiesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "board-props-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    ASSERT_FALSE(folder_.path().empty());
     fs::create_directories(root_ / "system");
     setenv("BOARD_ROOT", root_.c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("BOARD_ROOT");
-    fs::remove_all(root_);
-  }
+  void TearDown() override { unsetenv("BOARD_ROOT"); }
   void WriteProperties(const std::string& text) { std::ofstream(root_ / "system" / "build.prop") << text; }
 
-  fs::path root_;
+  test_support::TempFolder folder_{"board-props"};
+  fs::path root_ = folder_.path();
   char value_[4096] = {};
 };
 

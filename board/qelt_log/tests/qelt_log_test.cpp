@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -15,6 +16,8 @@
 
 #include "board/qelt_log_sink.h"
 #include "qelt_log.h"
+#include "test_support/temp_folder.h"
+#include "test_support/wait.h"
 
 namespace {
 
@@ -22,19 +25,12 @@ namespace {
 class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("qelt_log_test_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(root_);
+    ASSERT_FALSE(root_.empty());
     setenv("BOARD_ROOT", root_.c_str(), 1);
     board::SetLogFile("");
     board::SetLogFileLimit(board::kLogFileLimitBytes);
     board::SetLogToStderr(false);
     board::ClearLoggedLines();
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
   }
   static std::vector<std::string> FileLines(const std::string& path = board::LogFilePath()) {
     std::ifstream in(path);
@@ -42,7 +38,8 @@ class LogTest : public ::testing::Test {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
-  std::filesystem::path root_;
+  test_support::TempFolder folder_{"qelt_log_test"};
+  std::filesystem::path root_ = folder_.path();
 };
 
 TEST_F(LogTest, WritesIntoTheMappedLogFolder) {
@@ -157,12 +154,11 @@ TEST_F(LogTest, ALineStuckOnAFullStandardErrorHoldsUpNoOtherThread) {
   const std::string path = board::LogFilePath();  // asked now: asking takes the log's lock
 
   std::thread stuck([] { PrintLog("main", "stuck on standard error\n"); });
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  bool in_file = false;
-  while (!in_file && std::chrono::steady_clock::now() < give_up) {
-    for (const std::string& line : FileLines(path)) in_file = in_file || line.find("stuck on standard error") != std::string::npos;
-    if (!in_file) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const bool in_file = test_support::WaitUntil([&] {
+    const std::vector<std::string> lines = FileLines(path);
+    return std::any_of(lines.begin(), lines.end(),
+                       [](const std::string& line) { return line.find("stuck on standard error") != std::string::npos; });
+  });
   auto other = std::async(std::launch::async, [] {
     board::SetLogToStderr(false);
     PrintLog("main", "another thread\n");

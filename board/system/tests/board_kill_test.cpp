@@ -1,7 +1,6 @@
 // System commands: kill by name reaches the board root's own processes and no others.
 #include "board/system_command.h"
 #include "board_kill.h"
-#include "system_test_support.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -11,7 +10,12 @@
 #include <algorithm>
 #include <vector>
 
-using namespace system_test;
+#include "test_support/file_text.h"
+#include "test_support/sentinel_board_root.h"
+#include "test_support/wait.h"
+
+using namespace test_support;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -19,10 +23,10 @@ bool Contains(const std::vector<int>& pids, pid_t pid) {
   return std::find(pids.begin(), pids.end(), static_cast<int>(pid)) != pids.end();
 }
 
-class BoardKillTest : public BoardRootTest {
+class BoardKillTest : public SentinelBoardRootTest {
  protected:
   void SetUp() override {
-    BoardRootTest::SetUp();
+    SentinelBoardRootTest::SetUp();
     name_ = "bksleep" + std::to_string(getpid() % 100000);
     program_ = base_ / name_;
     fs::copy_file("/bin/sleep", program_);
@@ -33,7 +37,7 @@ class BoardKillTest : public BoardRootTest {
       kill(pid, SIGKILL);
       waitpid(pid, nullptr, 0);
     }
-    BoardRootTest::TearDown();
+    SentinelBoardRootTest::TearDown();
   }
 
   // Starts the copied sleeper with the given board root in its environment (none when empty).
@@ -56,10 +60,7 @@ class BoardKillTest : public BoardRootTest {
   // its arguments and environment are in place, as the kill reads them.
   static void WaitUntilRunning(pid_t pid, const std::string& name) {
     const fs::path arguments = "/proc/" + std::to_string(pid) + "/cmdline";
-    for (int attempt = 0; attempt < 10000; ++attempt) {
-      if (ReadFile(arguments).rfind(name + '\0', 0) == 0) return;
-      usleep(1000);
-    }
+    if (WaitUntil([&] { return ReadWholeFile(arguments).rfind(name + '\0', 0) == 0; })) return;
     ADD_FAILURE() << "process " << pid << " never became " << name;
   }
 
@@ -132,9 +133,7 @@ TEST_F(BoardKillTest, SignalZeroOnlyAsksWhetherAProcessIsLeft) {
   // A killed process that its parent has not reaped yet holds nothing: it is not left.
   ASSERT_EQ(kill(ours, SIGKILL), 0);
   const std::string state_file = "/proc/" + std::to_string(ours) + "/stat";
-  for (int attempt = 0; attempt < 10000 && ReadFile(state_file).find(") Z ") == std::string::npos; ++attempt) {
-    usleep(1000);
-  }
+  WaitUntil([&] { return ReadWholeFile(state_file).find(") Z ") != std::string::npos; });
   int status = board::RunCommand("killall -0 " + name_);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
   EXPECT_EQ(EndingSignal(ours), SIGKILL);

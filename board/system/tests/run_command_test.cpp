@@ -1,32 +1,35 @@
 // System commands: commands run in the board root's world, and nothing sets this machine's clock,
 // restarts it, or runs when the board root lacks the fake it needs.
 #include "board/system_command.h"
-#include "system_test_support.h"
 
 #include <sys/wait.h>
 
 #include <ctime>
 
-using namespace system_test;
+#include "test_support/file_text.h"
+#include "test_support/sentinel_board_root.h"
+
+using namespace test_support;
+namespace fs = std::filesystem;
 
 namespace {
 // 2020-01-01: the clock of this machine is past it; a fake date call aimed before it.
 constexpr std::time_t kLongAgo = 1577836800;
 }
 
-using RunCommandTest = BoardRootTest;
+using RunCommandTest = SentinelBoardRootTest;
 
 TEST_F(RunCommandTest, RunsThroughTheShellWithTheRootsBinFirstAndTheRootPassedOn) {
   int status = board::RunCommand("echo \"$BOARD_ROOT|$PATH\" > /data/log/env.txt");
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  std::string seen = ReadFile(root_ / "data" / "log" / "env.txt");
+  std::string seen = ReadWholeFile(root_ / "data" / "log" / "env.txt");
   EXPECT_EQ(seen.rfind(root_.string() + "|" + root_.string() + "/bin:", 0), 0u) << seen;
 }
 
 TEST_F(RunCommandTest, BoardPathsInCommandsLandUnderTheRoot) {
   fs::create_directories(root_ / "data" / "core");
-  std::ofstream(root_ / "data" / "core" / "core.1") << "x";
-  std::ofstream(root_ / "data" / "core" / "core.2") << "x";
+  WriteWholeFile(root_ / "data" / "core" / "core.1", "x");
+  WriteWholeFile(root_ / "data" / "core" / "core.2", "x");
   EXPECT_EQ(board::RunCommand("rm /data/core/*"), 0);
   EXPECT_TRUE(fs::is_empty(root_ / "data" / "core"));
   EXPECT_EQ(board::RunCommand("mkdir -p /data/log/sub && touch /data/log/sub/made"), 0);
@@ -47,7 +50,7 @@ TEST_F(RunCommandTest, ClockAndRestartCommandsAreRefusedWithoutFakes) {
         "export X=1;reboot"}) {
     EXPECT_EQ(board::RunCommand(command), board::kCommandRefused) << command;
   }
-  EXPECT_FALSE(fs::exists(SentinelLog())) << ReadFile(SentinelLog());
+  EXPECT_FALSE(fs::exists(SentinelLog())) << ReadWholeFile(SentinelLog());
   EXPECT_GT(std::time(nullptr), kLongAgo);
 }
 
@@ -56,7 +59,7 @@ TEST_F(RunCommandTest, WithFakesDateRebootAndCpufreqOnlyLogTheirCalls) {
   EXPECT_EQ(board::RunCommand("date 010100002000.00"), 0);
   EXPECT_EQ(board::RunCommand("reboot"), 0);
   EXPECT_EQ(board::RunCommand("/system/bin/cpufreq.sh"), 0);
-  EXPECT_EQ(ReadFile(FakeLog()), "date 010100002000.00\nreboot\ncpufreq.sh\n");
+  EXPECT_EQ(ReadWholeFile(FakeLog()), "date 010100002000.00\nreboot\ncpufreq.sh\n");
   EXPECT_GT(std::time(nullptr), kLongAgo) << "the clock of this machine was set";
   EXPECT_FALSE(fs::exists(SentinelLog()));
 }

@@ -9,6 +9,7 @@
 #include "board/sim_module_geometry.h"
 #include "calibrater_image.h"
 #include "sim_module_calibration.h"
+#include "test_support/temp_folder.h"
 
 namespace {
 
@@ -24,18 +25,14 @@ const char* const kParameterKeys[] = {"left_intrinsic", "right_intrinsic", "left
 class SimModuleCalibration : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sim_calib_XXXXXX").string();
-    folder_ = mkdtemp(pattern.data());
     ASSERT_EQ(sim_module_calibration::WriteCalibrationFiles(Rebuilt(sim_module_calibration::kParameterFileName),
                                                             Rebuilt(sim_module_calibration::kCalibrationFileName)),
               0);
   }
   void TearDown() override {
     CalibraterImageUnInit();
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
   }
-  std::string Rebuilt(const char* name) const { return folder_ + "/" + name; }
+  std::string Rebuilt(const char* name) const { return folder_.File(name); }
   static std::string Committed(const char* name) { return std::string(SIM_MODULE_DATA_DIR) + "/" + name; }
 
   // Expects the two files to hold the same text values and identical matrices under `keys`.
@@ -61,7 +58,7 @@ class SimModuleCalibration : public ::testing::Test {
     }
   }
 
-  std::string folder_;
+  test_support::TempFolder folder_{"sim_calib"};
 };
 
 TEST_F(SimModuleCalibration, RebuiltCalibrationFileEqualsTheCommittedOne) {

@@ -6,9 +6,7 @@
 
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "test_support/loopback.h"
 
@@ -85,13 +83,6 @@ int DropLog(const char*, const char*, ...) { return 0; }
 
 bool HasLine(const std::string& output, const std::string& line) {
   return ("\n" + output).find("\n" + line + "\n") != std::string::npos;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 }  // namespace camera_client_test

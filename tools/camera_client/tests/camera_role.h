@@ -28,6 +28,5 @@ int DropLog(const char* tag, const char* format, ...);
 
 // True when `output` holds `line` as a whole line.
 bool HasLine(const std::string& output, const std::string& line);
-std::string ReadFile(const std::string& path);
 
 }  // namespace camera_client_test

@@ -10,7 +10,8 @@
 
 #include "camera_role.h"
 #include "client_process.h"
-#include "namespace_runner.h"
+#include "test_support/file_text.h"
+#include "test_support/namespace_runner.h"
 
 namespace {
 
@@ -58,8 +59,8 @@ TEST_F(ClientDiscoveryInNamespace, FindsTheCameraAndUsesIt) {
   ClientProcess client({CAMERA_CLIENT_PATH, "--discover", "10", "--port", std::to_string(base), "--seconds", "0",
                         "--command", "version"},
                        StderrPath());
-  ASSERT_TRUE(client.Wait(kClientDeadline)) << ReadFile(StderrPath());
-  EXPECT_EQ(client.exit_status(), 0) << client.output() << ReadFile(StderrPath());
+  ASSERT_TRUE(client.Wait(kClientDeadline)) << test_support::ReadWholeFile(StderrPath());
+  EXPECT_EQ(client.exit_status(), 0) << client.output() << test_support::ReadWholeFile(StderrPath());
   EXPECT_EQ(client.output(), std::string("device ") + kCameraAddress + " type 1\n" + kVersionLine + "\n");
 }
 

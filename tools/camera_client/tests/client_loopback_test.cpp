@@ -27,6 +27,9 @@
 #include "client_process.h"
 #include "pelarin/qeltm.h"
 #include "test_support/loopback.h"
+#include "test_support/file_text.h"
+#include "test_support/temp_folder.h"
+#include "test_support/wait.h"
 
 // The pictures are read back through OpenCV's reader, which takes GDAL's driver lock and runs
 // TBB's pool; the thread sanitizer cannot see their own synchronisation, and that code is not ours.
@@ -39,6 +42,9 @@ namespace fs = std::filesystem;
 
 constexpr int kFrameRate = 20;
 constexpr auto kFramePeriod = std::chrono::milliseconds(1000 / kFrameRate);
+// How long the client may take to connect or write a picture, and how often the test looks.
+constexpr auto kClientWait = std::chrono::seconds(20);
+constexpr auto kClientPoll = std::chrono::milliseconds(20);
 constexpr uint16_t kColourWidth = 640;
 constexpr uint16_t kColourHeight = 480;
 constexpr uint16_t kDepthWidth = 240;
@@ -68,17 +74,13 @@ class LoopbackCamera : public ::testing::Test {
     QELTMRegisterLogImageFunc(DropLog);
     base_port_ = StartCameraRole(kLoopback, kLoopback);
     ASSERT_NE(base_port_, 0) << "no free loopback ports for the camera role";
-    out_dir_ = fs::temp_directory_path() / ("camera_client_test_" + std::to_string(getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(out_dir_);
-    fs::create_directories(out_dir_);
+    ASSERT_FALSE(out_dir_.empty());
     feeder_ = std::thread([this] { Feed(); });
   }
   void TearDown() override {
     stop_feeding_.store(true);
     if (feeder_.joinable()) feeder_.join();
     QELTMUnInit();
-    fs::remove_all(out_dir_);
   }
 
   void Feed() {
@@ -118,32 +120,30 @@ class LoopbackCamera : public ::testing::Test {
     return args;
   }
   std::string StderrPath() const { return (out_dir_ / "stderr.txt").string(); }
-  std::string Stderr() const { return ReadFile(StderrPath()); }
+  std::string Stderr() const { return test_support::ReadWholeFile(StderrPath()); }
   // True once `count` clients have switched the image client's stream on.
   bool WaitForStreamingClient(uint32_t count = 1) const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < end) {
-      // The server thread changes the count under the ring lock.
-      if (STIPServerLockYRDData() == kQeltOk) {
-        const ImageRing* ring = STIPServerGetServerData(kServerYrdImage);
-        const bool streaming = ring != nullptr && ring->reader_count >= count;
-        STIPServerUnlockYRDData();
-        if (streaming) return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return test_support::WaitUntil(
+        [&] {
+          // The server thread changes the count under the ring lock.
+          if (STIPServerLockYRDData() != kQeltOk) return false;
+          const ImageRing* ring = STIPServerGetServerData(kServerYrdImage);
+          const bool streaming = ring != nullptr && ring->reader_count >= count;
+          STIPServerUnlockYRDData();
+          return streaming;
+        },
+        kClientWait, kClientPoll);
   }
 
   // True once the client has written a file whose name is `wanted`.
   bool WaitForFile(const std::function<bool(const std::string&)>& wanted) const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < end) {
-      for (const fs::directory_entry& entry : fs::directory_iterator(out_dir_))
-        if (wanted(entry.path().filename().string())) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return test_support::WaitUntil(
+        [&] {
+          for (const fs::directory_entry& entry : fs::directory_iterator(out_dir_))
+            if (wanted(entry.path().filename().string())) return true;
+          return false;
+        },
+        kClientWait, kClientPoll);
   }
   bool WaitForPicture(const std::string& prefix) const {
     return WaitForFile([&](const std::string& name) { return name.rfind(prefix, 0) == 0; });
@@ -156,7 +156,8 @@ class LoopbackCamera : public ::testing::Test {
   }
 
   uint16_t base_port_ = 0;
-  fs::path out_dir_;
+  test_support::TempFolder out_folder_{"camera_client_test"};
+  fs::path out_dir_ = out_folder_.path();
   std::atomic<bool> stop_feeding_{false};
   std::thread feeder_;
 };

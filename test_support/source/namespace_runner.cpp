@@ -1,5 +1,5 @@
 // Test support: a test program re-run inside a network namespace of its own with a veth pair.
-#include "namespace_runner.h"
+#include "test_support/namespace_runner.h"
 
 #include <net/if.h>
 #include <unistd.h>
