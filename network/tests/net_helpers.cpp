@@ -103,8 +103,6 @@ bool NoThreadBeyond(const std::set<int>& before) {
   });
 }
 
-}
-
 bool SendAll(int fd, const std::vector<uint8_t>& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
