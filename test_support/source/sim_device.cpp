@@ -3,23 +3,17 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+
+#include "test_support/board_root.h"
 
 SimDeviceRoot::SimDeviceRoot() {
-  char pattern[] = "/tmp/video-device-root-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return;
-  root_ = pattern;
-  const std::string command = std::string(MAKE_ROOT_SCRIPT) + " " + root_ + " " + SIM_MODULE_DATA_DIR +
-                              "/sim_module_calibration.yml=" + kSimCalibrationBoardPath;
-  ok_ = std::system(command.c_str()) == 0;
-  setenv("BOARD_ROOT", root_.c_str(), 1);
+  if (folder_.path().empty()) return;
+  ok_ = test_support::LayOutBoardRoot(
+      folder_.path(), {std::string(SIM_MODULE_DATA_DIR) + "/sim_module_calibration.yml=" + kSimCalibrationBoardPath});
+  setenv("BOARD_ROOT", folder_.path().c_str(), 1);
 }
 
-SimDeviceRoot::~SimDeviceRoot() {
-  unsetenv("BOARD_ROOT");
-  std::error_code ignored;
-  if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
-}
+SimDeviceRoot::~SimDeviceRoot() { unsetenv("BOARD_ROOT"); }
 
 tagVideoDeviceParameterSet SimModuleParameterSet() {
   tagVideoDeviceParameterSet set;

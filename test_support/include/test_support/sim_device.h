@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cam_auto_exposure.h"
+#include "test_support/temp_folder.h"
 #include "video_device_parameters.h"
 
 // Board path of the calibration file in the laid-out root.
@@ -19,10 +20,10 @@ class SimDeviceRoot {
   SimDeviceRoot& operator=(const SimDeviceRoot&) = delete;
 
   bool ok() const { return ok_; }
-  const std::string& root() const { return root_; }
+  const std::string& root() const { return folder_.path(); }
 
  private:
-  std::string root_;
+  test_support::TempFolder folder_{"video-device-root"};
   bool ok_ = false;
 };
 
