@@ -306,6 +306,22 @@ unsigned long winner(const uint16_t* first, unsigned long stride, unsigned long 
   return 0;
 }
 
+template <class V>
+void add_planes(const uint16_t* first, unsigned long stride, unsigned long planes, unsigned long count,
+                uint16_t* sums) {
+  unsigned long k = 0;
+  for (; k + V::kLanes <= count; k += V::kLanes) {
+    typename V::T total = V::load(sums + k);
+    for (unsigned long p = 0; p < planes; ++p) total = V::add(total, V::load(first + p * stride + k));
+    V::store(sums + k, total);
+  }
+  for (; k < count; ++k) {
+    uint16_t total = sums[k];
+    for (unsigned long p = 0; p < planes; ++p) total = static_cast<uint16_t>(total + first[p * stride + k]);
+    sums[k] = total;
+  }
+}
+
 // First index of `smallest` among `count` values, which holds it (0 for none).
 template <class V>
 unsigned long first_index_of(const uint16_t* values, unsigned long count, uint16_t smallest) {

@@ -15,6 +15,8 @@ constexpr SgmKernels kernel_table() {
       recurrence<V>,
       minimum<V>,
       winner<V>,
+      add_planes<V>,
+      first_minimum<V>,
       ByteCosts<V>::kFunction,
       Census64<V>::kFunction,
       {{row_pass<V, W, uint16_t, false>, row_pass<V, W, uint8_t, false>, row_pass<V, W, uint8_t, true>},

@@ -20,6 +20,11 @@ struct SgmKernels {
   // for k below count; returns the first index of the smallest sum (0 for count 0).
   unsigned long (*winner)(const uint16_t* first, unsigned long stride, unsigned long planes, unsigned long count,
                           uint16_t* sums);
+  // sums[k] += the wrapping sum over `planes` planes of first[p * stride + k], for k below count.
+  void (*add_planes)(const uint16_t* first, unsigned long stride, unsigned long planes, unsigned long count,
+                     uint16_t* sums);
+  // First index of the smallest of `count` values (0 for none).
+  unsigned long (*first_minimum)(const uint16_t* values, unsigned long count);
   // Census costs of `pixels` neighbouring pixels with one-word signatures, as bytes:
   // cost[i * disparities + d] = popcount(left[i] ^ right[i - d]).
   void (*byte_costs)(const uint64_t* left, const uint64_t* right, unsigned long pixels, unsigned long disparities,

@@ -1,5 +1,6 @@
-// The matcher's inner loops under their exported names: the recurrence and the minimum call the forms' tables,
-// the rest run on 128-bit NEON registers (SIMDe on x86-64), each beside its plain twin. The fast forms work in
+// The matcher's inner loops under their exported names: the recurrence, the plane sums and the minima call the
+// forms' tables; the block clear and copy run on 128-bit NEON registers (SIMDe on x86-64), each beside its
+// plain twin. The fast forms work in
 // whole vector steps and finish the remainder exactly, never touching memory outside the ranges they are given.
 #if defined(__ARM_NEON) || defined(__aarch64__)
 #include <arm_neon.h>
@@ -16,11 +17,9 @@
 
 namespace {
 
-constexpr unsigned long kLanes = 8;        // u16 values per register
 constexpr unsigned long kByteLanes = 16;   // bytes per register
 constexpr unsigned long kClearBlock = 32;
 constexpr unsigned long kCopyBlock = 64;
-constexpr unsigned long kBitsPerLaneByte = 8;
 
 }  // namespace
 
@@ -40,18 +39,7 @@ void cost_accumulation(unsigned long start, unsigned long end, unsigned short mi
 
 void asm_sgm_sum(unsigned short* base, unsigned long stride, unsigned long index, unsigned short* sums,
                  unsigned long count, unsigned long planes) {
-  const unsigned short* first = base + index;
-  unsigned long k = 0;
-  for (; k + kLanes <= count; k += kLanes) {
-    uint16x8_t total = vld1q_u16(sums + k);
-    for (unsigned long p = 0; p < planes; ++p) total = vaddq_u16(total, vld1q_u16(first + p * stride + k));
-    vst1q_u16(sums + k, total);
-  }
-  for (; k < count; ++k) {
-    unsigned short total = sums[k];
-    for (unsigned long p = 0; p < planes; ++p) total = static_cast<unsigned short>(total + first[p * stride + k]);
-    sums[k] = total;
-  }
+  kSgmVector128Kernels.add_planes(base + index, stride, planes, count, sums);
 }
 
 void sgm_sum(unsigned short* base, unsigned long stride, unsigned long index, unsigned short* sums) {
@@ -108,16 +96,5 @@ unsigned short sgm_min_value(const unsigned short* values, unsigned long count) 
 }
 
 unsigned long sgm_min_index(const unsigned short* values, unsigned long count) {
-  const unsigned short smallest = sgm_min_value(values, count);
-  const uint16x8_t target = vdupq_n_u16(smallest);
-  unsigned long k = 0;
-  for (; k + kLanes <= count; k += kLanes) {
-    // One byte per lane, 0xff where the lane holds the minimum: the lowest set byte is the first match.
-    const uint8x8_t equal = vmovn_u16(vceqq_u16(vld1q_u16(values + k), target));
-    const uint64_t bits = vget_lane_u64(vreinterpret_u64_u8(equal), 0);
-    if (bits != 0) return k + static_cast<unsigned long>(__builtin_ctzll(bits)) / kBitsPerLaneByte;
-  }
-  for (; k < count; ++k)
-    if (values[k] == smallest) return k;
-  return 0;
+  return kSgmVector128Kernels.first_minimum(values, count);
 }

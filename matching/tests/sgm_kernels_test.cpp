@@ -120,6 +120,27 @@ TEST_P(KernelForms, CensusOf64PixelsMatchesTheDefinitionWithTies) {
     }
 }
 
+// Plane sums added onto what the sums hold, and the first index of the smallest value (ties to the lowest
+// index), for every count around the forms' blocks.
+TEST_P(KernelForms, PlaneSumsAndFirstMinimumAgreeWithThePlainForm) {
+  constexpr unsigned long kPlanes = 8, kStride = 80;
+  std::vector<uint16_t> planes(kPlanes * kStride);
+  for (uint16_t& v : planes) v = AnyValue();
+  for (unsigned long count = 0; count <= 70; ++count) {
+    for (unsigned long used : {0ul, 1ul, 4ul, kPlanes}) {
+      std::vector<uint16_t> fast(count + kGuard, kGuard16);
+      for (unsigned long k = 0; k < count; ++k) fast[k] = AnyValue();
+      std::vector<uint16_t> plain = fast;
+      fast_->add_planes(planes.data(), kStride, used, count, fast.data());
+      plain_.add_planes(planes.data(), kStride, used, count, plain.data());
+      ASSERT_EQ(fast, plain) << count << " values, " << used << " planes";
+    }
+    std::vector<uint16_t> values(planes.begin(), planes.begin() + static_cast<long>(count));
+    if (count > 2) values[count - 1] = values[count / 2] = 0;  // a tie: the lower index wins
+    ASSERT_EQ(fast_->first_minimum(values.data(), count), plain_.first_minimum(values.data(), count)) << count;
+  }
+}
+
 // Byte costs for every count of disparities around the forms' blocks (8 and 64), against the plain form.
 TEST_P(KernelForms, ByteCostsOfEveryDisparityCount) {
   constexpr unsigned long kPixels = 9, kMostDisparities = 140;
