@@ -14,20 +14,13 @@
 #include "control_request.h"
 #include "request_line_limit.h"
 #include "platform/delay_task_scheduler.h"
+#include "test_support/control_request_bytes.h"
 #include "test_support/file_text.h"
 #include "test_support/sentinel_board_root.h"
 
 namespace {
 
-std::vector<char> Request(std::uint32_t kind, std::uint32_t command, const std::vector<std::uint32_t>& data) {
-  std::vector<std::uint32_t> words = {kind, command, static_cast<std::uint32_t>(data.size() * 4)};
-  words.insert(words.end(), data.begin(), data.end());
-  std::vector<char> bytes;
-  for (std::uint32_t word : words) {
-    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>((word >> shift) & 0xFF));
-  }
-  return bytes;
-}
+constexpr auto Request = &test_support::ControlRequestBytes<char>;
 
 class ControlAnswerTest : public test_support::SentinelBoardRootTest {
  protected:
