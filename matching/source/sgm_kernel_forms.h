@@ -192,11 +192,11 @@ struct ByteLanesOf<ByteCells<B>> {
 // is known to fit, bytes; kStream where the sums are a volume handed on to a later pass. With kSumMinimum,
 // *smallest_sum receives the smallest sum written, for a winner-take-all that follows at once. Returns the
 // smallest cell value written.
+// Inlined into the passes, which call it for every path of every pixel.
 template <class C, bool kStream = false, class A = uint16_t, class S = uint16_t, bool kSumMinimum = false>
-typename C::Value recurrence_sum(unsigned long count, typename C::Value min_previous,
-                                 const typename C::Value* previous_cell, const uint8_t* cost, typename C::Value* cell,
-                                 uint16_t p1, uint16_t p2, const A* addend, S* sums,
-                                 uint16_t* smallest_sum = nullptr) {
+__attribute__((always_inline)) inline typename C::Value recurrence_sum(
+    unsigned long count, typename C::Value min_previous, const typename C::Value* previous_cell, const uint8_t* cost,
+    typename C::Value* cell, uint16_t p1, uint16_t p2, const A* addend, S* sums, uint16_t* smallest_sum = nullptr) {
   using Value = typename C::Value;
   using T = typename C::T;
   using W = typename C::Wide;

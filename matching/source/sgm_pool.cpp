@@ -7,10 +7,7 @@
 #include <chrono>
 
 #include "libtessaro.h"
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
+#include "sgm_spin.h"
 
 namespace {
 
@@ -25,14 +22,6 @@ constexpr auto kLookInsideFrame = std::chrono::microseconds(2000);
 constexpr auto kLookOutsideFrame = std::chrono::microseconds(50);
 constexpr int kPausesPerClockRead = 32;
 
-void pause() {
-#if defined(__x86_64__)
-  _mm_pause();
-#elif defined(__aarch64__)
-  asm volatile("yield");
-#endif
-}
-
 // Calls done() until it is true or `bound` has passed; the result of the last call.
 template <class Done, class Bound>
 bool look(const Done& done, const Bound& bound) {
@@ -40,7 +29,7 @@ bool look(const Done& done, const Bound& bound) {
   for (;;) {
     for (int i = 0; i < kPausesPerClockRead; ++i) {
       if (done()) return true;
-      pause();
+      sgm_spin_pause();
     }
     if (Clock::now() - start >= bound()) return done();
   }

@@ -1,9 +1,9 @@
-// Full-range frames without the path planes. Paths come in families of two opposite directions along the
-// same lines (columns, diagonals, anti-diagonals, rows). Every family but the rows' runs in bands of whole
-// lines, one band per task, and adds its sums to those of the families before it (or stores its own, where only
-// each family's sum fits a byte). The rows' family runs last, a few rows per task, reading the sums in the order
-// they lie in memory, and picks each pixel's winner as it goes. No task waits for another within a pass, and a
-// band's path state stays with the thread that runs it.
+// Full-range frames without the path planes. Up to four paths come in families of two opposite directions along the
+// same lines (columns, rows): the columns' family runs in bands of whole lines, one band per task, and hands its sums
+// on; the rows' family runs last, a few rows per task, reading the sums in the order they lie in memory, and picks
+// each pixel's winner as it goes. No task waits for another within a pass, and a band's path state stays with the
+// thread that runs it. Five to eight paths run in two passes over the rows instead (sgm_raster.h), which hand on one
+// volume where four families would write three and read them back.
 #include "sgm_sweep.h"
 
 #include <algorithm>
@@ -19,6 +19,7 @@
 #include "sgm_lines.h"
 #include "sgm_path.h"
 #include "sgm_pool.h"
+#include "sgm_raster.h"
 #include "sgm_state.h"
 #include "sgm_sweep_passes.h"
 
@@ -29,7 +30,7 @@ using sgm_forms::kSweepRowGroup;
 using Frame = SgmSweepFrame;
 using Family = SgmSweepFamily;
 
-constexpr unsigned long kFamilies = 4;
+constexpr unsigned long kFamilies = 2;
 constexpr unsigned long kSumsAlignment = 64;  // of the sums volume: a cache line
 
 struct FreeSums {
@@ -48,26 +49,25 @@ struct Buffers {
 
 Buffers buffers;
 
-// The families of the frame's paths, in the order the passes run them: rows last.
+// Each path as the offset (dy, dx) of its previous pixel: the four-path and the eight-path tables, of which a frame
+// takes its first path_number.
+constexpr int kFourPaths[kMaxFourPaths][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
+constexpr int kEightPaths[kMaxEightPaths][2] = {{0, -1}, {-1, -1}, {-1, 0}, {-1, 1},
+                                                {0, 1},  {1, 1},   {1, 0},  {1, -1}};
+
+bool four_path_mode() { return sgm_params.path_number < kFourPathLimit; }
+
+SgmRasterPaths eight_paths() { return {kEightPaths, std::min(sgm_params.path_number, kMaxEightPaths)}; }
+
+// The families of a four-path frame's paths, in the order the passes run them: the columns', then the rows'.
 std::vector<Family> families_of_paths() {
-  static constexpr int kFour[kMaxFourPaths][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
-  static constexpr int kEight[kMaxEightPaths][2] = {{0, -1}, {-1, -1}, {-1, 0}, {-1, 1},
-                                                    {0, 1},  {1, 1},   {1, 0},  {1, -1}};
-  Family families[kFamilies] = {{false, 0}, {false, -1}, {false, 1}, {true, 0}};
-  const bool four = sgm_params.path_number < kFourPathLimit;
-  const unsigned long count = std::min(sgm_params.path_number, four ? kMaxFourPaths : kMaxEightPaths);
+  Family families[kFamilies] = {{false, 0}, {true, 0}};
+  const unsigned long count = std::min(sgm_params.path_number, kMaxFourPaths);
   for (unsigned long i = 0; i < count; ++i) {
-    const int dy = four ? kFour[i][0] : kEight[i][0], dx = four ? kFour[i][1] : kEight[i][1];
-    const bool forward = dy < 0 || (dy == 0 && dx < 0);
-    // The first direction's previous pixel is (y - 1, x + slope).
-    Family* target = nullptr;
-    if (dy == 0) {
-      target = &families[3];
-    } else {
-      const long slope = forward ? dx : -dx;
-      target = slope == 0 ? &families[0] : slope < 0 ? &families[1] : &families[2];
-    }
-    (forward ? target->forward : target->backward) = true;
+    const int dy = kFourPaths[i][0], dx = kFourPaths[i][1];
+    Family& target = dy == 0 ? families[1] : families[0];
+    // The first direction's previous pixel lies above, or left in a row.
+    (sgm_raster_forward_path(dy, dx) ? target.forward : target.backward) = true;
   }
   std::vector<Family> present;
   for (const Family& family : families)
@@ -75,14 +75,14 @@ std::vector<Family> families_of_paths() {
   return present;
 }
 
-void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSumsLayout layout) {
+void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSumsWidth sums) {
   SgmPool& pool = sgm_pool();
   const SgmKernels& kernels = sgm_kernels();
   if (family.rows) {
     const long groups = (f.area.row_end - f.area.row_begin + kSweepRowGroup - 1) / kSweepRowGroup;
     pool.Run(static_cast<unsigned long>(groups), [&](unsigned long i) {
       const long begin = f.area.row_begin + static_cast<long>(i) * kSweepRowGroup;
-      kernels.sweep_rows[cells][layout](f, family, begin, std::min(begin + kSweepRowGroup, f.area.row_end));
+      kernels.sweep_rows[cells][sums](f, family, begin, std::min(begin + kSweepRowGroup, f.area.row_end));
     });
     return;
   }
@@ -90,7 +90,7 @@ void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSum
   const SgmLineRange lines = sgm_area_lines(f.area, family.slope, 1);
   pool.Run(static_cast<unsigned long>(sgm_band_count(lines, kSweepBandLines)), [&](unsigned long band) {
     const SgmLineRange own = sgm_line_band(lines, static_cast<long>(band), kSweepBandLines);
-    kernels.sweep_band[cells][layout](f, family, own.first, own.last);
+    kernels.sweep_band[cells][sums](f, family, own.first, own.last);
   });
 }
 
@@ -104,32 +104,36 @@ bool terms_fit_16_bits() {
   return sgm_params.census_bits + p2 + std::max(p1, p2) <= kLargest16;
 }
 
-// Byte cells where every path value and the guards' fill fit a byte. A path value is at most the largest cost
-// plus P2 (see sums_layout), below the fill of the census bit count plus P2; so the fill bounds them all, as long
-// as it exceeds every cost (not in the interval-sampling mode) and no 16-bit term wraps.
+// Each path value lies between its cost and the cost plus P2: the previous pixel's smallest value is the least a
+// term can be, its jump term the most, and the guards (initial fill: more than the largest cost plus P2) never win.
+// That holds while no 16-bit term wraps, and while the fill exceeds every cost, which the interval-sampling mode's
+// fill does not.
+bool paths_within_cost_plus_p2() { return sgm_params.mode != kIntervalSamplingMode && terms_fit_16_bits(); }
+
+// Byte cells where every path value and the guards' fill fit a byte: a path value is at most the largest cost plus
+// P2, below the fill of the census bit count plus P2.
 SgmCellWidth cell_width() {
-  if (sgm_params.mode == kIntervalSamplingMode || !terms_fit_16_bits()) return kSgmCells16;
+  if (!paths_within_cost_plus_p2()) return kSgmCells16;
   return sgm_params.census_bits + sgm_params.penalty2 <= kLargestByte ? kSgmCellBytes : kSgmCells16;
 }
 
-// Bytes where every sum handed on fits one. Each path value lies between its cost and the cost plus P2: the
-// previous pixel's smallest value is the least a term can be, its jump term the most, and the guards (initial
-// fill: more than the largest cost plus P2) never win. That holds while no 16-bit term wraps, and while the
-// fill exceeds every cost, which the interval-sampling mode's fill does not. One carried byte volume where
-// the sum of all families but the last fits; else a byte volume per family where each family's own sum fits
-// (the last family reads them all, as much as a carried volume would move, in half the bytes of 16 bits).
-SgmSumsLayout sums_layout(const std::vector<Family>& families) {
-  if (sgm_params.mode == kIntervalSamplingMode || families.empty() || !terms_fit_16_bits()) return kSgmCarried16;
+// Bytes where every sum the columns' family hands to the rows' fits one.
+SgmSumsWidth family_sums_width(const std::vector<Family>& families) {
+  if (!paths_within_cost_plus_p2() || families.size() < 2) return kSgmSums16;
   const unsigned long largest_path = sgm_params.census_bits - 1 + sgm_params.penalty2;  // the centre bit never differs
-  unsigned long stored = 0, largest_family = 0;
-  for (size_t i = 0; i + 1 < families.size(); ++i) {
-    const unsigned long paths = families[i].forward + families[i].backward;
-    stored += paths;
-    largest_family = std::max(largest_family, paths);
-  }
-  if (stored * largest_path <= kLargestByte) return kSgmCarriedBytes;
-  const bool room = families.size() - 1 <= kMaxSweepVolumes;
-  return room && largest_family * largest_path <= kLargestByte ? kSgmSeparateBytes : kSgmCarried16;
+  const unsigned long stored = static_cast<unsigned long>(families[0].forward + families[0].backward);
+  return stored * largest_path <= kLargestByte ? kSgmSumBytes : kSgmSums16;
+}
+
+// Bytes where the two passes' byte sums can be restored (see byte_totals in sgm_raster_passes.h): byte cells, and the
+// paths of either pass exceed their costs by at most 255 together, P2 each.
+SgmSumsWidth raster_sums_width() {
+  const SgmRasterPaths paths = eight_paths();
+  unsigned long forward = 0;
+  for (unsigned long i = 0; i < paths.count; ++i)
+    forward += sgm_raster_forward_path(paths.offsets[i][0], paths.offsets[i][1]);
+  const unsigned long most = std::max(forward, paths.count - forward);
+  return cell_width() == kSgmCellBytes && most * sgm_params.penalty2 <= kLargestByte ? kSgmSumBytes : kSgmSums16;
 }
 
 }  // namespace
@@ -179,28 +183,22 @@ void sgm_sweep_aggregate(unsigned char* out) {
   f.zeros = buffers.zeros.data();
   f.zero_bytes = buffers.zero_bytes.data();
   f.out = out;
-  // Both tables start with the rows' first direction, so the rows' pass always runs, last, and picks the winners.
+  if (!four_path_mode()) {
+    sgm_raster_aggregate(f, eight_paths(), cell_width(), raster_sums_width());
+    return;
+  }
+  // The table starts with the rows' first direction, so the rows' pass always runs, last, and picks the winners.
   const std::vector<Family> families = families_of_paths();
-  const SgmSumsLayout layout = sums_layout(families);
-  const SgmCellWidth cells_width = cell_width();
-  const unsigned long cells = s_sgm_m * s_sgm_n * disparities;
-  for (size_t i = 0; i < families.size(); ++i) {
-    const bool last = i + 1 == families.size();
-    if (layout == kSgmSeparateBytes && !last) {
-      uint8_t* own = reinterpret_cast<uint8_t*>(buffers.sums.get()) + i * cells;
-      f.sums_volume = own;
-      f.volumes[f.volume_count++] = own;
-    }
-    run_family(f, families[i], cells_width, layout);
+  const SgmSumsWidth sums = family_sums_width(families);
+  for (const Family& family : families) {
+    run_family(f, family, cell_width(), sums);
     f.carried_in = true;
   }
 }
 
 unsigned long sgm_sweep_bytes_per_cell() {
-  const std::vector<Family> families = families_of_paths();
   constexpr unsigned long kOne16BitVolume = 2;
-  return sums_layout(families) == kSgmSeparateBytes ? std::max(kOne16BitVolume, families.size() - 1)
-                                                    : kOne16BitVolume;
+  return !four_path_mode() && raster_sums_width() == kSgmSumBytes ? 1 : kOne16BitVolume;
 }
 
 bool sgm_sweep_planes_stale() { return buffers.stale; }
@@ -230,5 +228,6 @@ void sgm_sweep_allocate() {
 
 void sgm_sweep_free() {
   buffers.sums.reset();
+  sgm_raster_free();
   buffers.stale = false;
 }

@@ -19,8 +19,6 @@ struct SgmSweepFamily {
   bool backward = false;
 };
 
-constexpr unsigned long kMaxSweepVolumes = 3;
-
 struct SgmSweepFrame {
   SgmArea area;
   long n;
@@ -31,12 +29,8 @@ struct SgmSweepFrame {
   const uint64_t* left_signatures;  // census signatures, `words` per pixel
   const uint64_t* right_signatures;
   unsigned long words;
-  // m x n x D: the sums that one family hands to the next, 16-bit values or bytes. Where each family's own
-  // sums fit a byte but their total would not, every family but the last writes a byte volume of its own
-  // here (separate), and the last adds up `volumes` of them.
+  // m x n x D: the sums that one family hands to the next, 16-bit values or bytes.
   void* sums_volume;
-  const uint8_t* volumes[kMaxSweepVolumes] = {};
-  unsigned long volume_count = 0;
   bool carried_in = false;  // an earlier family has written sums_volume
   const uint16_t* fill_cell;
   const uint8_t* fill_cell_bytes;  // the same for byte cells
@@ -50,23 +44,6 @@ struct SgmSweepFrame {
   }
   bool inside(long y, long x) const {
     return y >= area.row_begin && y < area.row_end && x >= area.column_begin && x < area.column_end;
-  }
-  // The sum of the separate volumes at (y, x), into `into` (D values).
-  template <class V>
-  const uint16_t* gather(long y, long x, uint16_t* into) const {
-    const long first = (y * n + x) * static_cast<long>(disparities);
-    unsigned long d = 0;
-    for (; d + V::kLanes <= disparities; d += V::kLanes) {
-      typename V::T total = V::load_bytes(volumes[0] + first + d);
-      for (unsigned long v = 1; v < volume_count; ++v) total = V::add(total, V::load_bytes(volumes[v] + first + d));
-      V::store(into + d, total);
-    }
-    for (; d < disparities; ++d) {
-      uint16_t total = 0;
-      for (unsigned long v = 0; v < volume_count; ++v) total = static_cast<uint16_t>(total + volumes[v][first + d]);
-      into[d] = total;
-    }
-    return into;
   }
   template <class Value>
   const Value* fill_cell_of() const {
@@ -84,25 +61,10 @@ struct SgmSweepFrame {
       return zeros;
     }
   }
-  // What a band family's paths add to at (y, x), of the type of the sums it hands on: the volume that earlier
-  // families carried (nothing for the first, or in separate mode, where each writes a volume of its own).
-  template <class S, bool kSeparate>
-  const S* band_incoming(long y, long x) const {
-    if constexpr (kSeparate) {
-      return zeros_of<S>();
-    } else {
-      return carried_in ? static_cast<const S*>(sums<S>(y, x)) : zeros_of<S>();
-    }
-  }
-  // What the rows' paths, which run last, add to at (y, x): the carried volume, or in separate mode the other
-  // families' volumes added up into `gathered`.
-  template <class V, class S, bool kSeparate>
-  auto row_incoming(long y, long x, uint16_t* gathered) const {
-    if constexpr (kSeparate) {
-      return gather<V>(y, x, gathered);
-    } else {
-      return carried_in ? static_cast<const S*>(sums<S>(y, x)) : zeros_of<S>();
-    }
+  // What a family's paths add to at (y, x): the sums that earlier families carried, none for the first.
+  template <class S>
+  const S* incoming(long y, long x) const {
+    return carried_in ? static_cast<const S*>(sums<S>(y, x)) : zeros_of<S>();
   }
   // The winner at (y, x): the first index of the smallest of the D totals.
   template <class V>
@@ -125,6 +87,19 @@ struct CellScratch {
   std::vector<Value> cells;
   long cell_size = 0;  // values per cell
   uint16_t fill = 0;
+
+  // `count` cells of `size` values at `initial`. Guards are never written, so only a change of length, cell size or
+  // fill needs a refill; the cell size must count on its own, since another disparity count can give the same
+  // length with the guards elsewhere.
+  Value* fit(unsigned long count, long size, uint16_t initial) {
+    const unsigned long values = count * static_cast<unsigned long>(size);
+    if (cells.size() != values || cell_size != size || fill != initial) {
+      cells.assign(values, static_cast<Value>(initial));
+      cell_size = size;
+      fill = initial;
+    }
+    return cells.data();
+  }
 };
 
 // Per thread, kept from frame to frame: path cells of both widths, and sums.
@@ -136,7 +111,6 @@ struct SweepScratch {
   std::vector<uint8_t> band_byte_sums;
   std::vector<uint16_t> total;
   std::vector<uint8_t> costs;
-  std::vector<uint16_t> incoming;
 
   template <class Value>
   CellScratch<Value>& cells_of() {
@@ -160,20 +134,11 @@ struct SweepScratch {
 template <class Value, class S>
 SweepScratch& scratch_for(const SgmSweepFrame& f, unsigned long cells, unsigned long band_sums, unsigned long costs) {
   thread_local SweepScratch scratch;
-  CellScratch<Value>& own = scratch.cells_of<Value>();
-  const unsigned long cell_values = cells * static_cast<unsigned long>(f.cell_size);
-  // Guards are never written, so only a change of length, cell size or fill needs a refill; the cell size must
-  // count on its own, since another disparity count can give the same length with the guards elsewhere.
-  if (own.cells.size() != cell_values || own.cell_size != f.cell_size || own.fill != f.fill) {
-    own.cells.assign(cell_values, static_cast<Value>(f.fill));
-    own.cell_size = f.cell_size;
-    own.fill = f.fill;
-  }
+  scratch.cells_of<Value>().fit(cells, f.cell_size, f.fill);
   scratch.minima.resize(cells);
   std::vector<S>& sums = scratch.band_sums_of<S>();
   if (sums.size() < band_sums) sums.resize(band_sums);
   scratch.total.resize(f.disparities);
-  scratch.incoming.resize(f.disparities);
   if (scratch.costs.size() < costs) scratch.costs.resize(costs);
   return scratch;
 }
@@ -206,7 +171,7 @@ void pixel_costs(const SgmSweepFrame& f, long y, long x, long count, uint8_t* ou
 // rows advance together pixel by pixel, so that one row's work overlaps the wait for another's previous pixel.
 // The rows' family runs last: it reads the sums handed on row by row, in the order they lie in memory, and picks
 // each pixel's winner. C gives the path cells (WideCells or ByteCells over V's form), S the sums handed on.
-template <class V, class C, class S, bool kSeparate>
+template <class V, class C, class S>
 void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_begin, long row_end) {
   using Value = typename C::Value;
   const long group = row_end - row_begin;
@@ -226,7 +191,7 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_beg
     pixel_costs<V>(f, row_begin + row, begin, width, s.costs.data() + row * width * d);
   auto cell = [&](long row, long x) { return cells + (2 * row + (x & 1)) * f.cell_size; };
   auto row_sums = [&](long row, long x) { return s.band_sums.data() + (row * width + x - begin) * d; };
-  auto incoming = [&](long y, long x) { return f.template row_incoming<V, S, kSeparate>(y, x, s.incoming.data()); };
+  auto incoming = [&](long y, long x) { return f.template incoming<S>(y, x); };
   auto previous_minimum = [&](long row, bool first) { return first ? fill : static_cast<Value>(s.minima[row]); };
   auto step = [&](long row, long x, bool first, long previous_x, const auto* addend, uint16_t* sums) {
     s.minima[row] = recurrence_sum<C>(f.disparities, previous_minimum(row, first),
@@ -303,7 +268,7 @@ inline void prefetch_signatures(const SgmSweepFrame& f, long y, long begin, long
 // The band of lines [line_begin, line_end) of a family whose lines are x + slope * y: top to bottom for the
 // first direction, bottom to top for the second, each row's pixels of the band in order. Every such family runs
 // before the rows' and hands its sums on (of type S; the first direction's sums of the band wait in S too).
-template <class V, class C, class S, bool kSeparate>
+template <class V, class C, class S>
 void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_begin, long line_end) {
   using Value = typename C::Value;
   const StreamFenceOnExit<V> fence;
@@ -332,7 +297,7 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_b
   auto row_costs = [&](long y, long begin, long end) {
     pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + family.slope * y - line_begin));
   };
-  auto incoming = [&](long y, long x) { return f.template band_incoming<S, kSeparate>(y, x); };
+  auto incoming = [&](long y, long x) { return f.template incoming<S>(y, x); };
   // The volume is read by a later pass, after this task has ended; the band's own sums by this task.
   constexpr std::true_type kToVolume{};
   constexpr std::false_type kToScratch{};
@@ -347,7 +312,7 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_b
       long begin, end;
       columns(y, begin, end);
       // This walk reads the volume that earlier families carried, and writes it without a second direction.
-      if ((!kSeparate && f.carried_in) || !family.backward)
+      if (f.carried_in || !family.backward)
         prefetch_row<S>(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows,
                         end - family.slope * kPrefetchRows);
       prefetch_signatures(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows,

@@ -128,17 +128,16 @@ TEST_F(MatcherLifecycle, ImagesTooSmallForTheWindowOrWithoutPathsGiveTheMinimumE
   }
 }
 
-// Full-range frames hand sums between families in one 16-bit volume (two bytes a cell), or in a byte volume for
-// each family but the last where each family's two paths fit a byte but their total does not: only eight-path
-// sets of that kind take a third byte a cell.
-TEST_F(MatcherLifecycle, TheHandedOnSumsTakeAThirdByteACellOnlyForThreeByteVolumes) {
+// Full-range frames hand sums on in one volume: up to four paths in room for 16-bit values (two bytes a cell); five to
+// eight paths in bytes where the cells are bytes and each pass's paths times P2 fit a byte, else in 16 bits.
+TEST_F(MatcherLifecycle, TheHandedOnSumsTakeOneByteACellOnlyWhereEveryPassFitsOne) {
   struct Case {
     int radius, paths, penalty2;
     unsigned long bytes_per_cell;
   };
-  // r = 2: a path reaches 24 + P2. Four paths hand on one family; 5 to 8 paths hand on three.
-  for (const Case c : {Case{2, 4, 60, 2}, Case{2, 8, 10, 2}, Case{2, 8, 60, 3}, Case{2, 5, 103, 3},
-                       Case{2, 8, 104, 2}, Case{9, 8, 60, 2}}) {
+  // r = 2: byte cells up to P2 = 230; the four forward paths fit a byte up to P2 = 63. r = 9: 16-bit cells.
+  for (const Case c : {Case{2, 4, 60, 2}, Case{2, 8, 10, 1}, Case{2, 8, 63, 1}, Case{2, 8, 64, 2}, Case{2, 5, 63, 1},
+                       Case{2, 5, 64, 2}, Case{9, 8, 10, 2}}) {
     tagSGMParameterSet set = MatcherParameters(20, 40, 0, 16, c.radius);
     set.path_number = static_cast<uint64_t>(c.paths);
     set.sgm_penalty2 = static_cast<uint16_t>(c.penalty2);

@@ -1,0 +1,158 @@
+// Full-range frames of five to eight paths run in two passes of sheared strips: the strips a schedule hands out, and
+// the frames they give, cut into strips of every width the schedule may choose, against the plain reference matcher.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <ostream>
+#include <thread>
+#include <vector>
+
+#include "libtessaro.h"
+#include "reference_matcher.h"
+#include "sgm_kernels.h"
+#include "sgm_state.h"
+#include "sgm_strip_schedule.h"
+#include "test_images.h"
+
+namespace {
+
+TEST(StripSchedule, HandsOutEveryDiagonalOnceAndInOrderWhicheverThreadsClaim) {
+  SgmStripSchedule::Forget();
+  constexpr long kDiagonals = 1001;
+  SgmStripSchedule schedule(kDiagonals, 16, 2);
+  std::mutex mutex;
+  std::vector<SgmStripClaim> claims;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      SgmStripClaim claim{};
+      while (schedule.Claim(claim)) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        claims.push_back(claim);
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  std::sort(claims.begin(), claims.end(), [](const auto& a, const auto& b) { return a.index < b.index; });
+  long next = 0;
+  for (size_t i = 0; i < claims.size(); ++i) {
+    EXPECT_EQ(claims[i].index, static_cast<long>(i));
+    EXPECT_EQ(claims[i].begin, next);
+    EXPECT_EQ(claims[i].end - claims[i].begin, i + 1 < claims.size() ? 16 : kDiagonals % 16);
+    next = claims[i].end;
+  }
+  EXPECT_EQ(next, kDiagonals);
+}
+
+// A thread four times slower than the fastest live one takes strips a quarter as wide, never below the narrowest;
+// speeds forgotten, every thread takes the widest again.
+TEST(StripSchedule, AThreadSlowerThanTheFastestTakesStripsNarrowerInProportion) {
+  SgmStripSchedule::Forget();
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool measured = false, done = false;
+  std::thread fast([&] {
+    SgmStripSchedule::Report(1000, 1000);
+    std::unique_lock<std::mutex> lock(mutex);
+    measured = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return done; });  // stays alive, and counted, until the claims are made
+  });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return measured; });
+  }
+  SgmStripSchedule::Report(1000, 4000);
+  SgmStripSchedule schedule(1000, 64, 2), tight(1000, 64, 32);
+  SgmStripClaim claim{};
+  ASSERT_TRUE(schedule.Claim(claim));
+  EXPECT_EQ(claim.end - claim.begin, 16);
+  ASSERT_TRUE(tight.Claim(claim));
+  EXPECT_EQ(claim.end - claim.begin, 32);
+  SgmStripSchedule::Forget();
+  ASSERT_TRUE(schedule.Claim(claim));
+  EXPECT_EQ(claim.end - claim.begin, 64);
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+  }
+  changed.notify_all();
+  fast.join();
+}
+
+struct StripCase {
+  int height, width, radius, disparity_max, paths, threads, penalty1, penalty2;
+};
+
+std::ostream& operator<<(std::ostream& out, const StripCase& c) {
+  return out << c.width << "x" << c.height << " r=" << c.radius << " D=" << c.disparity_max << " paths=" << c.paths
+             << " threads=" << c.threads << " P1=" << c.penalty1 << " P2=" << c.penalty2;
+}
+
+class StripsAgainstReference : public ::testing::TestWithParam<SgmCodePath> {
+ protected:
+  void SetUp() override {
+    if (!sgm_select_code_path(GetParam())) GTEST_SKIP() << "this processor lacks the form";
+  }
+  void TearDown() override {
+    sgm_strip_widths_for_tests({});
+    libtessaro_close();
+    sgm_select_code_path(sgm_best_code_path());
+  }
+};
+
+// Strips of two diagonals (the narrowest), of mixed widths, the widest, and the widths the threads' speeds give; byte and 16-bit forward sums, byte and 16-bit cells, five to eight paths, areas one row high or one
+// column wide.
+TEST_P(StripsAgainstReference, EveryStripWidthGivesTheReferenceFrames) {
+  const StripCase kCases[] = {
+      {40, 150, 2, 32, 8, 6, 7, 60},  // byte sums: 4 x 60 fits a byte
+      {90, 48, 2, 16, 8, 6, 7, 64},   // 16-bit sums: 4 x 64 does not
+      {37, 61, 1, 14, 5, 3, 7, 40},   // the backward pass has only its row path
+      {37, 61, 1, 14, 7, 4, 7, 40},
+      {40, 100, 7, 24, 8, 5, 3, 31},  // 16-bit cells: 225 census bits + 31
+      {5, 60, 2, 16, 8, 4, 7, 40},    // one row
+      {30, 20, 2, 16, 8, 4, 7, 40},   // one column
+  };
+  const std::vector<std::vector<long>> kWidths = {{2}, {3, 2, 7}, {5, 2, 2, 64, 9, 3}, {100000}, {}};
+  for (const StripCase& c : kCases)
+    for (const std::vector<long>& widths : kWidths) {
+      tagSGMParameterSet set{};
+      set.image_height = static_cast<uint64_t>(c.height);
+      set.image_width = static_cast<uint64_t>(c.width);
+      set.disparity_max = c.disparity_max;
+      set.window_scale = static_cast<uint64_t>(c.radius);
+      set.ddr_disparity_range = static_cast<uint64_t>(c.disparity_max);
+      set.path_number = static_cast<uint64_t>(c.paths);
+      set.thread_number = static_cast<uint64_t>(c.threads);
+      set.sgm_penalty1 = static_cast<uint16_t>(c.penalty1);
+      set.sgm_penalty2 = static_cast<uint16_t>(c.penalty2);
+      set.ddr_threshold = 65535;
+      ReferenceSettings settings;
+      settings.height = c.height;
+      settings.width = c.width;
+      settings.disparity_max = c.disparity_max;
+      settings.radius = c.radius;
+      settings.window = c.disparity_max;
+      settings.paths = c.paths;
+      settings.threshold = 65535;
+      settings.penalty1 = c.penalty1;
+      settings.penalty2 = c.penalty2;
+      ASSERT_EQ(libtessaro_init(set), 0) << c;
+      sgm_strip_widths_for_tests(widths);
+      ReferenceMatcher reference(settings);
+      std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
+      for (unsigned frame = 0; frame < 2; ++frame) {
+        const TestPair pair = MakeShiftedPair(c.height, c.width, 3 + static_cast<int>(frame), 7, 31 * frame + 5);
+        libtessaro_process(out.data(), pair.left.data(), pair.right.data(), false);
+        ASSERT_EQ(out, reference.Process(pair.left.data(), pair.right.data(), false))
+            << c << ", widths " << ::testing::PrintToString(widths) << ", frame " << frame;
+      }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, StripsAgainstReference,
+                         ::testing::Values(SgmCodePath::kPlain, SgmCodePath::kVector128, SgmCodePath::kAvx2,
+                                           SgmCodePath::kAvx512));
+
+}  // namespace
