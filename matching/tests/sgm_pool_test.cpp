@@ -33,16 +33,27 @@ TEST(SgmPool, EveryTaskOfManyJobsRunsOnceWhateverTheThreadCount) {
   }
 }
 
-TEST(SgmPool, TasksSpreadOverThreadsAndAStoppedPoolRunsOnTheCaller) {
+// Each task waits until every thread has arrived, which only happens when all of them run tasks: freshly started,
+// woken for a frame, and woken for a job after they have gone to sleep (a wake-up passes from worker to worker).
+TEST(SgmPool, TasksSpreadOverEveryThreadAndAStoppedPoolRunsOnTheCaller) {
+  constexpr unsigned long kThreads = 8;
   SgmPool pool;
-  pool.Start(4);
-  // Each task waits until all four threads have arrived, which only happens when four threads run tasks.
-  std::atomic<int> arrived{0};
-  pool.Run(4, [&](unsigned long) {
-    arrived.fetch_add(1);
-    while (arrived.load() < 4) std::this_thread::yield();
-  });
-  EXPECT_EQ(arrived.load(), 4);
+  pool.Start(kThreads);
+  auto every_thread_arrives = [&] {
+    std::atomic<unsigned long> arrived{0};
+    pool.Run(kThreads, [&](unsigned long) {
+      arrived.fetch_add(1);
+      while (arrived.load() < kThreads) std::this_thread::yield();
+    });
+    return arrived.load();
+  };
+  EXPECT_EQ(every_thread_arrives(), kThreads);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  pool.Wake();
+  EXPECT_EQ(every_thread_arrives(), kThreads);
+  pool.Rest();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(every_thread_arrives(), kThreads);
   pool.Stop();
   EXPECT_EQ(pool.threads(), 1u);
   std::set<std::thread::id> ran_on;
