@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -53,6 +54,9 @@ class SgmPool {
   // Looks, without the lock, for a job after `seen` until the time bound of the current state passes; false
   // when none came.
   bool AwaitJob(unsigned long seen) const;
+  // Between frames that come at a steady rate, sleeps until a little before the next is due, then looks for it (or a
+  // job after `seen`) for a while; returns at once otherwise. Holds lock.
+  void AwaitDueFrame(std::unique_lock<std::mutex>& lock, unsigned long seen, unsigned long wakes_seen);
   // Takes the next task of the current job; false when none is left. Holds lock.
   bool TakeTask(unsigned long job, unsigned long& index);
   void Finish(std::unique_lock<std::mutex>& lock);
@@ -69,6 +73,14 @@ class SgmPool {
   unsigned long next_task_ = 0;  // first task not yet taken
   unsigned long finished_ = 0;   // tasks finished
   unsigned long wakes_ = 0;      // number of the last Wake: a worker that slept through a frame wakes for the next
+  std::atomic<unsigned long> wakes_posted_{0};  // wakes_, readable without the lock
+  // When the last Wake came; while Wakes come at a steady rate, the mean time between them and the mean difference
+  // of that time from the mean (both zero otherwise).
+  std::chrono::steady_clock::time_point last_wake_;
+  std::chrono::steady_clock::duration frame_period_{0};
+  std::chrono::steady_clock::duration frame_jitter_{0};
+  // The mean delay of the workers' timed wake-ups: how early they wake before a frame is due.
+  std::chrono::steady_clock::duration wake_delay_{0};
   std::atomic<bool> awake_{false};  // between Wake and Rest
   std::unique_ptr<std::atomic<int>[]> homes_;  // each worker's processor to sleep on, -1 for none
   unsigned long homes_count_ = 0;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -143,6 +144,35 @@ TEST(SgmPool, JobsOfAWokenFrameAndAfterItRunEveryTaskOnce) {
     }
     if (awake) pool.Rest();
   }
+}
+
+// Frames at a steady rate find workers that woke ahead of them and look for their jobs; every task still runs once,
+// and when the frames stop, the workers stop looking: an idle pool costs next to no processor time.
+TEST(SgmPool, WorkersThatWakeAheadOfSteadyFramesRunEveryTaskOnceAndRestWhenFramesStop) {
+  SgmPool pool;
+  pool.Start(4);
+  auto due = std::chrono::steady_clock::now();
+  for (int frame = 0; frame < 30; ++frame) {
+    due += std::chrono::milliseconds(10);
+    std::this_thread::sleep_until(due);
+    pool.Wake();
+    for (int job = 0; job < 3; ++job) {
+      std::vector<std::atomic<int>> runs(11);
+      pool.Run(runs.size(), [&](unsigned long i) { runs[i].fetch_add(1); });
+      for (const std::atomic<int>& run : runs) ASSERT_EQ(run.load(), 1) << "frame " << frame;
+    }
+    pool.Rest();
+  }
+  auto processor_time = [] {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+  };
+  const auto before = processor_time();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Each of the three workers looks once more, for at most two milliseconds, for the frame that does not come.
+  EXPECT_LT(processor_time() - before, std::chrono::milliseconds(30));
 }
 
 }  // namespace
