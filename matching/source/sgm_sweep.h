@@ -1,6 +1,6 @@
-// Full-range frames in one pass per family of paths along the same lines, with the winner-take-all folded into
-// the last. The path planes are not written; a later narrowed frame that needs them has them rebuilt from the
-// kept images of the last such frame.
+// Full-range frames in one pass per family of paths along the same lines (up to four paths) or in two passes over
+// the rows (five to eight), with the winner-take-all folded into the last. The path planes are not written; a later
+// narrowed frame that needs them has them rebuilt from the kept images of the last such frame.
 #pragma once
 
 #include "sgm_state.h"
@@ -18,8 +18,8 @@ void sgm_sweep_frame(unsigned char* out, const unsigned char* left, const unsign
 // The aggregation and winner-take-all of sgm_sweep_frame alone, over the signatures already computed.
 void sgm_sweep_aggregate(unsigned char* out);
 
-// Bytes per cell that the sums handed between families take with the current parameters: one 16-bit volume,
-// or a byte volume for each family but the last.
+// Bytes per cell that the sums handed between passes take with the current parameters: room for one 16-bit
+// volume, or one byte volume where the two passes of five to eight paths hand on bytes.
 unsigned long sgm_sweep_bytes_per_cell();
 
 // True while the path planes lag behind the last frame, because that frame was swept.
