@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "libtessaro.h"
+#include "reference_combination.h"
 #include "reference_matcher.h"
 #include "sgm_kernels.h"
 #include "sgm_state.h"
@@ -17,57 +18,9 @@
 
 namespace {
 
-struct Combination {
-  int height, width, radius, disparity_min, disparity_max, paths, threads, window, threshold;
-  bool interval_sampling;
-  bool use_previous;
-};
-
-std::ostream& operator<<(std::ostream& out, const Combination& c) {
-  return out << c.width << "x" << c.height << " r=" << c.radius << " dmin=" << c.disparity_min
-             << " dmax=" << c.disparity_max << " paths=" << c.paths << " threads=" << c.threads << " W=" << c.window
-             << " threshold=" << c.threshold << (c.interval_sampling ? " interval" : "")
-             << (c.use_previous ? " use_previous" : "");
-}
-
-constexpr int kPenalty1 = 7;
 constexpr size_t kCodePaths = 4;
-constexpr int kPenalty2 = 40;
 constexpr int kFrames = 3;
 constexpr int kFrameShifts[kFrames] = {5, 9, 4};
-
-tagSGMParameterSet ParametersOf(const Combination& c) {
-  tagSGMParameterSet set{};
-  set.image_height = static_cast<uint64_t>(c.height);
-  set.image_width = static_cast<uint64_t>(c.width);
-  set.disparity_min = c.disparity_min;
-  set.disparity_max = c.disparity_max;
-  set.window_scale = static_cast<uint64_t>(c.radius);
-  set.ddr_disparity_range = static_cast<uint64_t>(c.window);
-  set.path_number = static_cast<uint64_t>(c.paths);
-  set.thread_number = static_cast<uint64_t>(c.threads);
-  set.image_interval_sampling = c.interval_sampling ? 1 : 0;
-  set.sgm_penalty1 = kPenalty1;
-  set.sgm_penalty2 = kPenalty2;
-  set.ddr_threshold = static_cast<uint16_t>(c.threshold);
-  return set;
-}
-
-ReferenceSettings SettingsOf(const Combination& c) {
-  ReferenceSettings s;
-  s.height = c.height;
-  s.width = c.width;
-  s.disparity_min = c.disparity_min;
-  s.disparity_max = c.disparity_max;
-  s.radius = c.radius;
-  s.window = c.window;
-  s.paths = c.paths;
-  s.threshold = c.threshold;
-  s.penalty1 = kPenalty1;
-  s.penalty2 = kPenalty2;
-  s.interval_sampling = c.interval_sampling;
-  return s;
-}
 
 const char* NameOf(SgmCodePath path) {
   switch (path) {
@@ -149,14 +102,8 @@ class PenaltiesAgainstReference : public ::testing::TestWithParam<SgmCodePath> {
 
 // One full-range frame of c with the penalties given, against the reference.
 void ExpectFullRangeFrameMatches(const Combination& c, int penalty1, int penalty2) {
-  tagSGMParameterSet set = ParametersOf(c);
-  set.sgm_penalty1 = static_cast<uint16_t>(penalty1);
-  set.sgm_penalty2 = static_cast<uint16_t>(penalty2);
-  ReferenceSettings settings = SettingsOf(c);
-  settings.penalty1 = penalty1;
-  settings.penalty2 = penalty2;
-  ASSERT_EQ(libtessaro_init(set), 0);
-  ReferenceMatcher reference(settings);
+  ASSERT_EQ(libtessaro_init(ParametersOf(c, penalty1, penalty2)), 0);
+  ReferenceMatcher reference(SettingsOf(c, penalty1, penalty2));
   std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
   const TestPair pair = MakeShiftedPair(c.height, c.width, 6, 12, 3);
   libtessaro_process(out.data(), pair.left.data(), pair.right.data(), false);
@@ -218,14 +165,8 @@ TEST_P(ReinitAgainstReference, EveryFrameAfterEachReinitMatchesAFreshMatcher) {
     for (size_t step = 0; step < sequence.size(); ++step) {
       const ReinitStep& s = sequence[step];
       const Combination c = {s.height, s.width, s.radius, 0, s.disparity_max, s.paths, s.threads, 16, 60, false, true};
-      tagSGMParameterSet set = ParametersOf(c);
-      set.sgm_penalty1 = static_cast<uint16_t>(s.penalty1);
-      set.sgm_penalty2 = static_cast<uint16_t>(s.penalty2);
-      ReferenceSettings settings = SettingsOf(c);
-      settings.penalty1 = s.penalty1;
-      settings.penalty2 = s.penalty2;
-      ASSERT_EQ(libtessaro_init(set), 0);
-      ReferenceMatcher reference(settings);
+      ASSERT_EQ(libtessaro_init(ParametersOf(c, s.penalty1, s.penalty2)), 0);
+      ReferenceMatcher reference(SettingsOf(c, s.penalty1, s.penalty2));
       std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
       for (size_t frame = 0; frame < std::size(kUsePrevious); ++frame) {
         const bool narrowed = kUsePrevious[frame];

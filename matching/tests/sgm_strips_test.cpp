@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "libtessaro.h"
+#include "reference_combination.h"
 #include "reference_matcher.h"
 #include "sgm_kernels.h"
 #include "sgm_state.h"
@@ -102,8 +103,8 @@ class StripsAgainstReference : public ::testing::TestWithParam<SgmCodePath> {
   }
 };
 
-// Strips of two diagonals (the narrowest), of mixed widths, the widest, and the widths the threads' speeds give; byte and 16-bit forward sums, byte and 16-bit cells, five to eight paths, areas one row high or one
-// column wide.
+// Strips of two diagonals (the narrowest), of mixed widths, the widest, and the widths the threads' speeds give; byte
+// and 16-bit forward sums, byte and 16-bit cells, five to eight paths, areas one row high or one column wide.
 TEST_P(StripsAgainstReference, EveryStripWidthGivesTheReferenceFrames) {
   const StripCase kCases[] = {
       {40, 150, 2, 32, 8, 6, 7, 60},  // byte sums: 4 x 60 fits a byte
@@ -117,30 +118,12 @@ TEST_P(StripsAgainstReference, EveryStripWidthGivesTheReferenceFrames) {
   const std::vector<std::vector<long>> kWidths = {{2}, {3, 2, 7}, {5, 2, 2, 64, 9, 3}, {100000}, {}};
   for (const StripCase& c : kCases)
     for (const std::vector<long>& widths : kWidths) {
-      tagSGMParameterSet set{};
-      set.image_height = static_cast<uint64_t>(c.height);
-      set.image_width = static_cast<uint64_t>(c.width);
-      set.disparity_max = c.disparity_max;
-      set.window_scale = static_cast<uint64_t>(c.radius);
-      set.ddr_disparity_range = static_cast<uint64_t>(c.disparity_max);
-      set.path_number = static_cast<uint64_t>(c.paths);
-      set.thread_number = static_cast<uint64_t>(c.threads);
-      set.sgm_penalty1 = static_cast<uint16_t>(c.penalty1);
-      set.sgm_penalty2 = static_cast<uint16_t>(c.penalty2);
-      set.ddr_threshold = 65535;
-      ReferenceSettings settings;
-      settings.height = c.height;
-      settings.width = c.width;
-      settings.disparity_max = c.disparity_max;
-      settings.radius = c.radius;
-      settings.window = c.disparity_max;
-      settings.paths = c.paths;
-      settings.threshold = 65535;
-      settings.penalty1 = c.penalty1;
-      settings.penalty2 = c.penalty2;
-      ASSERT_EQ(libtessaro_init(set), 0) << c;
+      // Full-range frames: W covers D and the threshold accepts every cost.
+      const Combination combination = {c.height,  c.width,         c.radius, 0,     c.disparity_max, c.paths,
+                                       c.threads, c.disparity_max, 65535,    false, false};
+      ASSERT_EQ(libtessaro_init(ParametersOf(combination, c.penalty1, c.penalty2)), 0) << c;
       sgm_strip_widths_for_tests(widths);
-      ReferenceMatcher reference(settings);
+      ReferenceMatcher reference(SettingsOf(combination, c.penalty1, c.penalty2));
       std::vector<uint8_t> out(s_sgm_m * s_sgm_n);
       for (unsigned frame = 0; frame < 2; ++frame) {
         const TestPair pair = MakeShiftedPair(c.height, c.width, 3 + static_cast<int>(frame), 7, 31 * frame + 5);
