@@ -125,8 +125,8 @@ void SgmPool::Wake() {
 void SgmPool::Rest() { awake_.store(false, std::memory_order_relaxed); }
 
 void SgmPool::AwaitDueFrame(std::unique_lock<std::mutex>& lock, unsigned long seen, unsigned long wakes_seen) {
-  if (awake_.load(std::memory_order_relaxed) || frame_period_ == Clock::duration::zero() || wakes_ != wakes_seen)
-    return;
+  // Also while the frame still runs: a worker done with it well before the frame returns wakes for the next one too.
+  if (frame_period_ == Clock::duration::zero() || wakes_ != wakes_seen) return;
   if (2 * frame_jitter_ > kMostLead) return;  // too unsteady to be worth it: sleep until the frame comes
   const Clock::duration lead = std::clamp<Clock::duration>(2 * (wake_delay_ + frame_jitter_), kLeastLead, kMostLead);
   const Clock::time_point start = last_wake_ + frame_period_ - lead;

@@ -62,8 +62,11 @@ void take_paths(SgmRasterFrame& pass, const SgmRasterPaths& paths, bool forward)
 void run_pass(const SgmRasterFrame& r, SgmCellWidth cells, SgmSumsWidth sums, bool backward) {
   const auto strip = sgm_kernels().sweep_raster[cells][sums][backward];
   const long diagonals = area_diagonals(r.frame.area);
-  for (long k = 0; k < buffers.progress_strips; ++k) r.progress[k].rows.store(0, std::memory_order_relaxed);
-  SgmStripSchedule schedule(diagonals, r.widest_strip, std::max(kRasterEdgePixels, r.widest_strip / kMostNarrowing));
+  for (long k = 0; k < buffers.progress_strips; ++k) r.progress[k].Reset();
+  // Every strip but the last holds at least the pixels that pass to the next one.
+  const int pass = backward ? 1 : 0;
+  SgmStripSchedule schedule(diagonals, r.widest_strip, std::max(kRasterEdgePixels, r.widest_strip / kMostNarrowing),
+                            pass);
   SgmPool& pool = sgm_pool();
   pool.Run(pool.threads(), [&](unsigned long) {
     SgmStripClaim claim{};
@@ -71,7 +74,8 @@ void run_pass(const SgmRasterFrame& r, SgmCellWidth cells, SgmSumsWidth sums, bo
       const auto start = std::chrono::steady_clock::now();
       const SgmStripWork work = strip(r, claim.index, claim.begin, claim.end);
       const auto busy = std::chrono::steady_clock::now() - start - work.waited;
-      SgmStripSchedule::Report(work.pixels, std::chrono::duration_cast<std::chrono::nanoseconds>(busy).count());
+      SgmStripSchedule::Report(pass, work.pixels,
+                               std::chrono::duration_cast<std::chrono::nanoseconds>(busy).count());
     }
   });
 }

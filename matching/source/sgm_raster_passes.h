@@ -11,22 +11,14 @@
 // and only the last two pixels of each row pass from one task to the next.
 #pragma once
 
-#include <sched.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <type_traits>
 
-#include "sgm_spin.h"
+#include "sgm_strip_progress.h"
 #include "sgm_sweep_passes.h"
-
-// The rows of one strip that its pass has finished; on a cache line of its own, since the strip's task writes it
-// while the next strip's task reads it.
-struct alignas(64) SgmStripProgress {
-  std::atomic<long> rows{0};
-};
 
 // The paths of a pixel's cells, in the pass's coordinates: the three column paths by their previous pixel's column
 // offset + 1, from (a - 1, c - 1), (a - 1, c), (a - 1, c + 1), then the row path from (a, c - 1).
@@ -59,24 +51,6 @@ struct SgmStripWork {
 };
 
 namespace sgm_forms {
-
-constexpr int kSpinsBeforeYield = 4096;
-
-// Waits until `progress` reaches `needed`, adding the time waited to `waited`. The strip waited for is held by a
-// running task that waits only for the strips before it, so the wait ends; it gives the processor up now and then
-// in case that task shares it.
-inline void wait_for_progress(const SgmStripProgress& progress, long needed, std::chrono::nanoseconds& waited) {
-  if (progress.rows.load(std::memory_order_acquire) >= needed) return;
-  const auto start = std::chrono::steady_clock::now();
-  for (int spins = 0; progress.rows.load(std::memory_order_acquire) < needed;) {
-    sgm_spin_pause();
-    if (++spins == kSpinsBeforeYield) {
-      spins = 0;
-      sched_yield();
-    }
-  }
-  waited += std::chrono::steady_clock::now() - start;
-}
 
 // The totals of one pixel in 16 bits from the byte sums of both passes, into `total`; returns the smallest. Each byte
 // sum holds the low byte of a sum that exceeds its paths times the cost by at most 255 (a path value lies between its
@@ -176,7 +150,7 @@ SgmStripWork raster_strip(const SgmRasterFrame& r, long strip, long u0, long u1)
   for (long a = first_row; a <= last_row; ++a) {
     // The previous strip's rows up to a + 1: then the strip two before this one, which writes the same edges, has
     // finished the row this one writes and the row after it, which read it.
-    if (strip > 0) wait_for_progress(r.progress[strip - 1], std::min(a + 2, rows), work.waited);
+    if (strip > 0) work.waited += r.progress[strip - 1].Await(std::min(a + 2, rows));
     const long c0 = std::max(0L, u0 - a), c1 = std::min(columns, u0 + w - a);
     const long y = kBackward ? f.area.row_end - 1 - a : f.area.row_begin + a;
     const long row_x = kBackward ? f.area.column_end - c1 : f.area.column_begin + c0;  // leftmost pixel of the row
@@ -257,9 +231,9 @@ SgmStripWork raster_strip(const SgmRasterFrame& r, long strip, long u0, long u1)
                                                                       total));
       }
     }
-    r.progress[strip].rows.store(a + 1, std::memory_order_release);
+    r.progress[strip].Publish(a + 1);
   }
-  r.progress[strip].rows.store(rows, std::memory_order_release);
+  r.progress[strip].Publish(rows);
   return work;
 }
 

@@ -17,7 +17,7 @@ class Speeds {
   struct Entry {
     Entry();
     ~Entry();
-    std::atomic<long> picoseconds_per_pixel{0};
+    std::atomic<long> picoseconds_per_pixel[SgmStripSchedule::kPasses] = {};
   };
   static Speeds& Get() {
     static Speeds* const speeds = new Speeds;  // never destroyed: threads may still leave while the process exits
@@ -27,18 +27,19 @@ class Speeds {
     thread_local Entry entry;
     return entry;
   }
-  long Fastest() {
+  long Fastest(int pass) {
     const std::lock_guard<std::mutex> lock(mutex_);
     long fastest = 0;
     for (const Entry* entry : entries_) {
-      const long time = entry->picoseconds_per_pixel.load(std::memory_order_relaxed);
+      const long time = entry->picoseconds_per_pixel[pass].load(std::memory_order_relaxed);
       if (time > 0 && (fastest == 0 || time < fastest)) fastest = time;
     }
     return fastest;
   }
   void Forget() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    for (Entry* entry : entries_) entry->picoseconds_per_pixel.store(0, std::memory_order_relaxed);
+    for (Entry* entry : entries_)
+      for (std::atomic<long>& time : entry->picoseconds_per_pixel) time.store(0, std::memory_order_relaxed);
   }
 
  private:
@@ -64,13 +65,13 @@ std::atomic<bool> test_widths_set{false};
 
 }  // namespace
 
-SgmStripSchedule::SgmStripSchedule(long diagonals, long widest, long narrowest)
-    : diagonals_(diagonals), widest_(widest), narrowest_(std::min(narrowest, widest)) {}
+SgmStripSchedule::SgmStripSchedule(long diagonals, long widest, long narrowest, int pass)
+    : diagonals_(diagonals), widest_(widest), narrowest_(std::min(narrowest, widest)), pass_(pass) {}
 
 long SgmStripSchedule::Width() const {
-  const long own = Speeds::Own().picoseconds_per_pixel.load(std::memory_order_relaxed);
+  const long own = Speeds::Own().picoseconds_per_pixel[pass_].load(std::memory_order_relaxed);
   if (own <= 0) return widest_;
-  return std::clamp(widest_ * Speeds::Get().Fastest() / own, narrowest_, widest_);
+  return std::clamp(widest_ * Speeds::Get().Fastest(pass_) / own, narrowest_, widest_);
 }
 
 bool SgmStripSchedule::Claim(SgmStripClaim& claim) {
@@ -94,10 +95,10 @@ bool SgmStripSchedule::Claim(SgmStripClaim& claim) {
   }
 }
 
-void SgmStripSchedule::Report(long pixels, long nanoseconds) {
+void SgmStripSchedule::Report(int pass, long pixels, long nanoseconds) {
   if (pixels <= 0 || nanoseconds <= 0) return;
   // Half the newest strip, half the speed before: one slow strip does not halve the next one's width.
-  std::atomic<long>& own = Speeds::Own().picoseconds_per_pixel;
+  std::atomic<long>& own = Speeds::Own().picoseconds_per_pixel[pass];
   const long measured = nanoseconds * kPicoPerNano / pixels;
   const long before = own.load(std::memory_order_relaxed);
   own.store(before > 0 ? (before + measured) / 2 : measured, std::memory_order_relaxed);

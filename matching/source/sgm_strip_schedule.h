@@ -16,8 +16,9 @@ struct SgmStripClaim {
 
 class SgmStripSchedule {
  public:
-  // Diagonals [0, diagonals) in strips of at most `widest` and at least `narrowest` (the last may be narrower).
-  SgmStripSchedule(long diagonals, long widest, long narrowest);
+  // Diagonals [0, diagonals) in strips of at most `widest` and at least `narrowest` (the last may be narrower), for
+  // pass `pass`: the speeds of each pass are kept apart, since a pixel of one may take longer than one of the other.
+  SgmStripSchedule(long diagonals, long widest, long narrowest, int pass);
   SgmStripSchedule(const SgmStripSchedule&) = delete;
   SgmStripSchedule& operator=(const SgmStripSchedule&) = delete;
 
@@ -26,8 +27,9 @@ class SgmStripSchedule {
   // The most strips that diagonals [0, diagonals) can be cut into.
   static long MostStrips(long diagonals, long narrowest) { return (diagonals + narrowest - 1) / narrowest; }
 
-  // Records that the calling thread matched `pixels` pixels in `nanoseconds` of work (waits left out).
-  static void Report(long pixels, long nanoseconds);
+  // Records that the calling thread matched `pixels` pixels of pass `pass` in `nanoseconds` of work (waits left out).
+  static void Report(int pass, long pixels, long nanoseconds);
+  static constexpr int kPasses = 2;
   // Forgets every thread's speed, for a new set of threads.
   static void Forget();
 
@@ -37,6 +39,7 @@ class SgmStripSchedule {
   long diagonals_;
   long widest_;
   long narrowest_;
+  int pass_;
   std::atomic<uint64_t> next_{0};  // the next strip's index in the upper half, its first diagonal in the lower
 };
 

@@ -86,9 +86,10 @@ TEST_P(MixedFramesAgainstReference, NarrowedFramesAfterFullRangeFramesMatchByteF
 }
 
 // Full-range frames hand sums between passes as bytes only where each provably fits. With r = 2 (largest cost 24)
-// a family's two paths reach 2 x (24 + P2): 254 for P2 = 103, 256 for P2 = 104; that bounds the rows' volume with
-// four paths, and each family's own volume with eight. Penalties near the top of 16 bits make the path terms
-// wrap, where the bound no longer holds.
+// the column family's two paths reach 2 x (24 + P2): 254 for P2 = 103, 256 for P2 = 104, which bounds the volume that
+// four paths hand to the rows. Five to eight paths hand on each pass's sums as their low bytes where the pass's paths
+// exceed their costs by at most 255: 4 x P2, 252 for P2 = 63, 256 for P2 = 64. Penalties near the top of 16 bits make
+// the path terms wrap, where the bounds no longer hold.
 class PenaltiesAgainstReference : public ::testing::TestWithParam<SgmCodePath> {
  protected:
   void SetUp() override {
@@ -112,7 +113,7 @@ void ExpectFullRangeFrameMatches(const Combination& c, int penalty1, int penalty
 }
 
 TEST_P(PenaltiesAgainstReference, SumsAtAndPastTheByteLimitAndWrappingPenaltiesMatchByteForByte) {
-  constexpr int kPenalties[][2] = {{7, 103}, {7, 104}, {65500, 40}, {3, 65000}};
+  constexpr int kPenalties[][2] = {{7, 63}, {7, 64}, {7, 103}, {7, 104}, {65500, 40}, {3, 65000}};
   for (const int paths : {4, 8}) {
     const Combination c = {39, 71, 2, 0, 16, paths, 6, 16, 65535, false, false};
     for (const auto& penalties : kPenalties) ExpectFullRangeFrameMatches(c, penalties[0], penalties[1]);

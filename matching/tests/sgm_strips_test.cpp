@@ -1,6 +1,7 @@
 // Full-range frames of five to eight paths run in two passes of sheared strips: the strips a schedule hands out, and
 // the frames they give, cut into strips of every width the schedule may choose, against the plain reference matcher.
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -14,6 +15,7 @@
 #include "reference_matcher.h"
 #include "sgm_kernels.h"
 #include "sgm_state.h"
+#include "sgm_strip_progress.h"
 #include "sgm_strip_schedule.h"
 #include "test_images.h"
 
@@ -22,7 +24,7 @@ namespace {
 TEST(StripSchedule, HandsOutEveryDiagonalOnceAndInOrderWhicheverThreadsClaim) {
   SgmStripSchedule::Forget();
   constexpr long kDiagonals = 1001;
-  SgmStripSchedule schedule(kDiagonals, 16, 2);
+  SgmStripSchedule schedule(kDiagonals, 16, 2, 0);
   std::mutex mutex;
   std::vector<SgmStripClaim> claims;
   std::vector<std::thread> threads;
@@ -46,15 +48,15 @@ TEST(StripSchedule, HandsOutEveryDiagonalOnceAndInOrderWhicheverThreadsClaim) {
   EXPECT_EQ(next, kDiagonals);
 }
 
-// A thread four times slower than the fastest live one takes strips a quarter as wide, never below the narrowest;
-// speeds forgotten, every thread takes the widest again.
+// A thread four times slower than the fastest live one takes strips a quarter as wide, never below the narrowest, in
+// the pass it was slower in; speeds forgotten, every thread takes the widest again.
 TEST(StripSchedule, AThreadSlowerThanTheFastestTakesStripsNarrowerInProportion) {
   SgmStripSchedule::Forget();
   std::mutex mutex;
   std::condition_variable changed;
   bool measured = false, done = false;
   std::thread fast([&] {
-    SgmStripSchedule::Report(1000, 1000);
+    SgmStripSchedule::Report(0, 1000, 1000);
     std::unique_lock<std::mutex> lock(mutex);
     measured = true;
     changed.notify_all();
@@ -64,13 +66,16 @@ TEST(StripSchedule, AThreadSlowerThanTheFastestTakesStripsNarrowerInProportion) 
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait(lock, [&] { return measured; });
   }
-  SgmStripSchedule::Report(1000, 4000);
-  SgmStripSchedule schedule(1000, 64, 2), tight(1000, 64, 32);
+  SgmStripSchedule::Report(0, 1000, 4000);
+  SgmStripSchedule::Report(1, 1000, 1000);  // as fast as the other thread in the other pass
+  SgmStripSchedule schedule(1000, 64, 2, 0), tight(1000, 64, 32, 0), other_pass(1000, 64, 2, 1);
   SgmStripClaim claim{};
   ASSERT_TRUE(schedule.Claim(claim));
   EXPECT_EQ(claim.end - claim.begin, 16);
   ASSERT_TRUE(tight.Claim(claim));
   EXPECT_EQ(claim.end - claim.begin, 32);
+  ASSERT_TRUE(other_pass.Claim(claim));
+  EXPECT_EQ(claim.end - claim.begin, 64);
   SgmStripSchedule::Forget();
   ASSERT_TRUE(schedule.Claim(claim));
   EXPECT_EQ(claim.end - claim.begin, 64);
@@ -80,6 +85,32 @@ TEST(StripSchedule, AThreadSlowerThanTheFastestTakesStripsNarrowerInProportion) 
   }
   changed.notify_all();
   fast.join();
+}
+
+// A strip's follower that has waited long for its rows sleeps instead of spinning, and their publication wakes it;
+// rows short of what it waits for leave it asleep.
+TEST(StripProgress, AWaiterThatWaitedLongSleepsAndThePublicationWakesIt) {
+  SgmStripProgress progress;
+  progress.Reset();
+  std::atomic<bool> returned{false};
+  timespec processor_time{};
+  std::chrono::nanoseconds waited{0};
+  std::thread follower([&] {
+    waited = progress.Await(3);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &processor_time);
+    returned.store(true);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  progress.Publish(2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(returned.load());
+  progress.Publish(3);
+  follower.join();
+  EXPECT_GE(waited, std::chrono::milliseconds(100));  // from when the follower began to wait, after its start
+  // Spinning all along would have cost about 120 ms of processor time.
+  EXPECT_LT(std::chrono::seconds(processor_time.tv_sec) + std::chrono::nanoseconds(processor_time.tv_nsec),
+            std::chrono::milliseconds(40));
+  EXPECT_EQ(progress.Await(3), std::chrono::nanoseconds::zero());
 }
 
 struct StripCase {
