@@ -36,7 +36,7 @@ struct SgmKernels {
   void (*census_64)(const unsigned char* image, long n, long y, long x, unsigned long radius, uint64_t* signatures);
   // The passes of a full-range frame of up to four paths (sgm_sweep_passes.h), by the width of the path cells
   // (SgmCellWidth) and of the sums handed on (SgmSumsWidth): rows [begin, end) of the rows' family, and the band of
-  // lines [begin, end) of another family.
+  // columns [begin, end) of the columns' family.
   void (*sweep_rows[2][2])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
   void (*sweep_band[2][2])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
   // Strip `strip` of diagonals [begin, end) of the forward or backward pass of a full-range frame of five to eight

@@ -86,8 +86,7 @@ void sgm_raster_aggregate(const SgmSweepFrame& f, const SgmRasterPaths& paths, S
                           SgmSumsWidth sums) {
   SgmRasterFrame pass{};
   pass.frame = f;
-  for (unsigned long i = 0; i < paths.count; ++i)
-    pass.forward_paths += sgm_raster_forward_path(paths.offsets[i][0], paths.offsets[i][1]);
+  pass.forward_paths = sgm_raster_forward_paths(paths);
   pass.forward_sums = f.sums_volume;
   pass.widest_strip = widest_strip(f.area);
   const long rows = f.area.row_end - f.area.row_begin;

@@ -15,6 +15,14 @@ struct SgmRasterPaths {
 // the same row.
 inline bool sgm_raster_forward_path(int dy, int dx) { return dy < 0 || (dy == 0 && dx < 0); }
 
+// How many of the paths run in the forward pass.
+inline unsigned long sgm_raster_forward_paths(const SgmRasterPaths& paths) {
+  unsigned long forward = 0;
+  for (unsigned long i = 0; i < paths.count; ++i)
+    forward += sgm_raster_forward_path(paths.offsets[i][0], paths.offsets[i][1]);
+  return forward;
+}
+
 // Aggregates the frame's paths and picks every pixel's winner into f.out. The forward sums go to f.sums_volume, in
 // the width `sums` (bytes only for byte cells where the forward paths times P2 fit a byte).
 void sgm_raster_aggregate(const SgmSweepFrame& f, const SgmRasterPaths& paths, SgmCellWidth cells, SgmSumsWidth sums);

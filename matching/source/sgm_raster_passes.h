@@ -210,7 +210,7 @@ SgmStripWork raster_strip(const SgmRasterFrame& r, long strip, long u0, long u1)
         }
         own_minimum[k] = minimum;
       };
-      const S* forward = static_cast<const S*>(r.forward_sums) + (y * f.n + x) * d;
+      [[maybe_unused]] const S* forward = static_cast<const S*>(r.forward_sums) + (y * f.n + x) * d;
       if constexpr (kWideTotals) {
         std::copy(forward, forward + d, total);
         // Without paths of its own the backward pass only picks the winner of the forward sums.

@@ -61,7 +61,7 @@ SgmRasterPaths eight_paths() { return {kEightPaths, std::min(sgm_params.path_num
 
 // The families of a four-path frame's paths, in the order the passes run them: the columns', then the rows'.
 std::vector<Family> families_of_paths() {
-  Family families[kFamilies] = {{false, 0}, {true, 0}};
+  Family families[kFamilies] = {{false}, {true}};
   const unsigned long count = std::min(sgm_params.path_number, kMaxFourPaths);
   for (unsigned long i = 0; i < count; ++i) {
     const int dy = kFourPaths[i][0], dx = kFourPaths[i][1];
@@ -86,8 +86,8 @@ void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSum
     });
     return;
   }
-  // Lines x + slope * y.
-  const SgmLineRange lines = sgm_area_lines(f.area, family.slope, 1);
+  // Bands of whole columns: lines x.
+  const SgmLineRange lines = sgm_area_lines(f.area, 0, 1);
   pool.Run(static_cast<unsigned long>(sgm_band_count(lines, kSweepBandLines)), [&](unsigned long band) {
     const SgmLineRange own = sgm_line_band(lines, static_cast<long>(band), kSweepBandLines);
     kernels.sweep_band[cells][sums](f, family, own.first, own.last);
@@ -129,9 +129,7 @@ SgmSumsWidth family_sums_width(const std::vector<Family>& families) {
 // paths of either pass exceed their costs by at most 255 together, P2 each.
 SgmSumsWidth raster_sums_width() {
   const SgmRasterPaths paths = eight_paths();
-  unsigned long forward = 0;
-  for (unsigned long i = 0; i < paths.count; ++i)
-    forward += sgm_raster_forward_path(paths.offsets[i][0], paths.offsets[i][1]);
+  const unsigned long forward = sgm_raster_forward_paths(paths);
   const unsigned long most = std::max(forward, paths.count - forward);
   return cell_width() == kSgmCellBytes && most * sgm_params.penalty2 <= kLargestByte ? kSgmSumBytes : kSgmSums16;
 }
