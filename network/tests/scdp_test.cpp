@@ -2,19 +2,26 @@
 // library's server and against a fake server that answers late, in parts, or not at all.
 #include <gtest/gtest.h>
 
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "net_helpers.h"
 #include "pelarin/packet.h"
+#include "pelarin/proxy.h"
+#include "pelarin/proxy_passes.h"
 #include "pelarin/scdp.h"
+#include "receive_backlog.h"
 
 namespace {
 
@@ -23,10 +30,35 @@ using nettest::Words;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-enum TestCommand : uint32_t { kEcho = 1, kSilent = 2, kOversized = 3, kCapacity = 4, kReadFourWords = 5 };
+enum TestCommand : uint32_t { kEcho = 1, kSilent = 2, kOversized = 3, kCapacity = 4, kReadFourWords = 5, kSlow = 6 };
 
 std::atomic<int> g_calls{0};
 std::atomic<int> g_last_length{-1};
+
+// Slow requests (kSlow, numbered by their first data word) each take longer than a connection's
+// share of a pass. Their numbers are kept in the order they were handled, with the control
+// thread's pass count at that time; the one numbered kGatedNumber waits until the gate opens.
+constexpr uint32_t kGatedNumber = 100;
+struct SlowRecord {
+  uint32_t number;
+  uint64_t passes;
+};
+std::mutex g_slow_lock;
+std::vector<SlowRecord> g_slow;
+std::shared_future<void> g_gate;
+
+void HandleSlow(uint32_t number) {
+  uint64_t passes = 0;
+  ProxyThreadPasses(kProxyCtrlAndBroadcast, &passes);
+  std::shared_future<void> gate;
+  {
+    std::lock_guard<std::mutex> lock(g_slow_lock);
+    g_slow.push_back({number, passes});
+    gate = g_gate;
+  }
+  if (number == kGatedNumber && gate.valid()) gate.wait_for(std::chrono::seconds(20));
+  std::this_thread::sleep_for(pelarin::kConnectionWorkPerPass + std::chrono::milliseconds(1));
+}
 
 uint32_t Word(const uint8_t* p) {
   uint32_t v;
@@ -60,6 +92,10 @@ int TestCallback(const char* payload, int length, void*, tagACKMsgPara* reply) {
       reply->used_size = reply->capacity + 1;
       break;
     case kCapacity: PutWords(reply, Words({2, kCapacity, 0, 4, reply->capacity})); break;
+    case kSlow:
+      HandleSlow(words[3]);
+      PutWords(reply, Words({2, kSlow, 0, 4, words[3]}));
+      break;
     default: PutWords(reply, Words({2, command, words[2], 4, static_cast<uint32_t>(length)})); break;
   }
   ++g_calls;
@@ -93,6 +129,11 @@ class ControlServerTest : public ::testing::Test {
   void SetUp() override {
     g_calls = 0;
     g_last_length = -1;
+    {
+      std::lock_guard<std::mutex> lock(g_slow_lock);
+      g_slow.clear();
+      g_gate = {};
+    }
     ASSERT_TRUE(server_.ok());
     client_ = nettest::ConnectLoopback(server_.port());
     ASSERT_GE(client_, 0);
@@ -215,6 +256,70 @@ TEST_F(ControlServerTest, QuietConnectionsAreClosedAndAnsweredOnesStay) {
   EXPECT_EQ(Bytes({0, 0, 0, 2, 0, 0, 0, kEcho, 0, 0, 0, 0, 0, 0, 0, 1, 'k'}), ReadReply(client_));
   close(silent);
   close(stalled);
+}
+
+Bytes SlowRequests(uint32_t first, uint32_t count) {
+  Bytes joined;
+  for (uint32_t number = first; number < first + count; ++number) {
+    const Bytes request = Request(kSlow, Words({number}));
+    joined.insert(joined.end(), request.begin(), request.end());
+  }
+  return joined;
+}
+
+// Reads `count` replies to slow requests; true when they carry first, first + 1, ... in order.
+bool SlowRepliesInOrder(int fd, uint32_t first, uint32_t count) {
+  for (uint32_t number = first; number < first + count; ++number) {
+    if (ReadReply(fd) != Words({2, kSlow, 0, 4, number})) return false;
+  }
+  return true;
+}
+
+std::vector<SlowRecord> SlowHandled() {
+  std::lock_guard<std::mutex> lock(g_slow_lock);
+  return g_slow;
+}
+
+// A connection's joined requests are served a share at a time: a request of another client that
+// comes while they wait is served in the next pass, the passes go on, and every joined request is
+// answered in its order (also those that wait in the buffer while the socket has nothing new).
+TEST_F(ControlServerTest, JoinedRequestsShareThePassesAndAreAllAnsweredInOrder) {
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
+  ASSERT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_));  // accepted before the burst's connection
+  std::promise<void> gate;
+  {
+    std::lock_guard<std::mutex> lock(g_slow_lock);
+    g_gate = gate.get_future().share();
+  }
+  constexpr uint32_t kJoined = 20;
+  const int burst = nettest::ConnectLoopback(server_.port());
+  ASSERT_GE(burst, 0);
+  ASSERT_TRUE(nettest::SendAll(burst, SlowRequests(kGatedNumber, kJoined)));
+  ASSERT_TRUE(nettest::WaitUntil([] { return !SlowHandled().empty(); }));
+  // While the first joined request is being handled, another client's request arrives whole.
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kSlow, Words({1}))));
+  ASSERT_TRUE(nettest::WaitUntil([this] {
+    int unacknowledged = -1;
+    return ioctl(client_, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
+  }));
+  gate.set_value();
+  EXPECT_EQ(Words({2, kSlow, 0, 4, 1}), ReadReply(client_));
+  EXPECT_TRUE(SlowRepliesInOrder(burst, kGatedNumber, kJoined));
+  const std::vector<SlowRecord> handled = SlowHandled();
+  ASSERT_EQ(handled.size(), kJoined + 1);
+  EXPECT_EQ(handled[0].number, kGatedNumber);
+  EXPECT_EQ(handled[1].number, 1u) << "the other client waited for more than one share of the burst";
+  EXPECT_GE(handled.back().passes - handled.front().passes, kJoined - 1) << "one joined request a pass";
+  close(burst);
+}
+
+// A peer that sends its joined requests and closes its sending side still gets every reply.
+TEST_F(ControlServerTest, JoinedRequestsOfAPeerThatStoppedSendingAreAllAnswered) {
+  constexpr uint32_t kFirst = 200, kJoined = 12;
+  ASSERT_TRUE(nettest::SendAll(client_, SlowRequests(kFirst, kJoined)));
+  ASSERT_EQ(shutdown(client_, SHUT_WR), 0);
+  EXPECT_TRUE(SlowRepliesInOrder(client_, kFirst, kJoined));
+  EXPECT_TRUE(nettest::WaitClosedByPeer(client_));
 }
 
 TEST_F(ControlServerTest, ReplyElementSentToTheServerLeavesItsReplyBufferAlone) {
