@@ -130,8 +130,11 @@ burst_summary() {
   echo "answered=$answered refused=$refused largest_value=$largest"
 }
 
-# The largest of the times on standard input ("failed" counts as failed=N).
-largest_time() { awk '$1 == "failed" { f++; next } $1 > m { m = $1 } END { printf "largest=%.3f failed=%d", m, f }'; }
+# Count, median and largest of the times on standard input ("failed" counts as failed=N).
+time_summary() {
+  sort -n | awk '$1 == "failed" { f++; next } { t[n++] = $1 }
+    END { printf "count=%d median=%.3f largest=%.3f failed=%d", n, (n ? t[int((n - 1) / 2)] : 0), (n ? t[n - 1] : 0), f }'
+}
 
 # Lays out a board root at $1 with both programs' shipped configurations (only the ports changed)
 # and starts vastrel from it, which starts quarnel; returns once vastrel has heard quarnel for 5 s.
@@ -225,8 +228,10 @@ part_watched() {
 
 # Joined set-time requests on one connection under the watchdog, version requests beside them.
 part_joined() {
-  local root="$work/joined" joined_start before joined_pid
+  local root="$work/joined" joined_start before joined_pid idle_times
   watched_start "$root"
+  version_requests_beside "$port"  # for comparison: the same requests with nothing else to serve
+  idle_times="$(printf '%s\n' "${version_times[@]}" | time_summary)"
   before="$(restarts "$root")"
   joined_start="$(day_seconds)"
   "$probe" --joined "$joined" --writes "$writes" --sequence 3 127.0.0.1 $((port + 2)) 1 6 12 0 "$set_time_seconds" 0 \
@@ -237,9 +242,8 @@ part_joined() {
   sleep "$check_period"
   echo "under vastrel, $writes writes of $joined joined set-time requests: $(cat "$work/joined.txt")"
   echo "under vastrel: clock commands run=$(grep -c '^date ' "$root/fake-calls.log" || true)"
-  echo "under vastrel: ${#version_times[@]} version requests during the burst, seconds each:" \
-       "$(printf '%s\n' "${version_times[@]}" | largest_time);" \
-       "all: $(printf '%s\n' "${version_times[@]}" | sort -n | tr '\n' ' ')"
+  echo "under vastrel: version requests (client start to exit), seconds: before the burst $idle_times;" \
+       "during it $(printf '%s\n' "${version_times[@]}" | time_summary)"
   echo "under vastrel: before the burst $before; after it and $check_period s more $(restarts "$root")"
   echo "under vastrel: quarnel's heartbeat intervals (s) from 10 s before the burst:"
   heartbeat_times "$root/data/log/qelt.log" "$(awk -v s="$joined_start" 'BEGIN { print s - 10 }')" | intervals |
