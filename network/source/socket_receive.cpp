@@ -146,6 +146,7 @@ extern "C" {
 int RecvProcess(int server_fd, uint32_t server_type, ServerPollSet* ready) {
   ServerSocketTable* table = GetServerSocketInfo(server_type);
   const ServerProtocolOps* ops = ServerProtocolFind(server_type);
+  if (server_type <= kLastServerType) g_backlog[server_type].store(false, std::memory_order_relaxed);
   if (table == nullptr || ops == nullptr || ready == nullptr) return kQeltOk;
   const int64_t now_ms = pelarin::SteadyMillis();
   bool backlog = false;
