@@ -7,14 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "log_limit.h"
 #include "net_helpers.h"
 #include "pelarin/proxy.h"
 #include "pelarin/sddp.h"
@@ -80,7 +77,7 @@ TEST(DiscoveryNamespace, RunsTheExchangeInsideItsOwnNetworkNamespace) {
       namespace_runner::RunSelfInside(kLayout, "DiscoveryInNamespace.*", &output, &status);
   if (outcome != namespace_runner::Outcome::kRan) GTEST_SKIP() << namespace_runner::SkipReason(outcome);
   EXPECT_EQ(status, 0) << output;
-  EXPECT_NE(output.find("[  PASSED  ] 3 tests"), std::string::npos) << output;
+  EXPECT_NE(output.find("[  PASSED  ] 2 tests"), std::string::npos) << output;
 }
 
 class DiscoveryInNamespace : public ::testing::Test {
@@ -137,50 +134,6 @@ TEST_F(DiscoveryInNamespace, ServingDeviceAnswersOnlyValidDiscoveries) {
   EXPECT_TRUE(Receive(bad, 0).empty());
   close(bad);
   close(good);
-}
-
-// The lines of one kind in the log: those written, and those left out as their count lines report.
-size_t LinesAccounted(const nettest::LogCapture& log, const std::string& kind, size_t* written) {
-  size_t lines = 0;
-  *written = 0;
-  for (const std::string& line : log.Lines()) {
-    if (line.rfind(kind, 0) == 0) ++*written;
-    if (line.rfind("[QELTM]", 0) == 0 && line.find("since the last \"" + kind) != std::string::npos) {
-      lines += std::stoul(line.substr(7));
-    }
-  }
-  return lines + *written;
-}
-
-// Each discovery of a flood is answered, and the answerer writes a few lines a second of each
-// kind; those left out are counted in the log with the next line of their kind.
-TEST_F(DiscoveryInNamespace, FloodOfDiscoveriesIsAnsweredWithAFewLinesASecond) {
-  QeltmParaCfg.device_type = kDeviceZuq;
-  strcpy(QeltmParaCfg.local_ip, kDeviceAddress);
-  ASSERT_EQ(SDDPInit(1), kQeltOk);
-  ASSERT_EQ(SDDPCreateSession(kBroadcastPort), kQeltOk);
-  ASSERT_EQ(ProxyThreadStart(kProxyCtrlAndBroadcast), kQeltOk);
-  nettest::LogCapture log;
-  const auto begin = std::chrono::steady_clock::now();
-  const int flood = UdpSocket(0);
-  const std::vector<uint8_t> discovery = nettest::DiscoveryDatagram(kDeviceYrd, kPeerAddress);
-  constexpr size_t kDiscoveries = 300;
-  for (size_t i = 0; i < kDiscoveries; ++i) {
-    SendTo(flood, kDeviceAddress, kBroadcastPort, discovery);
-    ASSERT_EQ(Receive(flood, kReceiveWaitMillis).size(), kSddpDatagramBytes) << i;
-  }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  // One more once the window is over: its line comes with the count of those left out before it.
-  std::this_thread::sleep_for(std::chrono::milliseconds(pelarin::kLogWindowMillis + 100));
-  SendTo(flood, kDeviceAddress, kBroadcastPort, discovery);
-  ASSERT_EQ(Receive(flood, kReceiveWaitMillis).size(), kSddpDatagramBytes);
-  const size_t bound = pelarin::kLimitedLinesPerWindow * (static_cast<size_t>(seconds) + 2);
-  for (const std::string kind : {"[Proxy]Analysis packet discovery success", "[Proxy]Broadcast send ack data"}) {
-    size_t written = 0;
-    EXPECT_TRUE(nettest::WaitUntil([&] { return LinesAccounted(log, kind, &written) >= kDiscoveries + 1; })) << kind;
-    EXPECT_LE(written, bound) << kind;
-  }
-  close(flood);
 }
 
 std::vector<std::pair<unsigned, std::string>> g_events;

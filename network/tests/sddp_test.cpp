@@ -1,11 +1,18 @@
-// Discovery without sockets: datagram composition and analysis, the device list, its time-out
-// on a test clock, and the broadcast schedule.
+// Discovery without broadcasts: datagram composition and analysis, the device list, its time-out
+// on a test clock, the broadcast schedule, and the answerer under a flood on loopback.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "log_limit.h"
 #include "net_helpers.h"
 #include "sddp_helpers.h"
 #include "pelarin/sddp.h"
@@ -223,6 +230,51 @@ TEST_F(DiscoverySchedule, ClockGoingBackRestartsThePeriod) {
   AdvanceMillis(3000);
   SDDPClientDiscoveryDeviceProcess();
   EXPECT_EQ(Attempts(), 0u);
+}
+
+// Every discovery of a flood is answered, and the answerer writes a few lines a second of each
+// kind; those left out are counted once their window is over.
+TEST(DiscoveryAnswerer, FloodOfDiscoveriesIsAnsweredWithAFewLinesASecond) {
+  const tagNetworkInitPara saved = QeltmParaCfg;
+  QeltmParaCfg.device_type = kDeviceZuq;
+  const unsigned port = test_support::FreeLoopbackPort();
+  ASSERT_EQ(SDDPInit(1), kQeltOk);
+  ASSERT_EQ(SDDPCreateSession(port), kQeltOk);
+  uint16_t peer_port = 0;
+  const int peer = test_support::BindLoopbackUdp(&peer_port);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::vector<uint8_t> discovery = DiscoveryDatagram(kDeviceYrd, "127.0.0.1");
+  nettest::LogCapture log;
+  const auto begin = std::chrono::steady_clock::now();
+  constexpr size_t kDiscoveries = 300;
+  size_t answers = 0;
+  for (size_t i = 0; i < kDiscoveries; ++i) {
+    sendto(peer, discovery.data(), discovery.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    pollfd answered{peer, POLLIN, 0};
+    for (int pass = 0; pass < 2000 && poll(&answered, 1, 0) == 0; ++pass) BroadCastServerProxyProcess(1);
+    uint8_t answer[kSddpDatagramBufferBytes];
+    answers += recv(peer, answer, sizeof answer, MSG_DONTWAIT) == kSddpDatagramBytes;
+  }
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begin);
+  pelarin::FlushLeftOutLines(pelarin::SteadyMillis() + pelarin::kLogWindowMillis);  // as a later pass would
+  EXPECT_EQ(answers, kDiscoveries);
+  for (const std::string kind : {"[Proxy]Analysis packet discovery success", "[Proxy]Broadcast send ack data"}) {
+    size_t written = 0, left_out = 0;
+    for (const std::string& line : log.Lines()) {
+      written += line.rfind(kind, 0) == 0;
+      if (line.rfind("[QELTM]", 0) == 0 && line.find("since the last \"" + kind) != std::string::npos) {
+        left_out += std::stoul(line.substr(7));
+      }
+    }
+    EXPECT_LE(written, pelarin::kLimitedLinesPerWindow * (static_cast<size_t>(seconds.count()) + 2)) << kind;
+    EXPECT_GE(written + left_out, kDiscoveries) << kind;
+  }
+  close(peer);
+  SDDPUnInit();
+  QeltmParaCfg = saved;
 }
 
 }  // namespace
