@@ -8,13 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
 #include <mutex>
-#include <utility>
 #include <thread>
 
 #include "net_helpers.h"
@@ -124,11 +122,6 @@ class ControlServerTest : public ::testing::Test {
   void SetUp() override {
     g_calls = 0;
     g_last_length = -1;
-    {
-      std::lock_guard<std::mutex> lock(g_slow_lock);
-      g_slow.clear();
-    }
-    g_gate_open = true;
     ASSERT_TRUE(server_.ok());
     client_ = nettest::ConnectLoopback(server_.port());
     ASSERT_GE(client_, 0);
@@ -253,28 +246,6 @@ TEST_F(ControlServerTest, QuietConnectionsAreClosedAndAnsweredOnesStay) {
   close(stalled);
 }
 
-Bytes SlowRequests(uint32_t first, uint32_t count) {
-  Bytes joined;
-  for (uint32_t number = first; number < first + count; ++number) {
-    const Bytes request = Request(kSlow, Words({number}));
-    joined.insert(joined.end(), request.begin(), request.end());
-  }
-  return joined;
-}
-
-// Reads `count` replies to slow requests; true when they carry first, first + 1, ... in order.
-bool SlowRepliesInOrder(int fd, uint32_t first, uint32_t count) {
-  for (uint32_t number = first; number < first + count; ++number) {
-    if (ReadReply(fd) != Words({2, kSlow, 0, 4, number})) return false;
-  }
-  return true;
-}
-
-std::vector<std::pair<uint32_t, uint64_t>> SlowHandled() {
-  std::lock_guard<std::mutex> lock(g_slow_lock);
-  return g_slow;
-}
-
 // A connection's joined requests are served a share at a time: a request of another client that
 // comes while they wait is served in the next pass, the passes go on, and every joined request is
 // answered in its order, though they wait in the buffer with nothing new on the socket but the
@@ -282,23 +253,34 @@ std::vector<std::pair<uint32_t, uint64_t>> SlowHandled() {
 TEST_F(ControlServerTest, JoinedRequestsShareThePassesAndAreAllAnsweredInOrder) {
   ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
   ASSERT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_));  // accepted before the burst's connection
+  const auto handled = [] {
+    std::lock_guard<std::mutex> lock(g_slow_lock);
+    return g_slow;
+  };
   g_gate_open = false;
   constexpr uint32_t kJoined = 20;
+  Bytes joined;
+  for (uint32_t number = kGated; number < kGated + kJoined; ++number) {
+    const Bytes request = Request(kSlow, Words({number}));
+    joined.insert(joined.end(), request.begin(), request.end());
+  }
   const int burst = nettest::ConnectLoopback(server_.port());
-  ASSERT_TRUE(nettest::SendAll(burst, SlowRequests(kGated, kJoined)));
+  ASSERT_TRUE(nettest::SendAll(burst, joined));
   ASSERT_EQ(shutdown(burst, SHUT_WR), 0);
-  ASSERT_TRUE(nettest::WaitUntil([] { return !SlowHandled().empty(); }));
+  ASSERT_TRUE(nettest::WaitUntil([&] { return !handled().empty(); }));
   // While the first joined request is handled, another client's request arrives whole.
   ASSERT_TRUE(nettest::SendAll(client_, Request(kSlow, Words({1}))));
   int unacknowledged = -1;
   ASSERT_TRUE(nettest::WaitUntil([&] { return ioctl(client_, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0; }));
   g_gate_open = true;
   EXPECT_EQ(Words({2, kSlow, 0, 4, 1}), ReadReply(client_));
-  EXPECT_TRUE(SlowRepliesInOrder(burst, kGated, kJoined));
-  const auto handled = SlowHandled();
-  ASSERT_EQ(handled.size(), kJoined + 1);
-  EXPECT_EQ(handled[1].first, 1u) << "the other client waited for more than one share of the burst";
-  EXPECT_GE(handled.back().second - handled.front().second, kJoined - 1) << "one joined request a pass";
+  for (uint32_t number = kGated; number < kGated + kJoined; ++number) {
+    ASSERT_EQ(Words({2, kSlow, 0, 4, number}), ReadReply(burst));
+  }
+  const auto order = handled();
+  ASSERT_EQ(order.size(), kJoined + 1);
+  EXPECT_EQ(order[1].first, 1u) << "the other client waited for more than one share of the burst";
+  EXPECT_GE(order.back().second - order.front().second, kJoined - 1) << "one joined request a pass";
   EXPECT_TRUE(nettest::WaitClosedByPeer(burst));
   close(burst);
 }

@@ -1,11 +1,6 @@
-// Discovery without broadcasts: datagram composition and analysis, the device list, its time-out
-// on a test clock, the broadcast schedule, and the answerer under a flood on loopback.
+// Discovery without sockets: datagram composition and analysis, the device list, its time-out
+// on a test clock, and the broadcast schedule.
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -185,6 +180,23 @@ TEST_F(DiscoveryList, MalformedDatagramsAreRejectedAtEveryLength) {
   EXPECT_EQ(SDDPCheckReplyAck(), 0);
 }
 
+// A flood of datagrams, answers or ones without a device type, writes a few lines a second of
+// each kind.
+TEST_F(DiscoveryList, FloodOfDatagramsWritesAFewLinesASecond) {
+  nettest::LogCapture log;
+  std::vector<uint8_t> no_type = DiscoveryDatagram(kDeviceZuq, "10.0.0.5");
+  no_type[8] = kElementSequence;
+  const auto begin = std::chrono::steady_clock::now();
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(Receive(kDeviceZuq, "10.0.0.5"), kQeltOk);
+    ASSERT_NE(SDDPAnalysisPacket(no_type.data(), static_cast<uint32_t>(no_type.size())), kQeltOk);
+  }
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begin);
+  for (const char* kind : {"[SDDP]Receive discovery device", "[SDDP]Can not get device type"}) {
+    EXPECT_LE(log.Count(kind), pelarin::kLimitedLinesPerWindow * (static_cast<size_t>(seconds.count()) + 2)) << kind;
+  }
+}
+
 // The schedule of broadcasts, seen through the send attempts' log lines: without a broadcast
 // interface every due send logs a failure, which is what is counted here.
 class DiscoverySchedule : public DiscoveryList {
@@ -230,51 +242,6 @@ TEST_F(DiscoverySchedule, ClockGoingBackRestartsThePeriod) {
   AdvanceMillis(3000);
   SDDPClientDiscoveryDeviceProcess();
   EXPECT_EQ(Attempts(), 0u);
-}
-
-// Every discovery of a flood is answered, and the answerer writes a few lines a second of each
-// kind; those left out are counted once their window is over.
-TEST(DiscoveryAnswerer, FloodOfDiscoveriesIsAnsweredWithAFewLinesASecond) {
-  const tagNetworkInitPara saved = QeltmParaCfg;
-  QeltmParaCfg.device_type = kDeviceZuq;
-  const unsigned port = test_support::FreeLoopbackPort();
-  ASSERT_EQ(SDDPInit(1), kQeltOk);
-  ASSERT_EQ(SDDPCreateSession(port), kQeltOk);
-  uint16_t peer_port = 0;
-  const int peer = test_support::BindLoopbackUdp(&peer_port);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(port));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const std::vector<uint8_t> discovery = DiscoveryDatagram(kDeviceYrd, "127.0.0.1");
-  nettest::LogCapture log;
-  const auto begin = std::chrono::steady_clock::now();
-  constexpr size_t kDiscoveries = 300;
-  size_t answers = 0;
-  for (size_t i = 0; i < kDiscoveries; ++i) {
-    sendto(peer, discovery.data(), discovery.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    pollfd answered{peer, POLLIN, 0};
-    for (int pass = 0; pass < 2000 && poll(&answered, 1, 0) == 0; ++pass) BroadCastServerProxyProcess(1);
-    uint8_t answer[kSddpDatagramBufferBytes];
-    answers += recv(peer, answer, sizeof answer, MSG_DONTWAIT) == kSddpDatagramBytes;
-  }
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begin);
-  pelarin::FlushLeftOutLines(pelarin::SteadyMillis() + pelarin::kLogWindowMillis);  // as a later pass would
-  EXPECT_EQ(answers, kDiscoveries);
-  for (const std::string kind : {"[Proxy]Analysis packet discovery success", "[Proxy]Broadcast send ack data"}) {
-    size_t written = 0, left_out = 0;
-    for (const std::string& line : log.Lines()) {
-      written += line.rfind(kind, 0) == 0;
-      if (line.rfind("[QELTM]", 0) == 0 && line.find("since the last \"" + kind) != std::string::npos) {
-        left_out += std::stoul(line.substr(7));
-      }
-    }
-    EXPECT_LE(written, pelarin::kLimitedLinesPerWindow * (static_cast<size_t>(seconds.count()) + 2)) << kind;
-    EXPECT_GE(written + left_out, kDiscoveries) << kind;
-  }
-  close(peer);
-  SDDPUnInit();
-  QeltmParaCfg = saved;
 }
 
 }  // namespace
