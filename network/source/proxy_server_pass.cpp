@@ -11,6 +11,7 @@
 
 #include "log_limit.h"
 #include "pelarin/proxy.h"
+#include "receive_backlog.h"
 
 namespace {
 
@@ -171,15 +172,18 @@ void ServerProxyProcess(uint32_t server_type) {
   SocketPollSetBuild(table, ready, events);
   const bool listening = listener.resting_until <= Clock::now();
   if (!listening) ready->fds[0].events = 0;
-  const int n = poll(ready->fds, ready->count, kPassWaitMillis);
+  // Packets left from the last pass are served at once, readable sockets or not.
+  const bool backlog = pelarin::ServerBacklogWaiting(server_type);
+  const int n = poll(ready->fds, ready->count, backlog ? 0 : kPassWaitMillis);
   if (n < 0) {
     if (errno != EINTR) Qeltmlog(2, "[Proxy] ServerProxyProcess Select failed, socket fd: %d, errno=%d\n", server_fd, errno);
     return;
   }
   bool pause = false;
-  if (n > 0) {
+  if (n > 0 || backlog) {
     RecvProcess(server_fd, server_type, ready);
-    pause = SendProcess(server_fd, server_type, ready) == kQeltOk && ready->count > 1;
+    pause = SendProcess(server_fd, server_type, ready) == kQeltOk && ready->count > 1 &&
+            !pelarin::ServerBacklogWaiting(server_type);
     if (listening && (ready->fds[0].revents & POLLIN) != 0) AcceptPending(server_fd, server_type, table);
   }
   if (listener.client_dump_owed) ShowClientsNowAndThen(&listener, server_type);

@@ -13,7 +13,9 @@
 
 #include "packet_head_log.h"
 #include "pelarin/proxy.h"
+#include "log_limit.h"
 #include "pelarin/socket.h"
+#include "receive_backlog.h"
 #include "sddp_internal.h"
 
 namespace {
@@ -60,8 +62,12 @@ int ParseElement(uint8_t type, const uint8_t* data, uint32_t length, void* out, 
   return AnalysisPacketHandler[type](data, length, out, out_capacity, consumed);
 }
 
+int AnswerDiscoveries(int mode, int wait_millis);
+
+// The control-and-discovery thread's step after its control pass: the answerer does not wait for
+// a datagram while control requests wait to be served.
 int AnswerStep(uint8_t*, uint32_t) {
-  BroadCastServerProxyProcess(1);
+  AnswerDiscoveries(1, pelarin::ServerBacklogWaiting(kServerControl) ? 0 : kAnswerWaitMillis);
   return 0;
 }
 
@@ -172,7 +178,7 @@ int SDDPReceiveDiscoveryAckPacketProcess(uint8_t sender_type, const uint8_t* dat
     rc = ParseElement(kElementSequence, data + consumed, length - consumed, &sequence, sizeof sequence, &ignored);
   }
   if (rc != kQeltOk) {
-    Qeltmlog(2, "[SDDP]Can not get device type\n");
+    QELTM_LOG_LIMITED(2, "[SDDP]Can not get device type\n");
     return rc;
   }
   device.device_type = sender_type;
@@ -181,7 +187,8 @@ int SDDPReceiveDiscoveryAckPacketProcess(uint8_t sender_type, const uint8_t* dat
   } else {
     rc = SDDPAddDevice(&device);
   }
-  Qeltmlog(0, "[SDDP]Receive discovery device ,ip address: %s, device type:%d\n", device.ip_address, sender_type);
+  QELTM_LOG_LIMITED(0, "[SDDP]Receive discovery device ,ip address: %s, device type:%d\n", device.ip_address,
+                    sender_type);
   return rc;
 }
 
@@ -198,7 +205,7 @@ int SDDPAnalysisPacket(const uint8_t* data, uint32_t length) {
   rc = ParseElement(kElementDeviceType, data + kPacketHeadBytes, length - kPacketHeadBytes, &sender, sizeof sender,
                     &type_bytes);
   if (rc != kQeltOk) {
-    Qeltmlog(2, "[SDDP]Can not get device type\n");
+    QELTM_LOG_LIMITED(2, "[SDDP]Can not get device type\n");
     return rc;
   }
   const uint32_t rest = kPacketHeadBytes + type_bytes;
@@ -253,20 +260,37 @@ int SDDPClientDiscoveryPass(uint8_t* buffer, uint32_t capacity, int wait_millis)
     const ssize_t got = recvfrom(fd, buffer, room, MSG_DONTWAIT, nullptr, nullptr);
     if (got > 0) SDDPAnalysisPacket(buffer, static_cast<uint32_t>(got));
     SDDPDeviceTimeOutProcess();
+    pelarin::FlushLeftOutLines(pelarin::SteadyMillis());
     usleep(kAfterDatagramPauseMicros);
     return 0;
   }
   SDDPDeviceTimeOutProcess();
+  // A client role has no server pass: the counts of its lines left out are written from here.
+  pelarin::FlushLeftOutLines(pelarin::SteadyMillis());
   return 0;
 }
 
-int BroadCastServerProxyProcess(int mode) {
+int BroadCastServerProxyProcess(int mode) { return AnswerDiscoveries(mode, kAnswerWaitMillis); }
+
+void* BroadCastProxyProcess(void*) {
+  BroadCastServerProxyProcess(kSddpClientMode);
+  return nullptr;
+}
+
+}  // extern "C"
+
+namespace {
+
+// The answerer: waits up to `wait_millis` for a datagram, analyses it and answers a discovery;
+// once, or in a loop for the looping mode. Its lines are a few a second of each kind, as a flood
+// of datagrams would otherwise write one or two for each.
+int AnswerDiscoveries(int mode, int wait_millis) {
   uint8_t buffer[kSddpDatagramBufferBytes];
   do {
     const int fd = g_server_fd.load();
     if (fd <= 0) return kQeltNoServerSocket;
     pollfd p{fd, POLLIN, 0};
-    const int n = poll(&p, 1, kAnswerWaitMillis);
+    const int n = poll(&p, 1, wait_millis);
     if (n < 0) {
       if (errno == EINTR) continue;
       Qeltmlog(2, "[Proxy] BroadCastServerProxyProcess Select failed, socket fd: %d, errno=%d\n", fd, errno);
@@ -274,7 +298,7 @@ int BroadCastServerProxyProcess(int mode) {
     }
     if (n == 0) continue;
     if ((p.revents & POLLIN) == 0) {
-      Qeltmlog(2, "[Proxy]Other socket\n");
+      QELTM_LOG_LIMITED(2, "[Proxy]Other socket\n");
       continue;
     }
     memset(buffer, 0, sizeof buffer);
@@ -284,21 +308,16 @@ int BroadCastServerProxyProcess(int mode) {
         recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&peer), &peer_size);
     if (got <= 0) continue;
     const int rc = SDDPAnalysisPacket(buffer, static_cast<uint32_t>(got));
-    Qeltmlog(0, "[Proxy]Analysis packet discovery success, ret %d, port %d\n", rc, ntohs(peer.sin_port));
+    QELTM_LOG_LIMITED(0, "[Proxy]Analysis packet discovery success, ret %d, port %d\n", rc, ntohs(peer.sin_port));
     if (rc != kQeltOk || SDDPCheckReplyAck() == 0) continue;
     uint32_t length = 0;
     if (ComposeDatagram(buffer, sizeof buffer, &length) != kQeltOk) continue;
     const ssize_t sent =
         sendto(fd, buffer, length, MSG_NOSIGNAL | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&peer), peer_size);
-    Qeltmlog(0, "[Proxy]Broadcast send ack data, socket fd: %d, data lenth %d\n", fd, static_cast<int>(sent));
+    QELTM_LOG_LIMITED(0, "[Proxy]Broadcast send ack data, socket fd: %d, data lenth %d\n", fd, static_cast<int>(sent));
     if (sent == static_cast<ssize_t>(length)) SDDPClearReplyAck();
   } while (mode == kSddpClientMode);
   return kQeltOk;
 }
 
-void* BroadCastProxyProcess(void*) {
-  BroadCastServerProxyProcess(kSddpClientMode);
-  return nullptr;
-}
-
-}  // extern "C"
+}  // namespace

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <atomic>
 
+#include "log_limit.h"
 #include "pelarin/foundation.h"
 #include "pelarin/sddp.h"
 #include "sddp_internal.h"
@@ -115,7 +116,7 @@ int SDDPAddDevice(const DiscoveredDevice* record) {
   node->prev = g_list->last;
   if (g_list->last != nullptr) g_list->last->next = node; else g_list->first = node;
   g_list->last = node;
-  Qeltmlog(0, "[SDDP]Discovery new device %s\n", node->device.ip_address);
+  QELTM_LOG_LIMITED(0, "[SDDP]Discovery new device %s\n", node->device.ip_address);
   Notify(kSddpDeviceFound, node);
   ++g_list->count;
   return kQeltOk;
@@ -126,13 +127,13 @@ int SDDPRemoveDevice(const char* address) {
   if (g_list == nullptr || address == nullptr) return kQeltNullArgument;
   DeviceListNode* node = Find(address);
   if (node == nullptr) {
-    Qeltmlog(0, "[SDDP]Can not find ip address %s is time out\n", address);
+    QELTM_LOG_LIMITED(0, "[SDDP]Can not find ip address %s is time out\n", address);
     return kQeltOk;
   }
   if (node->prev != nullptr) node->prev->next = node->next; else g_list->first = node->next;
   if (node->next != nullptr) node->next->prev = node->prev; else g_list->last = node->prev;
   node->prev = node->next = nullptr;
-  Qeltmlog(0, "[SDDP]Delete device %s\n", node->device.ip_address);
+  QELTM_LOG_LIMITED(0, "[SDDP]Delete device %s\n", node->device.ip_address);
   Notify(kSddpDeviceLost, node);
   --g_list->count;
   free(node);
@@ -173,7 +174,7 @@ int SDDPDeviceTimeOutProcess(void) {
     const uint64_t seen = Millis(node->last_seen);
     // A device seen "in the future" (the clock went back) stays listed.
     if (now > seen && now - seen >= kSddpDeviceTimeoutMillis) {
-      Qeltmlog(0, "[SDDP]Device ip address %s is time out\n", node->device.ip_address);
+      QELTM_LOG_LIMITED(0, "[SDDP]Device ip address %s is time out\n", node->device.ip_address);
       char address[kAddressTextBytes];
       memcpy(address, node->device.ip_address, sizeof address);
       SDDPRemoveDevice(address);

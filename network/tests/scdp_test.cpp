@@ -2,7 +2,9 @@
 // library's server and against a fake server that answers late, in parts, or not at all.
 #include <gtest/gtest.h>
 
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,11 +12,15 @@
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "net_helpers.h"
 #include "pelarin/packet.h"
+#include "pelarin/proxy.h"
+#include "pelarin/proxy_passes.h"
 #include "pelarin/scdp.h"
+#include "receive_backlog.h"
 
 namespace {
 
@@ -23,10 +29,29 @@ using nettest::Words;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-enum TestCommand : uint32_t { kEcho = 1, kSilent = 2, kOversized = 3, kCapacity = 4, kReadFourWords = 5 };
+enum TestCommand : uint32_t { kEcho = 1, kSilent = 2, kOversized = 3, kCapacity = 4, kReadFourWords = 5, kSlow = 6 };
 
 std::atomic<int> g_calls{0};
 std::atomic<int> g_last_length{-1};
+
+// Slow requests (kSlow, numbered by their data word) take longer than a connection's share of a
+// pass; they are kept in the order handled, with the control thread's pass count then. The one
+// numbered kGated waits until the test opens the gate.
+constexpr uint32_t kGated = 100;
+std::mutex g_slow_lock;
+std::vector<std::pair<uint32_t, uint64_t>> g_slow;
+std::atomic<bool> g_gate_open{true};
+
+void HandleSlow(uint32_t number) {
+  uint64_t passes = 0;
+  ProxyThreadPasses(kProxyCtrlAndBroadcast, &passes);
+  {
+    std::lock_guard<std::mutex> lock(g_slow_lock);
+    g_slow.emplace_back(number, passes);
+  }
+  if (number == kGated) nettest::WaitUntil([] { return g_gate_open.load(); });
+  std::this_thread::sleep_for(pelarin::kConnectionWorkPerPass + std::chrono::milliseconds(1));
+}
 
 uint32_t Word(const uint8_t* p) {
   uint32_t v;
@@ -60,6 +85,10 @@ int TestCallback(const char* payload, int length, void*, tagACKMsgPara* reply) {
       reply->used_size = reply->capacity + 1;
       break;
     case kCapacity: PutWords(reply, Words({2, kCapacity, 0, 4, reply->capacity})); break;
+    case kSlow:
+      HandleSlow(words[3]);
+      PutWords(reply, Words({2, kSlow, 0, 4, words[3]}));
+      break;
     default: PutWords(reply, Words({2, command, words[2], 4, static_cast<uint32_t>(length)})); break;
   }
   ++g_calls;
@@ -215,6 +244,45 @@ TEST_F(ControlServerTest, QuietConnectionsAreClosedAndAnsweredOnesStay) {
   EXPECT_EQ(Bytes({0, 0, 0, 2, 0, 0, 0, kEcho, 0, 0, 0, 0, 0, 0, 0, 1, 'k'}), ReadReply(client_));
   close(silent);
   close(stalled);
+}
+
+// A connection's joined requests are served a share at a time: a request of another client that
+// comes while they wait is served in the next pass, the passes go on, and every joined request is
+// answered in its order, though they wait in the buffer with nothing new on the socket but the
+// end of the peer's sending side.
+TEST_F(ControlServerTest, JoinedRequestsShareThePassesAndAreAllAnsweredInOrder) {
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kEcho)));
+  ASSERT_EQ(Words({2, kEcho, 0, 0}), ReadReply(client_));  // accepted before the burst's connection
+  const auto handled = [] {
+    std::lock_guard<std::mutex> lock(g_slow_lock);
+    return g_slow;
+  };
+  g_gate_open = false;
+  constexpr uint32_t kJoined = 20;
+  Bytes joined;
+  for (uint32_t number = kGated; number < kGated + kJoined; ++number) {
+    const Bytes request = Request(kSlow, Words({number}));
+    joined.insert(joined.end(), request.begin(), request.end());
+  }
+  const int burst = nettest::ConnectLoopback(server_.port());
+  ASSERT_TRUE(nettest::SendAll(burst, joined));
+  ASSERT_EQ(shutdown(burst, SHUT_WR), 0);
+  ASSERT_TRUE(nettest::WaitUntil([&] { return !handled().empty(); }));
+  // While the first joined request is handled, another client's request arrives whole.
+  ASSERT_TRUE(nettest::SendAll(client_, Request(kSlow, Words({1}))));
+  int unacknowledged = -1;
+  ASSERT_TRUE(nettest::WaitUntil([&] { return ioctl(client_, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0; }));
+  g_gate_open = true;
+  EXPECT_EQ(Words({2, kSlow, 0, 4, 1}), ReadReply(client_));
+  for (uint32_t number = kGated; number < kGated + kJoined; ++number) {
+    ASSERT_EQ(Words({2, kSlow, 0, 4, number}), ReadReply(burst));
+  }
+  const auto order = handled();
+  ASSERT_EQ(order.size(), kJoined + 1);
+  EXPECT_EQ(order[1].first, 1u) << "the other client waited for more than one share of the burst";
+  EXPECT_GE(order.back().second - order.front().second, kJoined - 1) << "one joined request a pass";
+  EXPECT_TRUE(nettest::WaitClosedByPeer(burst));
+  close(burst);
 }
 
 TEST_F(ControlServerTest, ReplyElementSentToTheServerLeavesItsReplyBufferAlone) {

@@ -2,10 +2,12 @@
 // on a test clock, and the broadcast schedule.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "log_limit.h"
 #include "net_helpers.h"
 #include "sddp_helpers.h"
 #include "pelarin/sddp.h"
@@ -176,6 +178,23 @@ TEST_F(DiscoveryList, MalformedDatagramsAreRejectedAtEveryLength) {
   EXPECT_EQ(Receive(9, "10.0.0.5"), kQeltOk);  // unknown sender type: ignored
   EXPECT_EQ(SDDPGetDeviceNumber(), 0u);
   EXPECT_EQ(SDDPCheckReplyAck(), 0);
+}
+
+// A flood of datagrams, answers or ones without a device type, writes a few lines a second of
+// each kind.
+TEST_F(DiscoveryList, FloodOfDatagramsWritesAFewLinesASecond) {
+  nettest::LogCapture log;
+  std::vector<uint8_t> no_type = DiscoveryDatagram(kDeviceZuq, "10.0.0.5");
+  no_type[8] = kElementSequence;
+  const auto begin = std::chrono::steady_clock::now();
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(Receive(kDeviceZuq, "10.0.0.5"), kQeltOk);
+    ASSERT_NE(SDDPAnalysisPacket(no_type.data(), static_cast<uint32_t>(no_type.size())), kQeltOk);
+  }
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begin);
+  for (const char* kind : {"[SDDP]Receive discovery device", "[SDDP]Can not get device type"}) {
+    EXPECT_LE(log.Count(kind), pelarin::kLimitedLinesPerWindow * (static_cast<size_t>(seconds.count()) + 2)) << kind;
+  }
 }
 
 // The schedule of broadcasts, seen through the send attempts' log lines: without a broadcast

@@ -2,7 +2,6 @@
 #include "camera_start.h"
 
 #include "configuration_loaders.h"
-#include "disparity_saver.h"
 #include "disparity_shift.h"
 #include "pelarin/qeltm.h"
 #include "process_state.h"
@@ -58,12 +57,5 @@ void FrameCallback(int type, int width, int height, unsigned long size, const un
 
 Result QeltSetDisparityShift(ServiceContext* context, std::int32_t step, std::uint32_t* reply_value) {
   if (context == nullptr) return RESULT_INVALID_ARGUMENT;
-  if (context->shift_saver != nullptr)
-    return QeltSetDisparityShift(context->device, context->shift_saver, step, reply_value);
-  DisparityOffsetSaver saver(context->store);
-  return QeltSetDisparityShift(context->device, &saver, step, reply_value);
-}
-
-void RevertDisparityOffset(StereoVideoDeivce* device, const DisparityOffset& saved) {
-  if (device != nullptr) device->SetDisparityOffset(saved.offset, saved.selector);
+  return QeltSetDisparityShift(context->device, context->store, step, reply_value);
 }

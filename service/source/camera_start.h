@@ -19,7 +19,5 @@ void StopCamera(StereoVideoDeivce* device);
 void FrameCallback(int type, int width, int height, unsigned long size, const unsigned char* data,
                    unsigned long index, const timeval* timestamp, int value, bool exposure_ok, void* context);
 
-// Command 204 on the service's device and saver: see the device template in disparity_shift.h.
+// Command 204 on the service's device and store: see the device template in disparity_shift.h.
 Result QeltSetDisparityShift(ServiceContext* context, std::int32_t step, std::uint32_t* reply_value);
-// Puts the device's offset back to the one the user file holds (the saver's revert).
-void RevertDisparityOffset(StereoVideoDeivce* device, const DisparityOffset& saved);

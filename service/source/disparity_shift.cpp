@@ -94,6 +94,15 @@ void RestoreDisparityOffset(FileConfigurationManager* store, const DisparityOffs
              kShiftSelectorKey, saved.selector, Code(result));
 }
 
+Result KeepDisparityOffset(FileConfigurationManager* store, const DisparityOffset& offset) {
+  DisparityOffset saved = {0.0, 0};
+  Result result = ReadSavedDisparityOffset(store, &saved);
+  if (result != RESULT_OK) return result;
+  result = SaveDisparityOffset(store, offset);
+  if (result != RESULT_OK) RestoreDisparityOffset(store, saved);
+  return result;
+}
+
 Result CheckDisparityOffset(const DisparityOffset& offset) {
   if (DisparityOffsetInRange(offset.offset)) return RESULT_OK;
   static RequestLineLimit limit(kLogTag, "QeltSetDisparityShift, %llu more refused offsets not logged\n");

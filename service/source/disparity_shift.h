@@ -27,6 +27,9 @@ Result ReadSavedDisparityOffset(FileConfigurationManager* store, DisparityOffset
 Result SaveDisparityOffset(FileConfigurationManager* store, const DisparityOffset& offset);
 // Puts `saved` back into the tree and the user file after a later step failed (logged, not returned).
 void RestoreDisparityOffset(FileConfigurationManager* store, const DisparityOffset& saved);
+// Saves `offset` as SaveDisparityOffset does; when that fails, the tree and the user file keep the
+// offset they held before, and the failure's code is returned.
+Result KeepDisparityOffset(FileConfigurationManager* store, const DisparityOffset& offset);
 // RESULT_INVALID_ARGUMENT with its log line for an offset that neither the device nor the loader
 // takes (DisparityOffsetInRange), else RESULT_OK.
 Result CheckDisparityOffset(const DisparityOffset& offset);
@@ -38,14 +41,16 @@ Result DeviceResult(Code code) {
 }
 
 // Reads the device's offset and moves it by `step` tenths. An offset out of range is refused
-// before anything changes; so is one the device refuses, and nothing is saved. Else the saver
-// (DisparityOffsetSaver) keeps the new offset in the user file: a save that fails puts the
-// device's offset back and returns its code; a save left to the saver's thread in a burst is
-// answered at once (the saver puts the device back should it fail). `reply_value` stays 0 on
-// failure.
-template <class Device, class Saver>
-Result QeltSetDisparityShift(Device* device, Saver* saver, std::int32_t step, std::uint32_t* reply_value) {
-  if (device == nullptr || saver == nullptr || reply_value == nullptr) return RESULT_INVALID_ARGUMENT;
+// before anything changes; so is one the device refuses, and nothing is saved. Else the new offset
+// is saved into the user file before this returns, so a success is only ever reported for an offset
+// the file holds; a save that fails puts the device back to the offset it had (the one the file
+// still holds) and returns its code. `reply_value` stays 0 on failure. The control thread waits for
+// the save; a peer's burst of these is spread over the server's passes, one connection's share of
+// a pass at a time, so other clients are still served between the saves.
+template <class Device>
+Result QeltSetDisparityShift(Device* device, FileConfigurationManager* store, std::int32_t step,
+                             std::uint32_t* reply_value) {
+  if (device == nullptr || store == nullptr || reply_value == nullptr) return RESULT_INVALID_ARGUMENT;
   DisparityOffset current = {0.0, 0};
   const auto code = device->GetDisparityOffset(&current.offset, &current.selector);
   if (code != 0) return DeviceResult(code);
@@ -54,8 +59,7 @@ Result QeltSetDisparityShift(Device* device, Saver* saver, std::int32_t step, st
   if (result != RESULT_OK) return result;
   result = DeviceResult(device->SetDisparityOffset(next.offset, next.selector));
   if (result != RESULT_OK) return result;
-  bool queued = false;
-  result = saver->Save(next, &queued);
+  result = KeepDisparityOffset(store, next);
   if (result != RESULT_OK) {
     device->SetDisparityOffset(current.offset, current.selector);
     return result;

@@ -8,9 +8,7 @@
 #include "board/fennick.h"
 #include "board/system_command.h"
 #include "configuration_loaders.h"
-#include "camera_start.h"
 #include "configuration_search.h"
-#include "disparity_saver.h"
 #include "heartbeat_client.h"
 #include "main_loop.h"
 #include "platform/delay_task_scheduler.h"
@@ -68,12 +66,9 @@ Result RunWithConfiguration(FileConfigurationManagerPtr store, const char* appli
     return result;
   }
 
-  // The device lives in this function's storage for the whole run; the saver, which may put its
-  // offset back, ends before it, saving what waits while the store is still open.
+  // The device lives in this function's storage for the whole run.
   StereoVideoDeivce device;
-  DisparityOffsetSaver shift_saver(store.Get());
-  shift_saver.SetRevert([&device](const DisparityOffset& saved) { RevertDisparityOffset(&device, saved); });
-  ServiceContext context = {&device, scheduler, store.Get(), &shift_saver};
+  ServiceContext context = {&device, scheduler, store.Get()};
   result = StartZuqService(store, &context);
   if (result != RESULT_OK) {
     scheduler->Deinit();

@@ -11,7 +11,6 @@
 
 #include "camera_start.h"
 #include "configuration_loaders.h"
-#include "disparity_saver.h"
 #include "disparity_shift.h"
 #include "service_test_support.h"
 
@@ -69,20 +68,17 @@ class DisparityShiftSave : public ::testing::Test {
   void SetUp() override {
     store_ = OpenStore(folder_, ShippedConfiguration());
     ASSERT_NE(store_.Get(), nullptr);
-    // No spacing: every request from one thread is saved before it is answered.
-    saver_ = std::make_unique<DisparityOffsetSaver>(store_.Get(), std::chrono::milliseconds(0));
   }
   std::string UserFile() const { return ReadWholeFile(folder_.File("user.xml")); }
 
   TempFolder folder_;
   FileConfigurationManagerPtr store_;
-  std::unique_ptr<DisparityOffsetSaver> saver_;
   FakeDevice device_;
 };
 
 TEST_F(DisparityShiftSave, AcceptedStepRewritesBothKeysInTheUserFile) {
   std::uint32_t reply = 0;
-  ASSERT_EQ(QeltSetDisparityShift(&device_, saver_.get(), -3, &reply), RESULT_OK);
+  ASSERT_EQ(QeltSetDisparityShift(&device_, store_.Get(), -3, &reply), RESULT_OK);
   EXPECT_EQ(reply, 3u);
   EXPECT_EQ(device_.selector, 0);
   const std::string user = UserFile();
@@ -113,7 +109,7 @@ TEST_F(DisparityShiftSave, SavingTheShippedFileChangesOnlyTheTwoLinesItSets) {
     expected.replace(expected.find(line.first), std::strlen(line.first), line.second);
   }
   std::uint32_t reply = 0;
-  ASSERT_EQ(QeltSetDisparityShift(&device_, saver_.get(), -3, &reply), RESULT_OK);
+  ASSERT_EQ(QeltSetDisparityShift(&device_, store_.Get(), -3, &reply), RESULT_OK);
   EXPECT_EQ(UserFile(), expected);
 }
 
@@ -122,7 +118,7 @@ TEST_F(DisparityShiftSave, RefusedOffsetKeepsTheOldOneAndSavesNothing) {
   device_.offset = 0.5;
   device_.refuse = true;
   std::uint32_t reply = 0;
-  EXPECT_NE(QeltSetDisparityShift(&device_, saver_.get(), 1, &reply), RESULT_OK);
+  EXPECT_NE(QeltSetDisparityShift(&device_, store_.Get(), 1, &reply), RESULT_OK);
   EXPECT_EQ(reply, 0u);
   EXPECT_EQ(device_.offset, 0.5);
   EXPECT_EQ(device_.selector, 1);
@@ -133,12 +129,12 @@ TEST_F(DisparityShiftSave, AnOffsetTheCommandTakesIsOneTheNextStartLoads) {
   const std::string shipped = UserFile();
   std::uint32_t reply = 0;
   // 3000 tenths: 300 rows, beyond the range; nothing changes.
-  EXPECT_EQ(QeltSetDisparityShift(&device_, saver_.get(), 3000, &reply), RESULT_INVALID_ARGUMENT);
+  EXPECT_EQ(QeltSetDisparityShift(&device_, store_.Get(), 3000, &reply), RESULT_INVALID_ARGUMENT);
   EXPECT_EQ(reply, 0u);
   EXPECT_EQ(device_.offset, 0.0);
   EXPECT_EQ(UserFile(), shipped);
 
-  ASSERT_EQ(QeltSetDisparityShift(&device_, saver_.get(), 2560, &reply), RESULT_OK);
+  ASSERT_EQ(QeltSetDisparityShift(&device_, store_.Get(), 2560, &reply), RESULT_OK);
   EXPECT_EQ(reply, 2560u);
   EXPECT_EQ(device_.offset, kDisparityOffsetLimitRows);
   FileConfigurationManagerPtr reopened(NewObject<FileConfigurationManager>());
@@ -149,7 +145,7 @@ TEST_F(DisparityShiftSave, AnOffsetTheCommandTakesIsOneTheNextStartLoads) {
   EXPECT_EQ(video.shift_offset, kDisparityOffsetLimitRows);
 
   const std::string at_limit = UserFile();
-  EXPECT_EQ(QeltSetDisparityShift(&device_, saver_.get(), 1, &reply), RESULT_INVALID_ARGUMENT);
+  EXPECT_EQ(QeltSetDisparityShift(&device_, store_.Get(), 1, &reply), RESULT_INVALID_ARGUMENT);
   EXPECT_EQ(device_.offset, kDisparityOffsetLimitRows);
   EXPECT_EQ(UserFile(), at_limit);
 }
@@ -160,7 +156,7 @@ TEST_F(DisparityShiftSave, FailedSaveIsAFailureAndLeavesDeviceStoreAndFileAsThey
   const std::string blocker = folder_.File("user.xml.tmp");
   ASSERT_TRUE(std::filesystem::create_directory(blocker));
   std::uint32_t reply = 0;
-  EXPECT_NE(QeltSetDisparityShift(&device_, saver_.get(), 5, &reply), RESULT_OK);
+  EXPECT_NE(QeltSetDisparityShift(&device_, store_.Get(), 5, &reply), RESULT_OK);
   EXPECT_EQ(reply, 0u);
   EXPECT_EQ(device_.offset, 0.0);
   EXPECT_EQ(device_.selector, 1);
@@ -171,7 +167,7 @@ TEST_F(DisparityShiftSave, FailedSaveIsAFailureAndLeavesDeviceStoreAndFileAsThey
   EXPECT_EQ(held.selector, 1);
 
   std::filesystem::remove(blocker);
-  ASSERT_EQ(QeltSetDisparityShift(&device_, saver_.get(), 2, &reply), RESULT_OK);
+  ASSERT_EQ(QeltSetDisparityShift(&device_, store_.Get(), 2, &reply), RESULT_OK);
   EXPECT_EQ(reply, 2u);
   EXPECT_NE(UserFile().find("name=shift_offset type=double value=0.200000"), std::string::npos) << UserFile();
 }
@@ -182,8 +178,7 @@ TEST_F(DisparityShiftSave, MissingRecordSavesNothingAndRepliesZero) {
   ASSERT_NE(store.Get(), nullptr);
   const std::string before = ReadWholeFile(folder.File("user.xml"));
   std::uint32_t reply = 0;
-  DisparityOffsetSaver saver(store.Get());
-  EXPECT_NE(QeltSetDisparityShift(&device_, &saver, 1, &reply), RESULT_OK);
+  EXPECT_NE(QeltSetDisparityShift(&device_, store.Get(), 1, &reply), RESULT_OK);
   EXPECT_EQ(reply, 0u);
   EXPECT_EQ(ReadWholeFile(folder.File("user.xml")), before);
 }
@@ -196,46 +191,6 @@ TEST_F(DisparityShiftSave, DeviceThatIsNotRunningRefusesAndNothingIsSaved) {
   EXPECT_NE(QeltSetDisparityShift(&context, 1, &reply), RESULT_OK);
   EXPECT_EQ(reply, 0u);
   EXPECT_EQ(UserFile(), before);
-}
-
-// Requests that follow a save closely are answered at once and saved together, the last one last.
-class DisparityShiftBurst : public DisparityShiftSave {
- protected:
-  void SetUp() override {
-    DisparityShiftSave::SetUp();
-    saver_ = std::make_unique<DisparityOffsetSaver>(store_.Get(), std::chrono::hours(1));
-    saver_->SetRevert([this](const DisparityOffset& saved) {
-      device_.offset = saved.offset;
-      device_.selector = saved.selector;
-    });
-  }
-};
-
-TEST_F(DisparityShiftBurst, ABurstIsAnsweredAtOnceAndTheFileEndsWithTheLastOffset) {
-  bool queued = true;
-  ASSERT_EQ(saver_->Save({0.5, 1}, &queued), RESULT_OK);
-  EXPECT_FALSE(queued) << "the first is saved before it is answered";
-  ASSERT_EQ(saver_->Save({0.6, 1}, &queued), RESULT_OK);
-  EXPECT_TRUE(queued);
-  std::uint32_t reply = 0;
-  for (int request = 0; request < 20; ++request) ASSERT_EQ(QeltSetDisparityShift(&device_, saver_.get(), -1, &reply), RESULT_OK);
-  EXPECT_EQ(reply, 20u);  // 0.0 less 20 tenths: 2.0 the other way, selector 0
-  saver_->Flush();
-  EXPECT_EQ(device_.selector, 0);
-  EXPECT_NE(UserFile().find("name=shift_offset type=double value=2.000000"), std::string::npos) << UserFile();
-  EXPECT_NE(UserFile().find("name=shift_opt type=integer value=0"), std::string::npos) << UserFile();
-}
-
-TEST_F(DisparityShiftBurst, ACombinedSaveThatFailsPutsTheDeviceBackToTheSavedOffset) {
-  std::uint32_t reply = 0;
-  ASSERT_EQ(QeltSetDisparityShift(&device_, saver_.get(), 1, &reply), RESULT_OK);
-  const std::string saved = UserFile();
-  ASSERT_TRUE(std::filesystem::create_directory(folder_.File("user.xml.tmp")));
-  ASSERT_EQ(QeltSetDisparityShift(&device_, saver_.get(), 1, &reply), RESULT_OK) << "answered before its save";
-  saver_->Flush();
-  EXPECT_NEAR(device_.offset, 0.1, 1e-6) << "the offset the user file holds";
-  EXPECT_EQ(device_.selector, 1);
-  EXPECT_EQ(UserFile(), saved);
 }
 
 }  // namespace

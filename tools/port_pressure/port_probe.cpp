@@ -6,6 +6,8 @@
 //   port_probe version ADDRESS PORT   one version request on the control port: its answer time
 //   port_probe flood ADDRESS PORT SECONDS   start and stop requests on an image port, back to back
 //   port_probe zero-window ADDRESS PORT SECONDS   asks for the stream and never reads
+//   port_probe discovery ADDRESS PORT SECONDS   discovery datagrams of an image client to the
+//       discovery port, one after another as fast as they go, the answers read as they come
 // Each mode prints one line of figures; the exit status is 0 when the mode did what it measures.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "pelarin/packet.h"
+#include "pelarin/sddp.h"
 #include "pelarin/stip.h"
 
 namespace {
@@ -218,6 +221,33 @@ int ZeroWindow(const char* address, int port, int seconds) {
   return 0;
 }
 
+int Discovery(const char* address, int port, int seconds) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  if (fd < 0 || inet_pton(AF_INET, address, &to.sin_addr) != 1) return 1;
+  QeltmParaCfg.device_type = kDeviceYrd;  // the datagram names this device as an image client
+  uint8_t datagram[kSddpDatagramBufferBytes];
+  uint32_t length = 0;
+  if (SDDPPackageDiscoveryPacket(datagram, sizeof datagram, &length) != kQeltOk) return 1;
+  const auto start = Clock::now();
+  uint64_t sent = 0, answers = 0;
+  uint8_t answer[kSddpDatagramBufferBytes];
+  while (SecondsSince(start) < seconds) {
+    if (sendto(fd, datagram, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == static_cast<ssize_t>(length)) {
+      ++sent;
+    }
+    while (recv(fd, answer, sizeof answer, MSG_DONTWAIT) > 0) ++answers;
+  }
+  const double elapsed = SecondsSince(start);
+  while (ReadSome(fd, answer, sizeof answer, 100) > 0) ++answers;  // answers still on their way
+  printf("discovery: %llu datagrams sent in %.1f s, %llu answered\n", static_cast<unsigned long long>(sent), elapsed,
+         static_cast<unsigned long long>(answers));
+  close(fd);
+  return answers > 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,6 +259,7 @@ int main(int argc, char** argv) {
   if (mode == "version" && argc == 4) return Version(address, port);
   if (mode == "flood" && argc == 5) return Flood(address, port, atoi(argv[4]));
   if (mode == "zero-window" && argc == 5) return ZeroWindow(address, port, atoi(argv[4]));
-  fprintf(stderr, "usage: port_probe hold|stream|version|flood|zero-window ADDRESS PORT ... (see the source)\n");
+  if (mode == "discovery" && argc == 5) return Discovery(address, port, atoi(argv[4]));
+  fprintf(stderr, "usage: port_probe hold|stream|version|flood|zero-window|discovery ADDRESS PORT ... (see the source)\n");
   return 2;
 }

@@ -9,11 +9,13 @@
 #  3. floods: start and stop requests on an image port for 10 s, and a client that asks for the
 #     stream and never reads for 20 s: the log lines quarnel wrote meanwhile (and in 10 s without
 #     any peer, for comparison).
+#  discovery: discovery datagrams sent to the discovery port as fast as they go for 10 s: the log
+#     lines quarnel wrote meanwhile, and the discovery lines among them.
 #  4. link down: quarnel inside a network namespace of its own (unshare -rn); eight clients in a
 #     second namespace behind a veth pair stream from it, then the pair's link goes down: how long
 #     until quarnel has no connection left on that port (its bound: no byte acknowledged or taken
 #     for 10 s).
-#   tools/port_pressure/run.sh [idle|partial|floods|linkdown ...]   (default all; needs
+#   tools/port_pressure/run.sh [idle|partial|floods|discovery|linkdown ...]   (default all; needs
 #   build/plain, or VARIANT=address)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -27,7 +29,7 @@ norb_port=$port
 yrd_port=$((port + 1))
 control_port=$((port + 2))
 parts=("$@")
-[ ${#parts[@]} -gt 0 ] || parts=(idle partial floods linkdown)
+[ ${#parts[@]} -gt 0 ] || parts=(idle partial floods discovery linkdown)
 
 work="$(mktemp -d /tmp/port-pressure-XXXXXX)"
 source tools/lib/quarnel_harness.sh
@@ -101,6 +103,18 @@ floods() {
   quarnel_stop
 }
 
+discovery() {
+  quarnel_start
+  quarnel_wait_frames
+  local lines bytes
+  lines="$(log_lines)"; bytes="$(log_bytes)"
+  echo "discovery: $("$probe" discovery 127.0.0.1 $((port + 3)) 10)"
+  sleep 1.5  # the counts of lines left out are written once their second is over
+  echo "discovery: $(lines_since "$lines" "$bytes");" \
+    "discovery lines=$(tail -n +$((lines + 1)) "$work/quarnel.log" | grep -c 'discovery\|Broadcast send ack' || true)"
+  quarnel_stop
+}
+
 # The link-down part runs inside `unshare -rn`: quarnel on veth0 (10.77.0.1), the clients in an
 # inner namespace on veth1 (10.77.0.2).
 linkdown_inside() {
@@ -146,6 +160,7 @@ for part in "${parts[@]}"; do
     idle) idle ;;
     partial) partial ;;
     floods) floods ;;
+    discovery) discovery ;;
     linkdown)
       if unshare -rn true 2>/dev/null; then
         build="$build" work="$work" probe="$probe" port="$port" heartbeat_port="$heartbeat_port" \
