@@ -68,8 +68,7 @@ void FeedPackets(int server_fd, const ServerProtocolOps* ops, ClientSlot& slot, 
       continue;
     }
     bad_run_reported = false;
-    ++slot.requests;
-    slot.last_request_ms = now_ms;
+    SocketNoteRequest(&slot, now_ms);
     if (ops->analysis != nullptr) ops->analysis(server_fd, fd, at, length);
     if (!StillHeld(slot, fd)) return;  // the protocol removed the client
     offset += length;
@@ -92,7 +91,8 @@ void FeedPackets(int server_fd, const ServerProtocolOps* ops, ClientSlot& slot, 
 extern "C" {
 
 // One receive per readable client into the free part of its buffer; a client whose receive ends
-// (0) or fails is removed. The next slot is read before a slot is handled.
+// (0) or fails is removed. The next slot is read before a slot is handled. Every client the poll
+// watched is marked heard, readable or not.
 int RecvProcess(int server_fd, uint32_t server_type, ServerPollSet* ready) {
   ServerSocketTable* table = GetServerSocketInfo(server_type);
   const ServerProtocolOps* ops = ServerProtocolFind(server_type);
@@ -103,6 +103,7 @@ int RecvProcess(int server_fd, uint32_t server_type, ServerPollSet* ready) {
     ClientSlot& slot = table->slots[index];
     const uint32_t next = slot.next;
     pollfd* entry = ServerPollSetEntry(ready, index);
+    if (entry != nullptr && entry->fd == slot.fd) slot.unheard = 0;  // its bytes, if any, are read now
     if (entry != nullptr && entry->fd == slot.fd && (entry->revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
       const uint32_t room = slot.buffer_capacity - slot.used_length;
       ssize_t n = -1;
