@@ -206,9 +206,8 @@ bool SocketMakeRoom(int server_fd, uint32_t server_type, int64_t now_ms) {
   ServerSocketTable* table = GetServerSocketInfo(server_type);
   if (table == nullptr) return false;
   const uint32_t share = SocketServerShare();
-  if (table->client_count < share) return true;
-  SocketCloseOverdueClients(server_fd, server_type, now_ms);
-  // A share that shrank (a lower limit, another server started) is followed here.
+  // A share that shrank (a lower limit, another server started) is followed here. Overdue
+  // clients are left to the pass's upkeep: a stalled request gives way first anyway.
   while (table->client_count >= share) {
     if (!SocketGiveWay(server_fd, server_type, now_ms, "Server full")) return false;
   }

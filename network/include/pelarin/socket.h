@@ -187,9 +187,8 @@ int SocketCloseOverdueClients(int server_fd, uint32_t server_type, int64_t now_m
 // Removes the streaming clients whose peer has hung up (before a pass has seen it); returns how
 // many. Only those count against an image port's cap, and there are few of them.
 int SocketRemoveHungUpClients(int server_fd, uint32_t server_type);
-// Makes a place for a newcomer in a table that holds its share: the overdue clients go, and while
-// the table still holds its share, the client that gives way first (see SocketGiveWay). True when
-// a place is free.
+// Makes a place for a newcomer in a table that holds its share: while it does, the client that
+// gives way first goes (see SocketGiveWay). True when a place is free.
 bool SocketMakeRoom(int server_fd, uint32_t server_type, int64_t now_ms);
 // Closes the one client of the server that gives way first to a newcomer, `why` naming the need
 // in the log; false when none may. Streaming clients and requests under way never give way; the
