@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -116,6 +117,7 @@ class SmallCamera : public ::testing::Test {
   }
 
   void TearDown() override {
+    for (int fd : held_) close(fd);
     if (child_ <= 0) return;
     close(to_child_);  // the end of the pipe tells the child to end
     int status = 0;
@@ -154,29 +156,18 @@ class SmallCamera : public ::testing::Test {
   // A new raw client on an image port asks for the stream: true once it has both image types.
   static bool StreamsBothTypes(uint16_t port) {
     const int fd = nettest::ConnectLoopback(port);
-    if (fd < 0 || !nettest::SendAll(fd, streamtest::CtrlPacket(1, 1))) return false;
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> unparsed;
     std::vector<streamtest::Image> images;
-    size_t acks = 0;
-    bool colour = false, disparity = false;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    uint8_t buffer[65536];
-    while (!(colour && disparity) && std::chrono::steady_clock::now() < end) {
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      const ssize_t n = read(fd, buffer, sizeof buffer);
-      if (n <= 0) break;
-      bytes.insert(bytes.end(), buffer, buffer + n);
-      const size_t used = streamtest::ParseComplete(bytes, &images, &acks);
-      if (used == streamtest::kMalformed) break;
-      bytes.erase(bytes.begin(), bytes.begin() + static_cast<long>(used));
-      for (const streamtest::Image& image : images) {
-        colour = colour || image.header.image_type == kStipImageTypeColor;
-        disparity = disparity || image.header.image_type == kStipImageTypeDisparity;
-      }
-    }
-    close(fd);
-    return colour && disparity;
+    const auto both = [](const std::vector<streamtest::Image>& got) {
+      const auto has = [&got](uint32_t type) {
+        return std::any_of(got.begin(), got.end(), [type](const auto& i) { return i.header.image_type == type; });
+      };
+      return has(kStipImageTypeColor) && has(kStipImageTypeDisparity);
+    };
+    const bool read = fd >= 0 && nettest::SendAll(fd, streamtest::CtrlPacket(1, 1)) &&
+                      streamtest::ReadImages(fd, &unparsed, &images, both, std::chrono::seconds(60));
+    if (fd >= 0) close(fd);
+    return read && both(images);
   }
 
   // Connections that each make one request and keep quiet (their replies are left unread),
@@ -188,10 +179,6 @@ class SmallCamera : public ::testing::Test {
       held_.push_back(fd);
       nettest::SendAll(fd, VersionRequest());
     }
-  }
-
-  ~SmallCamera() override {
-    for (int fd : held_) close(fd);
   }
 
   pid_t child_ = -1;

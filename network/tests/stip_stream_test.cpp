@@ -132,25 +132,9 @@ class StipStreamFixture : public ::testing::Test {
   // Reads a raw client's stream until image `last` (or the deadline); bytes of a packet not yet
   // whole wait for the next call.
   std::vector<Image> ReadUntil(int fd, uint32_t last) {
-    std::vector<uint8_t>& bytes = unparsed_[fd];
     std::vector<Image> images;
-    size_t acks = 0;
-    const auto end = std::chrono::steady_clock::now() + kDeadline;
-    uint8_t buffer[65536];
-    while (std::chrono::steady_clock::now() < end) {
-      if (!images.empty() && images.back().header.frame_index == last) break;
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      const ssize_t n = read(fd, buffer, sizeof buffer);
-      if (n <= 0) break;
-      bytes.insert(bytes.end(), buffer, buffer + n);
-      const size_t used = streamtest::ParseComplete(bytes, &images, &acks);
-      if (used == streamtest::kMalformed) {
-        ADD_FAILURE() << "malformed stream";
-        break;
-      }
-      bytes.erase(bytes.begin(), bytes.begin() + static_cast<long>(used));
-    }
+    const auto reached = [last](const std::vector<Image>& got) { return !got.empty() && got.back().header.frame_index == last; };
+    if (!streamtest::ReadImages(fd, &unparsed_[fd], &images, reached, kDeadline)) ADD_FAILURE() << "malformed stream";
     return images;
   }
 
