@@ -23,8 +23,8 @@ constexpr useconds_t kPassPauseMicros = 3 * 1000;
 // a flood of a thousand connections a second or more, or the listen queue fills and a real
 // client waits behind the whole queue (8 a pass left a control request 1.5 s in the queue).
 constexpr int kAcceptsPerPass = 64;
-// How long the listener rests after an accept failed for want of descriptors or memory: the
-// pending connections stay queued while the pass closes dead connections to free some.
+// How long the listener rests when no connection can give way to a newcomer, or an accept failed
+// for want of descriptors or memory: the pending connections stay queued meanwhile.
 constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
 // Accept failures and client-list dumps are written at most once a second.
 constexpr uint32_t kListenerLinesPerWindow = 1;
@@ -50,7 +50,8 @@ ListenerState g_listener[kLastServerType + 1];
 
 ListenerState* ListenerOf(uint32_t type) { return ValidType(type) ? &g_listener[type] : nullptr; }
 
-bool OutOfResources(int error) { return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM; }
+bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+bool OutOfResources(int error) { return OutOfDescriptors(error) || error == ENOBUFS || error == ENOMEM; }
 
 // Writes the type's client list at most once a second; a change in between is written with the
 // next dump that falls due.
@@ -101,15 +102,38 @@ void AcceptPending(int server_fd, uint32_t server_type, ServerSocketTable* table
   if (max_fd > table->max_fd) table->max_fd = max_fd;
 }
 
+// Accepts one pending connection. Out of descriptors (the rest of the process took more than
+// its reserve), a connection of this server gives way to the newcomer and the accept is tried
+// again.
+int AcceptNewcomer(int server_fd, uint32_t server_type, sockaddr_in* peer) {
+  socklen_t size = sizeof *peer;
+  int fd = accept4(server_fd, reinterpret_cast<sockaddr*>(peer), &size, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (fd >= 0 || !OutOfDescriptors(errno)) return fd;
+  const int error = errno;
+  if (!SocketGiveWay(server_fd, server_type, pelarin::SteadyMillis(), "Out of descriptors")) {
+    errno = error;
+    return -1;
+  }
+  size = sizeof *peer;
+  return accept4(server_fd, reinterpret_cast<sockaddr*>(peer), &size, SOCK_CLOEXEC | SOCK_NONBLOCK);
+}
+
 }  // namespace
 
 extern "C" {
 
 int NewClientProcess(int server_fd, uint32_t server_type, int* max_fd) {
   ListenerState* state = ListenerOf(server_type);
+  // A server that holds its share of descriptors takes a newcomer only in place of a connection
+  // that gives way; when none may, the newcomer waits in the listen queue.
+  if (!SocketMakeRoom(server_fd, server_type, pelarin::SteadyMillis())) {
+    QELTM_LOG_LIMITED(1, "[Proxy]Server holds its share of %u connections and none gives way: new ones wait, ServerType %d\n",
+                      SocketServerShare(), server_type);
+    if (state != nullptr) state->resting_until = Clock::now() + kAcceptBackoff;
+    return kQeltServerFull;
+  }
   sockaddr_in peer{};
-  socklen_t size = sizeof peer;
-  const int fd = accept4(server_fd, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  const int fd = AcceptNewcomer(server_fd, server_type, &peer);
   if (fd < 0) {
     const int error = errno;
     // Nothing pending (another pass or the peer got there first) is no failure.
@@ -120,14 +144,13 @@ int NewClientProcess(int server_fd, uint32_t server_type, int* max_fd) {
       Qeltmlog(2, "[Proxy]Accept failed, socket fd: %d\n", server_fd);
     }
     if (state != nullptr && OutOfResources(error)) state->resting_until = Clock::now() + kAcceptBackoff;
+    errno = error;
     return SocketGetErrorCode();
   }
   char address[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
   QELTM_LOG_LIMITED(0, "Receive new client, client address: %s, port: %d\n", address, ntohs(peer.sin_port));
   BoundPeerSilence(fd);
-  // A full table makes room: the newcomer is served rather than the quietest connection.
-  SocketMakeRoom(server_fd, server_type, pelarin::SteadyMillis());
   int rc = ServerProxyAddClient(server_fd, fd, server_type);
   // A port that streams to its cap refuses a newcomer only while those clients are alive.
   if (rc == kQeltServerFull && SocketRemoveHungUpClients(server_fd, server_type) > 0) {
@@ -180,8 +203,9 @@ void ServerProxyProcess(uint32_t server_type) {
     return;
   }
   bool pause = false;
-  if (n > 0 || backlog) {
-    RecvProcess(server_fd, server_type, ready);
+  // Every pass: the clients the poll watched were heard, and packets left by the last pass are served.
+  RecvProcess(server_fd, server_type, ready);
+  if (n > 0) {
     pause = SendProcess(server_fd, server_type, ready) == kQeltOk && ready->count > 1 &&
             !pelarin::ServerBacklogWaiting(server_type);
     if (listening && (ready->fds[0].revents & POLLIN) != 0) AcceptPending(server_fd, server_type, table);

@@ -1,4 +1,7 @@
 // Init and uninit of the library's three roles: camera, passage unit and image client.
+#include <sys/resource.h>
+
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -104,6 +107,8 @@ int QELTMInit(const tagNetworkInitPara* para) {
            p.broadcast_port, p.stop_port);
   // Copied before the role starts, so its first discovery answers carry this record.
   QeltmParaCfg = p;
+  // The servers' places follow the descriptors the process may have: as many as the hard limit allows.
+  if (SocketRaiseDescriptorLimit() != kQeltOk) Qeltmlog(1, "[QELTM]Descriptor limit not raised, errno=%d\n", errno);
   int rc;
   switch (p.device_type) {
     case kDeviceZuq: rc = ZUQInit(p); break;
@@ -116,6 +121,12 @@ int QELTMInit(const tagNetworkInitPara* para) {
   }
   if (rc != kQeltOk) Qeltmlog(2, "[QELTM]NetWork init failed, Device type %d,return code : %d\n", p.device_type, rc);
   g_role_up = rc == kQeltOk;
+  if (g_role_up && SocketServersRunning() > 0) {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    Qeltmlog(0, "[QELTM]Descriptor limit %llu: each of %u servers holds up to %u connections\n",
+             static_cast<unsigned long long>(limit.rlim_cur), SocketServersRunning(), SocketServerShare());
+  }
   Qeltmlog(0, "[QELTM]QELTM finish init\n");
   return rc;
 }

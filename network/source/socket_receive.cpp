@@ -95,8 +95,7 @@ bool FeedPackets(int server_fd, const ServerProtocolOps* ops, ClientSlot& slot, 
       continue;
     }
     bad_run_reported = false;
-    ++slot.requests;
-    slot.last_request_ms = now_ms;
+    SocketNoteRequest(&slot, now_ms);
     if (ops->analysis != nullptr) ops->analysis(server_fd, fd, at, length);
     if (!StillHeld(slot, fd)) return false;  // the protocol removed the client
     handed = true;
@@ -142,7 +141,8 @@ extern "C" {
 // One receive per readable client into the free part of its buffer, then its share of the whole
 // packets held (those left by earlier passes first, whether or not the socket is readable now). A
 // client whose receive ends (0) or fails is removed, once the packets it sent before it ended are
-// served. The next slot is read before a slot is handled.
+// served. The next slot is read before a slot is handled. Every client the poll watched is marked
+// heard, readable or not.
 int RecvProcess(int server_fd, uint32_t server_type, ServerPollSet* ready) {
   ServerSocketTable* table = GetServerSocketInfo(server_type);
   const ServerProtocolOps* ops = ServerProtocolFind(server_type);
@@ -155,6 +155,7 @@ int RecvProcess(int server_fd, uint32_t server_type, ServerPollSet* ready) {
     ClientSlot& slot = table->slots[index];
     const uint32_t next = slot.next;
     pollfd* entry = ServerPollSetEntry(ready, index);
+    if (entry != nullptr && entry->fd == slot.fd) slot.unheard = 0;  // its bytes, if any, are read now
     const bool readable =
         entry != nullptr && entry->fd == slot.fd && (entry->revents & (POLLIN | POLLHUP | POLLERR)) != 0;
     const bool waiting = HasWork(ops, slot);

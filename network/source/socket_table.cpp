@@ -67,6 +67,7 @@ int AddServerSocket(ServerSocketTable* table, int server_fd, uint32_t port) {
   table->in_use = 1;
   table->port = port;
   table->client_count = 0;
+  SocketNoteServerRunning(1);
   return kQeltOk;
 }
 
@@ -98,6 +99,7 @@ ClientSlot* AddClientSocket(ServerSocketTable* table, int fd) {
   slot.used_length = 0;
   slot.accepted_ms = pelarin::SteadyMillis();
   slot.last_request_ms = slot.accepted_ms;
+  slot.unheard = 1;
   return &slot;
 }
 
@@ -131,6 +133,7 @@ int ClientSocketFDInit(ServerSocketTable* table, int close_sockets) {
   BuildChains(table);
   SocketNoteFreedMemory();
   if (close_sockets != 0 && table->in_use == 1 && table->server_fd != kNoSocket) close(table->server_fd);
+  if (table->in_use == 1) SocketNoteServerRunning(0);
   table->server_fd = kNoSocket;
   table->max_fd = 0;
   table->in_use = 0;

@@ -1,5 +1,6 @@
-// Upkeep of accepted connections: quiet, stalled and vanished clients are closed, a full table
-// makes room for a newcomer, and the memory of clients that left goes back to the system.
+// Upkeep of accepted connections: stalled and vanished clients are closed, a table that holds its
+// share of descriptors makes room for a newcomer, and the memory of clients that left goes back to
+// the system.
 #include <linux/sockios.h>
 #include <linux/tcp.h>
 #include <malloc.h>
@@ -57,23 +58,56 @@ const char* OverdueReason(uint32_t server_type, ClientSlot& slot, int64_t now_ms
   return nullptr;
 }
 
-// The client to close for a newcomer: of those that never made their request the one accepted
-// first, else of those served nothing now the one whose last request is oldest; kNoSlot when all
-// stream. A client that uses its connection is so the last to go.
-uint32_t QuietestClient(uint32_t server_type, const ServerSocketTable* table) {
-  uint32_t quietest = kNoSlot;
-  int quietest_standing = kClientStreaming;
+// How readily a client gives way to a newcomer: the lower tier first, within a tier the older
+// time first. Among quiet connections the order is that of LRU-2, a replacement policy that
+// judges a connection by its second-to-last use rather than its last: one that has shown a single
+// use cannot outrank one with a history of uses, however recent that single use, so newcomers
+// that each make one request and go quiet push out their own kind, never a session that asks
+// every few seconds. A stalled request (closed soon anyway) and a connection that never made a
+// request go first. A connection accepted since the last poll has not been heard yet: its request
+// may wait unread in its socket, so it goes after every quiet connection that was heard, but
+// before a session with a history.
+enum GiveWayTier : int {
+  kTierStalledRequest = 0,  // a request begun kRequestUnderWayMillis ago or longer, incomplete; by its start
+  kTierNoRequest = 1,       // heard, and never made a request; by its accept
+  kTierOneUse = 2,          // one use; by its last request
+  kTierUnheard = 3,         // not yet polled since its accept; by its accept
+  kTierHistory = 4,         // two uses or more; by the start of its second-to-last use
+  kTierNever = 5,           // streams, or has a request under way
+};
+
+struct GiveWayRank {
+  int tier;
+  int64_t since_ms;
+  bool Before(const GiveWayRank& other) const {
+    return tier < other.tier || (tier == other.tier && since_ms < other.since_ms);
+  }
+};
+
+GiveWayRank RankOf(uint32_t server_type, const ClientSlot& slot, int64_t now_ms) {
+  if (SocketClientStanding(server_type, &slot) == kClientStreaming) return {kTierNever, 0};
+  if (slot.partial_since_ms != 0) {
+    if (now_ms - slot.partial_since_ms < kRequestUnderWayMillis) return {kTierNever, 0};
+    return {kTierStalledRequest, slot.partial_since_ms};
+  }
+  if (slot.unheard != 0) return {kTierUnheard, slot.accepted_ms};
+  if (slot.requests == 0) return {kTierNoRequest, slot.accepted_ms};
+  if (slot.previous_use_ms == 0) return {kTierOneUse, slot.last_request_ms};
+  return {kTierHistory, slot.previous_use_ms};
+}
+
+// The client that gives way first; kNoSlot when none may.
+uint32_t FirstToGiveWay(uint32_t server_type, const ServerSocketTable* table, int64_t now_ms) {
+  uint32_t first = kNoSlot;
+  GiveWayRank first_rank{kTierNever, 0};
   for (uint32_t i = table->first_used; i != kNoSlot; i = table->slots[i].next) {
-    const ClientSlot& slot = table->slots[i];
-    const int standing = SocketClientStanding(server_type, &slot);
-    if (standing == kClientStreaming || standing > quietest_standing) continue;
-    if (quietest == kNoSlot || standing < quietest_standing ||
-        slot.last_request_ms < table->slots[quietest].last_request_ms) {
-      quietest = i;
-      quietest_standing = standing;
+    const GiveWayRank rank = RankOf(server_type, table->slots[i], now_ms);
+    if (rank.Before(first_rank)) {
+      first = i;
+      first_rank = rank;
     }
   }
-  return quietest;
+  return first;
 }
 
 // Closes a client by reset: what it was owed can no longer reach it, and a graceful close would
@@ -145,20 +179,39 @@ int SocketCloseOverdueClients(int server_fd, uint32_t server_type, int64_t now_m
   return closed;
 }
 
+void SocketNoteRequest(ClientSlot* slot, int64_t now_ms) {
+  if (slot->requests == 0 || now_ms - slot->use_started_ms >= kSameUseMillis) {
+    if (slot->requests > 0) slot->previous_use_ms = slot->use_started_ms;
+    slot->use_started_ms = now_ms;
+  }
+  ++slot->requests;
+  slot->last_request_ms = now_ms;
+}
+
+bool SocketGiveWay(int server_fd, uint32_t server_type, int64_t now_ms, const char* why) {
+  ServerSocketTable* table = GetServerSocketInfo(server_type);
+  if (table == nullptr) return false;
+  const uint32_t first = FirstToGiveWay(server_type, table, now_ms);
+  if (first == kNoSlot) return false;
+  const ClientSlot& slot = table->slots[first];
+  const int fd = slot.fd;
+  const int64_t active_ms = slot.partial_since_ms > slot.last_request_ms ? slot.partial_since_ms : slot.last_request_ms;
+  QELTM_LOG_LIMITED(1, "[Proxy]%s: close its quietest client, socket fd %d, ServerType %d, quiet for %lld ms\n", why, fd,
+                    server_type, static_cast<long long>(now_ms - active_ms));
+  Abort(server_fd, server_type, fd);
+  return true;
+}
+
 bool SocketMakeRoom(int server_fd, uint32_t server_type, int64_t now_ms) {
   ServerSocketTable* table = GetServerSocketInfo(server_type);
   if (table == nullptr) return false;
-  if (table->client_count < kMaxClientsPerServer) return true;
-  SocketCloseOverdueClients(server_fd, server_type, now_ms);
-  if (table->client_count < kMaxClientsPerServer) return true;
-  const uint32_t quietest = QuietestClient(server_type, table);
-  if (quietest == kNoSlot) return false;
-  const ClientSlot& slot = table->slots[quietest];
-  const int fd = slot.fd;
-  QELTM_LOG_LIMITED(1, "[Proxy]Server full: close its quietest client, socket fd %d, ServerType %d, quiet for %lld ms\n",
-                    fd, server_type, static_cast<long long>(now_ms - slot.last_request_ms));
-  Abort(server_fd, server_type, fd);
-  return table->client_count < kMaxClientsPerServer;
+  const uint32_t share = SocketServerShare();
+  // A share that shrank (a lower limit, another server started) is followed here. Overdue
+  // clients are left to the pass's upkeep: a stalled request gives way first anyway.
+  while (table->client_count >= share) {
+    if (!SocketGiveWay(server_fd, server_type, now_ms, "Server full")) return false;
+  }
+  return true;
 }
 
 void SocketNoteFreedMemory(void) { g_memory_freed.store(true, std::memory_order_relaxed); }

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -108,6 +109,24 @@ TEST(ServiceInit, AddressWithoutTerminatorIsRefused) {
   EXPECT_EQ(kQeltBadAddress, QELTMConnectSTOP(&peer));
 }
 
+// A role's start raises the process's descriptor limit as far as the hard limit allows, so that
+// its servers' places follow what the process may really hold.
+TEST(ServiceInit, StartRaisesTheDescriptorLimitTowardsTheHardOne) {
+  rlimit limit{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
+  const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, kDescriptorLimitWanted);
+  if (wanted <= 256) GTEST_SKIP() << "the hard descriptor limit is too low to see a raise";
+  limit.rlim_cur = 256;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &limit));
+  tagNetworkInitPara p = CameraRecord();
+  ASSERT_EQ(kQeltOk, QELTMInit(&p));
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
+  EXPECT_EQ(wanted, limit.rlim_cur);
+  EXPECT_EQ(3u, SocketServersRunning());
+  QELTMUnInit();
+  EXPECT_EQ(0u, SocketServersRunning());
+}
+
 TEST(ServiceInit, PassageUnitWithSkipOpensNothing) {
   const size_t fds = OpenFdCount(), threads = ThreadCount();
   tagNetworkInitPara p = CameraRecord();
@@ -182,6 +201,35 @@ class CameraRole : public ::testing::Test {
     ASSERT_EQ(kQeltOk, QELTMRegisterRecvImageFunc(OnImage, peer_.channel, &received_));
   }
   void TearDown() override { QELTMUnInit(); }
+  // Asks for the disparity stream and writes images until three arrived, whole and in order.
+  void StartStreamAndExpectImages() {
+    const CtrlImageRequest start{kStipRequest, kStipStart, 0, kStipImageTypeDisparity, kDisparityWidth,
+                                 kDisparityHeight, 20};
+    ASSERT_EQ(kQeltOk, QELTMSendCtrlImageMsg(kLoopback, &start, peer_.channel));
+    // The stream starts when the server has seen the request: send until frames arrive.
+    uint32_t frame = 1;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+      ImagePara h{};
+      h.image_type = kStipImageTypeDisparity;
+      h.frame_index = frame;
+      h.width = kDisparityWidth;
+      h.height = kDisparityHeight;
+      const std::vector<uint8_t> data(kDisparityBytes, uint8_t(frame));
+      QELTMSendImage(&h, data.data(), kDisparityBytes);
+      ++frame;
+      std::unique_lock<std::mutex> guard(received_.lock);
+      if (received_.changed.wait_for(guard, std::chrono::milliseconds(50), [&] { return received_.frames.size() >= 3; })) break;
+    }
+    std::lock_guard<std::mutex> guard(received_.lock);
+    ASSERT_GE(received_.frames.size(), 3u);
+    for (size_t i = 0; i < received_.frames.size(); ++i) {
+      EXPECT_NE(0xFFFFFFFFu, received_.frames[i]) << "image " << i << " arrived damaged";
+      if (i > 0) {
+        EXPECT_GT(received_.frames[i], received_.frames[i - 1]);
+      }
+    }
+  }
   PeerRecord peer_{};
   Received received_;
 };
@@ -205,32 +253,27 @@ TEST_F(CameraRole, ControlRequestsAreAnsweredThroughTheBuilders) {
 
 TEST_F(CameraRole, ImagesSentByTheCameraReachTheClient) {
   ASSERT_EQ(kQeltOk, QELTMConnectZUQ(&peer_));
-  const CtrlImageRequest start{kStipRequest, kStipStart, 0, kStipImageTypeDisparity, kDisparityWidth,
-                               kDisparityHeight, 20};
-  ASSERT_EQ(kQeltOk, QELTMSendCtrlImageMsg(kLoopback, &start, peer_.channel));
-  // The stream starts when the server has seen the request: send until frames arrive.
-  uint32_t frame = 1;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < end) {
-    ImagePara h{};
-    h.image_type = kStipImageTypeDisparity;
-    h.frame_index = frame;
-    h.width = kDisparityWidth;
-    h.height = kDisparityHeight;
-    const std::vector<uint8_t> data(kDisparityBytes, uint8_t(frame));
-    QELTMSendImage(&h, data.data(), kDisparityBytes);
-    ++frame;
-    std::unique_lock<std::mutex> guard(received_.lock);
-    if (received_.changed.wait_for(guard, std::chrono::milliseconds(50), [&] { return received_.frames.size() >= 3; })) break;
-  }
-  std::lock_guard<std::mutex> guard(received_.lock);
-  ASSERT_GE(received_.frames.size(), 3u);
-  for (size_t i = 0; i < received_.frames.size(); ++i) {
-    EXPECT_NE(0xFFFFFFFFu, received_.frames[i]) << "image " << i << " arrived damaged";
-    if (i > 0) {
-      EXPECT_GT(received_.frames[i], received_.frames[i - 1]);
-    }
-  }
+  StartStreamAndExpectImages();
+}
+
+// A session of the image client connects and keeps quiet past every bound of seconds that a
+// quiet connection could meet (a stalled request on the control port is closed meanwhile); then
+// its first control request is answered and its stream starts.
+TEST_F(CameraRole, QuietSessionIsAnsweredAndStreamsWhenItFirstAsksLate) {
+  ASSERT_EQ(kQeltOk, QELTMConnectZUQ(&peer_));
+  const auto start = std::chrono::steady_clock::now();
+  const int stalled = nettest::ConnectLoopback(peer_.port_b);
+  ASSERT_GE(stalled, 0);
+  const std::vector<uint8_t> request = nettest::Packet(kElementKeyValue, nettest::Words({1, kCmdGetVersion, 0}));
+  ASSERT_TRUE(nettest::SendAll(stalled, std::vector<uint8_t>(request.begin(), request.begin() + 5)));
+  EXPECT_TRUE(nettest::WaitClosedByPeer(stalled));
+  close(stalled);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kRequestCompleteMillis));
+  char version[16] = {};
+  ASSERT_EQ(kQeltOk, QeltGetVersion(kLoopback, version, sizeof(version)));
+  EXPECT_STREQ("2.1.213002", version);
+  StartStreamAndExpectImages();
+  QELTMDisconnectZUQ(&peer_);
 }
 
 }  // namespace

@@ -180,20 +180,24 @@ TEST_F(ObjectStream, RandomTrafficNeverBreaksTheServer) {
   close(fd);
 }
 
-// A connection that never asks for the stream is closed once its first request is overdue; one
-// that stopped its stream stays and may start it again.
-TEST_F(ObjectStream, ConnectionThatNeverStartsIsClosedAndAStoppedOneStays) {
+// A connection that leaves its request unfinished is closed once its time is up; one that never
+// asked for the stream and one that stopped it stay, and each may start the stream later.
+TEST_F(ObjectStream, QuietConnectionsStayAndAnUnfinishedRequestIsClosed) {
   const int silent = nettest::ConnectLoopback(port_);
+  const int stalled = nettest::ConnectLoopback(port_);
   const int stopped = StartedRawClient();
   ASSERT_TRUE(nettest::SendAll(stopped, nettest::CtrlObjectPacket(kStopRequest, kStopStop)));
   ASSERT_TRUE(WaitUntil([] { return STOPServerReaderCount() == 0; }));
-  EXPECT_TRUE(nettest::WaitClosedByPeer(silent));
-  ASSERT_TRUE(nettest::SendAll(stopped, nettest::CtrlObjectPacket(kStopRequest, kStopStart)));
-  std::vector<uint8_t> ack;
-  ASSERT_TRUE(nettest::ReadExactly(stopped, kStopCtrlPacketBytes, &ack));
-  EXPECT_EQ(ack[14], kStopAcknowledge);
-  close(silent);
-  close(stopped);
+  const std::vector<uint8_t> start = nettest::CtrlObjectPacket(kStopRequest, kStopStart);
+  ASSERT_TRUE(nettest::SendAll(stalled, std::vector<uint8_t>(start.begin(), start.begin() + 5)));
+  EXPECT_TRUE(nettest::WaitClosedByPeer(stalled));
+  for (int fd : {silent, stopped}) {
+    ASSERT_TRUE(nettest::SendAll(fd, start));
+    std::vector<uint8_t> ack;
+    ASSERT_TRUE(nettest::ReadExactly(fd, kStopCtrlPacketBytes, &ack));
+    EXPECT_EQ(ack[14], kStopAcknowledge);
+  }
+  for (int fd : {silent, stalled, stopped}) close(fd);
 }
 
 TEST_F(ObjectStream, WritesBeyondTheWireBoundAreRefused) {

@@ -2,6 +2,7 @@
 #include "stream_wire.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -77,6 +78,24 @@ size_t ParseComplete(const std::vector<uint8_t>& bytes, std::vector<Image>* imag
     images->push_back(std::move(image));
   }
   return at;
+}
+
+bool ReadImages(int fd, std::vector<uint8_t>* unparsed, std::vector<Image>* images,
+                const std::function<bool(const std::vector<Image>&)>& done, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  uint8_t buffer[65536];
+  size_t acks = 0;
+  while (!done(*images) && std::chrono::steady_clock::now() < end) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    unparsed->insert(unparsed->end(), buffer, buffer + n);
+    const size_t used = ParseComplete(*unparsed, images, &acks);
+    if (used == kMalformed) return false;
+    unparsed->erase(unparsed->begin(), unparsed->begin() + static_cast<long>(used));
+  }
+  return true;
 }
 
 bool ParseStream(const std::vector<uint8_t>& bytes, std::vector<Image>* images, size_t* acks) {

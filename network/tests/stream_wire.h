@@ -2,8 +2,10 @@
 // wire layout, and a plain parser of a received byte stream.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "pelarin/stip.h"
@@ -25,6 +27,11 @@ constexpr size_t kMalformed = static_cast<size_t>(-1);
 size_t ParseComplete(const std::vector<uint8_t>& bytes, std::vector<Image>* images, size_t* acks);
 // Splits a well-formed stream into image and control packets; false on anything malformed.
 bool ParseStream(const std::vector<uint8_t>& bytes, std::vector<Image>* images, size_t* acks);
+// Reads a raw client's stream, adding the images that arrive to `images`, until `done` holds for
+// them, the stream ends or the deadline passes; bytes of a packet not yet whole wait in `unparsed`
+// for the next call. False when the stream is malformed.
+bool ReadImages(int fd, std::vector<uint8_t>* unparsed, std::vector<Image>* images,
+                const std::function<bool(const std::vector<Image>&)>& done, std::chrono::milliseconds deadline);
 // A moving test pattern in planar YUV 4:2:0 of width x height.
 std::vector<uint8_t> I420Pattern(uint32_t width, uint32_t height, uint32_t frame);
 // Checks each image type arrives in strictly increasing order; returns the joined colour stream.

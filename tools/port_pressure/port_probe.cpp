@@ -1,9 +1,15 @@
-// port_probe: a raw peer of the camera's ports, for the figures of tools/port_pressure/run.sh.
-//   port_probe hold ADDRESS PORT COUNT idle|partial SECONDS   COUNT connections that send nothing,
-//       or five bytes of a packet head, held for SECONDS (or until killed)
+// port_probe: a peer of the camera's ports, for the figures of tools/port_pressure/run.sh.
+//   port_probe hold ADDRESS PORT COUNT idle|partial|request|startstop SECONDS   COUNT connections
+//       that send nothing, five bytes of a packet head, one version request (its reply left unread)
+//       or a stream start and stop, held for SECONDS (or until killed)
 //   port_probe stream ADDRESS PORT SECONDS   asks an image port for its stream and reads it for
 //       SECONDS: when the first colour and disparity images came, and whether the camera ended it
-//   port_probe version ADDRESS PORT   one version request on the control port: its answer time
+//   port_probe version ADDRESS PORT [DELAY]   one version request on the control port, DELAY seconds
+//       after connecting (default 0): its answer time from the request
+//   port_probe session ADDRESS PORT PERIOD SECONDS   one control connection asking for the version
+//       every PERIOD seconds for SECONDS: requests answered and the longest answer time
+//   port_probe zuq ADDRESS BASE_PORT DELAY   the library's own image client: QELTMConnectZUQ, then
+//       DELAY seconds later its first control request and its stream start (3 s for images)
 //   port_probe flood ADDRESS PORT SECONDS   start and stop requests on an image port, back to back
 //   port_probe zero-window ADDRESS PORT SECONDS   asks for the stream and never reads
 //   port_probe discovery ADDRESS PORT SECONDS   discovery datagrams of an image client to the
@@ -16,6 +22,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,8 +32,10 @@
 #include <thread>
 #include <vector>
 
+#include "pelarin/ctrlmsg.h"
 #include "pelarin/packet.h"
 #include "pelarin/sddp.h"
+#include "pelarin/qeltm.h"
 #include "pelarin/stip.h"
 
 namespace {
@@ -41,6 +51,9 @@ constexpr int kZeroWindowBuffer = 4096;
 constexpr int kAnswerWaitMillis = 10000;
 constexpr size_t kReadChunk = 1 << 16;
 constexpr rlim_t kWantedDescriptors = 8192;
+constexpr int kZuqStreamSeconds = 3;
+constexpr int kZuqChannel = 1;
+constexpr uint32_t kYrdPortOffset = 1, kControlPortOffset = 2, kDiscoveryPortOffset = 3;
 
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -101,17 +114,30 @@ ssize_t ReadSome(int fd, uint8_t* buffer, size_t size, int millis) {
   return n < 0 ? 0 : n;
 }
 
+Bytes VersionRequest() {
+  Bytes request;
+  for (uint32_t w : {1u, 1u, 0u}) PutWord(&request, w);
+  return Packet(kElementKeyValue, request);
+}
+
 int Hold(const char* address, int port, int count, const std::string& kind, int seconds) {
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);
   limit.rlim_cur = std::min(kWantedDescriptors, limit.rlim_max);
   setrlimit(RLIMIT_NOFILE, &limit);
   const Bytes head = StreamRequest(kStipStart);
+  Bytes start_stop = head;
+  const Bytes stop = StreamRequest(kStipStop);
+  start_stop.insert(start_stop.end(), stop.begin(), stop.end());
+  const Bytes sent = kind == "partial"     ? Bytes(head.begin(), head.begin() + kPartialHeadBytes)
+                     : kind == "request"   ? VersionRequest()
+                     : kind == "startstop" ? start_stop
+                                           : Bytes();
   std::vector<int> held;
   for (int i = 0; i < count; ++i) {
     const int fd = Connect(address, port);
     if (fd < 0) continue;
-    if (kind == "partial") SendAll(fd, Bytes(head.begin(), head.begin() + kPartialHeadBytes));
+    if (!sent.empty()) SendAll(fd, sent);
     held.push_back(fd);
   }
   printf("hold: %zu of %d connections (%s) held\n", held.size(), count, kind.c_str());
@@ -168,21 +194,117 @@ int Stream(const char* address, int port, int seconds) {
   return colour > 0 && disparity > 0 ? 0 : 1;
 }
 
-int Version(const char* address, int port) {
-  const auto start = Clock::now();
+int Version(const char* address, int port, int delay_seconds) {
+  const auto connecting = Clock::now();
   const int fd = Connect(address, port);
-  Bytes request;
-  for (uint32_t w : {1u, 1u, 0u}) PutWord(&request, w);
-  if (fd < 0 || !SendAll(fd, Packet(kElementKeyValue, request))) {
+  if (fd < 0) {
     printf("version: port %d refused the connection\n", port);
     return 1;
   }
+  std::this_thread::sleep_for(std::chrono::seconds(delay_seconds));
+  const auto start = Clock::now();
   uint8_t reply[kReadChunk];
-  const ssize_t n = ReadSome(fd, reply, sizeof reply, kAnswerWaitMillis);
+  const ssize_t n = SendAll(fd, VersionRequest()) ? ReadSome(fd, reply, sizeof reply, kAnswerWaitMillis) : 0;
   close(fd);
   const bool answered = n > static_cast<ssize_t>(kElementOffset) && reply[kElementOffset] == kElementKeyValueACK;
-  printf("version: %s after %.3f s\n", answered ? "answered" : "not answered", SecondsSince(start));
+  printf("version: %s %.3f s after the request, %.3f s after connecting (request sent %d s after connecting)\n",
+         answered ? "answered" : "not answered", SecondsSince(start), SecondsSince(connecting), delay_seconds);
   return answered ? 0 : 1;
+}
+
+int Session(const char* address, int port, int period_seconds, int seconds) {
+  const auto start = Clock::now();
+  const int fd = Connect(address, port);
+  if (fd < 0) {
+    printf("session: port %d refused the connection\n", port);
+    return 1;
+  }
+  int asked = 0, answered = 0;
+  double longest = 0;
+  const Bytes request = VersionRequest();
+  for (auto next = start; SecondsSince(start) < seconds; next += std::chrono::seconds(period_seconds)) {
+    std::this_thread::sleep_until(next);
+    const auto sent = Clock::now();
+    ++asked;
+    uint8_t reply[kReadChunk];
+    const ssize_t n = SendAll(fd, request) ? ReadSome(fd, reply, sizeof reply, kAnswerWaitMillis) : 0;
+    if (n <= static_cast<ssize_t>(kElementOffset) || reply[kElementOffset] != kElementKeyValueACK) {
+      printf("session: request %d at %.1f s not answered (%s)\n", asked, SecondsSince(start),
+             n == 0 ? "closed by the camera" : "no reply");
+      break;
+    }
+    ++answered;
+    longest = std::max(longest, SecondsSince(sent));
+  }
+  close(fd);
+  printf("session: %d of %d requests answered, one every %d s for %.0f s, longest answer %.3f s\n", answered, asked,
+         period_seconds, SecondsSince(start), longest);
+  return answered == asked ? 0 : 1;
+}
+
+// Images the library's image client received, by type, with the time of the first of each.
+struct ZuqImages {
+  std::atomic<Clock::rep> since{0};  // ticks of the steady clock when the stream was asked for
+  std::atomic<double> first_colour_s{-1}, first_disparity_s{-1};
+};
+
+int OnZuqImage(const ImagePara* header, const uint8_t*, uint32_t, void* context, int) {
+  ZuqImages* images = static_cast<ZuqImages*>(context);
+  std::atomic<double>& first =
+      header->image_type == kStipImageTypeColor ? images->first_colour_s : images->first_disparity_s;
+  double none = -1;
+  first.compare_exchange_strong(none, SecondsSince(Clock::time_point(Clock::duration(images->since.load()))));
+  return 0;
+}
+
+int Quiet(const char*, const char*, ...) { return 0; }
+
+int Zuq(const char* address, int base_port, int delay_seconds) {
+  tagNetworkInitPara record{};
+  record.device_type = kDeviceYrd;
+  strcpy(record.server_ip, "0.0.0.0");
+  strcpy(record.local_ip, "0.0.0.0");
+  record.yrd_image_port = base_port + kYrdPortOffset;
+  record.ctrl_port = base_port + kControlPortOffset;
+  record.broadcast_port = base_port + kDiscoveryPortOffset;
+  QELTMRegisterLogImageFunc(Quiet);
+  if (QELTMInit(&record) != kQeltOk) {
+    printf("zuq: the image client role did not start\n");
+    return 1;
+  }
+  ZuqImages images;
+  QELTMRegisterRecvImageFunc(OnZuqImage, kZuqChannel, &images);
+  PeerRecord peer{};
+  snprintf(peer.ip, sizeof peer.ip, "%s", address);
+  peer.port_a = record.yrd_image_port;
+  peer.port_b = record.ctrl_port;
+  peer.channel = kZuqChannel;
+  const int connect_rc = QELTMConnectZUQ(&peer);
+  std::this_thread::sleep_for(std::chrono::seconds(delay_seconds));
+  const auto asked = Clock::now();
+  char version[64] = {};
+  const int version_rc = QeltGetVersion(address, version, sizeof version);
+  const double version_s = SecondsSince(asked);
+  std::replace(version, version + sizeof version, '\n', ' ');
+  const CtrlImageRequest start{kStipRequest, kStipStart, 0, kStipImageTypeColor, kStipColorWidth, kStipColorHeight,
+                               kStipColorFps};
+  const auto asked_stream = Clock::now();
+  images.since = asked_stream.time_since_epoch().count();
+  const int start_rc = QELTMSendCtrlImageMsg(address, &start, kZuqChannel);
+  while (SecondsSince(asked_stream) < kZuqStreamSeconds &&
+         (images.first_colour_s.load() < 0 || images.first_disparity_s.load() < 0)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  printf("zuq: connect rc=%d; %d s later: version rc=%d \"%s\" after %.3f s, stream start rc=%d, first colour %.3f s, "
+         "first disparity %.3f s\n",
+         connect_rc, delay_seconds, version_rc, version, version_s, start_rc, images.first_colour_s.load(),
+         images.first_disparity_s.load());
+  QELTMDisconnectZUQ(&peer);
+  QELTMUnInit();
+  return connect_rc == kQeltOk && version_rc == kQeltOk && start_rc == kQeltOk && images.first_colour_s.load() >= 0 &&
+                 images.first_disparity_s.load() >= 0
+             ? 0
+             : 1;
 }
 
 int Flood(const char* address, int port, int seconds) {
@@ -256,10 +378,12 @@ int main(int argc, char** argv) {
   const int port = argc > 3 ? atoi(argv[3]) : 0;
   if (mode == "hold" && argc == 7) return Hold(address, port, atoi(argv[4]), argv[5], atoi(argv[6]));
   if (mode == "stream" && argc == 5) return Stream(address, port, atoi(argv[4]));
-  if (mode == "version" && argc == 4) return Version(address, port);
+  if (mode == "version" && (argc == 4 || argc == 5)) return Version(address, port, argc == 5 ? atoi(argv[4]) : 0);
+  if (mode == "session" && argc == 6) return Session(address, port, atoi(argv[4]), atoi(argv[5]));
+  if (mode == "zuq" && argc == 5) return Zuq(address, port, atoi(argv[4]));
   if (mode == "flood" && argc == 5) return Flood(address, port, atoi(argv[4]));
   if (mode == "zero-window" && argc == 5) return ZeroWindow(address, port, atoi(argv[4]));
   if (mode == "discovery" && argc == 5) return Discovery(address, port, atoi(argv[4]));
-  fprintf(stderr, "usage: port_probe hold|stream|version|flood|zero-window|discovery ADDRESS PORT ... (see the source)\n");
+  fprintf(stderr, "usage: port_probe hold|stream|version|session|zuq|flood|zero-window|discovery ADDRESS PORT ... (see the source)\n");
   return 2;
 }

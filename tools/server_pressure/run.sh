@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The depth service's servers under pressure from one peer on loopback, with its figures:
 #  1. quarnel under a limit of 256 descriptors; a client streams for 20 s while a peer holds
-#     300 connections to the control port from second 5 to second 10 (quarnel closes those that
-#     make no request after 5 s): the client's frames, and the "Accept failed" log lines written
-#     during the attack.
+#     300 connections to the control port from second 5 to second 10 (the control server holds
+#     its share of the descriptors, the newest pushing out the quietest): the client's frames, and
+#     the "Accept failed" log lines written during the attack.
 #  2. two loops connecting to the control port and closing at once, for 20 s, while control
 #     requests are sent one after another and a client streams beside them: each request's
 #     answer time and the stream's frames.

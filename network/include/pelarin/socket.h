@@ -31,16 +31,34 @@ constexpr uint32_t kSendPieceBytes = 1600000;
 constexpr int kListenBacklog = 1024;
 constexpr int kSocketBufferBytes = 4096000;
 
-// Upkeep of accepted connections, so that quiet or vanished peers never hold a server's places:
-// a connection must make the request its server is for within kFirstRequestMillis of its accept,
-// and complete every request within kRequestCompleteMillis of the request's first byte; a client
-// that is owed data and whose peer has taken none of it for kSendStallMillis (counted from its
-// last request at the latest) is dropped, and the
-// kernel gives up on a peer that acknowledges nothing for kPeerSilenceMillis (TCP_USER_TIMEOUT).
-constexpr int64_t kFirstRequestMillis = 5000;
+// Upkeep of accepted connections, so that vanished or broken peers never hold a server's places
+// while quiet clients keep theirs: a request must be complete within kRequestCompleteMillis of its
+// first byte; a client that is owed data and whose peer has taken none of it for kSendStallMillis
+// (counted from its last request at the latest) is dropped; a connection that has made no request
+// at all is closed after kFirstRequestMillis; the kernel gives up on a peer that acknowledges
+// nothing for kPeerSilenceMillis (TCP_USER_TIMEOUT), and keep-alive finds a peer that is gone while
+// the connection is quiet. A connection that has made its requests and is quiet stays until room
+// is needed for a newcomer (SocketMakeRoom).
+constexpr int64_t kFirstRequestMillis = 30 * 60 * 1000;
 constexpr int64_t kRequestCompleteMillis = 5000;
 constexpr int64_t kSendStallMillis = 10000;
 constexpr unsigned kPeerSilenceMillis = 10000;
+// A request is under way, and its connection never gives way to a newcomer, for this long from
+// its first byte; a request that takes longer has stalled.
+constexpr int64_t kRequestUnderWayMillis = 1000;
+// Requests within this time of the first request of a use belong to that use (a burst, or a
+// start and a stop sent together), so only uses apart in time make a history.
+constexpr int64_t kSameUseMillis = 1000;
+
+// The descriptors the servers may hold. The library raises the process's soft limit towards the
+// hard one, up to kDescriptorLimitWanted (every table full with room to spare). Of the limit, a
+// reserve (an eighth, at least kDescriptorReserveMin) stays for everything else the process opens:
+// files, pipes, the encoder, client connections. The rest is shared evenly between the servers
+// that run, so each server thread enforces its own share and a flood on one port leaves the
+// others their places.
+constexpr uint64_t kDescriptorLimitWanted = 8192;
+constexpr uint64_t kDescriptorReserveMin = 32;
+constexpr uint64_t kDescriptorReserveFraction = 8;
 
 // TCPServerInit flags.
 constexpr int kServerFlagBlocking = 2;
@@ -63,6 +81,9 @@ struct ClientSlot {
   uint64_t bytes_taken;          // bytes the peer has acknowledged, as the kernel last told
   uint32_t peer_measured;        // 1 once the kernel tells what the peer acknowledged (TCP)
   uint32_t requests;             // complete packets handed to the protocol
+  int64_t use_started_ms;        // the first request of the connection's latest use
+  int64_t previous_use_ms;       // the first request of the use before that (0: none)
+  uint32_t unheard;              // 1 from the accept until a pass has polled the connection
 };
 
 // Where a client stands with its server, for the upkeep of the table.
@@ -166,10 +187,15 @@ int SocketCloseOverdueClients(int server_fd, uint32_t server_type, int64_t now_m
 // Removes the streaming clients whose peer has hung up (before a pass has seen it); returns how
 // many. Only those count against an image port's cap, and there are few of them.
 int SocketRemoveHungUpClients(int server_fd, uint32_t server_type);
-// Makes a place in a full table for a newcomer: the overdue clients go, and while the table is
-// still full, the quietest client that streams nothing (one that never made its request first).
-// True when a place is free.
+// Makes a place for a newcomer in a table that holds its share: while it does, the client that
+// gives way first goes (see SocketGiveWay). True when a place is free.
 bool SocketMakeRoom(int server_fd, uint32_t server_type, int64_t now_ms);
+// Closes the one client of the server that gives way first to a newcomer, `why` naming the need
+// in the log; false when none may. Streaming clients and requests under way never give way; the
+// order of the others is explained at the ranking (socket_upkeep.cpp).
+bool SocketGiveWay(int server_fd, uint32_t server_type, int64_t now_ms, const char* why);
+// Records a complete request of the client at `now_ms`: its count, its time and its uses.
+void SocketNoteRequest(ClientSlot* slot, int64_t now_ms);
 // A client's standing through its protocol.
 int SocketClientStanding(uint32_t server_type, const ClientSlot* slot);
 // Marks memory freed by clients that left, for SocketReturnFreedMemory.
@@ -177,6 +203,17 @@ void SocketNoteFreedMemory(void);
 // Hands the memory of clients that left back to the system, at most every 100 ms; called by
 // the server passes.
 void SocketReturnFreedMemory(int64_t now_ms);
+
+// ---- descriptor budget ----
+// Raises the soft descriptor limit towards the hard one (up to kDescriptorLimitWanted); 0, or the
+// errno code when the limit cannot be read or set.
+int SocketRaiseDescriptorLimit(void);
+// The clients one server may hold now: its share of the descriptor limit, at least 1 and at most
+// kMaxClientsPerServer.
+uint32_t SocketServerShare(void);
+// Servers with a listening socket (tables in use), counted by AddServerSocket and the reset.
+uint32_t SocketServersRunning(void);
+void SocketNoteServerRunning(int running);
 
 // ---- dispatch by server type ----
 ServerSocketTable* GetServerSocketInfo(uint32_t server_type);
