@@ -59,8 +59,9 @@ void sgm_unmap_buffer(void* buffer) {
 
 #endif
 
+// Under the address sanitizer its own allocator serves every allocation; the C library's heap holds nothing to return.
 void sgm_release_free_heap() {
-#if defined(__GLIBC__)
+#if defined(__GLIBC__) && !defined(SGM_BUFFERS_ON_CHECKED_HEAP)
   malloc_trim(0);
 #endif
 }
