@@ -1,6 +1,8 @@
 // The matcher's life cycle and frame bookkeeping: refused parameters, calls outside init and close, the
 // buffers, the initial state, full-range frames, the border clear, interval sampling sizes, and recovery of a known shift.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -67,6 +69,26 @@ TEST(MatcherBuffers, ComeZeroedOnACacheLineAndRefuseACountWhoseBytesOverflow) {
     EXPECT_EQ(buffer, nullptr);
   }
   EXPECT_THROW(sgm_map_array<uint64_t>(std::numeric_limits<std::size_t>::max() / 4), std::bad_alloc);
+}
+
+// Whether the page that holds `address` is mapped in this process.
+bool PageMapped(const void* address) {
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  return msync(reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(address) / page * page), page, MS_ASYNC) == 0;
+}
+
+TEST_F(MatcherLifecycle, CloseHandsTheLargeBuffersBackToTheSystem) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";
+#endif
+  // Left in the C library's heap, buffers of alternating sizes would stay resident as holes over re-inits. A
+  // larger set-up first: the heap then takes the smaller buffers of the next one.
+  ASSERT_EQ(libtessaro_init(MatcherParameters(240, 320, 0, 96)), 0);
+  ASSERT_EQ(libtessaro_init(MatcherParameters(240, 320, 0, 64)), 0);
+  const void* buffers[] = {sgm_cost_volume, sgm_path_costs};
+  for (const void* buffer : buffers) EXPECT_TRUE(PageMapped(buffer));
+  libtessaro_close();
+  for (const void* buffer : buffers) EXPECT_FALSE(PageMapped(buffer));
 }
 
 TEST_F(MatcherLifecycle, IntervalSamplingHalvesTheSizeAndCountsFourRowsOfCensusBits) {
