@@ -25,9 +25,9 @@ void cl_sgm_init(tagSGMParameterSet set) {
   p.census_bytes = clSquareCensusBytes(p.window_scale);
 
   const std::size_t pixels = p.m * p.n;
-  clPipelineBuffers.census_left = clCreateZeroedBuffer(kCensusWordFlags, p.census_bytes * pixels);
-  clPipelineBuffers.census_right = clCreateZeroedBuffer(kCensusWordFlags, p.census_bytes * pixels);
-  clPipelineBuffers.cost = clCreateZeroedBuffer(kCostFlags, sizeof(cl_ushort) * p.d_range * pixels);
+  clStoreZeroedBuffer(clPipelineBuffers.census_left, kCensusWordFlags, p.census_bytes * pixels);
+  clStoreZeroedBuffer(clPipelineBuffers.census_right, kCensusWordFlags, p.census_bytes * pixels);
+  clStoreZeroedBuffer(clPipelineBuffers.cost, kCostFlags, sizeof(cl_ushort) * p.d_range * pixels);
   clPipelineOwner = ClPipelineOwner::kCensusCost;
 }
 

@@ -17,7 +17,7 @@ void clSgmInitDisparity16(tagSGMParameterSet set, unsigned short* /*path_costs*/
   clStorePipelineParameters(set, ClCensusShape::kSquare);
   const uint64_t pixels = clPipelineParameters.m * clPipelineParameters.n;
   clCreateMatchingBuffers(pixels, kCensusWordFlags);
-  for (cl::Buffer& pair : clPipelineBuffers.path_pairs) pair = clCreatePathBuffer(kPlanesPerPair, pixels);
+  for (cl::Buffer& pair : clPipelineBuffers.path_pairs) clStorePathBuffer(pair, kPlanesPerPair, pixels);
   clPipelineOwner = ClPipelineOwner::kDisparity16;
 }
 

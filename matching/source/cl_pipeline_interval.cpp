@@ -36,7 +36,7 @@ void clInervalSamplingSgmInit(tagSGMParameterSet set, unsigned short* /*path_cos
   clStorePipelineParameters(set, ClCensusShape::kAsterisk);
   const uint64_t pixels = HalfRows() * HalfColumns();
   clCreateMatchingBuffers(pixels, kCensusWordFlags);
-  clPipelineBuffers.path = clCreatePathBuffer(kPathCount, pixels);
+  clStorePathBuffer(clPipelineBuffers.path, kPathCount, pixels);
   clPipelineOwner = ClPipelineOwner::kIntervalSampling;
 }
 

@@ -14,8 +14,12 @@ tagClMatchingGrid FullGrid() {
   return {p.m, p.n, p.window_scale};
 }
 
+// Kernels carry nothing from one frame to the next (every argument is set before each launch), so those an earlier
+// set-up made from the current program serve as they are. The last one made tells: they are made in order.
 void CreateKernels() {
   tagClPipelineKernels& k = clPipelineKernels;
+  const cl::Kernel& last = k.clErrMatchProcessDisparity;
+  if (last() != nullptr && last.getInfo<CL_KERNEL_PROGRAM>()() == program()) return;
   k.clDataInitDisparity = cl::Kernel(program, "clDataInitDisparity");
   k.clCalculateCensusWindowsAll = cl::Kernel(program, "clCalculateCensusWindowsAll");
   k.clCalculateCensusCost32 = cl::Kernel(program, "clCalculateCensusCost32");
@@ -46,7 +50,7 @@ void clNormalSamplingSgmInit(tagSGMParameterSet set, unsigned short* /*path_cost
   clStorePipelineParameters(set, ClCensusShape::kSquare);
   const uint64_t pixels = clPipelineParameters.m * clPipelineParameters.n;
   clCreateMatchingBuffers(pixels, kCensusWordFlags);
-  clPipelineBuffers.path = clCreatePathBuffer(kPathCount, pixels);
+  clStorePathBuffer(clPipelineBuffers.path, kPathCount, pixels);
   CreateKernels();
   clPipelineOwner = ClPipelineOwner::kNormalSampling32;
 }

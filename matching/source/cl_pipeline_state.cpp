@@ -1,10 +1,6 @@
 // The pipeline variables shared by the GPU pipelines, and the buffer and launch helpers they use.
 #include "cl_pipeline_state.h"
 
-#include <algorithm>
-
-#include "cl_runtime.h"
-
 ClPipelineOwner clPipelineOwner = ClPipelineOwner::kNone;
 tagClPipelineParameters clPipelineParameters;
 tagClPipelineBuffers clPipelineBuffers;
@@ -19,15 +15,18 @@ uint64_t clSquareCensusBytes(uint64_t window_scale) {
   return (side * side - 1) / kBitsPerByte + 1;
 }
 
-cl::Buffer clCreateZeroedBuffer(cl_mem_flags flags, std::size_t bytes) {
-  if (commandQueues.empty()) throw cl::Error(CL_INVALID_COMMAND_QUEUE, "clCreateBuffer");
-  // OpenCL refuses empty buffers; an empty image still gets a valid (unused) one.
-  bytes = std::max<std::size_t>(bytes, 1);
-  cl::Buffer buffer(context, flags, bytes);
-  const cl_uchar zero = 0;
-  commandQueues.front().enqueueFillBuffer(buffer, zero, 0, bytes);
-  commandQueues.front().finish();
-  return buffer;
+bool clBufferFits(const cl::Buffer& buffer, cl_mem_flags flags, std::size_t bytes) {
+  if (buffer() == nullptr) return false;
+  try {
+    return buffer.getInfo<CL_MEM_CONTEXT>()() == context() && buffer.getInfo<CL_MEM_SIZE>() == bytes &&
+           buffer.getInfo<CL_MEM_FLAGS>() == flags;
+  } catch (const cl::Error&) {
+    return false;  // a buffer the runtime no longer answers for is replaced
+  }
+}
+
+void clStoreZeroedBuffer(cl::Buffer& variable, cl_mem_flags flags, std::size_t bytes) {
+  clStoreFilledBuffer(variable, flags, bytes, cl_uchar{0});
 }
 
 void clEnqueueRange(const cl::Kernel& kernel, const cl::NDRange& global, const cl::NDRange& offset) {

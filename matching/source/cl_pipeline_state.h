@@ -3,8 +3,11 @@
 
 #include <CL/opencl.hpp>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+
+#include "cl_runtime.h"
 
 // Which set-up last stored into the pipeline variables.
 enum class ClPipelineOwner { kNone, kCensusCost, kIntervalSampling, kNormalSampling32, kDisparity16 };
@@ -61,8 +64,24 @@ extern tagClPipelineKernels clPipelineKernels;
 // Bytes of a square census word of radius r: ((2r+1)^2 - 1) / 8 + 1.
 uint64_t clSquareCensusBytes(uint64_t window_scale);
 
-// A buffer on the OpenCL context whose every byte is zero before any kernel reads it.
-cl::Buffer clCreateZeroedBuffer(cl_mem_flags flags, std::size_t bytes);
+// Whether `buffer` is one of `bytes` with `flags` on the current context, fit to be set up again in place.
+bool clBufferFits(const cl::Buffer& buffer, cl_mem_flags flags, std::size_t bytes);
+
+// Stores in `variable` a buffer of `bytes` with `flags` on the context, every element `pattern` before any kernel
+// reads it. A buffer the variable already holds that fits is filled again instead of replaced: a repeated set-up
+// with the same sizes ends as a fresh one would, without allocating device memory again.
+template <typename Pattern>
+void clStoreFilledBuffer(cl::Buffer& variable, cl_mem_flags flags, std::size_t bytes, Pattern pattern) {
+  if (commandQueues.empty()) throw cl::Error(CL_INVALID_COMMAND_QUEUE, "clCreateBuffer");
+  // OpenCL refuses empty buffers; an empty image still gets a valid (unused) one.
+  bytes = std::max(bytes, sizeof(Pattern));
+  if (!clBufferFits(variable, flags, bytes)) variable = cl::Buffer(context, flags, bytes);
+  commandQueues.front().enqueueFillBuffer(variable, pattern, 0, bytes);
+  commandQueues.front().finish();
+}
+
+// As clStoreFilledBuffer, every byte zero.
+void clStoreZeroedBuffer(cl::Buffer& variable, cl_mem_flags flags, std::size_t bytes);
 
 // Enqueues a kernel on the first queue over a 1-D or 2-D global range (null local size); a range
 // with no work item enqueues nothing.

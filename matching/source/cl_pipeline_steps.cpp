@@ -73,27 +73,24 @@ void clCreateMatchingBuffers(uint64_t pixels, cl_mem_flags census_flags) {
   const tagClPipelineParameters& p = clPipelineParameters;
   tagClPipelineBuffers& b = clPipelineBuffers;
   const uint64_t reset = ResetBufferElements(pixels);
-  b.census_left = clCreateZeroedBuffer(census_flags, p.census_bytes * pixels);
-  b.census_right = clCreateZeroedBuffer(census_flags, p.census_bytes * pixels);
-  b.cost = clCreateZeroedBuffer(kResultFlags, sizeof(cl_ushort) * p.d_range * pixels);
+  clStoreZeroedBuffer(b.census_left, census_flags, p.census_bytes * pixels);
+  clStoreZeroedBuffer(b.census_right, census_flags, p.census_bytes * pixels);
+  clStoreZeroedBuffer(b.cost, kResultFlags, sizeof(cl_ushort) * p.d_range * pixels);
   // Zeroed: the 16-disparity selection never writes the last D columns, which are read back.
-  b.disparity = clCreateZeroedBuffer(kResultFlags, pixels);
-  b.uniqueness_flags = clCreateZeroedBuffer(kResultFlags, reset);
-  b.left_min_cost = clCreateZeroedBuffer(kResultFlags, sizeof(cl_ushort) * reset);
-  b.right_disparity = clCreateZeroedBuffer(kResultFlags, reset);
-  b.lr_flags = clCreateZeroedBuffer(kResultFlags, reset);
-  b.right_cost = clCreateZeroedBuffer(kResultFlags, sizeof(cl_ushort) * reset);
+  clStoreZeroedBuffer(b.disparity, kResultFlags, pixels);
+  clStoreZeroedBuffer(b.uniqueness_flags, kResultFlags, reset);
+  clStoreZeroedBuffer(b.left_min_cost, kResultFlags, sizeof(cl_ushort) * reset);
+  clStoreZeroedBuffer(b.right_disparity, kResultFlags, reset);
+  clStoreZeroedBuffer(b.lr_flags, kResultFlags, reset);
+  clStoreZeroedBuffer(b.right_cost, kResultFlags, sizeof(cl_ushort) * reset);
 }
 
-cl::Buffer clCreatePathBuffer(uint64_t planes, uint64_t pixels) {
+void clStorePathBuffer(cl::Buffer& variable, uint64_t planes, uint64_t pixels) {
   const tagClPipelineParameters& p = clPipelineParameters;
   // Filled on the device: the host's path-cost buffer may hold fewer planes than the device buffer.
-  const std::size_t values = std::max<std::size_t>(planes * pixels * (p.d_range + kGuardCells), 1);
-  cl::Buffer buffer(context, kPathFlags, values * sizeof(cl_ushort));
+  const std::size_t values = planes * pixels * (p.d_range + kGuardCells);
   const cl_ushort initial = static_cast<cl_ushort>(p.census_bits + p.penalty2);
-  commandQueues.front().enqueueFillBuffer(buffer, initial, 0, values * sizeof(cl_ushort));
-  commandQueues.front().finish();
-  return buffer;
+  clStoreFilledBuffer(variable, kPathFlags, values * sizeof(cl_ushort), initial);
 }
 
 cl::Buffer clCreateImageBuffer(const unsigned char* image, std::size_t bytes) {

@@ -22,13 +22,13 @@ struct tagClMatchingGrid {
 // Stores the parameter items of a complete pipeline from the record (full-size m and n).
 void clStorePipelineParameters(const tagSGMParameterSet& set, ClCensusShape shape);
 
-// Creates the census, cost, disparity and check buffers for a grid of `pixels`, each replacing the
-// buffer its variable held; every byte starts at zero.
+// Stores the census, cost, disparity and check buffers for a grid of `pixels` in their variables (see
+// clStoreFilledBuffer); every byte starts at zero.
 void clCreateMatchingBuffers(uint64_t pixels, cl_mem_flags census_flags);
 
-// A path buffer of `planes` planes of `pixels` cells of D+2 values, every value px + P2: the guards
-// and the cells outside the path region keep it for the buffer's life.
-cl::Buffer clCreatePathBuffer(uint64_t planes, uint64_t pixels);
+// Stores in `variable` a path buffer of `planes` planes of `pixels` cells of D+2 values, every value px + P2: the
+// guards and the cells outside the path region keep it for the buffer's life.
+void clStorePathBuffer(cl::Buffer& variable, uint64_t planes, uint64_t pixels);
 
 // An image buffer holding a copy of a caller's grey image of `bytes` bytes.
 cl::Buffer clCreateImageBuffer(const unsigned char* image, std::size_t bytes);

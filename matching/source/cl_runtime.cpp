@@ -2,6 +2,7 @@
 // report-and-exit of a failed OpenCL step.
 #include "cl_runtime.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "cl_platform_choice.h"
@@ -108,6 +109,30 @@ void BuildProgram(const std::vector<cl::Device>& devices) {
   }
 }
 
+// Whether the context, queues and program of an earlier set-up already serve exactly these devices with a program
+// built from this source. A repeated set-up then keeps them: rebuilding an identical program costs time, and
+// every build leaves the runtime's compiler allocations behind in the heap.
+bool CurrentObjectsServe(const std::vector<cl::Device>& chosen, const std::string& source) {
+  if (context() == nullptr || program() == nullptr || commandQueues.size() != chosen.size()) return false;
+  auto same = [](const cl::Device& a, const cl::Device& b) { return a() == b(); };
+  try {
+    const std::vector<cl::Device> devices = context.getInfo<CL_CONTEXT_DEVICES>();
+    if (!std::equal(devices.begin(), devices.end(), chosen.begin(), chosen.end(), same)) return false;
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+      if (commandQueues[i].getInfo<CL_QUEUE_CONTEXT>()() != context() ||
+          commandQueues[i].getInfo<CL_QUEUE_DEVICE>()() != chosen[i]())
+        return false;
+    }
+    if (program.getInfo<CL_PROGRAM_CONTEXT>()() != context()) return false;
+    for (const cl::Device& device : chosen) {
+      if (program.getBuildInfo<CL_PROGRAM_BUILD_STATUS>(device) != CL_BUILD_SUCCESS) return false;
+    }
+    return program.getInfo<CL_PROGRAM_SOURCE>() == source;
+  } catch (const cl::Error&) {
+    return false;  // objects the runtime no longer answers for are made anew
+  }
+}
+
 }  // namespace
 
 void clInitWithSource(unsigned long platform_mask, unsigned long device_mask, const std::string& source) {
@@ -115,12 +140,16 @@ void clInitWithSource(unsigned long platform_mask, unsigned long device_mask, co
   const std::vector<cl::Platform> platforms = SelectPlatforms(platform_mask);
   const std::vector<cl::Device> chosen = ChooseDevices(DevicesOfNewestPlatforms(platforms), device_mask);
 
-  context = cl::Context(chosen);
-  // A repeated set-up starts a fresh queue list: the pipelines launch on element 0, which must be a
-  // queue of the current context.
-  commandQueues.clear();
-  for (const cl::Device& device : chosen) commandQueues.emplace_back(context, device, 0);
+  const bool kept = CurrentObjectsServe(chosen, source);
+  if (!kept) {
+    context = cl::Context(chosen);
+    // A repeated set-up starts a fresh queue list: the pipelines launch on element 0, which must be a
+    // queue of the current context.
+    commandQueues.clear();
+    for (const cl::Device& device : chosen) commandQueues.emplace_back(context, device, 0);
+  }
   std::cout << "clCommandQueuesSize: " << commandQueues.size() << std::endl << std::endl;
+  if (kept) return;
 
   program = cl::Program(context, source);
   BuildProgram(chosen);

@@ -25,7 +25,8 @@ LIBRARY_EXPORT void clSetErrorCode(int code, const std::string& name);
 LIBRARY_EXPORT std::string& clGetErrorCode(int code);
 
 // Chooses platforms and devices by bit masks (bit i selects entry i, modulo 64), reports them on
-// standard output, and creates the context, one queue per chosen device and the built program.
+// standard output, and creates the context, one queue per chosen device and the built program. A repeat
+// that chooses the same devices keeps the context, queues and program of the earlier call.
 // Failures raise cl::Error.
 LIBRARY_EXPORT void clInit(unsigned long platform_mask, unsigned long device_mask);
 

@@ -6,6 +6,7 @@
 
 #include "libtessaro.h"
 #include "opencl_seam.h"
+#include "sgm_buffer.h"
 #include "sgm_census.h"
 #include "sgm_disparity.h"
 #include "sgm_neon.h"
@@ -137,6 +138,7 @@ int libtessaro_init(tagSGMParameterSet set) {
   std::fill(sgm_path_costs, sgm_path_costs + sgm_params.path_number * sgm_plane_size(), initial_cost);
   std::fill(sgm_cell_minima, sgm_cell_minima + sgm_params.path_number * pixels, initial_cost);
   tessaro_opencl_init(copy, sgm_path_costs);
+  sgm_release_free_heap();
   return kSgmOk;
 }
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "sgm_buffer.h"
+
 SgmModuleParameters sgm_params;
 uint64_t sgm_frame_count = 0;
 unsigned char* sgm_range_flags_current = nullptr;
@@ -33,49 +35,39 @@ SgmArea sgm_processed_area() {
   return area;
 }
 
-namespace {
-
-template <typename T>
-void free_buffer(T*& buffer) {
-  delete[] buffer;
-  buffer = nullptr;
-}
-
-}  // namespace
-
 void sgm_free_buffers() {
-  free_buffer(sgm_range_flags_current);
-  free_buffer(sgm_prev_disparity);
-  free_buffer(sgm_range_flags_previous);
-  free_buffer(sgm_cost_volume);
-  free_buffer(sgm_path_costs);
-  free_buffer(sgm_cell_minima);
-  free_buffer(s_sgm_uniqueness_err);
-  free_buffer(sgm_census_left);
-  free_buffer(sgm_census_right);
-  free_buffer(sgm_sampled_left);
-  free_buffer(sgm_sampled_right);
+  sgm_unmap_array(sgm_range_flags_current);
+  sgm_unmap_array(sgm_prev_disparity);
+  sgm_unmap_array(sgm_range_flags_previous);
+  sgm_unmap_array(sgm_cost_volume);
+  sgm_unmap_array(sgm_path_costs);
+  sgm_unmap_array(sgm_cell_minima);
+  sgm_unmap_array(s_sgm_uniqueness_err);
+  sgm_unmap_array(sgm_census_left);
+  sgm_unmap_array(sgm_census_right);
+  sgm_unmap_array(sgm_sampled_left);
+  sgm_unmap_array(sgm_sampled_right);
 }
 
 void sgm_allocate_buffers() {
   const unsigned long pixels = s_sgm_m * s_sgm_n;
   const unsigned long disparities = static_cast<unsigned long>(sgm_params.disparity_count);
-  // Value-initialised: the cost volume and the error map are read before anything writes them.
-  sgm_range_flags_current = new unsigned char[pixels]();
-  sgm_prev_disparity = new unsigned char[pixels]();
-  sgm_range_flags_previous = new unsigned char[pixels]();
-  sgm_cost_volume = new unsigned short[pixels * disparities]();
-  sgm_path_costs = new unsigned short[sgm_params.path_number * sgm_plane_size()]();
+  // Zeroed: the cost volume and the error map are read before anything writes them.
+  sgm_range_flags_current = sgm_map_array<unsigned char>(pixels);
+  sgm_prev_disparity = sgm_map_array<unsigned char>(pixels);
+  sgm_range_flags_previous = sgm_map_array<unsigned char>(pixels);
+  sgm_cost_volume = sgm_map_array<unsigned short>(pixels * disparities);
+  sgm_path_costs = sgm_map_array<unsigned short>(sgm_params.path_number * sgm_plane_size());
   // Kept beside the path costs so that each pixel finds its previous cell's minimum without a search.
-  sgm_cell_minima = new unsigned short[sgm_params.path_number * pixels]();
-  s_sgm_uniqueness_err = new unsigned char[pixels]();
+  sgm_cell_minima = sgm_map_array<unsigned short>(sgm_params.path_number * pixels);
+  s_sgm_uniqueness_err = sgm_map_array<unsigned char>(pixels);
   // The census scratch lives as long as the other buffers: a fresh allocation per frame costs more than
   // the transform itself. Each frame writes the same pixels, so the others stay zero.
   const unsigned long words = pixels * sgm_census_words(sgm_params.window_scale);
-  sgm_census_left = new uint64_t[words]();
-  sgm_census_right = new uint64_t[words]();
+  sgm_census_left = sgm_map_array<uint64_t>(words);
+  sgm_census_right = sgm_map_array<uint64_t>(words);
   if (sgm_params.mode == kIntervalSamplingMode) {
-    sgm_sampled_left = new unsigned char[pixels]();
-    sgm_sampled_right = new unsigned char[pixels]();
+    sgm_sampled_left = sgm_map_array<unsigned char>(pixels);
+    sgm_sampled_right = sgm_map_array<unsigned char>(pixels);
   }
 }

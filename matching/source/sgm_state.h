@@ -43,6 +43,6 @@ inline void sgm_set_flag(unsigned char& flag) { __atomic_store_n(&flag, 1, __ATO
 
 // Frees every buffer and nulls its pointer; harmless when nothing is allocated.
 void sgm_free_buffers();
-// Allocates every buffer for the current parameters, value-initialised.
+// Allocates every buffer for the current parameters, zeroed.
 void sgm_allocate_buffers();
 

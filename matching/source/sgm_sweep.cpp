@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "opencl_seam.h"
+#include "sgm_buffer.h"
 #include "sgm_census.h"
 #include "sgm_kernels.h"
 #include "sgm_lines.h"
@@ -31,10 +32,9 @@ using Frame = SgmSweepFrame;
 using Family = SgmSweepFamily;
 
 constexpr unsigned long kFamilies = 2;
-constexpr unsigned long kSumsAlignment = 64;  // of the sums volume: a cache line
 
 struct FreeSums {
-  void operator()(unsigned short* sums) const { std::free(sums); }
+  void operator()(unsigned short* sums) const { sgm_unmap_buffer(sums); }
 };
 
 struct Buffers {
@@ -218,10 +218,7 @@ void sgm_sweep_allocate() {
   // Written before it is read in every frame that uses it. Aligned to a cache line, so that the sums of a pixel
   // whose D is a multiple of 32 start on a vector of bytes and can be streamed past the caches.
   const unsigned long cells = s_sgm_m * s_sgm_n * static_cast<unsigned long>(sgm_params.disparity_count);
-  const unsigned long bytes = cells * sgm_sweep_bytes_per_cell();
-  const unsigned long lines = std::max(1ul, (bytes + kSumsAlignment - 1) / kSumsAlignment);
-  buffers.sums.reset(static_cast<unsigned short*>(std::aligned_alloc(kSumsAlignment, lines * kSumsAlignment)));
-  if (buffers.sums == nullptr) throw std::bad_alloc();
+  buffers.sums.reset(static_cast<unsigned short*>(sgm_map_buffer(cells * sgm_sweep_bytes_per_cell())));
 }
 
 void sgm_sweep_free() {

@@ -5,13 +5,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "cl_pipeline_state.h"
 #include "cl_pipeline_test_support.h"
+#include "cl_test_support.h"
 #include "sgm_state.h"
 #include "test_support/file_text.h"
 #include "test_support/temp_folder.h"
@@ -91,6 +94,25 @@ TEST(ClPipelineReinit, EachSetUpMatchesAFreshProcess) {
     const Frame frame = pipetest::Process(pair);
     EXPECT_EQ(Concatenated(frame), d_range == 32 ? fresh32 : fresh16);
   }
+  libtessaro_close();
+}
+
+TEST(ClPipelineReinit, TheSameParametersAgainKeepTheDeviceBuffersAndStartThemAfresh) {
+  const tagSGMParameterSet set = Parameters(kHeight, kWidth, 32, kRadius, true, kRatio, kLrMaxDiff);
+  const TestPair pair = ReinitPair();
+  pipetest::Init(set);
+  const Frame first = pipetest::Process(pair);
+  // Held here, so that no later buffer can take over their handles.
+  const cl::Buffer path = clPipelineBuffers.path;
+  const cl::Buffer cost = clPipelineBuffers.cost;
+  pipetest::Init(set);
+  EXPECT_EQ(clPipelineBuffers.path(), path());
+  EXPECT_EQ(clPipelineBuffers.cost(), cost());
+  // The first frame's path costs are gone: every value is the initial fill again.
+  const uint16_t initial = static_cast<uint16_t>((2 * kRadius + 1) * (2 * kRadius + 1) + kMatcherPenalty2);
+  const std::vector<uint16_t> planes = cltest::Host<uint16_t>(path, path.getInfo<CL_MEM_SIZE>() / sizeof(uint16_t));
+  EXPECT_EQ(std::count(planes.begin(), planes.end(), initial), static_cast<long>(planes.size()));
+  EXPECT_EQ(Concatenated(pipetest::Process(pair)), Concatenated(first));
   libtessaro_close();
 }
 

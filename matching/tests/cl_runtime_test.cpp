@@ -70,6 +70,33 @@ TEST(ClInit, PrintsTheInventoryInOrderAndKeepsOneQueueWhenRepeated) {
   EXPECT_EQ(cltest::Host<uint8_t>(buffer, 64), std::vector<uint8_t>(64, 7));
 }
 
+// Runs clInit, or clInitWithSource with `source`, swallowing the inventory.
+void QuietInit(const std::string& source = "") {
+  testing::internal::CaptureStdout();
+  source.empty() ? clInit(~0UL, ~0UL) : clInitWithSource(~0UL, ~0UL, source);
+  testing::internal::GetCapturedStdout();
+}
+
+TEST(ClInit, ARepeatForTheSameDevicesKeepsTheBuiltProgramAndAnotherSourceIsBuilt) {
+  QuietInit();
+  // Held here, so that no later object can take over their handles.
+  const cl::Program built = program;
+  const cl::Context first_context = context;
+  const cl::CommandQueue first_queue = commandQueues.front();
+  QuietInit();
+  EXPECT_EQ(program(), built());
+  EXPECT_EQ(context(), first_context());
+  EXPECT_EQ(commandQueues.front()(), first_queue());
+
+  QuietInit("__kernel void other(__global int* a) { a[0] = 1; }");
+  EXPECT_NE(program(), built());
+  EXPECT_NO_THROW(cl::Kernel(program, "other"));
+  QuietInit();
+  EXPECT_NE(program(), built());
+  EXPECT_NO_THROW(cl::Kernel(program, "clDataInitDisparity"));
+  EXPECT_EQ(commandQueues.size(), 1u);
+}
+
 void ThrowAllocationFailure() { throw cl::Error(CL_MEM_OBJECT_ALLOCATION_FAILURE, "clCreateBuffer"); }
 
 TEST(ClCatchDeathTest, ReportsTheErrorAndExitsWithItsStatus) {

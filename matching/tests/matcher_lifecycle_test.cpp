@@ -1,12 +1,17 @@
 // The matcher's life cycle and frame bookkeeping: refused parameters, calls outside init and close, the
-// initial state, full-range frames, the border clear, interval sampling sizes, and recovery of a known shift.
+// buffers, the initial state, full-range frames, the border clear, interval sampling sizes, and recovery of a known shift.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
+#include <new>
 #include <vector>
 
 #include "matcher_test_support.h"
+#include "sgm_buffer.h"
 #include "sgm_state.h"
 #include "sgm_sweep.h"
 #include "test_images.h"
@@ -53,6 +58,37 @@ TEST_F(MatcherLifecycle, InitSetsTheStartingStateAndClearsTheErrorMap) {
   EXPECT_TRUE(std::all_of(s_sgm_uniqueness_err, s_sgm_uniqueness_err + pixels, [](uint8_t v) { return v == 0; }));
   const uint16_t fill = 49 + 50;  // (2r+1)^2 + P2
   EXPECT_TRUE(std::all_of(sgm_path_costs, sgm_path_costs + 5 * sgm_plane_size(), [](uint16_t v) { return v == fill; }));
+}
+
+TEST(MatcherBuffers, ComeZeroedOnACacheLineAndRefuseACountWhoseBytesOverflow) {
+  for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{100003}}) {
+    uint64_t* buffer = sgm_map_array<uint64_t>(count);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer) % 64, 0u);
+    EXPECT_TRUE(std::all_of(buffer, buffer + count, [](uint64_t v) { return v == 0; }));
+    sgm_unmap_array(buffer);
+    EXPECT_EQ(buffer, nullptr);
+  }
+  EXPECT_THROW(sgm_map_array<uint64_t>(std::numeric_limits<std::size_t>::max() / 4), std::bad_alloc);
+}
+
+// Whether the page that holds `address` is mapped in this process.
+bool PageMapped(const void* address) {
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  return msync(reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(address) / page * page), page, MS_ASYNC) == 0;
+}
+
+TEST_F(MatcherLifecycle, CloseHandsTheLargeBuffersBackToTheSystem) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";
+#endif
+  // Left in the C library's heap, buffers of alternating sizes would stay resident as holes over re-inits. A
+  // larger set-up first: the heap then takes the smaller buffers of the next one.
+  ASSERT_EQ(libtessaro_init(MatcherParameters(240, 320, 0, 96)), 0);
+  ASSERT_EQ(libtessaro_init(MatcherParameters(240, 320, 0, 64)), 0);
+  const void* buffers[] = {sgm_cost_volume, sgm_path_costs};
+  for (const void* buffer : buffers) EXPECT_TRUE(PageMapped(buffer));
+  libtessaro_close();
+  for (const void* buffer : buffers) EXPECT_FALSE(PageMapped(buffer));
 }
 
 TEST_F(MatcherLifecycle, IntervalSamplingHalvesTheSizeAndCountsFourRowsOfCensusBits) {
