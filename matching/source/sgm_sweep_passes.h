@@ -10,10 +10,11 @@
 #include "sgm_kernel_forms.h"
 #include "sgm_types.h"
 
-// A family's first direction comes from above (or from the left for rows): previous pixel (y - 1, x); the second
-// from below: (y + 1, x). For rows: (y, x - 1) and (y, x + 1).
+// A family's first direction comes from above (or from the left for rows): previous pixel (y - 1, x + slope);
+// the second from below: (y + 1, x - slope). For rows: (y, x - 1) and (y, x + 1).
 struct SgmSweepFamily {
   bool rows;
+  long slope;  // of the columns (0) and the diagonals (-1, 1)
   bool forward = false;
   bool backward = false;
 };
@@ -264,32 +265,38 @@ inline void prefetch_signatures(const SgmSweepFrame& f, long y, long begin, long
   for (const char* p = right; p < right_end; p += kCacheLine) __builtin_prefetch(p);
 }
 
-// The band of columns [band_begin, band_end) (within the area) of the columns' family: top to bottom for the first
-// direction, bottom to top for the second, each row's pixels of the band in order. The family runs before the rows'
-// and hands its sums on (of type S; the first direction's sums of the band wait in S too).
+// The band of lines [line_begin, line_end) of a family whose lines are x + slope * y: top to bottom for the
+// first direction, bottom to top for the second, each row's pixels of the band in order. Every such family runs
+// before the rows' and hands its sums on (of type S; the first direction's sums of the band wait in S too).
 template <class V, class C, class S>
-void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long band_begin, long band_end) {
+void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_begin, long line_end) {
   using Value = typename C::Value;
   const StreamFenceOnExit<V> fence;
-  const long columns = band_end - band_begin;
+  const long lines = line_end - line_begin;
   const long rows = f.area.row_end - f.area.row_begin;
   const long cell = f.cell_size;
   const long d = static_cast<long>(f.disparities);
   // Two rows of cells per direction, alternating; the first direction's sums of the whole band when the
   // second direction follows.
   SweepScratch& s =
-      scratch_for<Value, S>(f, static_cast<unsigned long>(4 * columns),
-                            family.forward && family.backward ? static_cast<unsigned long>(rows * columns * d) : 0,
-                            static_cast<unsigned long>(rows * columns * d));
+      scratch_for<Value, S>(f, static_cast<unsigned long>(4 * lines),
+                            family.forward && family.backward ? static_cast<unsigned long>(rows * lines * d) : 0,
+                            static_cast<unsigned long>(rows * lines * d));
   Value* cells = s.cells_of<Value>().cells.data();
   const Value* fill_cell = f.fill_cell_of<Value>();
   const Value fill = static_cast<Value>(f.fill);
   S* own_sums = s.band_sums_of<S>().data();
-  auto slot = [&](int direction, long y, long x) { return (direction * 2 + (y & 1)) * columns + x - band_begin; };
-  auto band_offset = [&](long y, long x) { return ((y - f.area.row_begin) * columns + x - band_begin) * d; };
-  auto band_sums = [&](long y, long x) { return own_sums + band_offset(y, x); };
-  // The band's costs, by row and column: computed a row at a time by the first walk, reused by the second.
-  auto costs = [&](long y, long x) { return s.costs.data() + band_offset(y, x); };
+  auto columns = [&](long y, long& begin, long& end) {
+    begin = std::max(f.area.column_begin, line_begin - family.slope * y);
+    end = std::min(f.area.column_end, line_end - family.slope * y);
+  };
+  auto slot = [&](int direction, long y, long line) { return (direction * 2 + (y & 1)) * lines + line; };
+  auto band_sums = [&](long y, long line) { return own_sums + ((y - f.area.row_begin) * lines + line) * d; };
+  // The band's costs, by row and line: computed a row at a time by the first walk, reused by the second.
+  auto costs = [&](long y, long line) { return s.costs.data() + ((y - f.area.row_begin) * lines + line) * d; };
+  auto row_costs = [&](long y, long begin, long end) {
+    pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + family.slope * y - line_begin));
+  };
   auto incoming = [&](long y, long x) { return f.template incoming<S>(y, x); };
   // The volume is read by a later pass, after this task has ended; the band's own sums by this task.
   constexpr std::true_type kToVolume{};
@@ -297,19 +304,26 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long band_b
   auto step = [&](bool first, long previous, long current, long y, long x, const S* addend, S* sums, auto stream) {
     s.minima[current] = recurrence_sum<C, decltype(stream)::value, S, S>(
         f.disparities, first ? fill : static_cast<Value>(s.minima[previous]),
-        first ? fill_cell : cells + previous * cell, costs(y, x), cells + current * cell, f.p1, f.p2, addend, sums);
+        first ? fill_cell : cells + previous * cell, costs(y, x + family.slope * y - line_begin),
+        cells + current * cell, f.p1, f.p2, addend, sums);
   };
   if (family.forward) {
     for (long y = f.area.row_begin; y < f.area.row_end; ++y) {
+      long begin, end;
+      columns(y, begin, end);
       // This walk reads the volume that earlier families carried, and writes it without a second direction.
-      if (f.carried_in || !family.backward) prefetch_row<S>(f, y + kPrefetchRows, band_begin, band_end);
-      prefetch_signatures(f, y + kPrefetchRows, band_begin, band_end);
-      pixel_costs<V>(f, y, band_begin, columns, costs(y, band_begin));
-      for (long x = band_begin; x < band_end; ++x) {
-        const bool first = y == f.area.row_begin;
-        const long previous = slot(0, y - 1, x), current = slot(0, y, x);
+      if (f.carried_in || !family.backward)
+        prefetch_row<S>(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows,
+                        end - family.slope * kPrefetchRows);
+      prefetch_signatures(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows,
+                          end - family.slope * kPrefetchRows);
+      row_costs(y, begin, end);
+      for (long x = begin; x < end; ++x) {
+        const long line = x + family.slope * y - line_begin;
+        const bool first = !f.inside(y - 1, x + family.slope);
+        const long previous = slot(0, y - 1, line), current = slot(0, y, line);
         if (family.backward) {
-          step(first, previous, current, y, x, incoming(y, x), band_sums(y, x), kToScratch);
+          step(first, previous, current, y, x, incoming(y, x), band_sums(y, line), kToScratch);
         } else {
           step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x), kToVolume);
         }
@@ -318,16 +332,20 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long band_b
   }
   if (!family.backward) return;
   for (long y = f.area.row_end - 1; y >= f.area.row_begin; --y) {
-    prefetch_row<S>(f, y - kPrefetchRows, band_begin, band_end);
+    long begin, end;
+    columns(y, begin, end);
+    prefetch_row<S>(f, y - kPrefetchRows, begin + family.slope * kPrefetchRows, end + family.slope * kPrefetchRows);
     if (!family.forward) {
-      prefetch_signatures(f, y - kPrefetchRows, band_begin, band_end);
-      pixel_costs<V>(f, y, band_begin, columns, costs(y, band_begin));
+      prefetch_signatures(f, y - kPrefetchRows, begin + family.slope * kPrefetchRows,
+                          end + family.slope * kPrefetchRows);
+      row_costs(y, begin, end);
     }
-    for (long x = band_end - 1; x >= band_begin; --x) {
-      const bool first = y == f.area.row_end - 1;
-      const long previous = slot(1, y + 1, x), current = slot(1, y, x);
+    for (long x = end - 1; x >= begin; --x) {
+      const long line = x + family.slope * y - line_begin;
+      const bool first = !f.inside(y + 1, x - family.slope);
+      const long previous = slot(1, y + 1, line), current = slot(1, y, line);
       if (family.forward) {
-        step(first, previous, current, y, x, band_sums(y, x), f.template sums<S>(y, x), kToVolume);
+        step(first, previous, current, y, x, band_sums(y, line), f.template sums<S>(y, x), kToVolume);
       } else {
         step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x), kToVolume);
       }
