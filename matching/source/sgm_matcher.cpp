@@ -150,9 +150,9 @@ void libtessaro_process(unsigned char* out, const unsigned char* left, const uns
   if (sgm_cost_volume == nullptr) return;  // not initialised, or closed
   // With OpenCL on, a complete GPU pipeline takes the frame and the CPU state stays untouched.
   if (sgm_params.opencl_enable && tessaro_opencl_process(out, left, right)) return;
-  // The workers have idled since the last frame: wake them once, now, for all the jobs of this one. Five to eight
-  // paths choose their schedule by whether other work takes the threads' processors: the frame watches for that.
-  const SgmPool::Awake awake(sgm_pool(), sgm_params.path_number >= kFourPathLimit);
+  // The workers have idled since the last frame: wake them once, now, for all the jobs of this one, and watch
+  // whether other work takes their processors (they then roam, and five to eight paths change their schedule).
+  const SgmPool::Awake awake(sgm_pool(), true);
   process_on_cpu(out, left, right, use_previous);
 }
 

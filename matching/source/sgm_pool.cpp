@@ -119,7 +119,10 @@ void SgmPool::Wake(bool watch) {
     ++wakes_;
     wakes_posted_.store(wakes_, std::memory_order_release);
     awake_.store(true, std::memory_order_relaxed);
-    watching_.store(watch, std::memory_order_relaxed);
+    const bool watched = watch && (contended_.load(std::memory_order_relaxed) ||
+                                   ++unwatched_frames_ >= kCalmWatchEvery);
+    if (watched) unwatched_frames_ = 0;
+    watching_.store(watched, std::memory_order_relaxed);
     const Clock::time_point now = Clock::now();
     const Clock::duration since = now - last_wake_;
     if (since > kSteadiestPeriod) {
@@ -177,15 +180,28 @@ bool SgmPool::TakeTask(unsigned long job, unsigned long& index) {
   return true;
 }
 
-void SgmPool::RunTask(const std::function<void(unsigned long)>& task, unsigned long index, unsigned long slot) {
-  if (!watching_.load(std::memory_order_relaxed)) {
-    task(index);
-    return;
-  }
+void SgmPool::RunTasks(std::unique_lock<std::mutex>& lock, unsigned long job, unsigned long slot) {
+  const bool watch = watching_.load(std::memory_order_relaxed);
   SgmLossClock clock;
-  clock.Start();
-  task(index);
-  lost_[slot].fetch_add(clock.Lost().count(), std::memory_order_relaxed);
+  bool started = false;
+  unsigned long index = 0;
+  while (TakeTask(job, index)) {
+    const std::function<void(unsigned long)>& task = *task_;
+    lock.unlock();
+    if (watch && !started) {
+      clock.Start();
+      started = true;
+    }
+    task(index);
+    lock.lock();
+    if (watch && next_task_ >= tasks_) {
+      // This thread's part of the job ends with this task: counted before the task finishes, and with it the job.
+      lock.unlock();
+      lost_[slot].fetch_add(clock.Lost().count(), std::memory_order_relaxed);
+      lock.lock();
+    }
+    Finish(lock);
+  }
 }
 
 void SgmPool::Finish(std::unique_lock<std::mutex>& lock) {
@@ -204,11 +220,12 @@ void SgmPool::WorkerLoop(unsigned long seen, unsigned long index) {
   constexpr int kRoams = -1, kNotPlaced = -2;
   int pinned_to = kNotPlaced;
   auto go_home = [&] {
-    const int home = homes_[index].load(std::memory_order_relaxed);
+    const int home = contended_.load(std::memory_order_relaxed) ? -1 : homes_[index].load(std::memory_order_relaxed);
     if (home >= 0 && home != pinned_to) {
       pinned_to = BindThreadToCpu(home) == 0 ? home : kNotPlaced;
     } else if (home < 0 && pinned_to != kRoams) {
-      // No processor of its own (or its own went to the frame's caller): it roams over the process's processors.
+      // No processor of its own (its own went to the frame's caller, or other work shares the processors): it roams
+      // over the process's processors.
       cpu_set_t all;
       CPU_ZERO(&all);
       for (const int processor : processors_) CPU_SET(processor, &all);
@@ -238,14 +255,7 @@ void SgmPool::WorkerLoop(unsigned long seen, unsigned long index) {
     }
     if (job_ == seen) continue;  // woken for a frame: look for its first job
     seen = job_;
-    unsigned long task_index = 0;
-    while (TakeTask(seen, task_index)) {
-      const std::function<void(unsigned long)>& task = *task_;
-      lock.unlock();
-      RunTask(task, task_index, index);
-      lock.lock();
-      Finish(lock);
-    }
+    RunTasks(lock, seen, index);
   }
 }
 
@@ -264,17 +274,12 @@ void SgmPool::Run(unsigned long tasks, const std::function<void(unsigned long)>&
   finished_ = 0;
   // The caller spins only on a processor that is no worker's home.
   const int processor = sched_getcpu();
-  sgm_spin_allowed() = processor < 0 || processor >= CPU_SETSIZE || !CPU_ISSET(processor, &homes_set_);
+  sgm_spin_allowed() = !contended_.load(std::memory_order_relaxed) &&
+                       (processor < 0 || processor >= CPU_SETSIZE || !CPU_ISSET(processor, &homes_set_));
   lock.unlock();
   job_posted_.notify_all();
   lock.lock();
-  unsigned long index = 0;
-  while (TakeTask(job, index)) {
-    lock.unlock();
-    RunTask(task, index, homes_count_);
-    lock.lock();
-    Finish(lock);
-  }
+  RunTasks(lock, job, homes_count_);
   // The last tasks are usually about to finish on other threads: look for that before sleeping.
   lock.unlock();
   if (sgm_spin_allowed())

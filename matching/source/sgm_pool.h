@@ -33,17 +33,20 @@ class SgmPool {
 
   // Wakes the workers for a frame's jobs: from Wake to Rest they look for the next job between jobs instead of
   // sleeping (each for a bounded time), so that the frame pays for waking them once, not once per job. With
-  // `watch`, every thread also measures the time it goes without its processor while it runs the frame's tasks.
+  // `watch`, the threads also measure the time they go without their processors while they run the frame's tasks:
+  // in every frame while Contended, else in every kCalmWatchEvery-th (the processor clocks cost a little).
   void Wake(bool watch = false);
   void Rest();
 
   // True from a watched frame in which a thread went without its processor for more than a share of the frame
-  // (kLostShare), until kCalmFrames watched frames in a row have not: other work then shares the processors, and
-  // tasks that wait for one another would wait for whichever thread lost its processor. Kept across Start and Stop:
-  // it belongs to the machine, not to the threads.
+  // (kLostShare), until kCalmFrames watched frames in a row have not: other work then shares the processors. Tasks
+  // that wait for one another would wait for whichever thread lost its processor, and a pinned worker could not leave
+  // it for one that another program leaves free: from the next frame on the workers roam over the process's
+  // processors, and no thread spins. Kept across Start and Stop: it belongs to the machine, not to the threads.
   bool Contended() const { return contended_.load(std::memory_order_relaxed); }
   static constexpr long kLostShare = 8;  // an eighth
   static constexpr int kCalmFrames = 8;
+  static constexpr int kCalmWatchEvery = 4;
 
   // Wake for its lifetime.
   class Awake {
@@ -71,9 +74,10 @@ class SgmPool {
   void AwaitDueFrame(std::unique_lock<std::mutex>& lock, unsigned long seen, unsigned long wakes_seen);
   // Takes the next task of the current job; false when none is left. Holds lock.
   bool TakeTask(unsigned long job, unsigned long& index);
-  // Runs task(index) as the pool's thread `slot` (the workers by index, the caller last), counting the time it goes
-  // without its processor while the frame is watched.
-  void RunTask(const std::function<void(unsigned long)>& task, unsigned long index, unsigned long slot);
+  // Takes and runs tasks of job `job` until none is left, as the pool's thread `slot` (the workers by index, the
+  // caller last); in a watched frame, counts the time the thread goes without its processor from its first task to
+  // the end of its last. Holds lock.
+  void RunTasks(std::unique_lock<std::mutex>& lock, unsigned long job, unsigned long slot);
   void Finish(std::unique_lock<std::mutex>& lock);
 
   std::vector<std::thread> workers_;
@@ -108,6 +112,7 @@ class SgmPool {
   std::atomic<bool> watching_{false};
   std::atomic<bool> contended_{false};
   int calm_frames_ = 0;
+  int unwatched_frames_ = 0;
 };
 
 // The pool of the one matcher of the process.

@@ -15,6 +15,7 @@
 #include "reference_combination.h"
 #include "reference_matcher.h"
 #include "sgm_kernels.h"
+#include "sgm_processor_loss.h"
 #include "sgm_state.h"
 #include "sgm_strip_progress.h"
 #include "sgm_strip_schedule.h"
@@ -90,15 +91,16 @@ TEST(StripSchedule, AThreadSlowerThanTheFastestTakesStripsNarrowerInProportion) 
 }
 
 // A strip's follower that has waited long for its rows sleeps instead of spinning, and their publication wakes it;
-// rows short of what it waits for leave it asleep.
+// rows short of what it waits for leave it asleep. It counts the sleep as its own choice.
 TEST(StripProgress, AWaiterThatWaitedLongSleepsAndThePublicationWakesIt) {
   SgmStripProgress progress;
   progress.Reset();
   std::atomic<bool> returned{false};
   timespec processor_time{};
-  std::chrono::nanoseconds waited{0};
+  std::chrono::nanoseconds waited{0}, slept{0};
   std::thread follower([&] {
     waited = progress.Await(3);
+    slept = sgm_chosen_sleep();
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &processor_time);
     returned.store(true);
   });
@@ -109,6 +111,8 @@ TEST(StripProgress, AWaiterThatWaitedLongSleepsAndThePublicationWakesIt) {
   progress.Publish(3);
   follower.join();
   EXPECT_GE(waited, std::chrono::milliseconds(100));  // from when the follower began to wait, after its start
+  // A sleep it chose: not time it went without its processor.
+  EXPECT_GE(slept, std::chrono::milliseconds(99));
   // Spinning all along would have cost about 120 ms of processor time.
   EXPECT_LT(std::chrono::seconds(processor_time.tv_sec) + std::chrono::nanoseconds(processor_time.tv_nsec),
             std::chrono::milliseconds(40));

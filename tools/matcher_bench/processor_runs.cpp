@@ -43,22 +43,28 @@ Figures figures_of(std::vector<double> times) {
   return {times[times.size() / 2], times[p90], times.back()};
 }
 
-// Every frame of kRounds rounds, each setting the matcher up with every record of `sets` in turn and matching
-// kFramesPerRound frames with it; times by record. `threads_got` receives the threads each record ran on.
-std::vector<std::vector<double>> alternating_rounds(const std::vector<tagSGMParameterSet>& sets, const cv::Mat& left,
-                                                    const cv::Mat& right, std::vector<unsigned long>& threads_got) {
+struct RoundTimes {
+  std::vector<double> steady;  // every frame but the first after each set-up
+  double first_worst = 0;      // the slowest first frame after a set-up, which meets buffers not yet touched
+  unsigned long threads = 0;   // the threads the matcher ran on
+};
+
+// kRounds rounds, each setting the matcher up with every record of `sets` in turn and matching kFramesPerRound
+// frames with it; times by record.
+std::vector<RoundTimes> alternating_rounds(const std::vector<tagSGMParameterSet>& sets, const cv::Mat& left,
+                                           const cv::Mat& right) {
   cv::Mat out(left.size(), CV_8U);
-  std::vector<std::vector<double>> times(sets.size());
-  threads_got.assign(sets.size(), 0);
+  std::vector<RoundTimes> times(sets.size());
   const bench::QuietStdout quiet;  // the OpenCL inventory of every set-up
   for (int round = 0; round < kRounds; ++round)
     for (size_t i = 0; i < sets.size(); ++i) {
       libtessaro_init(sets[i]);
-      threads_got[i] = sgm_pool().threads();
+      times[i].threads = sgm_pool().threads();
       const std::vector<double> paced = bench::PacedMilliseconds(
           [&] { libtessaro_process(out.data, left.data, right.data, false); }, kFramePeriodMilliseconds, 0,
           kFramesPerRound);
-      times[i].insert(times[i].end(), paced.begin(), paced.end());
+      times[i].first_worst = std::max(times[i].first_worst, paced.front());
+      times[i].steady.insert(times[i].steady.end(), paced.begin() + 1, paced.end());
       libtessaro_close();
     }
   return times;
@@ -103,20 +109,20 @@ void run_contention(const cv::Mat& left, const cv::Mat& right, int matcher_nice,
               kRounds, kFramesPerRound, schedule.empty() ? "adaptive" : schedule.c_str(), matcher_nice);
   for (bool loaded : {false, true}) {
     const std::vector<pid_t> busy = loaded ? start_busy_processes(processors) : std::vector<pid_t>{};
-    std::vector<unsigned long> threads;
-    const std::vector<std::vector<double>> times = alternating_rounds(sets, left, right, threads);
+    const std::vector<RoundTimes> times = alternating_rounds(sets, left, right);
     const double load = bench_load_average();
     stop_busy_processes(busy);
     std::vector<Figures> figures;
     for (size_t i = 0; i < sets.size(); ++i) {
-      figures.push_back(figures_of(times[i]));
+      figures.push_back(figures_of(times[i].steady));
       std::printf("%dx%d D=%d paths=%d threads=%lu %-6s %lu busy processes: median %.2f ms, 90th %.2f ms, worst "
-                  "%.2f ms (load average %.2f)\n",
-                  left.cols, left.rows, kDisparities, kPathCounts[i], threads[i], loaded ? "loaded" : "idle",
-                  busy.size(), figures[i].median, figures[i].p90, figures[i].worst, load);
+                  "%.2f ms, first after set-up worst %.2f ms (load average %.2f)\n",
+                  left.cols, left.rows, kDisparities, kPathCounts[i], times[i].threads, loaded ? "loaded" : "idle",
+                  busy.size(), figures[i].median, figures[i].p90, figures[i].worst, times[i].first_worst, load);
     }
-    std::printf("  CONTENTION %s: 8 paths / 4 paths median %.2f, 8-path worst %.2f ms\n", loaded ? "loaded" : "idle",
-                figures[1].median / figures[0].median, figures[1].worst);
+    std::printf("  CONTENTION %s: 8 paths / 4 paths median %.2f, 8-path worst %.2f ms (first after set-up %.2f ms)\n",
+                loaded ? "loaded" : "idle", figures[1].median / figures[0].median, figures[1].worst,
+                times[1].first_worst);
   }
 }
 
@@ -129,13 +135,12 @@ void run_processor_set(const cv::Mat& left, const cv::Mat& right) {
     std::vector<tagSGMParameterSet> sets;
     for (unsigned long asked : kAskedThreads)
       sets.push_back(bench_matcher_parameters(left.cols, left.rows, kDisparities, paths, asked));
-    std::vector<unsigned long> threads;
-    const std::vector<std::vector<double>> times = alternating_rounds(sets, left, right, threads);
+    const std::vector<RoundTimes> times = alternating_rounds(sets, left, right);
     std::vector<Figures> figures;
     for (size_t i = 0; i < sets.size(); ++i) {
-      figures.push_back(figures_of(times[i]));
+      figures.push_back(figures_of(times[i].steady));
       std::printf("%dx%d D=%d paths=%d asking %lu threads (ran on %lu): median %.2f ms, 90th %.2f ms, worst %.2f ms\n",
-                  left.cols, left.rows, kDisparities, paths, kAskedThreads[i], threads[i], figures[i].median,
+                  left.cols, left.rows, kDisparities, paths, kAskedThreads[i], times[i].threads, figures[i].median,
                   figures[i].p90, figures[i].worst);
     }
     std::printf("  PROCESSOR SET paths=%d: asking 8 / asking 2 median %.2f (load average %.2f)\n", paths,

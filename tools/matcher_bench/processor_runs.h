@@ -8,7 +8,8 @@
 // process; rounds alternate 4 and 8 paths, so that both meet the same load. With `matcher_nice` above 0 the matcher
 // runs that many nice levels below the busy processes. `schedule` fixes how five to eight paths run ("strips" or
 // "families"; empty: chosen by contention, as the library does). Prints the median, 90th percentile and worst frame of
-// each path count (every frame counted, the first after each set-up included) and the ratio of the medians.
+// each path count, the first frame after each set-up (which meets buffers not yet touched) apart, and the ratio of the
+// medians.
 void run_contention(const cv::Mat& left, const cv::Mat& right, int matcher_nice, const std::string& schedule);
 
 // One frame of the pair every 50 ms asking the matcher for 2 threads and for 8 in alternate rounds, within the
