@@ -20,8 +20,10 @@ constexpr SgmKernels kernel_table() {
       first_minimum<V>,
       ByteCosts<V>::kFunction,
       Census64<V>::kFunction,
-      {{row_pass<V, W, uint16_t>, row_pass<V, W, uint8_t>}, {row_pass<V, C, uint16_t>, row_pass<V, C, uint8_t>}},
-      {{band_pass<V, W, uint16_t>, band_pass<V, W, uint8_t>}, {band_pass<V, C, uint16_t>, band_pass<V, C, uint8_t>}},
+      {{row_pass<V, W, uint16_t, false>, row_pass<V, W, uint8_t, false>, row_pass<V, W, uint8_t, true>},
+       {row_pass<V, C, uint16_t, false>, row_pass<V, C, uint8_t, false>, row_pass<V, C, uint8_t, true>}},
+      {{band_pass<V, W, uint16_t, false>, band_pass<V, W, uint8_t, false>, band_pass<V, W, uint8_t, true>},
+       {band_pass<V, C, uint16_t, false>, band_pass<V, C, uint8_t, false>, band_pass<V, C, uint8_t, true>}},
       {{{raster_strip<V, W, uint16_t, false>, raster_strip<V, W, uint16_t, true>}, {nullptr, nullptr}},
        {{raster_strip<V, C, uint16_t, false>, raster_strip<V, C, uint16_t, true>},
         {raster_strip<V, C, uint8_t, false>, raster_strip<V, C, uint8_t, true>}}}};

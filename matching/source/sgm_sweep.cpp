@@ -81,7 +81,7 @@ std::vector<Family> families_of_paths() {
   return present;
 }
 
-void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSumsWidth sums) {
+void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSumsLayout sums) {
   SgmPool& pool = sgm_pool();
   const SgmKernels& kernels = sgm_kernels();
   if (family.rows) {
@@ -123,14 +123,21 @@ SgmCellWidth cell_width() {
   return sgm_params.census_bits + sgm_params.penalty2 <= kLargestByte ? kSgmCellBytes : kSgmCells16;
 }
 
-// Bytes where every sum that the families before the rows' hand on fits one.
-SgmSumsWidth family_sums_width(const std::vector<Family>& families) {
-  if (!paths_within_cost_plus_p2() || families.size() < 2) return kSgmSums16;
+// One carried byte volume where the sum of all families but the last fits a byte; else a byte volume per family where
+// each family's own sum fits (the last family reads them all, as much as a carried volume would move, in half the
+// bytes of 16 bits); else one carried 16-bit volume.
+SgmSumsLayout family_sums_layout(const std::vector<Family>& families) {
+  if (!paths_within_cost_plus_p2() || families.size() < 2) return kSgmCarried16;
   const unsigned long largest_path = sgm_params.census_bits - 1 + sgm_params.penalty2;  // the centre bit never differs
-  unsigned long stored = 0;
-  for (size_t i = 0; i + 1 < families.size(); ++i)
-    stored += static_cast<unsigned long>(families[i].forward + families[i].backward);
-  return stored * largest_path <= kLargestByte ? kSgmSumBytes : kSgmSums16;
+  unsigned long stored = 0, largest_family = 0;
+  for (size_t i = 0; i + 1 < families.size(); ++i) {
+    const unsigned long paths = static_cast<unsigned long>(families[i].forward + families[i].backward);
+    stored += paths;
+    largest_family = std::max(largest_family, paths);
+  }
+  if (stored * largest_path <= kLargestByte) return kSgmCarriedBytes;
+  const bool room = families.size() - 1 <= kMaxSweepVolumes;
+  return room && largest_family * largest_path <= kLargestByte ? kSgmSeparateBytes : kSgmCarried16;
 }
 
 // Bytes where the two passes' byte sums can be restored (see byte_totals in sgm_raster_passes.h): byte cells, and the
@@ -197,9 +204,15 @@ void sgm_sweep_aggregate(unsigned char* out) {
   }
   // Both tables start with the rows' first direction, so the rows' pass always runs, last, and picks the winners.
   const std::vector<Family> families = families_of_paths();
-  const SgmSumsWidth sums = family_sums_width(families);
-  for (const Family& family : families) {
-    run_family(f, family, cell_width(), sums);
+  const SgmSumsLayout layout = family_sums_layout(families);
+  const unsigned long cells = s_sgm_m * s_sgm_n * disparities;
+  for (size_t i = 0; i < families.size(); ++i) {
+    if (layout == kSgmSeparateBytes && i + 1 < families.size()) {
+      uint8_t* own = reinterpret_cast<uint8_t*>(buffers.sums.get()) + i * cells;
+      f.sums_volume = own;
+      f.volumes[f.volume_count++] = own;
+    }
+    run_family(f, families[i], cell_width(), layout);
     f.carried_in = true;
   }
 }
@@ -207,8 +220,13 @@ void sgm_sweep_aggregate(unsigned char* out) {
 unsigned long sgm_sweep_bytes_per_cell() {
   // Five to eight paths may run as passes of strips or as families: room for whichever hands on more.
   constexpr unsigned long kOne16BitVolume = 2;
-  const bool bytes = raster_sums_width() == kSgmSumBytes && family_sums_width(families_of_paths()) == kSgmSumBytes;
-  return !four_path_mode() && bytes ? 1 : kOne16BitVolume;
+  if (four_path_mode()) return kOne16BitVolume;
+  const std::vector<Family> families = families_of_paths();
+  const SgmSumsLayout layout = family_sums_layout(families);
+  const unsigned long family_bytes = layout == kSgmSeparateBytes ? families.size() - 1
+                                     : layout == kSgmCarriedBytes ? 1
+                                                                  : kOne16BitVolume;
+  return std::max(family_bytes, raster_sums_width() == kSgmSumBytes ? 1 : kOne16BitVolume);
 }
 
 void sgm_sweep_schedule_for_tests(SgmEightPathSchedule chosen) { schedule = chosen; }

@@ -19,6 +19,8 @@ struct SgmSweepFamily {
   bool backward = false;
 };
 
+constexpr unsigned long kMaxSweepVolumes = 3;
+
 struct SgmSweepFrame {
   SgmArea area;
   long n;
@@ -29,8 +31,12 @@ struct SgmSweepFrame {
   const uint64_t* left_signatures;  // census signatures, `words` per pixel
   const uint64_t* right_signatures;
   unsigned long words;
-  // m x n x D: the sums that one family hands to the next, 16-bit values or bytes.
+  // m x n x D: the sums that one family hands to the next, 16-bit values or bytes. Where each family's own sums fit
+  // a byte but their total would not, every family but the last writes a byte volume of its own here (separate), and
+  // the last adds up `volumes` of them.
   void* sums_volume;
+  const uint8_t* volumes[kMaxSweepVolumes] = {};
+  unsigned long volume_count = 0;
   bool carried_in = false;  // an earlier family has written sums_volume
   const uint16_t* fill_cell;
   const uint8_t* fill_cell_bytes;  // the same for byte cells
@@ -44,6 +50,23 @@ struct SgmSweepFrame {
   }
   bool inside(long y, long x) const {
     return y >= area.row_begin && y < area.row_end && x >= area.column_begin && x < area.column_end;
+  }
+  // The sum of the separate volumes at (y, x), into `into` (D values).
+  template <class V>
+  const uint16_t* gather(long y, long x, uint16_t* into) const {
+    const long first = (y * n + x) * static_cast<long>(disparities);
+    unsigned long d = 0;
+    for (; d + V::kLanes <= disparities; d += V::kLanes) {
+      typename V::T total = V::load_bytes(volumes[0] + first + d);
+      for (unsigned long v = 1; v < volume_count; ++v) total = V::add(total, V::load_bytes(volumes[v] + first + d));
+      V::store(into + d, total);
+    }
+    for (; d < disparities; ++d) {
+      uint16_t total = 0;
+      for (unsigned long v = 0; v < volume_count; ++v) total = static_cast<uint16_t>(total + volumes[v][first + d]);
+      into[d] = total;
+    }
+    return into;
   }
   template <class Value>
   const Value* fill_cell_of() const {
@@ -61,10 +84,25 @@ struct SgmSweepFrame {
       return zeros;
     }
   }
-  // What a family's paths add to at (y, x): the sums that earlier families carried, none for the first.
-  template <class S>
-  const S* incoming(long y, long x) const {
-    return carried_in ? static_cast<const S*>(sums<S>(y, x)) : zeros_of<S>();
+  // What a band family's paths add to at (y, x), of the type of the sums it hands on: the volume that earlier
+  // families carried (nothing for the first, or in separate mode, where each writes a volume of its own).
+  template <class S, bool kSeparate>
+  const S* band_incoming(long y, long x) const {
+    if constexpr (kSeparate) {
+      return zeros_of<S>();
+    } else {
+      return carried_in ? static_cast<const S*>(sums<S>(y, x)) : zeros_of<S>();
+    }
+  }
+  // What the rows' paths, which run last, add to at (y, x): the carried volume, or in separate mode the other
+  // families' volumes added up into `gathered`.
+  template <class V, class S, bool kSeparate>
+  auto row_incoming(long y, long x, uint16_t* gathered) const {
+    if constexpr (kSeparate) {
+      return gather<V>(y, x, gathered);
+    } else {
+      return carried_in ? static_cast<const S*>(sums<S>(y, x)) : zeros_of<S>();
+    }
   }
   // The winner at (y, x): the first index of the smallest of the D totals.
   template <class V>
@@ -111,6 +149,7 @@ struct SweepScratch {
   std::vector<uint8_t> band_byte_sums;
   std::vector<uint16_t> total;
   std::vector<uint8_t> costs;
+  std::vector<uint16_t> incoming;
 
   template <class Value>
   CellScratch<Value>& cells_of() {
@@ -139,6 +178,7 @@ SweepScratch& scratch_for(const SgmSweepFrame& f, unsigned long cells, unsigned 
   std::vector<S>& sums = scratch.band_sums_of<S>();
   if (sums.size() < band_sums) sums.resize(band_sums);
   scratch.total.resize(f.disparities);
+  scratch.incoming.resize(f.disparities);
   if (scratch.costs.size() < costs) scratch.costs.resize(costs);
   return scratch;
 }
@@ -170,8 +210,9 @@ void pixel_costs(const SgmSweepFrame& f, long y, long x, long count, uint8_t* ou
 // Rows [row_begin, row_end) of the rows' family, at most kSweepRowGroup: left to right, then right to left. The
 // rows advance together pixel by pixel, so that one row's work overlaps the wait for another's previous pixel.
 // The rows' family runs last: it reads the sums handed on row by row, in the order they lie in memory, and picks
-// each pixel's winner. C gives the path cells (WideCells or ByteCells over V's form), S the sums handed on.
-template <class V, class C, class S>
+// each pixel's winner. C gives the path cells (WideCells or ByteCells over V's form), S the sums handed on, kSeparate
+// whether they come in a byte volume per family.
+template <class V, class C, class S, bool kSeparate>
 void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_begin, long row_end) {
   using Value = typename C::Value;
   const long group = row_end - row_begin;
@@ -191,7 +232,7 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_beg
     pixel_costs<V>(f, row_begin + row, begin, width, s.costs.data() + row * width * d);
   auto cell = [&](long row, long x) { return cells + (2 * row + (x & 1)) * f.cell_size; };
   auto row_sums = [&](long row, long x) { return s.band_sums.data() + (row * width + x - begin) * d; };
-  auto incoming = [&](long y, long x) { return f.template incoming<S>(y, x); };
+  auto incoming = [&](long y, long x) { return f.template row_incoming<V, S, kSeparate>(y, x, s.incoming.data()); };
   auto previous_minimum = [&](long row, bool first) { return first ? fill : static_cast<Value>(s.minima[row]); };
   auto step = [&](long row, long x, bool first, long previous_x, const auto* addend, uint16_t* sums) {
     s.minima[row] = recurrence_sum<C>(f.disparities, previous_minimum(row, first),
@@ -268,7 +309,7 @@ inline void prefetch_signatures(const SgmSweepFrame& f, long y, long begin, long
 // The band of lines [line_begin, line_end) of a family whose lines are x + slope * y: top to bottom for the
 // first direction, bottom to top for the second, each row's pixels of the band in order. Every such family runs
 // before the rows' and hands its sums on (of type S; the first direction's sums of the band wait in S too).
-template <class V, class C, class S>
+template <class V, class C, class S, bool kSeparate>
 void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_begin, long line_end) {
   using Value = typename C::Value;
   const StreamFenceOnExit<V> fence;
@@ -297,7 +338,7 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_b
   auto row_costs = [&](long y, long begin, long end) {
     pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + family.slope * y - line_begin));
   };
-  auto incoming = [&](long y, long x) { return f.template incoming<S>(y, x); };
+  auto incoming = [&](long y, long x) { return f.template band_incoming<S, kSeparate>(y, x); };
   // The volume is read by a later pass, after this task has ended; the band's own sums by this task.
   constexpr std::true_type kToVolume{};
   constexpr std::false_type kToScratch{};
@@ -312,7 +353,7 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_b
       long begin, end;
       columns(y, begin, end);
       // This walk reads the volume that earlier families carried, and writes it without a second direction.
-      if (f.carried_in || !family.backward)
+      if ((!kSeparate && f.carried_in) || !family.backward)
         prefetch_row<S>(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows,
                         end - family.slope * kPrefetchRows);
       prefetch_signatures(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows,

@@ -144,8 +144,9 @@ class StripsAgainstReference : public ::testing::TestWithParam<SgmCodePath> {
 
 // Byte and 16-bit forward sums, byte and 16-bit cells, five to eight paths, areas one row high or one column wide.
 const StripCase kCases[] = {
-    {40, 150, 2, 32, 8, 6, 7, 60},  // byte sums: 4 x 60 fits a byte; the families' sums do not
-    {40, 150, 2, 32, 8, 6, 7, 18},  // the families' sums fit a byte: 6 x (24 + 18)
+    {40, 150, 2, 32, 8, 6, 7, 60},   // byte sums: 4 x 60 fits a byte; the families' a byte volume each
+    {40, 150, 2, 32, 8, 6, 7, 18},   // the families' sums fit one byte volume: 6 x (24 + 18)
+    {40, 150, 2, 32, 8, 6, 7, 104},  // the families' sums in 16 bits: 2 x (24 + 104) do not fit a byte
     {90, 48, 2, 16, 8, 6, 7, 64},   // 16-bit sums: 4 x 64 does not
     {37, 61, 1, 14, 5, 3, 7, 40},   // the backward pass has only its row path
     {37, 61, 1, 14, 7, 4, 7, 40},
