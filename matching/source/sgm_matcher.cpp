@@ -150,9 +150,10 @@ void libtessaro_process(unsigned char* out, const unsigned char* left, const uns
   if (sgm_cost_volume == nullptr) return;  // not initialised, or closed
   // With OpenCL on, a complete GPU pipeline takes the frame and the CPU state stays untouched.
   if (sgm_params.opencl_enable && tessaro_opencl_process(out, left, right)) return;
-  // The workers have idled since the last frame: wake them once, now, for all the jobs of this one, and watch
-  // whether other work takes their processors (they then roam, and five to eight paths change their schedule).
-  const SgmPool::Awake awake(sgm_pool(), true);
+  // The workers have idled since the last frame: wake them once, now, for all the jobs of this one. Five to eight
+  // paths, whose strips wait for one another, adapt to other work on the processors: such frames watch for it, and
+  // while it lasts run as independent families on workers that roam. Up to four paths keep their pinned workers.
+  const SgmPool::Awake awake(sgm_pool(), sgm_params.path_number >= kFourPathLimit);
   process_on_cpu(out, left, right, use_previous);
 }
 

@@ -108,7 +108,7 @@ void SgmPool::Stop() {
   workers_.clear();
 }
 
-void SgmPool::Wake(bool watch) {
+void SgmPool::Wake(bool adapt) {
   if (workers_.empty()) return;
   // A frame's caller pinned to a processor (the camera's capture thread is) keeps it to itself from the next
   // sleep on.
@@ -119,10 +119,12 @@ void SgmPool::Wake(bool watch) {
     ++wakes_;
     wakes_posted_.store(wakes_, std::memory_order_release);
     awake_.store(true, std::memory_order_relaxed);
-    const bool watched = watch && (contended_.load(std::memory_order_relaxed) ||
-                                   ++unwatched_frames_ >= kCalmWatchEvery);
+    const bool contended = contended_.load(std::memory_order_relaxed);
+    // A frame after one that lost time is watched too: the loss may have been a passing one.
+    const bool watched = adapt && (contended || lost_frames_ > 0 || ++unwatched_frames_ >= kCalmWatchEvery);
     if (watched) unwatched_frames_ = 0;
     watching_.store(watched, std::memory_order_relaxed);
+    roaming_.store(adapt && contended, std::memory_order_relaxed);
     const Clock::time_point now = Clock::now();
     const Clock::duration since = now - last_wake_;
     if (since > kSteadiestPeriod) {
@@ -145,10 +147,12 @@ void SgmPool::Rest() {
   long most = 0;
   for (unsigned long i = 0; i <= homes_count_; ++i) most = std::max(most, lost_[i].exchange(0));
   if (most * kLostShare > frame) {
-    contended_.store(true, std::memory_order_relaxed);
     calm_frames_ = 0;
-  } else if (contended_.load(std::memory_order_relaxed) && ++calm_frames_ >= kCalmFrames) {
-    contended_.store(false, std::memory_order_relaxed);
+    if (++lost_frames_ >= kLostFrames) contended_.store(true, std::memory_order_relaxed);
+  } else {
+    lost_frames_ = 0;
+    if (contended_.load(std::memory_order_relaxed) && ++calm_frames_ >= kCalmFrames)
+      contended_.store(false, std::memory_order_relaxed);
   }
 }
 
@@ -220,7 +224,7 @@ void SgmPool::WorkerLoop(unsigned long seen, unsigned long index) {
   constexpr int kRoams = -1, kNotPlaced = -2;
   int pinned_to = kNotPlaced;
   auto go_home = [&] {
-    const int home = contended_.load(std::memory_order_relaxed) ? -1 : homes_[index].load(std::memory_order_relaxed);
+    const int home = roaming_.load(std::memory_order_relaxed) ? -1 : homes_[index].load(std::memory_order_relaxed);
     if (home >= 0 && home != pinned_to) {
       pinned_to = BindThreadToCpu(home) == 0 ? home : kNotPlaced;
     } else if (home < 0 && pinned_to != kRoams) {
@@ -274,7 +278,7 @@ void SgmPool::Run(unsigned long tasks, const std::function<void(unsigned long)>&
   finished_ = 0;
   // The caller spins only on a processor that is no worker's home.
   const int processor = sched_getcpu();
-  sgm_spin_allowed() = !contended_.load(std::memory_order_relaxed) &&
+  sgm_spin_allowed() = !roaming_.load(std::memory_order_relaxed) &&
                        (processor < 0 || processor >= CPU_SETSIZE || !CPU_ISSET(processor, &homes_set_));
   lock.unlock();
   job_posted_.notify_all();

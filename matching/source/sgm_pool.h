@@ -32,26 +32,30 @@ class SgmPool {
   void Run(unsigned long tasks, const std::function<void(unsigned long)>& task);
 
   // Wakes the workers for a frame's jobs: from Wake to Rest they look for the next job between jobs instead of
-  // sleeping (each for a bounded time), so that the frame pays for waking them once, not once per job. With
-  // `watch`, the threads also measure the time they go without their processors while they run the frame's tasks:
-  // in every frame while Contended, else in every kCalmWatchEvery-th (the processor clocks cost a little).
-  void Wake(bool watch = false);
+  // sleeping (each for a bounded time), so that the frame pays for waking them once, not once per job. With `adapt`,
+  // for a frame that changes its schedule while the processors are contended: the threads also measure the time they
+  // go without their processors while they run the frame's tasks (in every such frame while Contended, else in every
+  // kCalmWatchEvery-th: the processor clocks cost a little), and while Contended the workers roam over the process's
+  // processors and no thread spins. Without, the workers stay on their processors whatever the load.
+  void Wake(bool adapt = false);
   void Rest();
 
-  // True from a watched frame in which a thread went without its processor for more than a share of the frame
-  // (kLostShare), until kCalmFrames watched frames in a row have not: other work then shares the processors. Tasks
+  // True from the kLostFrames-th watched frame in a row in which a thread went without its processor for more than a
+  // share of the frame (kLostShare), until kCalmFrames watched frames in a row have not: other work then shares the
+  // processors (a single such frame may have met a passing kernel task). Tasks
   // that wait for one another would wait for whichever thread lost its processor, and a pinned worker could not leave
-  // it for one that another program leaves free: from the next frame on the workers roam over the process's
-  // processors, and no thread spins. Kept across Start and Stop: it belongs to the machine, not to the threads.
+  // it for one that another program leaves free. Kept across Start and Stop: it belongs to the machine, not to the
+  // threads.
   bool Contended() const { return contended_.load(std::memory_order_relaxed); }
   static constexpr long kLostShare = 8;  // an eighth
+  static constexpr int kLostFrames = 2;
   static constexpr int kCalmFrames = 8;
   static constexpr int kCalmWatchEvery = 4;
 
   // Wake for its lifetime.
   class Awake {
    public:
-    explicit Awake(SgmPool& pool, bool watch = false) : pool_(pool) { pool_.Wake(watch); }
+    explicit Awake(SgmPool& pool, bool adapt = false) : pool_(pool) { pool_.Wake(adapt); }
     ~Awake() { pool_.Rest(); }
     Awake(const Awake&) = delete;
     Awake& operator=(const Awake&) = delete;
@@ -111,6 +115,8 @@ class SgmPool {
   std::unique_ptr<std::atomic<long>[]> lost_;
   std::atomic<bool> watching_{false};
   std::atomic<bool> contended_{false};
+  std::atomic<bool> roaming_{false};  // the workers of this frame roam (a frame that adapts, while Contended)
+  int lost_frames_ = 0;
   int calm_frames_ = 0;
   int unwatched_frames_ = 0;
 };

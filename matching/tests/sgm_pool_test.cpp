@@ -195,8 +195,8 @@ TEST(SgmPool, ThreadsThatShareTheirProcessorMakeTheFramesContended) {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
   };
-  // Frames enough that one of them is watched.
-  for (int frame = 0; frame < SgmPool::kCalmWatchEvery; ++frame) {
+  // Frames enough that the last ones are watched.
+  for (int frame = 0; frame < SgmPool::kCalmWatchEvery + SgmPool::kLostFrames - 1; ++frame) {
     pool.Wake(true);
     std::atomic<int> arrived{0};
     pool.Run(2, [&](unsigned long) {
