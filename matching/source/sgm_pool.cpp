@@ -144,9 +144,10 @@ void SgmPool::Rest() {
   if (!watching_.exchange(false, std::memory_order_relaxed)) return;
   // Every task of the frame has finished: their counts are in.
   const long frame = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - last_wake_).count();
-  long most = 0;
-  for (unsigned long i = 0; i <= homes_count_; ++i) most = std::max(most, lost_[i].exchange(0));
-  if (most * kLostShare > frame) {
+  // Together: while one thread is without its processor, the tasks that wait for its results wait as well.
+  long lost = 0;
+  for (unsigned long i = 0; i <= homes_count_; ++i) lost += lost_[i].exchange(0);
+  if (lost * kLostShare > frame) {
     calm_frames_ = 0;
     if (++lost_frames_ >= kLostFrames) contended_.store(true, std::memory_order_relaxed);
   } else {

@@ -40,12 +40,11 @@ class SgmPool {
   void Wake(bool adapt = false);
   void Rest();
 
-  // True from the kLostFrames-th watched frame in a row in which a thread went without its processor for more than a
-  // share of the frame (kLostShare), until kCalmFrames watched frames in a row have not: other work then shares the
-  // processors (a single such frame may have met a passing kernel task). Tasks
-  // that wait for one another would wait for whichever thread lost its processor, and a pinned worker could not leave
-  // it for one that another program leaves free. Kept across Start and Stop: it belongs to the machine, not to the
-  // threads.
+  // True from the kLostFrames-th watched frame in a row in which the threads together went without their processors
+  // for more than a share of the frame (kLostShare), until kCalmFrames watched frames in a row have not: other work
+  // then shares the processors (a single such frame may have met a passing kernel task). Tasks that wait for one
+  // another would wait for whichever thread lost its processor, and a pinned worker could not leave it for one that
+  // another program leaves free. Kept across Start and Stop: it belongs to the machine, not to the threads.
   bool Contended() const { return contended_.load(std::memory_order_relaxed); }
   static constexpr long kLostShare = 8;  // an eighth
   static constexpr int kLostFrames = 2;
