@@ -36,9 +36,9 @@ struct SgmKernels {
   void (*census_64)(const unsigned char* image, long n, long y, long x, unsigned long radius, uint64_t* signatures);
   // The passes of a full-range frame in families of lines (sgm_sweep_passes.h), by the width of the path cells
   // (SgmCellWidth) and the way the sums are handed on (SgmSumsLayout): rows [begin, end) of the rows' family, and the
-  // band of lines [begin, end) of another family.
+  // band of lines [begin, end) of another family, whose lines are the columns (first index 0) or diagonals (1).
   void (*sweep_rows[2][3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
-  void (*sweep_band[2][3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
+  void (*sweep_band[2][2][3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
   // Strip `strip` of diagonals [begin, end) of the forward or backward pass of a full-range frame of five to eight
   // paths (sgm_raster_passes.h), by the width of the path cells, of the forward sums and the pass (0 forward, 1
   // backward); null for byte sums of 16-bit cells, which never occur.

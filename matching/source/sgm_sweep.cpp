@@ -96,7 +96,7 @@ void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSum
   const SgmLineRange lines = sgm_area_lines(f.area, family.slope, 1);
   pool.Run(static_cast<unsigned long>(sgm_band_count(lines, kSweepBandLines)), [&](unsigned long band) {
     const SgmLineRange own = sgm_line_band(lines, static_cast<long>(band), kSweepBandLines);
-    kernels.sweep_band[cells][sums](f, family, own.first, own.last);
+    kernels.sweep_band[family.slope != 0][cells][sums](f, family, own.first, own.last);
   });
 }
 

@@ -84,25 +84,10 @@ struct SgmSweepFrame {
       return zeros;
     }
   }
-  // What a band family's paths add to at (y, x), of the type of the sums it hands on: the volume that earlier
-  // families carried (nothing for the first, or in separate mode, where each writes a volume of its own).
-  template <class S, bool kSeparate>
-  const S* band_incoming(long y, long x) const {
-    if constexpr (kSeparate) {
-      return zeros_of<S>();
-    } else {
-      return carried_in ? static_cast<const S*>(sums<S>(y, x)) : zeros_of<S>();
-    }
-  }
-  // What the rows' paths, which run last, add to at (y, x): the carried volume, or in separate mode the other
-  // families' volumes added up into `gathered`.
-  template <class V, class S, bool kSeparate>
-  auto row_incoming(long y, long x, uint16_t* gathered) const {
-    if constexpr (kSeparate) {
-      return gather<V>(y, x, gathered);
-    } else {
-      return carried_in ? static_cast<const S*>(sums<S>(y, x)) : zeros_of<S>();
-    }
+  // What a family's paths add to at (y, x): the sums that earlier families carried, none for the first.
+  template <class S>
+  const S* incoming(long y, long x) const {
+    return carried_in ? static_cast<const S*>(sums<S>(y, x)) : zeros_of<S>();
   }
   // The winner at (y, x): the first index of the smallest of the D totals.
   template <class V>
@@ -178,7 +163,6 @@ SweepScratch& scratch_for(const SgmSweepFrame& f, unsigned long cells, unsigned 
   std::vector<S>& sums = scratch.band_sums_of<S>();
   if (sums.size() < band_sums) sums.resize(band_sums);
   scratch.total.resize(f.disparities);
-  scratch.incoming.resize(f.disparities);
   if (scratch.costs.size() < costs) scratch.costs.resize(costs);
   return scratch;
 }
@@ -224,6 +208,7 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_beg
   const unsigned long group_values = static_cast<unsigned long>(kSweepRowGroup * width * d);
   SweepScratch& s = scratch_for<Value, uint16_t>(f, static_cast<unsigned long>(2 * kSweepRowGroup),
                                                  keeps_sums ? group_values : 0, group_values);
+  if constexpr (kSeparate) s.incoming.resize(f.disparities);
   uint16_t* total = s.total.data();
   Value* cells = s.cells_of<Value>().cells.data();
   const Value* fill_cell = f.fill_cell_of<Value>();
@@ -232,7 +217,14 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_beg
     pixel_costs<V>(f, row_begin + row, begin, width, s.costs.data() + row * width * d);
   auto cell = [&](long row, long x) { return cells + (2 * row + (x & 1)) * f.cell_size; };
   auto row_sums = [&](long row, long x) { return s.band_sums.data() + (row * width + x - begin) * d; };
-  auto incoming = [&](long y, long x) { return f.template row_incoming<V, S, kSeparate>(y, x, s.incoming.data()); };
+  // The carried volume, or in separate mode the other families' volumes added up.
+  auto incoming = [&](long y, long x) {
+    if constexpr (kSeparate) {
+      return f.template gather<V>(y, x, s.incoming.data());
+    } else {
+      return f.template incoming<S>(y, x);
+    }
+  };
   auto previous_minimum = [&](long row, bool first) { return first ? fill : static_cast<Value>(s.minima[row]); };
   auto step = [&](long row, long x, bool first, long previous_x, const auto* addend, uint16_t* sums) {
     s.minima[row] = recurrence_sum<C>(f.disparities, previous_minimum(row, first),
@@ -309,9 +301,11 @@ inline void prefetch_signatures(const SgmSweepFrame& f, long y, long begin, long
 // The band of lines [line_begin, line_end) of a family whose lines are x + slope * y: top to bottom for the
 // first direction, bottom to top for the second, each row's pixels of the band in order. Every such family runs
 // before the rows' and hands its sums on (of type S; the first direction's sums of the band wait in S too).
-template <class V, class C, class S, bool kSeparate>
+template <class V, class C, class S, bool kSeparate, bool kSloped>
 void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_begin, long line_end) {
   using Value = typename C::Value;
+  // Columns (kSloped false) compile without the slope: their walks take a quarter longer with it.
+  const long slope = kSloped ? family.slope : 0;
   const StreamFenceOnExit<V> fence;
   const long lines = line_end - line_begin;
   const long rows = f.area.row_end - f.area.row_begin;
@@ -328,24 +322,31 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_b
   const Value fill = static_cast<Value>(f.fill);
   S* own_sums = s.band_sums_of<S>().data();
   auto columns = [&](long y, long& begin, long& end) {
-    begin = std::max(f.area.column_begin, line_begin - family.slope * y);
-    end = std::min(f.area.column_end, line_end - family.slope * y);
+    begin = std::max(f.area.column_begin, line_begin - slope * y);
+    end = std::min(f.area.column_end, line_end - slope * y);
   };
   auto slot = [&](int direction, long y, long line) { return (direction * 2 + (y & 1)) * lines + line; };
   auto band_sums = [&](long y, long line) { return own_sums + ((y - f.area.row_begin) * lines + line) * d; };
   // The band's costs, by row and line: computed a row at a time by the first walk, reused by the second.
   auto costs = [&](long y, long line) { return s.costs.data() + ((y - f.area.row_begin) * lines + line) * d; };
   auto row_costs = [&](long y, long begin, long end) {
-    pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + family.slope * y - line_begin));
+    pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + slope * y - line_begin));
   };
-  auto incoming = [&](long y, long x) { return f.template band_incoming<S, kSeparate>(y, x); };
+  // In separate mode each family writes a volume of its own, from nothing.
+  auto incoming = [&](long y, long x) {
+    if constexpr (kSeparate) {
+      return f.template zeros_of<S>();
+    } else {
+      return f.template incoming<S>(y, x);
+    }
+  };
   // The volume is read by a later pass, after this task has ended; the band's own sums by this task.
   constexpr std::true_type kToVolume{};
   constexpr std::false_type kToScratch{};
   auto step = [&](bool first, long previous, long current, long y, long x, const S* addend, S* sums, auto stream) {
     s.minima[current] = recurrence_sum<C, decltype(stream)::value, S, S>(
         f.disparities, first ? fill : static_cast<Value>(s.minima[previous]),
-        first ? fill_cell : cells + previous * cell, costs(y, x + family.slope * y - line_begin),
+        first ? fill_cell : cells + previous * cell, costs(y, x + slope * y - line_begin),
         cells + current * cell, f.p1, f.p2, addend, sums);
   };
   if (family.forward) {
@@ -354,14 +355,14 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_b
       columns(y, begin, end);
       // This walk reads the volume that earlier families carried, and writes it without a second direction.
       if ((!kSeparate && f.carried_in) || !family.backward)
-        prefetch_row<S>(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows,
-                        end - family.slope * kPrefetchRows);
-      prefetch_signatures(f, y + kPrefetchRows, begin - family.slope * kPrefetchRows,
-                          end - family.slope * kPrefetchRows);
+        prefetch_row<S>(f, y + kPrefetchRows, begin - slope * kPrefetchRows,
+                        end - slope * kPrefetchRows);
+      prefetch_signatures(f, y + kPrefetchRows, begin - slope * kPrefetchRows,
+                          end - slope * kPrefetchRows);
       row_costs(y, begin, end);
       for (long x = begin; x < end; ++x) {
-        const long line = x + family.slope * y - line_begin;
-        const bool first = !f.inside(y - 1, x + family.slope);
+        const long line = x + slope * y - line_begin;
+        const bool first = kSloped ? !f.inside(y - 1, x + slope) : y == f.area.row_begin;
         const long previous = slot(0, y - 1, line), current = slot(0, y, line);
         if (family.backward) {
           step(first, previous, current, y, x, incoming(y, x), band_sums(y, line), kToScratch);
@@ -375,15 +376,15 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_b
   for (long y = f.area.row_end - 1; y >= f.area.row_begin; --y) {
     long begin, end;
     columns(y, begin, end);
-    prefetch_row<S>(f, y - kPrefetchRows, begin + family.slope * kPrefetchRows, end + family.slope * kPrefetchRows);
+    prefetch_row<S>(f, y - kPrefetchRows, begin + slope * kPrefetchRows, end + slope * kPrefetchRows);
     if (!family.forward) {
-      prefetch_signatures(f, y - kPrefetchRows, begin + family.slope * kPrefetchRows,
-                          end + family.slope * kPrefetchRows);
+      prefetch_signatures(f, y - kPrefetchRows, begin + slope * kPrefetchRows,
+                          end + slope * kPrefetchRows);
       row_costs(y, begin, end);
     }
     for (long x = end - 1; x >= begin; --x) {
-      const long line = x + family.slope * y - line_begin;
-      const bool first = !f.inside(y + 1, x - family.slope);
+      const long line = x + slope * y - line_begin;
+      const bool first = kSloped ? !f.inside(y + 1, x - slope) : y == f.area.row_end - 1;
       const long previous = slot(1, y + 1, line), current = slot(1, y, line);
       if (family.forward) {
         step(first, previous, current, y, x, band_sums(y, line), f.template sums<S>(y, x), kToVolume);

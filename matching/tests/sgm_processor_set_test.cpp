@@ -23,58 +23,11 @@
 
 namespace {
 
-constexpr unsigned long kAskedThreads = 8;
-
-// The processors of a "0-2,5" list.
-std::set<int> ProcessorsOfList(const std::string& list) {
-  std::set<int> processors;
-  std::stringstream items(list);
-  std::string item;
-  while (std::getline(items, item, ',')) {
-    const size_t dash = item.find('-');
-    const int first = std::stoi(item.substr(0, dash));
-    const int last = dash == std::string::npos ? first : std::stoi(item.substr(dash + 1));
-    for (int processor = first; processor <= last; ++processor) processors.insert(processor);
-  }
-  return processors;
-}
-
-struct ThreadPlace {
-  pid_t thread = 0;
-  std::set<int> allowed;  // where it may run
-  int last = -1;          // where it ran last
-};
-
-// Every thread of this process, from /proc.
-std::vector<ThreadPlace> PlacesOfThreads() {
-  std::vector<ThreadPlace> places;
-  DIR* tasks = opendir("/proc/self/task");
-  if (tasks == nullptr) return places;
-  while (const dirent* entry = readdir(tasks)) {
-    if (entry->d_name[0] == '.') continue;
-    const std::string task = std::string("/proc/self/task/") + entry->d_name;
-    ThreadPlace place;
-    place.thread = static_cast<pid_t>(std::atoi(entry->d_name));
-    std::stringstream status(test_support::ReadWholeFile(task + "/status"));
-    for (std::string line; std::getline(status, line);)
-      if (line.rfind("Cpus_allowed_list:", 0) == 0) place.allowed = ProcessorsOfList(line.substr(line.find(':') + 1));
-    // The processor last run on is the 39th field of stat; the fields after the name in brackets start at the 3rd.
-    const std::string stat = test_support::ReadWholeFile(task + "/stat");
-    std::stringstream fields(stat.substr(stat.rfind(')') + 1));
-    std::string field;
-    for (int number = 3; number <= 39 && fields >> field; ++number)
-      if (number == 39) place.last = std::stoi(field);
-    places.push_back(place);
-  }
-  closedir(tasks);
-  return places;
-}
-
-std::set<int> OwnProcessors() {
+std::set<int> ProcessorsOf(pid_t thread) {
   cpu_set_t set;
   CPU_ZERO(&set);
   std::set<int> processors;
-  if (sched_getaffinity(0, sizeof(set), &set) != 0) return processors;
+  if (sched_getaffinity(thread, sizeof(set), &set) != 0) return processors;
   for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
     if (CPU_ISSET(cpu, &set)) processors.insert(cpu);
   return processors;
@@ -87,7 +40,28 @@ void PinTo(const std::set<int>& processors) {
   ASSERT_EQ(sched_setaffinity(0, sizeof(set), &set), 0);
 }
 
-// Every thread may run and last ran only on `given`.
+struct ThreadPlace {
+  pid_t thread;
+  std::set<int> allowed;  // where it may run
+  int last;               // where it ran last: the 39th field of its stat, counted from the 3rd after the name
+};
+
+std::vector<ThreadPlace> PlacesOfThreads() {
+  std::vector<ThreadPlace> places;
+  DIR* tasks = opendir("/proc/self/task");
+  while (const dirent* entry = tasks != nullptr ? readdir(tasks) : nullptr) {
+    if (entry->d_name[0] == '.') continue;
+    const pid_t thread = static_cast<pid_t>(std::atoi(entry->d_name));
+    const std::string stat = test_support::ReadWholeFile("/proc/self/task/" + std::to_string(thread) + "/stat");
+    std::stringstream fields(stat.substr(stat.rfind(')') + 1));
+    std::string field;
+    for (int number = 3; number <= 39; ++number) fields >> field;
+    places.push_back({thread, ProcessorsOf(thread), std::atoi(field.c_str())});
+  }
+  if (tasks != nullptr) closedir(tasks);
+  return places;
+}
+
 void ExpectAllWithin(const std::set<int>& given) {
   for (const ThreadPlace& place : PlacesOfThreads()) {
     EXPECT_FALSE(place.allowed.empty());
@@ -96,36 +70,28 @@ void ExpectAllWithin(const std::set<int>& given) {
   }
 }
 
-// Four- and eight-path frames asking for kAskedThreads threads, the places checked after each (the early frames as
-// well, before other work on the machine might make the workers roam).
-void MatchFramesWithin(const std::set<int>& given) {
-  for (const int paths : {4, 8}) {
-    tagSGMParameterSet set = MatcherParameters(60, 160, 0, 32);
-    set.path_number = static_cast<uint64_t>(paths);
-    set.thread_number = kAskedThreads;
-    ASSERT_EQ(libtessaro_setparam(set), 0);  // no OpenCL start-up in the child: it matches on the processors only
-    // As many threads as the processors the process was given, however many were asked for.
-    EXPECT_EQ(sgm_pool().threads(), given.size());
-    const TestPair pair = MakeShiftedPair(60, 160, 5, 9, 3);
-    std::vector<uint8_t> out(60 * 160);
-    for (int frame = 0; frame < 3; ++frame) {
-      libtessaro_process(out.data(), pair.left.data(), pair.right.data(), false);
-      ExpectAllWithin(given);
-    }
-  }
-}
-
-// In a child process started on `given` (its only thread holds them, as a program started by taskset does): matches
-// from a thread of its own, unpinned or pinned to the first of them as the camera's capture thread is, and checks
-// every thread's place.
+// In a child process started on `given`: four- and eight-path frames asking for 8 threads, from a thread unpinned or
+// pinned to the first of them as the camera's capture thread is; the places checked after each frame (the early ones
+// as well, before other work on the machine might make the workers roam).
 void MatchAndCheckThePlaces(const std::set<int>& given, bool pinned) {
   std::thread capture([&] {
     if (pinned) PinTo({*given.begin()});
-    MatchFramesWithin(given);
-    if (!pinned) return;
+    const TestPair pair = MakeShiftedPair(60, 160, 5, 9, 3);
+    std::vector<uint8_t> out(60 * 160);
+    for (const int paths : {4, 8}) {
+      tagSGMParameterSet set = MatcherParameters(60, 160, 0, 32);
+      set.path_number = static_cast<uint64_t>(paths);
+      set.thread_number = 8;
+      ASSERT_EQ(libtessaro_setparam(set), 0);  // no OpenCL start-up in the child: it matches on the processors
+      EXPECT_EQ(sgm_pool().threads(), given.size());
+      for (int frame = 0; frame < 3; ++frame) {
+        libtessaro_process(out.data(), pair.left.data(), pair.right.data(), false);
+        ExpectAllWithin(given);
+      }
+    }
     // No worker stays pinned to the pinned caller's processor, once each has placed itself.
     const pid_t self = gettid();
-    EXPECT_TRUE(test_support::WaitUntil([&] {
+    EXPECT_TRUE(!pinned || test_support::WaitUntil([&] {
       for (const ThreadPlace& place : PlacesOfThreads())
         if (place.thread != self && place.allowed == std::set<int>{*given.begin()}) return false;
       return true;
@@ -133,53 +99,45 @@ void MatchAndCheckThePlaces(const std::set<int>& given, bool pinned) {
   });
   capture.join();
   libtessaro_close();
-  // The histogram workers of the exposure pin themselves within them too: the last one, to the sixth processor of a
-  // machine's full set, here.
+  // The exposure's histogram workers pin themselves within them too: the last, to a full machine's sixth processor.
   std::thread histogram([&] {
     unsigned int partial[256] = {};
     CalculateImageValueThread(nullptr, nullptr, partial, partial, 0, 0, 5);
-    for (const int processor : OwnProcessors()) EXPECT_EQ(given.count(processor), 1u) << "pinned to " << processor;
+    for (const int processor : ProcessorsOf(0)) EXPECT_EQ(given.count(processor), 1u) << "pinned to " << processor;
   });
   histogram.join();
 }
 
-// Runs MatchAndCheckThePlaces in a child process started on `processors`; true when its checks passed.
-bool ChildPassesOn(const std::set<int>& processors, bool pinned) {
-  const std::set<int> own = OwnProcessors();
-  PinTo(processors);
+// Runs MatchAndCheckThePlaces in a child started on `count` of this test's processors: every second one where there
+// are enough (a set with gaps, where the processor after one of them is not in it), else the first ones. True when
+// its checks passed; false too when there are fewer processors.
+bool ChildPassesOn(unsigned long count, bool pinned) {
+  const std::set<int> own = ProcessorsOf(0);
+  const std::vector<int> ordered(own.begin(), own.end());
+  std::set<int> given;
+  for (size_t i = 0; i < ordered.size() && given.size() < count; i += ordered.size() >= 2 * count ? 2 : 1)
+    given.insert(ordered[i]);
+  if (given.size() < count) return false;
+  PinTo(given);
   const pid_t child = fork();
   if (child == 0) {
-    MatchAndCheckThePlaces(processors, pinned);
+    MatchAndCheckThePlaces(given, pinned);
     std::fflush(stdout);
     _exit(::testing::Test::HasFailure() ? 1 : 0);
   }
   PinTo(own);
   int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child) return false;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// `count` processors of this test's own: every second one where there are enough (a set with gaps, where the
-// processor after one of them is not in it), else the first ones.
-std::set<int> SomeProcessors(unsigned long count) {
-  const std::set<int> processors = OwnProcessors();
-  const std::vector<int> own(processors.begin(), processors.end());
-  const size_t step = own.size() >= 2 * count ? 2 : 1;
-  std::set<int> some;
-  for (size_t i = 0; i < own.size() && some.size() < count; i += step) some.insert(own[i]);
-  return some;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 TEST(ProcessorSet, EightThreadsAskedForOnTwoProcessorsRunAsTwoThatStayOnThem) {
-  const std::set<int> two = SomeProcessors(2);
-  if (two.size() < 2) GTEST_SKIP() << "one processor";
-  EXPECT_TRUE(ChildPassesOn(two, false));
+  if (ProcessorsOf(0).size() < 2) GTEST_SKIP() << "one processor";
+  EXPECT_TRUE(ChildPassesOn(2, false));
 }
 
 TEST(ProcessorSet, ACallerPinnedToOneProcessorGetsWorkersOnEachOtherOneOfTheProcess) {
-  const std::set<int> three = SomeProcessors(3);
-  if (three.size() < 3) GTEST_SKIP() << "fewer than three processors";
-  EXPECT_TRUE(ChildPassesOn(three, true));
+  if (ProcessorsOf(0).size() < 3) GTEST_SKIP() << "fewer than three processors";
+  EXPECT_TRUE(ChildPassesOn(3, true));
 }
 
 }  // namespace
