@@ -287,9 +287,10 @@ void SgmPool::Run(unsigned long tasks, const std::function<void(unsigned long)>&
   RunTasks(lock, job, homes_count_);
   // The last tasks are usually about to finish on other threads: look for that before sleeping.
   lock.unlock();
-  if (sgm_spin_allowed())
+  if (sgm_spin_allowed()) {
     look([&] { return completed_.load(std::memory_order_acquire) == job; },
-       [&] { return awake_.load(std::memory_order_relaxed) ? kLookInsideFrame : kLookOutsideFrame; });
+         [&] { return awake_.load(std::memory_order_relaxed) ? kLookInsideFrame : kLookOutsideFrame; });
+  }
   lock.lock();
   job_done_.wait(lock, [&] { return finished_ == tasks_; });
   task_ = nullptr;
