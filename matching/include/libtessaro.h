@@ -56,7 +56,7 @@ int BindThreadToCpu(int processor);
 int CalculateImageValue(const unsigned char* left, const unsigned char* right, unsigned int* left_histogram,
                         unsigned int* right_histogram);
 // Histogram workers: rows [begin, end) of m x n images into 256-entry partials; worker k < 6 pins
-// itself to processor k.
+// itself to processor k of those the process was given (processor k where it has them all).
 void CalculateImageValueThread(const unsigned char* left, const unsigned char* right, unsigned int* left_partial,
                                unsigned int* right_partial, unsigned long begin, unsigned long end,
                                unsigned long worker);

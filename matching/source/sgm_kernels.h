@@ -34,11 +34,11 @@ struct SgmKernels {
   // One-word census signatures (radius 1 to 3) of the 64 pixels from (y, x) of an image n pixels wide, into
   // signatures[0] to [63]; null in the forms that do it 16 pixels at a time through the census itself.
   void (*census_64)(const unsigned char* image, long n, long y, long x, unsigned long radius, uint64_t* signatures);
-  // The passes of a full-range frame of up to four paths (sgm_sweep_passes.h), by the width of the path cells
-  // (SgmCellWidth) and of the sums handed on (SgmSumsWidth): rows [begin, end) of the rows' family, and the band of
-  // columns [begin, end) of the columns' family.
-  void (*sweep_rows[2][2])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
-  void (*sweep_band[2][2])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
+  // The passes of a full-range frame in families of lines (sgm_sweep_passes.h), by the width of the path cells
+  // (SgmCellWidth) and the way the sums are handed on (SgmSumsLayout): rows [begin, end) of the rows' family, and the
+  // band of lines [begin, end) of another family, whose lines are the columns (first index 0) or diagonals (1).
+  void (*sweep_rows[2][3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
+  void (*sweep_band[2][2][3])(const SgmSweepFrame& frame, const SgmSweepFamily& family, long begin, long end);
   // Strip `strip` of diagonals [begin, end) of the forward or backward pass of a full-range frame of five to eight
   // paths (sgm_raster_passes.h), by the width of the path cells, of the forward sums and the pass (0 forward, 1
   // backward); null for byte sums of 16-bit cells, which never occur.
@@ -47,6 +47,10 @@ struct SgmKernels {
 
 // The sums that one pass of a full-range frame hands to the next: 16-bit values, or bytes where they provably fit.
 enum SgmSumsWidth { kSgmSums16, kSgmSumBytes };
+
+// How a full-range frame's families of lines hand their sums on: one carried 16-bit volume, one carried byte volume,
+// or a byte volume per family that the last family adds up.
+enum SgmSumsLayout { kSgmCarried16, kSgmCarriedBytes, kSgmSeparateBytes };
 
 // Path cells of a full-range frame: 16-bit values, or bytes where every path value provably fits one (twice the
 // lanes per vector).

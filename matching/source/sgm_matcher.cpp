@@ -1,7 +1,6 @@
 // The matcher's exported life cycle: set-up, one frame on a GPU pipeline or the CPU path, and release.
 #include <algorithm>
 #include <cstdio>
-#include <thread>
 #include <utility>
 
 #include "libtessaro.h"
@@ -12,6 +11,7 @@
 #include "sgm_neon.h"
 #include "sgm_path.h"
 #include "sgm_pool.h"
+#include "sgm_processors.h"
 #include "sgm_state.h"
 #include "sgm_sweep.h"
 
@@ -119,8 +119,8 @@ int libtessaro_setparam(tagSGMParameterSet set) {
   libtessaro_close();
   sgm_allocate_buffers();
   sgm_sweep_allocate();
-  // thread_number bounds the threads of a frame; more than the processors would only queue.
-  const unsigned long processors = std::max(1u, std::thread::hardware_concurrency());
+  // thread_number bounds the threads of a frame; more than the processors the process was given would only queue.
+  const unsigned long processors = sgm_process_processors().size();
   sgm_pool().Start(std::min(p.thread_number, processors));
   return kSgmOk;
 }
@@ -152,8 +152,10 @@ void libtessaro_process(unsigned char* out, const unsigned char* left, const uns
   if (sgm_cost_volume == nullptr) return;  // not initialised, or closed
   // With OpenCL on, a complete GPU pipeline takes the frame and the CPU state stays untouched.
   if (sgm_params.opencl_enable && tessaro_opencl_process(out, left, right)) return;
-  // The workers have idled since the last frame: wake them once, now, for all the jobs of this one.
-  const SgmPool::Awake awake(sgm_pool());
+  // The workers have idled since the last frame: wake them once, now, for all the jobs of this one. Five to eight
+  // paths, whose strips wait for one another, adapt to other work on the processors: such frames watch for it, and
+  // while it lasts run as independent families on workers that roam. Up to four paths keep their pinned workers.
+  const SgmPool::Awake awake(sgm_pool(), sgm_params.path_number >= kFourPathLimit);
   process_on_cpu(out, left, right, use_previous);
 }
 

@@ -7,6 +7,8 @@
 #include <chrono>
 
 #include "libtessaro.h"
+#include "sgm_processor_loss.h"
+#include "sgm_processors.h"
 #include "sgm_spin.h"
 
 namespace {
@@ -62,11 +64,17 @@ int pinned_processor() {
 }  // namespace
 
 void SgmPool::PlaceWorkersAfter(int processor) {
-  const long processors = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned long count = processors_.size();
+  const unsigned long after =
+      static_cast<unsigned long>(std::upper_bound(processors_.begin(), processors_.end(), processor) -
+                                 processors_.begin());
+  const bool inside = std::binary_search(processors_.begin(), processors_.end(), processor);
+  const unsigned long placed = inside ? count - 1 : count;
+  CPU_ZERO(&homes_set_);
   for (unsigned long i = 0; i < homes_count_; ++i) {
-    const long next = static_cast<long>(i) + 1;
-    homes_[i].store(next < processors ? static_cast<int>((processor + next) % processors) : -1,
-                    std::memory_order_relaxed);
+    const int home = i < placed ? processors_[(after + i) % count] : -1;
+    if (home >= 0) CPU_SET(home, &homes_set_);
+    homes_[i].store(home, std::memory_order_relaxed);
   }
   placed_after_ = processor;
 }
@@ -80,6 +88,9 @@ void SgmPool::Start(unsigned long threads) {
   // pause ran with two or three threads fewer for its first milliseconds.
   homes_count_ = threads > 1 ? threads - 1 : 0;
   homes_.reset(new std::atomic<int>[homes_count_]);
+  lost_.reset(new std::atomic<long>[homes_count_ + 1]());
+  watching_.store(false, std::memory_order_relaxed);
+  processors_ = sgm_process_processors();
   const int pinned = pinned_processor();
   PlaceWorkersAfter(pinned >= 0 ? pinned : std::max(0, sched_getcpu()));
   // A worker starts from the job number of now, so that a job posted before it first runs is still its own.
@@ -97,7 +108,7 @@ void SgmPool::Stop() {
   workers_.clear();
 }
 
-void SgmPool::Wake() {
+void SgmPool::Wake(bool adapt) {
   if (workers_.empty()) return;
   // A frame's caller pinned to a processor (the camera's capture thread is) keeps it to itself from the next
   // sleep on.
@@ -108,6 +119,12 @@ void SgmPool::Wake() {
     ++wakes_;
     wakes_posted_.store(wakes_, std::memory_order_release);
     awake_.store(true, std::memory_order_relaxed);
+    const bool contended = contended_.load(std::memory_order_relaxed);
+    // A frame after one that lost time is watched too: the loss may have been a passing one.
+    const bool watched = adapt && (contended || lost_frames_ > 0 || ++unwatched_frames_ >= kCalmWatchEvery);
+    if (watched) unwatched_frames_ = 0;
+    watching_.store(watched, std::memory_order_relaxed);
+    roaming_.store(adapt && contended, std::memory_order_relaxed);
     const Clock::time_point now = Clock::now();
     const Clock::duration since = now - last_wake_;
     if (since > kSteadiestPeriod) {
@@ -122,11 +139,27 @@ void SgmPool::Wake() {
   job_posted_.notify_all();
 }
 
-void SgmPool::Rest() { awake_.store(false, std::memory_order_relaxed); }
+void SgmPool::Rest() {
+  awake_.store(false, std::memory_order_relaxed);
+  if (!watching_.exchange(false, std::memory_order_relaxed)) return;
+  // Every task of the frame has finished: their counts are in.
+  const long frame = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - last_wake_).count();
+  // Together: while one thread is without its processor, the tasks that wait for its results wait as well.
+  long lost = 0;
+  for (unsigned long i = 0; i <= homes_count_; ++i) lost += lost_[i].exchange(0);
+  if (lost * kLostShare > frame) {
+    calm_frames_ = 0;
+    if (++lost_frames_ >= kLostFrames) contended_.store(true, std::memory_order_relaxed);
+  } else {
+    lost_frames_ = 0;
+    if (contended_.load(std::memory_order_relaxed) && ++calm_frames_ >= kCalmFrames)
+      contended_.store(false, std::memory_order_relaxed);
+  }
+}
 
 void SgmPool::AwaitDueFrame(std::unique_lock<std::mutex>& lock, unsigned long seen, unsigned long wakes_seen) {
   // Also while the frame still runs: a worker done with it well before the frame returns wakes for the next one too.
-  if (frame_period_ == Clock::duration::zero() || wakes_ != wakes_seen) return;
+  if (frame_period_ == Clock::duration::zero() || wakes_ != wakes_seen || !sgm_spin_allowed()) return;
   if (2 * frame_jitter_ > kMostLead) return;  // too unsteady to be worth it: sleep until the frame comes
   const Clock::duration lead = std::clamp<Clock::duration>(2 * (wake_delay_ + frame_jitter_), kLeastLead, kMostLead);
   const Clock::time_point start = last_wake_ + frame_period_ - lead;
@@ -141,6 +174,7 @@ void SgmPool::AwaitDueFrame(std::unique_lock<std::mutex>& lock, unsigned long se
 }
 
 bool SgmPool::AwaitJob(unsigned long seen) const {
+  if (!sgm_spin_allowed()) return false;
   return look([&] { return posted_.load(std::memory_order_acquire) != seen; },
               [&] { return awake_.load(std::memory_order_relaxed) ? kLookInsideFrame : kLookOutsideFrame; });
 }
@@ -149,6 +183,30 @@ bool SgmPool::TakeTask(unsigned long job, unsigned long& index) {
   if (job != job_ || next_task_ >= tasks_) return false;
   index = next_task_++;
   return true;
+}
+
+void SgmPool::RunTasks(std::unique_lock<std::mutex>& lock, unsigned long job, unsigned long slot) {
+  const bool watch = watching_.load(std::memory_order_relaxed);
+  SgmLossClock clock;
+  bool started = false;
+  unsigned long index = 0;
+  while (TakeTask(job, index)) {
+    const std::function<void(unsigned long)>& task = *task_;
+    lock.unlock();
+    if (watch && !started) {
+      clock.Start();
+      started = true;
+    }
+    task(index);
+    lock.lock();
+    if (watch && next_task_ >= tasks_) {
+      // This thread's part of the job ends with this task: counted before the task finishes, and with it the job.
+      lock.unlock();
+      lost_[slot].fetch_add(clock.Lost().count(), std::memory_order_relaxed);
+      lock.lock();
+    }
+    Finish(lock);
+  }
 }
 
 void SgmPool::Finish(std::unique_lock<std::mutex>& lock) {
@@ -164,10 +222,23 @@ void SgmPool::WorkerLoop(unsigned long seen, unsigned long index) {
   // Stays on a processor of its own, asleep and at work. Left to roam while it worked, a worker was often moved
   // onto the processor of another (workers that look for their next job make every processor look busy), and one
   // of the two then waited a whole time slice, about 2.3 ms, for the other: a third of the frames after a pause.
-  int pinned_to = -1;
+  constexpr int kRoams = -1, kNotPlaced = -2;
+  int pinned_to = kNotPlaced;
   auto go_home = [&] {
-    const int home = homes_[index].load(std::memory_order_relaxed);
-    if (home >= 0 && home != pinned_to) pinned_to = BindThreadToCpu(home) == 0 ? home : -1;
+    const int home = roaming_.load(std::memory_order_relaxed) ? -1 : homes_[index].load(std::memory_order_relaxed);
+    if (home >= 0 && home != pinned_to) {
+      pinned_to = BindThreadToCpu(home) == 0 ? home : kNotPlaced;
+    } else if (home < 0 && pinned_to != kRoams) {
+      // No processor of its own (its own went to the frame's caller, or other work shares the processors): it roams
+      // over the process's processors.
+      cpu_set_t all;
+      CPU_ZERO(&all);
+      for (const int processor : processors_) CPU_SET(processor, &all);
+      sched_setaffinity(0, sizeof(all), &all);
+      pinned_to = kRoams;
+    }
+    // Unpinned, it may share a processor with another of the pool's threads: it sleeps rather than spin there.
+    sgm_spin_allowed() = pinned_to >= 0;
   };
   go_home();
   std::unique_lock<std::mutex> lock(mutex_);
@@ -189,14 +260,7 @@ void SgmPool::WorkerLoop(unsigned long seen, unsigned long index) {
     }
     if (job_ == seen) continue;  // woken for a frame: look for its first job
     seen = job_;
-    unsigned long index = 0;
-    while (TakeTask(seen, index)) {
-      const std::function<void(unsigned long)>& task = *task_;
-      lock.unlock();
-      task(index);
-      lock.lock();
-      Finish(lock);
-    }
+    RunTasks(lock, seen, index);
   }
 }
 
@@ -213,20 +277,20 @@ void SgmPool::Run(unsigned long tasks, const std::function<void(unsigned long)>&
   tasks_ = tasks;
   next_task_ = 0;
   finished_ = 0;
+  // The caller spins only on a processor that is no worker's home.
+  const int processor = sched_getcpu();
+  sgm_spin_allowed() = !roaming_.load(std::memory_order_relaxed) &&
+                       (processor < 0 || processor >= CPU_SETSIZE || !CPU_ISSET(processor, &homes_set_));
   lock.unlock();
   job_posted_.notify_all();
   lock.lock();
-  unsigned long index = 0;
-  while (TakeTask(job, index)) {
-    lock.unlock();
-    task(index);
-    lock.lock();
-    Finish(lock);
-  }
+  RunTasks(lock, job, homes_count_);
   // The last tasks are usually about to finish on other threads: look for that before sleeping.
   lock.unlock();
-  look([&] { return completed_.load(std::memory_order_acquire) == job; },
-       [&] { return awake_.load(std::memory_order_relaxed) ? kLookInsideFrame : kLookOutsideFrame; });
+  if (sgm_spin_allowed()) {
+    look([&] { return completed_.load(std::memory_order_acquire) == job; },
+         [&] { return awake_.load(std::memory_order_relaxed) ? kLookInsideFrame : kLookOutsideFrame; });
+  }
   lock.lock();
   job_done_.wait(lock, [&] { return finished_ == tasks_; });
   task_ = nullptr;

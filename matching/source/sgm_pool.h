@@ -2,6 +2,8 @@
 // the calling thread and the workers take them in turn, so no task waits for a particular processor.
 #pragma once
 
+#include <sched.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -19,8 +21,8 @@ class SgmPool {
   ~SgmPool() { Stop(); }
 
   // Runs jobs on `threads` threads in all: the caller and threads - 1 workers, each pinned to a processor of its own
-  // (those beyond the processor count roam). The workers' processors leave out the one that the thread calling
-  // Wake is pinned to (until then, the one the caller of Start runs on).
+  // among those the process was given, read now (those beyond them roam, and never spin). The workers' processors
+  // leave out the one that the thread calling Wake is pinned to (until then, the one the caller of Start runs on).
   void Start(unsigned long threads);
   // Ends the workers; later jobs run on the caller alone.
   void Stop();
@@ -30,14 +32,29 @@ class SgmPool {
   void Run(unsigned long tasks, const std::function<void(unsigned long)>& task);
 
   // Wakes the workers for a frame's jobs: from Wake to Rest they look for the next job between jobs instead of
-  // sleeping (each for a bounded time), so that the frame pays for waking them once, not once per job.
-  void Wake();
+  // sleeping (each for a bounded time), so that the frame pays for waking them once, not once per job. With `adapt`,
+  // for a frame that changes its schedule while the processors are contended: the threads also measure the time they
+  // go without their processors while they run the frame's tasks (in every such frame while Contended, else in every
+  // kCalmWatchEvery-th: the processor clocks cost a little), and while Contended the workers roam over the process's
+  // processors and no thread spins. Without, the workers stay on their processors whatever the load.
+  void Wake(bool adapt = false);
   void Rest();
+
+  // True from the kLostFrames-th watched frame in a row in which the threads together went without their processors
+  // for more than a share of the frame (kLostShare), until kCalmFrames watched frames in a row have not: other work
+  // then shares the processors (a single such frame may have met a passing kernel task). Tasks that wait for one
+  // another would wait for whichever thread lost its processor, and a pinned worker could not leave it for one that
+  // another program leaves free. Kept across Start and Stop: it belongs to the machine, not to the threads.
+  bool Contended() const { return contended_.load(std::memory_order_relaxed); }
+  static constexpr long kLostShare = 8;  // an eighth
+  static constexpr int kLostFrames = 2;
+  static constexpr int kCalmFrames = 8;
+  static constexpr int kCalmWatchEvery = 4;
 
   // Wake for its lifetime.
   class Awake {
    public:
-    explicit Awake(SgmPool& pool) : pool_(pool) { pool_.Wake(); }
+    explicit Awake(SgmPool& pool, bool adapt = false) : pool_(pool) { pool_.Wake(adapt); }
     ~Awake() { pool_.Rest(); }
     Awake(const Awake&) = delete;
     Awake& operator=(const Awake&) = delete;
@@ -49,7 +66,8 @@ class SgmPool {
  private:
   // Runs the tasks of every job after job `seen`, as worker `index`, on its processor.
   void WorkerLoop(unsigned long seen, unsigned long index);
-  // Gives worker i the processor i + 1 after `processor`, none where that would come round to it again.
+  // Gives the workers the process's processors in turn from the first after `processor`, leaving it out; none to
+  // those beyond them. Holds lock.
   void PlaceWorkersAfter(int processor);
   // Looks, without the lock, for a job after `seen` until the time bound of the current state passes; false
   // when none came.
@@ -59,6 +77,10 @@ class SgmPool {
   void AwaitDueFrame(std::unique_lock<std::mutex>& lock, unsigned long seen, unsigned long wakes_seen);
   // Takes the next task of the current job; false when none is left. Holds lock.
   bool TakeTask(unsigned long job, unsigned long& index);
+  // Takes and runs tasks of job `job` until none is left, as the pool's thread `slot` (the workers by index, the
+  // caller last); in a watched frame, counts the time the thread goes without its processor from its first task to
+  // the end of its last. Holds lock.
+  void RunTasks(std::unique_lock<std::mutex>& lock, unsigned long job, unsigned long slot);
   void Finish(std::unique_lock<std::mutex>& lock);
 
   std::vector<std::thread> workers_;
@@ -82,10 +104,20 @@ class SgmPool {
   // The mean delay of the workers' timed wake-ups: how early they wake before a frame is due.
   std::chrono::steady_clock::duration wake_delay_{0};
   std::atomic<bool> awake_{false};  // between Wake and Rest
+  std::vector<int> processors_;                // those the process was given, at Start
   std::unique_ptr<std::atomic<int>[]> homes_;  // each worker's processor to sleep on, -1 for none
   unsigned long homes_count_ = 0;
+  cpu_set_t homes_set_{};                      // the processors of homes_
   int placed_after_ = -1;                      // the processor the homes leave out
   bool stopping_ = false;
+  // Nanoseconds each thread went without its processor in the watched frame (the workers by index, the caller last).
+  std::unique_ptr<std::atomic<long>[]> lost_;
+  std::atomic<bool> watching_{false};
+  std::atomic<bool> contended_{false};
+  std::atomic<bool> roaming_{false};  // the workers of this frame roam (a frame that adapts, while Contended)
+  int lost_frames_ = 0;
+  int calm_frames_ = 0;
+  int unwatched_frames_ = 0;
 };
 
 // The pool of the one matcher of the process.

@@ -1,6 +1,7 @@
 // A strip's finished rows, looked for and then slept on.
 #include "sgm_strip_progress.h"
 
+#include "sgm_processor_loss.h"
 #include "sgm_spin.h"
 
 namespace {
@@ -25,14 +26,18 @@ void SgmStripProgress::Publish(long rows) {
 std::chrono::nanoseconds SgmStripProgress::Await(long needed) {
   if (rows_.load(std::memory_order_acquire) >= needed) return std::chrono::nanoseconds::zero();
   const Clock::time_point start = Clock::now();
-  for (int pauses = 1;; ++pauses) {
+  // A thread that shares its processor with another of the matcher's sleeps at once: that one may be the holder.
+  for (int pauses = 1; sgm_spin_allowed(); ++pauses) {
     if (rows_.load(std::memory_order_acquire) >= needed) return Clock::now() - start;
     sgm_spin_pause();
     if (pauses % kPausesPerClockRead == 0 && Clock::now() - start >= kLookBeforeSleep) break;
   }
+  const Clock::time_point asleep = Clock::now();
   std::unique_lock<std::mutex> lock(mutex_);
   sleepers_.fetch_add(1, std::memory_order_seq_cst);
   published_.wait(lock, [&] { return rows_.load(std::memory_order_seq_cst) >= needed; });
   sleepers_.fetch_sub(1, std::memory_order_relaxed);
-  return Clock::now() - start;
+  const Clock::time_point now = Clock::now();
+  sgm_chosen_sleep() += now - asleep;
+  return now - start;
 }

@@ -2,8 +2,10 @@
 // same lines (columns, rows): the columns' family runs in bands of whole lines, one band per task, and hands its sums
 // on; the rows' family runs last, a few rows per task, reading the sums in the order they lie in memory, and picks
 // each pixel's winner as it goes. No task waits for another within a pass, and a band's path state stays with the
-// thread that runs it. Five to eight paths run in two passes over the rows instead (sgm_raster.h), which hand on one
-// volume where four families would write three and read them back.
+// thread that runs it. Five to eight paths run in two passes over the rows (sgm_raster.h), which hand on one volume
+// where four families (columns, both diagonals, rows) would write three and read them back; but each strip of those
+// passes waits for the one before it, so while other work takes the threads' processors, they run as the four
+// independent families, where a thread that loses its processor holds up only its own band.
 #include "sgm_sweep.h"
 
 #include <algorithm>
@@ -31,7 +33,7 @@ using sgm_forms::kSweepRowGroup;
 using Frame = SgmSweepFrame;
 using Family = SgmSweepFamily;
 
-constexpr unsigned long kFamilies = 2;
+constexpr unsigned long kFamilies = 4;
 
 struct FreeSums {
   void operator()(unsigned short* sums) const { sgm_unmap_buffer(sums); }
@@ -48,6 +50,7 @@ struct Buffers {
 };
 
 Buffers buffers;
+SgmEightPathSchedule schedule = SgmEightPathSchedule::kByContention;
 
 // Each path as the offset (dy, dx) of its previous pixel: the four-path and the eight-path tables, of which a frame
 // takes its first path_number.
@@ -59,15 +62,18 @@ bool four_path_mode() { return sgm_params.path_number < kFourPathLimit; }
 
 SgmRasterPaths eight_paths() { return {kEightPaths, std::min(sgm_params.path_number, kMaxEightPaths)}; }
 
-// The families of a four-path frame's paths, in the order the passes run them: the columns', then the rows'.
+// The families of the frame's paths, in the order the passes run them: the columns', the diagonals', the rows'.
 std::vector<Family> families_of_paths() {
-  Family families[kFamilies] = {{false}, {true}};
-  const unsigned long count = std::min(sgm_params.path_number, kMaxFourPaths);
+  Family families[kFamilies] = {{false, 0}, {false, -1}, {false, 1}, {true, 0}};
+  const bool four = four_path_mode();
+  const unsigned long count = std::min(sgm_params.path_number, four ? kMaxFourPaths : kMaxEightPaths);
   for (unsigned long i = 0; i < count; ++i) {
-    const int dy = kFourPaths[i][0], dx = kFourPaths[i][1];
-    Family& target = dy == 0 ? families[1] : families[0];
-    // The first direction's previous pixel lies above, or left in a row.
-    (sgm_raster_forward_path(dy, dx) ? target.forward : target.backward) = true;
+    const int dy = four ? kFourPaths[i][0] : kEightPaths[i][0], dx = four ? kFourPaths[i][1] : kEightPaths[i][1];
+    // The first direction's previous pixel lies above, at (y - 1, x + slope), or left in a row.
+    const bool forward = sgm_raster_forward_path(dy, dx);
+    const long slope = forward ? dx : -dx;
+    Family& target = dy == 0 ? families[3] : slope == 0 ? families[0] : slope < 0 ? families[1] : families[2];
+    (forward ? target.forward : target.backward) = true;
   }
   std::vector<Family> present;
   for (const Family& family : families)
@@ -75,7 +81,7 @@ std::vector<Family> families_of_paths() {
   return present;
 }
 
-void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSumsWidth sums) {
+void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSumsLayout sums) {
   SgmPool& pool = sgm_pool();
   const SgmKernels& kernels = sgm_kernels();
   if (family.rows) {
@@ -86,11 +92,11 @@ void run_family(const Frame& f, const Family& family, SgmCellWidth cells, SgmSum
     });
     return;
   }
-  // Bands of whole columns: lines x.
-  const SgmLineRange lines = sgm_area_lines(f.area, 0, 1);
+  // Bands of whole lines x + slope * y.
+  const SgmLineRange lines = sgm_area_lines(f.area, family.slope, 1);
   pool.Run(static_cast<unsigned long>(sgm_band_count(lines, kSweepBandLines)), [&](unsigned long band) {
     const SgmLineRange own = sgm_line_band(lines, static_cast<long>(band), kSweepBandLines);
-    kernels.sweep_band[cells][sums](f, family, own.first, own.last);
+    kernels.sweep_band[family.slope != 0][cells][sums](f, family, own.first, own.last);
   });
 }
 
@@ -117,12 +123,21 @@ SgmCellWidth cell_width() {
   return sgm_params.census_bits + sgm_params.penalty2 <= kLargestByte ? kSgmCellBytes : kSgmCells16;
 }
 
-// Bytes where every sum the columns' family hands to the rows' fits one.
-SgmSumsWidth family_sums_width(const std::vector<Family>& families) {
-  if (!paths_within_cost_plus_p2() || families.size() < 2) return kSgmSums16;
+// One carried byte volume where the sum of all families but the last fits a byte; else a byte volume per family where
+// each family's own sum fits (the last family reads them all, as much as a carried volume would move, in half the
+// bytes of 16 bits); else one carried 16-bit volume.
+SgmSumsLayout family_sums_layout(const std::vector<Family>& families) {
+  if (!paths_within_cost_plus_p2() || families.size() < 2) return kSgmCarried16;
   const unsigned long largest_path = sgm_params.census_bits - 1 + sgm_params.penalty2;  // the centre bit never differs
-  const unsigned long stored = static_cast<unsigned long>(families[0].forward + families[0].backward);
-  return stored * largest_path <= kLargestByte ? kSgmSumBytes : kSgmSums16;
+  unsigned long stored = 0, largest_family = 0;
+  for (size_t i = 0; i + 1 < families.size(); ++i) {
+    const unsigned long paths = static_cast<unsigned long>(families[i].forward + families[i].backward);
+    stored += paths;
+    largest_family = std::max(largest_family, paths);
+  }
+  if (stored * largest_path <= kLargestByte) return kSgmCarriedBytes;
+  const bool room = families.size() - 1 <= kMaxSweepVolumes;
+  return room && largest_family * largest_path <= kLargestByte ? kSgmSeparateBytes : kSgmCarried16;
 }
 
 // Bytes where the two passes' byte sums can be restored (see byte_totals in sgm_raster_passes.h): byte cells, and the
@@ -181,23 +196,40 @@ void sgm_sweep_aggregate(unsigned char* out) {
   f.zeros = buffers.zeros.data();
   f.zero_bytes = buffers.zero_bytes.data();
   f.out = out;
-  if (!four_path_mode()) {
+  const bool families_now = schedule == SgmEightPathSchedule::kFamilies ||
+                            (schedule == SgmEightPathSchedule::kByContention && sgm_pool().Contended());
+  if (!four_path_mode() && !families_now) {
     sgm_raster_aggregate(f, eight_paths(), cell_width(), raster_sums_width());
     return;
   }
-  // The table starts with the rows' first direction, so the rows' pass always runs, last, and picks the winners.
+  // Both tables start with the rows' first direction, so the rows' pass always runs, last, and picks the winners.
   const std::vector<Family> families = families_of_paths();
-  const SgmSumsWidth sums = family_sums_width(families);
-  for (const Family& family : families) {
-    run_family(f, family, cell_width(), sums);
+  const SgmSumsLayout layout = family_sums_layout(families);
+  const unsigned long cells = s_sgm_m * s_sgm_n * disparities;
+  for (size_t i = 0; i < families.size(); ++i) {
+    if (layout == kSgmSeparateBytes && i + 1 < families.size()) {
+      uint8_t* own = reinterpret_cast<uint8_t*>(buffers.sums.get()) + i * cells;
+      f.sums_volume = own;
+      f.volumes[f.volume_count++] = own;
+    }
+    run_family(f, families[i], cell_width(), layout);
     f.carried_in = true;
   }
 }
 
 unsigned long sgm_sweep_bytes_per_cell() {
+  // Five to eight paths may run as passes of strips or as families: room for whichever hands on more.
   constexpr unsigned long kOne16BitVolume = 2;
-  return !four_path_mode() && raster_sums_width() == kSgmSumBytes ? 1 : kOne16BitVolume;
+  if (four_path_mode()) return kOne16BitVolume;
+  const std::vector<Family> families = families_of_paths();
+  const SgmSumsLayout layout = family_sums_layout(families);
+  const unsigned long family_bytes = layout == kSgmSeparateBytes ? families.size() - 1
+                                     : layout == kSgmCarriedBytes ? 1
+                                                                  : kOne16BitVolume;
+  return std::max(family_bytes, raster_sums_width() == kSgmSumBytes ? 1 : kOne16BitVolume);
 }
+
+void sgm_sweep_schedule_for_tests(SgmEightPathSchedule chosen) { schedule = chosen; }
 
 bool sgm_sweep_planes_stale() { return buffers.stale; }
 

@@ -1,5 +1,6 @@
-// Full-range frames in one pass per family of paths along the same lines (up to four paths) or in two passes over
-// the rows (five to eight), with the winner-take-all folded into the last. The path planes are not written; a later
+// Full-range frames in one pass per family of paths along the same lines (up to four paths, and five to eight while
+// other work takes the threads' processors) or in two passes over the rows (five to eight), with the winner-take-all
+// folded into the last. The path planes are not written; a later
 // narrowed frame that needs them has them rebuilt from the kept images of the last such frame.
 #pragma once
 
@@ -19,8 +20,13 @@ void sgm_sweep_frame(unsigned char* out, const unsigned char* left, const unsign
 void sgm_sweep_aggregate(unsigned char* out);
 
 // Bytes per cell that the sums handed between passes take with the current parameters: room for one 16-bit
-// volume, or one byte volume where the two passes of five to eight paths hand on bytes.
+// volume, or one byte volume where five to eight paths hand on bytes both in two passes and in families.
 unsigned long sgm_sweep_bytes_per_cell();
+
+// How full-range frames of five to eight paths run: in two passes of strips while the pool's threads keep their
+// processors, as independent families while other work takes them (SgmPool::Contended). Tests fix either.
+enum class SgmEightPathSchedule { kByContention, kStrips, kFamilies };
+void sgm_sweep_schedule_for_tests(SgmEightPathSchedule schedule);
 
 // True while the path planes lag behind the last frame, because that frame was swept.
 bool sgm_sweep_planes_stale();

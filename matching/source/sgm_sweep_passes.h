@@ -10,13 +10,16 @@
 #include "sgm_kernel_forms.h"
 #include "sgm_types.h"
 
-// A family's first direction comes from above (or from the left for rows): previous pixel (y - 1, x); the second
-// from below: (y + 1, x). For rows: (y, x - 1) and (y, x + 1).
+// A family's first direction comes from above (or from the left for rows): previous pixel (y - 1, x + slope);
+// the second from below: (y + 1, x - slope). For rows: (y, x - 1) and (y, x + 1).
 struct SgmSweepFamily {
   bool rows;
+  long slope;  // of the columns (0) and the diagonals (-1, 1)
   bool forward = false;
   bool backward = false;
 };
+
+constexpr unsigned long kMaxSweepVolumes = 3;
 
 struct SgmSweepFrame {
   SgmArea area;
@@ -28,8 +31,12 @@ struct SgmSweepFrame {
   const uint64_t* left_signatures;  // census signatures, `words` per pixel
   const uint64_t* right_signatures;
   unsigned long words;
-  // m x n x D: the sums that one family hands to the next, 16-bit values or bytes.
+  // m x n x D: the sums that one family hands to the next, 16-bit values or bytes. Where each family's own sums fit
+  // a byte but their total would not, every family but the last writes a byte volume of its own here (separate), and
+  // the last adds up `volumes` of them.
   void* sums_volume;
+  const uint8_t* volumes[kMaxSweepVolumes] = {};
+  unsigned long volume_count = 0;
   bool carried_in = false;  // an earlier family has written sums_volume
   const uint16_t* fill_cell;
   const uint8_t* fill_cell_bytes;  // the same for byte cells
@@ -43,6 +50,23 @@ struct SgmSweepFrame {
   }
   bool inside(long y, long x) const {
     return y >= area.row_begin && y < area.row_end && x >= area.column_begin && x < area.column_end;
+  }
+  // The sum of the separate volumes at (y, x), into `into` (D values).
+  template <class V>
+  const uint16_t* gather(long y, long x, uint16_t* into) const {
+    const long first = (y * n + x) * static_cast<long>(disparities);
+    unsigned long d = 0;
+    for (; d + V::kLanes <= disparities; d += V::kLanes) {
+      typename V::T total = V::load_bytes(volumes[0] + first + d);
+      for (unsigned long v = 1; v < volume_count; ++v) total = V::add(total, V::load_bytes(volumes[v] + first + d));
+      V::store(into + d, total);
+    }
+    for (; d < disparities; ++d) {
+      uint16_t total = 0;
+      for (unsigned long v = 0; v < volume_count; ++v) total = static_cast<uint16_t>(total + volumes[v][first + d]);
+      into[d] = total;
+    }
+    return into;
   }
   template <class Value>
   const Value* fill_cell_of() const {
@@ -110,6 +134,7 @@ struct SweepScratch {
   std::vector<uint8_t> band_byte_sums;
   std::vector<uint16_t> total;
   std::vector<uint8_t> costs;
+  std::vector<uint16_t> incoming;
 
   template <class Value>
   CellScratch<Value>& cells_of() {
@@ -169,8 +194,9 @@ void pixel_costs(const SgmSweepFrame& f, long y, long x, long count, uint8_t* ou
 // Rows [row_begin, row_end) of the rows' family, at most kSweepRowGroup: left to right, then right to left. The
 // rows advance together pixel by pixel, so that one row's work overlaps the wait for another's previous pixel.
 // The rows' family runs last: it reads the sums handed on row by row, in the order they lie in memory, and picks
-// each pixel's winner. C gives the path cells (WideCells or ByteCells over V's form), S the sums handed on.
-template <class V, class C, class S>
+// each pixel's winner. C gives the path cells (WideCells or ByteCells over V's form), S the sums handed on, kSeparate
+// whether they come in a byte volume per family.
+template <class V, class C, class S, bool kSeparate>
 void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_begin, long row_end) {
   using Value = typename C::Value;
   const long group = row_end - row_begin;
@@ -182,6 +208,7 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_beg
   const unsigned long group_values = static_cast<unsigned long>(kSweepRowGroup * width * d);
   SweepScratch& s = scratch_for<Value, uint16_t>(f, static_cast<unsigned long>(2 * kSweepRowGroup),
                                                  keeps_sums ? group_values : 0, group_values);
+  if constexpr (kSeparate) s.incoming.resize(f.disparities);
   uint16_t* total = s.total.data();
   Value* cells = s.cells_of<Value>().cells.data();
   const Value* fill_cell = f.fill_cell_of<Value>();
@@ -190,7 +217,14 @@ void row_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long row_beg
     pixel_costs<V>(f, row_begin + row, begin, width, s.costs.data() + row * width * d);
   auto cell = [&](long row, long x) { return cells + (2 * row + (x & 1)) * f.cell_size; };
   auto row_sums = [&](long row, long x) { return s.band_sums.data() + (row * width + x - begin) * d; };
-  auto incoming = [&](long y, long x) { return f.template incoming<S>(y, x); };
+  // The carried volume, or in separate mode the other families' volumes added up.
+  auto incoming = [&](long y, long x) {
+    if constexpr (kSeparate) {
+      return f.template gather<V>(y, x, s.incoming.data());
+    } else {
+      return f.template incoming<S>(y, x);
+    }
+  };
   auto previous_minimum = [&](long row, bool first) { return first ? fill : static_cast<Value>(s.minima[row]); };
   auto step = [&](long row, long x, bool first, long previous_x, const auto* addend, uint16_t* sums) {
     s.minima[row] = recurrence_sum<C>(f.disparities, previous_minimum(row, first),
@@ -264,52 +298,74 @@ inline void prefetch_signatures(const SgmSweepFrame& f, long y, long begin, long
   for (const char* p = right; p < right_end; p += kCacheLine) __builtin_prefetch(p);
 }
 
-// The band of columns [band_begin, band_end) (within the area) of the columns' family: top to bottom for the first
-// direction, bottom to top for the second, each row's pixels of the band in order. The family runs before the rows'
-// and hands its sums on (of type S; the first direction's sums of the band wait in S too).
-template <class V, class C, class S>
-void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long band_begin, long band_end) {
+// The band of lines [line_begin, line_end) of a family whose lines are x + slope * y: top to bottom for the
+// first direction, bottom to top for the second, each row's pixels of the band in order. Every such family runs
+// before the rows' and hands its sums on (of type S; the first direction's sums of the band wait in S too).
+template <class V, class C, class S, bool kSeparate, bool kSloped>
+void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long line_begin, long line_end) {
   using Value = typename C::Value;
+  // Columns (kSloped false) compile without the slope: their walks take a quarter longer with it.
+  const long slope = kSloped ? family.slope : 0;
   const StreamFenceOnExit<V> fence;
-  const long columns = band_end - band_begin;
+  const long lines = line_end - line_begin;
   const long rows = f.area.row_end - f.area.row_begin;
   const long cell = f.cell_size;
   const long d = static_cast<long>(f.disparities);
   // Two rows of cells per direction, alternating; the first direction's sums of the whole band when the
   // second direction follows.
   SweepScratch& s =
-      scratch_for<Value, S>(f, static_cast<unsigned long>(4 * columns),
-                            family.forward && family.backward ? static_cast<unsigned long>(rows * columns * d) : 0,
-                            static_cast<unsigned long>(rows * columns * d));
+      scratch_for<Value, S>(f, static_cast<unsigned long>(4 * lines),
+                            family.forward && family.backward ? static_cast<unsigned long>(rows * lines * d) : 0,
+                            static_cast<unsigned long>(rows * lines * d));
   Value* cells = s.cells_of<Value>().cells.data();
   const Value* fill_cell = f.fill_cell_of<Value>();
   const Value fill = static_cast<Value>(f.fill);
   S* own_sums = s.band_sums_of<S>().data();
-  auto slot = [&](int direction, long y, long x) { return (direction * 2 + (y & 1)) * columns + x - band_begin; };
-  auto band_offset = [&](long y, long x) { return ((y - f.area.row_begin) * columns + x - band_begin) * d; };
-  auto band_sums = [&](long y, long x) { return own_sums + band_offset(y, x); };
-  // The band's costs, by row and column: computed a row at a time by the first walk, reused by the second.
-  auto costs = [&](long y, long x) { return s.costs.data() + band_offset(y, x); };
-  auto incoming = [&](long y, long x) { return f.template incoming<S>(y, x); };
+  auto columns = [&](long y, long& begin, long& end) {
+    begin = std::max(f.area.column_begin, line_begin - slope * y);
+    end = std::min(f.area.column_end, line_end - slope * y);
+  };
+  auto slot = [&](int direction, long y, long line) { return (direction * 2 + (y & 1)) * lines + line; };
+  auto band_sums = [&](long y, long line) { return own_sums + ((y - f.area.row_begin) * lines + line) * d; };
+  // The band's costs, by row and line: computed a row at a time by the first walk, reused by the second.
+  auto costs = [&](long y, long line) { return s.costs.data() + ((y - f.area.row_begin) * lines + line) * d; };
+  auto row_costs = [&](long y, long begin, long end) {
+    pixel_costs<V>(f, y, begin, end - begin, costs(y, begin + slope * y - line_begin));
+  };
+  // In separate mode each family writes a volume of its own, from nothing.
+  auto incoming = [&](long y, long x) {
+    if constexpr (kSeparate) {
+      return f.template zeros_of<S>();
+    } else {
+      return f.template incoming<S>(y, x);
+    }
+  };
   // The volume is read by a later pass, after this task has ended; the band's own sums by this task.
   constexpr std::true_type kToVolume{};
   constexpr std::false_type kToScratch{};
   auto step = [&](bool first, long previous, long current, long y, long x, const S* addend, S* sums, auto stream) {
     s.minima[current] = recurrence_sum<C, decltype(stream)::value, S, S>(
         f.disparities, first ? fill : static_cast<Value>(s.minima[previous]),
-        first ? fill_cell : cells + previous * cell, costs(y, x), cells + current * cell, f.p1, f.p2, addend, sums);
+        first ? fill_cell : cells + previous * cell, costs(y, x + slope * y - line_begin),
+        cells + current * cell, f.p1, f.p2, addend, sums);
   };
   if (family.forward) {
     for (long y = f.area.row_begin; y < f.area.row_end; ++y) {
+      long begin, end;
+      columns(y, begin, end);
       // This walk reads the volume that earlier families carried, and writes it without a second direction.
-      if (f.carried_in || !family.backward) prefetch_row<S>(f, y + kPrefetchRows, band_begin, band_end);
-      prefetch_signatures(f, y + kPrefetchRows, band_begin, band_end);
-      pixel_costs<V>(f, y, band_begin, columns, costs(y, band_begin));
-      for (long x = band_begin; x < band_end; ++x) {
-        const bool first = y == f.area.row_begin;
-        const long previous = slot(0, y - 1, x), current = slot(0, y, x);
+      if ((!kSeparate && f.carried_in) || !family.backward)
+        prefetch_row<S>(f, y + kPrefetchRows, begin - slope * kPrefetchRows,
+                        end - slope * kPrefetchRows);
+      prefetch_signatures(f, y + kPrefetchRows, begin - slope * kPrefetchRows,
+                          end - slope * kPrefetchRows);
+      row_costs(y, begin, end);
+      for (long x = begin; x < end; ++x) {
+        const long line = x + slope * y - line_begin;
+        const bool first = kSloped ? !f.inside(y - 1, x + slope) : y == f.area.row_begin;
+        const long previous = slot(0, y - 1, line), current = slot(0, y, line);
         if (family.backward) {
-          step(first, previous, current, y, x, incoming(y, x), band_sums(y, x), kToScratch);
+          step(first, previous, current, y, x, incoming(y, x), band_sums(y, line), kToScratch);
         } else {
           step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x), kToVolume);
         }
@@ -318,16 +374,20 @@ void band_pass(const SgmSweepFrame& f, const SgmSweepFamily& family, long band_b
   }
   if (!family.backward) return;
   for (long y = f.area.row_end - 1; y >= f.area.row_begin; --y) {
-    prefetch_row<S>(f, y - kPrefetchRows, band_begin, band_end);
+    long begin, end;
+    columns(y, begin, end);
+    prefetch_row<S>(f, y - kPrefetchRows, begin + slope * kPrefetchRows, end + slope * kPrefetchRows);
     if (!family.forward) {
-      prefetch_signatures(f, y - kPrefetchRows, band_begin, band_end);
-      pixel_costs<V>(f, y, band_begin, columns, costs(y, band_begin));
+      prefetch_signatures(f, y - kPrefetchRows, begin + slope * kPrefetchRows,
+                          end + slope * kPrefetchRows);
+      row_costs(y, begin, end);
     }
-    for (long x = band_end - 1; x >= band_begin; --x) {
-      const bool first = y == f.area.row_end - 1;
-      const long previous = slot(1, y + 1, x), current = slot(1, y, x);
+    for (long x = end - 1; x >= begin; --x) {
+      const long line = x + slope * y - line_begin;
+      const bool first = kSloped ? !f.inside(y + 1, x - slope) : y == f.area.row_end - 1;
+      const long previous = slot(1, y + 1, line), current = slot(1, y, line);
       if (family.forward) {
-        step(first, previous, current, y, x, band_sums(y, x), f.template sums<S>(y, x), kToVolume);
+        step(first, previous, current, y, x, band_sums(y, line), f.template sums<S>(y, x), kToVolume);
       } else {
         step(first, previous, current, y, x, incoming(y, x), f.template sums<S>(y, x), kToVolume);
       }

@@ -1,8 +1,10 @@
 // Grey-level histograms of an image pair and of a disparity image on six pinned workers.
 #include <array>
 #include <thread>
+#include <vector>
 
 #include "libtessaro.h"
+#include "sgm_processors.h"
 #include "statistics_split.h"
 
 using tessaro_statistics::kGreyLevels;
@@ -13,9 +15,12 @@ namespace {
 
 using Partial = std::array<unsigned int, kGreyLevels>;
 
-// Pins worker k to processor k; other worker numbers stay unpinned. A failed pin only loses placement.
+// Pins worker k to the process's processor k (counted round where it has fewer), processor k itself where the
+// process has them all; other worker numbers stay unpinned. A failed pin only loses placement.
 void PinWorker(unsigned long worker) {
-  if (worker < kWorkers) BindThreadToCpu(static_cast<int>(worker));
+  if (worker >= kWorkers) return;
+  const std::vector<int> processors = sgm_process_processors();
+  BindThreadToCpu(processors[worker % processors.size()]);
 }
 
 // Adds the rows [begin, end) of an n-column image into a 256-level histogram.

@@ -164,16 +164,20 @@ TEST_F(MatcherLifecycle, ImagesTooSmallForTheWindowOrWithoutPathsGiveTheMinimumE
   }
 }
 
-// Full-range frames hand sums on in one volume: up to four paths in room for 16-bit values (two bytes a cell); five to
-// eight paths in bytes where the cells are bytes and each pass's paths times P2 fit a byte, else in 16 bits.
-TEST_F(MatcherLifecycle, TheHandedOnSumsTakeOneByteACellOnlyWhereEveryPassFitsOne) {
+// Full-range frames hand sums on: up to four paths in room for 16-bit values (two bytes a cell); five to eight paths
+// in bytes where the cells are bytes, each pass's paths times P2 fit a byte and so do the sums that the families
+// before the rows' hand on (the schedule under contention); in a byte volume per family where only each family's own
+// sums fit (three bytes a cell); else in 16 bits.
+TEST_F(MatcherLifecycle, TheHandedOnSumsTakeTheRoomOfTheWidestScheduleOfTheirPaths) {
   struct Case {
     int radius, paths, penalty2;
     unsigned long bytes_per_cell;
   };
-  // r = 2: byte cells up to P2 = 230; the four forward paths fit a byte up to P2 = 63. r = 9: 16-bit cells.
-  for (const Case c : {Case{2, 4, 60, 2}, Case{2, 8, 10, 1}, Case{2, 8, 63, 1}, Case{2, 8, 64, 2}, Case{2, 5, 63, 1},
-                       Case{2, 5, 64, 2}, Case{9, 8, 10, 2}}) {
+  // r = 2 (largest cost 24): byte cells up to P2 = 230; the four forward paths fit a byte up to P2 = 63; the six
+  // paths of three families up to P2 = 18, the three forward ones of five paths up to P2 = 61, one family's two paths
+  // up to P2 = 103. r = 9: 16-bit cells.
+  for (const Case c : {Case{2, 4, 60, 2}, Case{2, 8, 18, 1}, Case{2, 8, 19, 3}, Case{2, 8, 64, 3}, Case{2, 8, 104, 2},
+                       Case{2, 5, 61, 1}, Case{2, 5, 62, 3}, Case{9, 8, 10, 2}}) {
     tagSGMParameterSet set = MatcherParameters(20, 40, 0, 16, c.radius);
     set.path_number = static_cast<uint64_t>(c.paths);
     set.sgm_penalty2 = static_cast<uint16_t>(c.penalty2);

@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -173,6 +174,43 @@ TEST(SgmPool, WorkersThatWakeAheadOfSteadyFramesRunEveryTaskOnceAndRestWhenFrame
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   // Each of the three workers looks once more, for at most two milliseconds, for the frame that does not come.
   EXPECT_LT(processor_time() - before, std::chrono::milliseconds(30));
+}
+
+// Two threads of the pool on one processor, each with work for it, go without the processor while the other runs:
+// the pool finds the frames contended (its workers then roam, and five to eight paths run as independent families).
+TEST(SgmPool, ThreadsThatShareTheirProcessorMakeTheFramesContended) {
+  cpu_set_t own, one;
+  ASSERT_EQ(sched_getaffinity(0, sizeof(own), &own), 0);
+  int processor = 0;
+  while (!CPU_ISSET(processor, &own)) ++processor;
+  CPU_ZERO(&one);
+  CPU_SET(processor, &one);
+  // The test's thread is the process's main thread: the process now has one processor.
+  ASSERT_EQ(sched_setaffinity(0, sizeof(one), &one), 0);
+  SgmPool pool;
+  pool.Start(2);
+  EXPECT_FALSE(pool.Contended());
+  auto processor_time = [] {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+  };
+  // Frames enough that the last ones are watched.
+  for (int frame = 0; frame < SgmPool::kCalmWatchEvery + SgmPool::kLostFrames - 1; ++frame) {
+    pool.Wake(true);
+    std::atomic<int> arrived{0};
+    pool.Run(2, [&](unsigned long) {
+      arrived.fetch_add(1);
+      while (arrived.load() < 2) std::this_thread::yield();  // both threads have a task
+      const auto start = processor_time();
+      while (processor_time() - start < std::chrono::milliseconds(20)) {
+      }
+    });
+    pool.Rest();
+  }
+  EXPECT_TRUE(pool.Contended());
+  pool.Stop();
+  ASSERT_EQ(sched_setaffinity(0, sizeof(own), &own), 0);
 }
 
 }  // namespace

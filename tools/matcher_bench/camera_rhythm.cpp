@@ -4,7 +4,6 @@
 #include "camera_rhythm.h"
 
 #include <sched.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,8 +19,7 @@
 
 namespace {
 
-constexpr long kFramePeriodNanoseconds = 50'000'000;  // the camera's 20 frames a second
-constexpr long kNanosecondsPerSecond = 1'000'000'000;
+constexpr long kFramePeriodMilliseconds = 50;  // the camera's 20 frames a second
 constexpr int kPacedWarmUpFrames = 5;
 constexpr int kPacedFrames = 40;
 constexpr int kBackToBackWarmUpFrames = 2;
@@ -81,21 +79,7 @@ Times summary(std::vector<double> times) {
 
 // Runs work at the start of every 50 ms tick (sleeping until it) and times each run after the warm-up.
 Times paced(const std::function<void()>& work) {
-  timespec tick{};
-  clock_gettime(CLOCK_MONOTONIC, &tick);
-  std::vector<double> times;
-  for (int frame = 0; frame < kPacedWarmUpFrames + kPacedFrames; ++frame) {
-    tick.tv_nsec += kFramePeriodNanoseconds;
-    if (tick.tv_nsec >= kNanosecondsPerSecond) {
-      tick.tv_nsec -= kNanosecondsPerSecond;
-      ++tick.tv_sec;
-    }
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &tick, nullptr) != 0) {
-    }
-    const double ms = bench::MillisecondsOf(work);
-    if (frame >= kPacedWarmUpFrames) times.push_back(ms);
-  }
-  return summary(times);
+  return summary(bench::PacedMilliseconds(work, kFramePeriodMilliseconds, kPacedWarmUpFrames, kPacedFrames));
 }
 
 double back_to_back(const std::function<void()>& work) {

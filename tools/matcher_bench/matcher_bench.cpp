@@ -4,16 +4,16 @@
 //   matcher_bench [scene folder]     real-pair figures at the camera's rhythm and back to back, the synthetic
 //                                    figures by stage, and the error on the scene
 //   matcher_bench --rhythm [folder]  only the real-pair figures (tsukuba of the shared data by default)
-//   matcher_bench --contention       frame times idle, then with every processor kept busy by other processes
+//   matcher_bench --contention [nice=N] [schedule=strips|families]
+//                                    frame times at the camera's rhythm idle, then with every processor kept busy by
+//                                    other processes (the matcher N nice levels below them)
+//   matcher_bench --processor-set    frame times asking for 2 threads and for 8 within this process's processors
+//                                    (run it under taskset)
 //   matcher_bench --wake             how fast threads woken together after a pause get to work, roaming or pinned
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -24,6 +24,7 @@
 #include "bench_setup.h"
 #include "bench_timing.h"
 #include "camera_rhythm.h"
+#include "processor_runs.h"
 #include "wake_placement.h"
 #include "libtessaro.h"
 #include "sgm_census.h"
@@ -43,8 +44,6 @@ constexpr float kSgbmScale = 16.0f;  // StereoSGBM reports disparities in 1/16 p
 constexpr int kSyntheticShift = 7;
 constexpr double kTextureBlurSigma = 1.0;
 const unsigned long kThreads = std::max(1u, std::thread::hardware_concurrency());  // as OpenCV uses
-constexpr int kContentionFrames = 60;
-constexpr int kContentionSeconds = 120;  // the busy processes end themselves after this, whatever happens
 
 struct BenchCase {
   int width;
@@ -131,61 +130,6 @@ void time_case(const BenchCase& bench, int paths) {
               bench.height, bench.disparities, paths, three_way / full, bench_load_average());
 }
 
-// Starts one busy process per processor; each ends itself after kContentionSeconds.
-std::vector<pid_t> start_busy_processes() {
-  std::vector<pid_t> children;
-  for (unsigned long i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
-    // Spawned (no copy of this process's pages, which the matcher would then fault on copy-on-write); the
-    // shell's own timeout ends each one should this program die first.
-    pid_t child = 0;
-    const std::string script = "end=$(($(date +%s) + " + std::to_string(kContentionSeconds) +
-                               ")); while [ $(date +%s) -lt $end ]; do i=0;"
-                               " while [ $i -lt 100000 ]; do i=$((i+1)); done; done";
-    char* const arguments[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(script.c_str()),
-                               nullptr};
-    if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, arguments, environ) != 0) continue;
-    children.push_back(child);
-  }
-  return children;
-}
-
-void stop_busy_processes(const std::vector<pid_t>& children) {
-  for (pid_t child : children) kill(child, SIGKILL);
-  for (pid_t child : children) waitpid(child, nullptr, 0);
-}
-
-// Frame times of the first case (median and worst of kContentionFrames), idle and with every processor busy.
-void contention_run() {
-  const BenchCase bench = kCases[0];
-  cv::Mat left, right;
-  synthetic_pair(bench.width, bench.height, left, right);
-  cv::Mat out(bench.height, bench.width, CV_8U);
-  for (int paths : kPathCounts) {
-    {
-      bench::QuietStdout quiet;  // the OpenCL inventory
-      libtessaro_init(bench_matcher_parameters(bench.width, bench.height, bench.disparities, paths, kThreads));
-    }
-    for (bool loaded : {false, true}) {
-      const std::vector<pid_t> busy = loaded ? start_busy_processes() : std::vector<pid_t>{};
-      std::vector<double> times;
-      {
-        bench::QuietStdout quiet;
-        for (int i = 0; i < kContentionFrames; ++i)
-          times.push_back(bench::MillisecondsOf([&] { libtessaro_process(out.data, left.data, right.data, false); }));
-      }
-      const double load = bench_load_average();
-      stop_busy_processes(busy);
-      const long worst_frame = std::max_element(times.begin(), times.end()) - times.begin();
-      std::sort(times.begin(), times.end());
-      std::printf(
-          "%dx%d D=%d paths=%d %-6s %lu busy processes: median %.2f ms, worst %.2f ms (frame %ld) (load average %.2f)\n",
-          bench.width, bench.height, bench.disparities, paths, loaded ? "loaded" : "idle", busy.size(),
-          times[times.size() / 2], times.back(), worst_frame, load);
-    }
-    libtessaro_close();
-  }
-}
-
 void score_scene(const std::string& folder) {
   StereoScene scene;
   std::string error;
@@ -221,8 +165,21 @@ int main(int argc, char** argv) {
   const std::string default_scene = std::string(STEREO_DATA_DIR) + "/tsukuba";
   std::printf("OpenCV threads: %d; tessaro r=%lu P1=%u P2=%u, %s loops\n", cv::getNumThreads(), kBenchCensusRadius,
               kBenchPenalty1, kBenchPenalty2, code_path_name());
-  if (option == "--contention") {
-    contention_run();
+  if (option == "--contention" || option == "--processor-set") {
+    cv::Mat left, right;
+    synthetic_pair(kCases[0].width, kCases[0].height, left, right);
+    if (option == "--processor-set") {
+      run_processor_set(left, right);
+      return 0;
+    }
+    int nice = 0;
+    std::string schedule;
+    for (int i = 2; i < argc; ++i) {
+      const std::string argument = argv[i];
+      if (argument.rfind("nice=", 0) == 0) nice = std::atoi(argument.c_str() + 5);
+      if (argument.rfind("schedule=", 0) == 0) schedule = argument.substr(9);
+    }
+    run_contention(left, right, nice, schedule);
     return 0;
   }
   if (option == "--wake") {

@@ -1,6 +1,7 @@
 // Timing helpers of the benchmarks.
 #include "bench_timing.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +29,27 @@ double MillisecondsOf(const std::function<void()>& work) {
   const auto start = std::chrono::steady_clock::now();
   work();
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::vector<double> PacedMilliseconds(const std::function<void()>& work, long period_milliseconds, int warm_up,
+                                      int frames) {
+  constexpr long kNanosecondsPerMillisecond = 1'000'000;
+  constexpr long kNanosecondsPerSecond = 1'000'000'000;
+  timespec tick{};
+  clock_gettime(CLOCK_MONOTONIC, &tick);
+  std::vector<double> times;
+  for (int frame = 0; frame < warm_up + frames; ++frame) {
+    tick.tv_nsec += period_milliseconds * kNanosecondsPerMillisecond;
+    while (tick.tv_nsec >= kNanosecondsPerSecond) {
+      tick.tv_nsec -= kNanosecondsPerSecond;
+      ++tick.tv_sec;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &tick, nullptr) != 0) {
+    }
+    const double ms = MillisecondsOf(work);
+    if (frame >= warm_up) times.push_back(ms);
+  }
+  return times;
 }
 
 double MedianMilliseconds(const std::function<void()>& work, int warm_up, int frames, double warm_up_milliseconds) {

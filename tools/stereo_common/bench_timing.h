@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 namespace bench {
 
@@ -20,6 +21,11 @@ class QuietStdout {
 
 // Milliseconds one call of work takes.
 double MillisecondsOf(const std::function<void()>& work);
+
+// Milliseconds of each of `frames` calls of work made at the start of every `period_milliseconds` tick (sleeping
+// until it, as a camera's frames come), after `warm_up` such calls that are not timed.
+std::vector<double> PacedMilliseconds(const std::function<void()>& work, long period_milliseconds, int warm_up,
+                                      int frames);
 
 // Median milliseconds of frames calls of work, after at least warm_up calls and warm_up_milliseconds that are
 // not timed.
