@@ -22,8 +22,12 @@
 
 #include "pelarin/packet.h"
 #include "pelarin/scdp.h"
+#include "raw_peer.h"
 
 namespace {
+
+using probe::Connect;
+using probe::SendAll;
 
 using Clock = std::chrono::steady_clock;
 using Words = std::vector<uint32_t>;
@@ -81,29 +85,6 @@ struct JoinedRun {
   int writes = 1;
   int sequence_word = -1;  // none
 };
-
-int Connect(const char* address, uint32_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(port));
-  if (inet_pton(AF_INET, address, &to.sin_addr) != 1 || connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-bool SendAll(int fd, const std::vector<uint8_t>& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // W writes of N joined requests on one connection, the replies read as they come.
 int SendJoined(const char* address, uint32_t port, Words words, const JoinedRun& run) {

@@ -37,8 +37,12 @@
 #include "pelarin/sddp.h"
 #include "pelarin/qeltm.h"
 #include "pelarin/stip.h"
+#include "raw_peer.h"
 
 namespace {
+
+using probe::Connect;
+using probe::SendAll;
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
@@ -80,30 +84,6 @@ Bytes StreamRequest(uint8_t command) {
     value.push_back(static_cast<uint8_t>(size));
   }
   return Packet(kElementCtrlImage, value);
-}
-
-int Connect(const char* address, int port, int receive_buffer = 0) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (receive_buffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(port));
-  if (inet_pton(AF_INET, address, &to.sin_addr) != 1 || connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-bool SendAll(int fd, const Bytes& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // Waits up to `millis` for bytes or the end of the stream: > 0 bytes read, 0 ended, -1 nothing.
@@ -282,8 +262,8 @@ int Zuq(const char* address, int base_port, int delay_seconds) {
   const int connect_rc = QELTMConnectZUQ(&peer);
   std::this_thread::sleep_for(std::chrono::seconds(delay_seconds));
   const auto asked = Clock::now();
-  char version[64] = {};
-  const int version_rc = QeltGetVersion(address, version, sizeof version);
+  char version[128] = {};  // a text that fills the capacity comes unterminated: one byte stays for the end
+  const int version_rc = QeltGetVersion(address, version, sizeof version - 1);
   const double version_s = SecondsSince(asked);
   std::replace(version, version + sizeof version, '\n', ' ');
   const CtrlImageRequest start{kStipRequest, kStipStart, 0, kStipImageTypeColor, kStipColorWidth, kStipColorHeight,
