@@ -9,21 +9,21 @@
 #  3. floods: start and stop requests on an image port for 10 s, and a client that asks for the
 #     stream and never reads for 20 s: the log lines quarnel wrote meanwhile (and in 10 s without
 #     any peer, for comparison).
-#  discovery: discovery datagrams sent to the discovery port as fast as they go for 10 s: the log
+#  4. discovery: discovery datagrams sent to the discovery port as fast as they go for 10 s: the log
 #     lines quarnel wrote meanwhile, and the discovery lines among them.
-#  4. link down: quarnel inside a network namespace of its own (unshare -rn); eight clients in a
+#  5. link down: quarnel inside a network namespace of its own (unshare -rn); eight clients in a
 #     second namespace behind a veth pair stream from it, then the pair's link goes down: how long
 #     until quarnel has no connection left on that port (its bound: no byte acknowledged or taken
 #     for 10 s).
-#  5. descriptors: quarnel under a descriptor limit of 1024 (soft and hard, as `ulimit -n 1024`
+#  6. descriptors: quarnel under a descriptor limit of 1024 (soft and hard, as `ulimit -n 1024`
 #     sets it), started alone and then under vastrel, which passes the limit on. 1,100 control
 #     connections that each made one request are held; at 5 s and 30 s a new client's version
 #     request and a new stream client on each image port: their answer time and first images.
 #     Then the same with 1,100 connections on each image port that sent a stream start and stop.
-#  6. quiet: the library's own image client (QELTMConnectZUQ) makes its first control request and
+#  7. quiet: the library's own image client (QELTMConnectZUQ) makes its first control request and
 #     its stream start 8 s and 40 s after connecting, and a raw control connection its first
 #     request 30 s after connecting.
-#  7. session: one control connection asks every 5 s for 50 s; from 10 s on 1,100 connections that
+#  8. session: one control connection asks every 5 s for 50 s; from 10 s on 1,100 connections that
 #     send nothing, from 20 s on 1,100 that made one request, are held on the control port.
 #   tools/port_pressure/run.sh [idle|partial|floods|discovery|linkdown|descriptors|quiet|session ...]
 #   (default all; needs build/plain, or VARIANT=address)
