@@ -73,7 +73,7 @@ enum GiveWayTier : int {
   kTierOneUse = 2,          // one use; by its last request
   kTierUnheard = 3,         // not yet polled since its accept; by its accept
   kTierHistory = 4,         // two uses or more; by the start of its second-to-last use
-  kTierNever = 5,           // streams, or has a request under way
+  kTierNever = 5,           // streams, has a request under way, or has whole requests waiting
 };
 
 struct GiveWayRank {
@@ -86,6 +86,8 @@ struct GiveWayRank {
 
 GiveWayRank RankOf(uint32_t server_type, const ClientSlot& slot, int64_t now_ms) {
   if (SocketClientStanding(server_type, &slot) == kClientStreaming) return {kTierNever, 0};
+  // Whole packets received and still waiting for their share of a pass: requests under way.
+  if (slot.used_length > 0 && slot.partial_since_ms == 0) return {kTierNever, 0};
   if (slot.partial_since_ms != 0) {
     if (now_ms - slot.partial_since_ms < kRequestUnderWayMillis) return {kTierNever, 0};
     return {kTierStalledRequest, slot.partial_since_ms};

@@ -37,6 +37,12 @@ int Answer(const char*, int, void*, tagACKMsgPara* reply) {
 
 int Quiet(const char*, const char*, ...) { return 0; }
 
+// The camera child's callback: 1 ms of work a request, so that a burst outlasts a pass's share.
+int SlowAnswer(const char* data, int length, void* context, tagACKMsgPara* reply) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return Answer(data, length, context, reply);
+}
+
 bool RaiseDescriptorLimit() {
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);
@@ -94,6 +100,7 @@ class SmallCamera : public ::testing::Test {
   static constexpr int kFlood = 200;
   struct Ports {
     uint16_t control, norb, yrd;
+    uint32_t share;  // the clients each server may hold
   };
 
   void SetUp() override {
@@ -134,11 +141,11 @@ class SmallCamera : public ::testing::Test {
     strcpy(p.local_ip, "127.0.0.1");
     QELTMRegisterLogImageFunc(Quiet);
     Ports ports{};
-    if (QELTMInit(&p) == kQeltOk && QELTMRegisterRecvCtrlMsg(Answer, nullptr) == kQeltOk) {
+    if (QELTMInit(&p) == kQeltOk && QELTMRegisterRecvCtrlMsg(SlowAnswer, nullptr) == kQeltOk) {
       int control = 0;
       SCDPServerGetSocketFD(&control);
       ports = {nettest::PortOf(control), nettest::PortOf(STIPServerGetSocketFD(kServerNorbImage)),
-               nettest::PortOf(STIPServerGetSocketFD(kServerYrdImage))};
+               nettest::PortOf(STIPServerGetSocketFD(kServerYrdImage)), SocketServerShare()};
     }
     if (write(to_parent, &ports, sizeof ports) != static_cast<ssize_t>(sizeof ports)) _exit(3);
     for (uint32_t frame = 1;; ++frame) {
@@ -233,6 +240,36 @@ TEST_F(SmallCamera, SessionKeepsEveryReplyWhileQuietConnectionsFillTheControlTab
   EXPECT_EQ(asked, answered);
   EXPECT_TRUE(Answered(session));
   close(session);
+}
+
+// A burst of joined requests waits in its connection's buffer for the passes' shares; while it
+// waits the connection has requests under way, so a newcomer to the full control table takes the
+// place of a session instead, and the burst gets every reply.
+TEST_F(SmallCamera, ABurstWaitingForItsRepliesDoesNotGiveWay) {
+  for (uint32_t i = 0; i + 1 < ports_.share; ++i) {
+    held_.push_back(nettest::ConnectLoopback(ports_.control));
+    ASSERT_TRUE(Answered(held_.back()));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2 * kSameUseMillis));
+  for (int fd : held_) ASSERT_TRUE(Answered(fd));  // each a session with a history now
+
+  constexpr int kBurst = 300;
+  std::vector<uint8_t> joined;
+  for (int i = 0; i < kBurst; ++i) {
+    const std::vector<uint8_t> request = VersionRequest();
+    joined.insert(joined.end(), request.begin(), request.end());
+  }
+  const int burst = nettest::ConnectLoopback(ports_.control);
+  ASSERT_GE(burst, 0);
+  held_.push_back(burst);
+  ASSERT_TRUE(nettest::SendAll(burst, joined));
+  std::vector<uint8_t> replies;
+  ASSERT_TRUE(nettest::ReadExactly(burst, kAnswerBytes, &replies));  // the rest wait at the server now
+  const int fresh = nettest::ConnectLoopback(ports_.control);
+  ASSERT_GE(fresh, 0);
+  held_.push_back(fresh);
+  EXPECT_TRUE(Answered(fresh));
+  EXPECT_TRUE(nettest::ReadExactly(burst, (kBurst - 1) * kAnswerBytes, &replies, std::chrono::seconds(60)));
 }
 
 }  // namespace
