@@ -107,8 +107,10 @@ int QELTMInit(const tagNetworkInitPara* para) {
            p.broadcast_port, p.stop_port);
   // Copied before the role starts, so its first discovery answers carry this record.
   QeltmParaCfg = p;
-  // The servers' places follow the descriptors the process may have: as many as the hard limit allows.
-  if (SocketRaiseDescriptorLimit() != kQeltOk) Qeltmlog(1, "[QELTM]Descriptor limit not raised, errno=%d\n", errno);
+  // The servers' places follow the descriptors the process may have: as many as the hard limit
+  // allows. The image-client role runs no server and leaves its host's limit as it is.
+  if (p.device_type != kDeviceYrd && SocketRaiseDescriptorLimit() != kQeltOk)
+    Qeltmlog(1, "[QELTM]Descriptor limit not raised, errno=%d\n", errno);
   int rc;
   switch (p.device_type) {
     case kDeviceZuq: rc = ZUQInit(p); break;

@@ -110,7 +110,8 @@ TEST(ServiceInit, AddressWithoutTerminatorIsRefused) {
 }
 
 // A role's start raises the process's descriptor limit as far as the hard limit allows, so that
-// its servers' places follow what the process may really hold.
+// its servers' places follow what the process may really hold. The image-client role, which runs
+// no server, leaves its host's limit alone.
 TEST(ServiceInit, StartRaisesTheDescriptorLimitTowardsTheHardOne) {
   rlimit limit{};
   ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
@@ -125,6 +126,14 @@ TEST(ServiceInit, StartRaisesTheDescriptorLimitTowardsTheHardOne) {
   EXPECT_EQ(3u, SocketServersRunning());
   QELTMUnInit();
   EXPECT_EQ(0u, SocketServersRunning());
+
+  limit.rlim_cur = 256;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &limit));
+  p.device_type = kDeviceYrd;
+  ASSERT_EQ(kQeltOk, QELTMInit(&p));
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
+  EXPECT_EQ(256u, limit.rlim_cur);
+  QELTMUnInit();
 }
 
 TEST(ServiceInit, PassageUnitWithSkipOpensNothing) {

@@ -206,7 +206,7 @@ void SocketReturnFreedMemory(int64_t now_ms);
 
 // ---- descriptor budget ----
 // Raises the soft descriptor limit towards the hard one (up to kDescriptorLimitWanted); 0, or the
-// errno code when the limit cannot be read or set.
+// library's error code (SocketGetErrorCode) when the limit cannot be read or set.
 int SocketRaiseDescriptorLimit(void);
 // The clients one server may hold now: its share of the descriptor limit, at least 1 and at most
 // kMaxClientsPerServer.
