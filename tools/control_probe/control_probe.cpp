@@ -103,8 +103,12 @@ int SendJoined(const char* address, uint32_t port, Words words, const JoinedRun&
       const std::vector<uint8_t> payload = Payload(words);
       std::vector<uint8_t> packet(payload.size() + kPacketHeadBytes + kElementHeadBytes);
       uint32_t length = 0;
-      SCDPPackageKeyValuePacket(payload.data(), static_cast<uint32_t>(payload.size()), packet.data(),
-                                static_cast<uint32_t>(packet.size()), &length);
+      if (SCDPPackageKeyValuePacket(payload.data(), static_cast<uint32_t>(payload.size()), packet.data(),
+                                    static_cast<uint32_t>(packet.size()), &length) != kQeltOk) {
+        printf("joined: request %u could not be packed\n", number);
+        close(fd);
+        return 1;
+      }
       bytes.insert(bytes.end(), packet.begin(), packet.begin() + length);
     }
   }

@@ -193,6 +193,10 @@ int Version(const char* address, int port, int delay_seconds) {
 }
 
 int Session(const char* address, int port, int period_seconds, int seconds) {
+  if (period_seconds <= 0) {
+    printf("session: PERIOD must be at least 1 second\n");
+    return 2;
+  }
   const auto start = Clock::now();
   const int fd = Connect(address, port);
   if (fd < 0) {
@@ -328,7 +332,11 @@ int Discovery(const char* address, int port, int seconds) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(static_cast<uint16_t>(port));
-  if (fd < 0 || inet_pton(AF_INET, address, &to.sin_addr) != 1) return 1;
+  if (fd < 0) return 1;
+  if (inet_pton(AF_INET, address, &to.sin_addr) != 1) {
+    close(fd);
+    return 1;
+  }
   QeltmParaCfg.device_type = kDeviceYrd;  // the datagram names this device as an image client
   uint8_t datagram[kSddpDatagramBufferBytes];
   uint32_t length = 0;
