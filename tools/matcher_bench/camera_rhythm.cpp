@@ -25,7 +25,6 @@ constexpr int kPacedFrames = 40;
 constexpr int kBackToBackWarmUpFrames = 2;
 constexpr int kBackToBackFrames = 21;
 constexpr double kBackToBackWarmUpMilliseconds = 300;
-constexpr double kPercentile90 = 0.9;
 constexpr unsigned long kCameraThreads = 4;  // thread_number of the camera's configuration
 constexpr unsigned long kAllProcessors = 0;
 constexpr unsigned long kCaptureProcessor = 4;
@@ -66,20 +65,9 @@ class AsCaptureThread {
   cpu_set_t before_;
 };
 
-struct Times {
-  double median;
-  double p90;
-};
-
-Times summary(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  const size_t p90 = std::min(times.size() - 1, static_cast<size_t>(kPercentile90 * static_cast<double>(times.size())));
-  return {times[times.size() / 2], times[p90]};
-}
-
 // Runs work at the start of every 50 ms tick (sleeping until it) and times each run after the warm-up.
-Times paced(const std::function<void()>& work) {
-  return summary(bench::PacedMilliseconds(work, kFramePeriodMilliseconds, kPacedWarmUpFrames, kPacedFrames));
+bench::Spread paced(const std::function<void()>& work) {
+  return bench::SpreadOf(bench::PacedMilliseconds(work, kFramePeriodMilliseconds, kPacedWarmUpFrames, kPacedFrames));
 }
 
 double back_to_back(const std::function<void()>& work) {
@@ -93,7 +81,7 @@ void run_case(const RhythmCase& c, const cv::Mat& scene_left, const cv::Mat& sce
   const unsigned long processors = std::max(1u, std::thread::hardware_concurrency());
   const unsigned long threads = c.threads == kAllProcessors ? processors : c.threads;
   cv::Mat out(c.height, c.width, CV_8U);
-  Times ours_paced{}, theirs_paced{};
+  bench::Spread ours_paced{}, theirs_paced{};
   double ours_back = 0, theirs_back = 0;
   {
     bench::QuietStdout quiet;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "bench_setup.h"
@@ -29,19 +30,6 @@ constexpr int kFramesPerRound = 20;
 constexpr int kBusySeconds = 120;  // the busy processes end themselves after this, whatever happens
 constexpr int kPathCounts[] = {4, 8};
 constexpr unsigned long kAskedThreads[] = {2, 8};
-constexpr double kPercentile90 = 0.9;
-
-struct Figures {
-  double median;
-  double p90;
-  double worst;
-};
-
-Figures figures_of(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  const size_t p90 = std::min(times.size() - 1, static_cast<size_t>(kPercentile90 * static_cast<double>(times.size())));
-  return {times[times.size() / 2], times[p90], times.back()};
-}
 
 struct RoundTimes {
   std::vector<double> steady;  // every frame but the first after each set-up
@@ -98,8 +86,6 @@ void stop_busy_processes(const std::vector<pid_t>& children) {
 void run_contention(const cv::Mat& left, const cv::Mat& right, int matcher_nice, const std::string& schedule) {
   if (schedule == "strips") sgm_sweep_schedule_for_tests(SgmEightPathSchedule::kStrips);
   if (schedule == "families") sgm_sweep_schedule_for_tests(SgmEightPathSchedule::kFamilies);
-  // The workers that set-up starts take the nice value of the thread that starts them: this one.
-  if (matcher_nice > 0) setpriority(PRIO_PROCESS, 0, matcher_nice);
   std::vector<tagSGMParameterSet> sets;
   for (int paths : kPathCounts)
     sets.push_back(bench_matcher_parameters(left.cols, left.rows, kDisparities, paths, kContentionThreads));
@@ -109,12 +95,19 @@ void run_contention(const cv::Mat& left, const cv::Mat& right, int matcher_nice,
               kRounds, kFramesPerRound, schedule.empty() ? "adaptive" : schedule.c_str(), matcher_nice);
   for (bool loaded : {false, true}) {
     const std::vector<pid_t> busy = loaded ? start_busy_processes(processors) : std::vector<pid_t>{};
-    const std::vector<RoundTimes> times = alternating_rounds(sets, left, right);
+    // A nice value belongs to a thread, and the workers that set-up starts take that of the thread that
+    // starts them: the matcher runs on a thread of its own at matcher_nice, while the busy processes,
+    // spawned from this thread, keep its nice value.
+    std::vector<RoundTimes> times;
+    std::thread([&] {
+      if (matcher_nice > 0) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), matcher_nice);
+      times = alternating_rounds(sets, left, right);
+    }).join();
     const double load = bench_load_average();
     stop_busy_processes(busy);
-    std::vector<Figures> figures;
+    std::vector<bench::Spread> figures;
     for (size_t i = 0; i < sets.size(); ++i) {
-      figures.push_back(figures_of(times[i].steady));
+      figures.push_back(bench::SpreadOf(times[i].steady));
       std::printf("%dx%d D=%d paths=%d threads=%lu %-6s %lu busy processes: median %.2f ms, 90th %.2f ms, worst "
                   "%.2f ms, first after set-up worst %.2f ms (load average %.2f)\n",
                   left.cols, left.rows, kDisparities, kPathCounts[i], times[i].threads, loaded ? "loaded" : "idle",
@@ -129,16 +122,16 @@ void run_contention(const cv::Mat& left, const cv::Mat& right, int matcher_nice,
 void run_processor_set(const cv::Mat& left, const cv::Mat& right) {
   const std::vector<int> processors = sgm_process_processors();
   std::printf("one frame every 50 ms, %d rounds of %d frames alternating the threads asked for, on %zu processors "
-              "(%d to %d)\n",
+              "(the first %d, the last %d)\n",
               kRounds, kFramesPerRound, processors.size(), processors.front(), processors.back());
   for (int paths : kPathCounts) {
     std::vector<tagSGMParameterSet> sets;
     for (unsigned long asked : kAskedThreads)
       sets.push_back(bench_matcher_parameters(left.cols, left.rows, kDisparities, paths, asked));
     const std::vector<RoundTimes> times = alternating_rounds(sets, left, right);
-    std::vector<Figures> figures;
+    std::vector<bench::Spread> figures;
     for (size_t i = 0; i < sets.size(); ++i) {
-      figures.push_back(figures_of(times[i].steady));
+      figures.push_back(bench::SpreadOf(times[i].steady));
       std::printf("%dx%d D=%d paths=%d asking %lu threads (ran on %lu): median %.2f ms, 90th %.2f ms, worst %.2f ms\n",
                   left.cols, left.rows, kDisparities, paths, kAskedThreads[i], times[i].threads, figures[i].median,
                   figures[i].p90, figures[i].worst);

@@ -67,4 +67,10 @@ double MedianMilliseconds(const std::function<void()>& work, int warm_up, int fr
   return times[frames / 2];
 }
 
+Spread SpreadOf(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  const size_t p90 = std::min(times.size() - 1, times.size() * 9 / 10);
+  return {times[times.size() / 2], times[p90], times.back()};
+}
+
 }  // namespace bench

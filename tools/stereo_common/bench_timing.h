@@ -32,4 +32,12 @@ std::vector<double> PacedMilliseconds(const std::function<void()>& work, long pe
 double MedianMilliseconds(const std::function<void()>& work, int warm_up, int frames,
                           double warm_up_milliseconds = 0);
 
+// The median, 90th percentile and worst of a set of times (at least one).
+struct Spread {
+  double median;
+  double p90;
+  double worst;
+};
+Spread SpreadOf(std::vector<double> times);
+
 }  // namespace bench
