@@ -154,7 +154,7 @@ void libtessaro_process(unsigned char* out, const unsigned char* left, const uns
   if (sgm_params.opencl_enable && tessaro_opencl_process(out, left, right)) return;
   // The workers have idled since the last frame: wake them once, now, for all the jobs of this one. Five to eight
   // paths, whose strips wait for one another, adapt to other work on the processors: such frames watch for it, and
-  // while it lasts run as independent families on workers that roam. Up to four paths keep their pinned workers.
+  // while it lasts run as independent families of lines. Up to four paths run the same way under any load.
   const SgmPool::Awake awake(sgm_pool(), sgm_params.path_number >= kFourPathLimit);
   process_on_cpu(out, left, right, use_previous);
 }

@@ -79,6 +79,19 @@ void SgmPool::PlaceWorkersAfter(int processor) {
   placed_after_ = processor;
 }
 
+void SgmPool::HandOverHomeTo(int processor) {
+  if (processor < 0 || processor >= CPU_SETSIZE || !CPU_ISSET(processor, &homes_set_)) return;
+  const bool left_free = placed_after_ >= 0 && placed_after_ < CPU_SETSIZE && !CPU_ISSET(placed_after_, &homes_set_) &&
+                         std::binary_search(processors_.begin(), processors_.end(), placed_after_);
+  for (unsigned long i = 0; i < homes_count_; ++i) {
+    if (homes_[i].load(std::memory_order_relaxed) != processor) continue;
+    homes_[i].store(left_free ? placed_after_ : -1, std::memory_order_relaxed);
+    if (left_free) CPU_SET(placed_after_, &homes_set_);
+  }
+  CPU_CLR(processor, &homes_set_);
+  placed_after_ = processor;
+}
+
 void SgmPool::Start(unsigned long threads) {
   Stop();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -115,16 +128,19 @@ void SgmPool::Wake(bool adapt) {
   const int pinned = pinned_processor();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (pinned >= 0 && pinned != placed_after_) PlaceWorkersAfter(pinned);
+    if (pinned >= 0 && pinned != placed_after_) {
+      PlaceWorkersAfter(pinned);
+    } else if (pinned < 0) {
+      HandOverHomeTo(sched_getcpu());
+    }
     ++wakes_;
     wakes_posted_.store(wakes_, std::memory_order_release);
     awake_.store(true, std::memory_order_relaxed);
     const bool contended = contended_.load(std::memory_order_relaxed);
     // A frame after one that lost time is watched too: the loss may have been a passing one.
-    const bool watched = adapt && (contended || lost_frames_ > 0 || ++unwatched_frames_ >= kCalmWatchEvery);
+    const bool watched = adapt && ((!contended && lost_frames_ > 0) || ++unwatched_frames_ >= kCalmWatchEvery);
     if (watched) unwatched_frames_ = 0;
     watching_.store(watched, std::memory_order_relaxed);
-    roaming_.store(adapt && contended, std::memory_order_relaxed);
     const Clock::time_point now = Clock::now();
     const Clock::duration since = now - last_wake_;
     if (since > kSteadiestPeriod) {
@@ -149,7 +165,8 @@ void SgmPool::Rest() {
   for (unsigned long i = 0; i <= homes_count_; ++i) lost += lost_[i].exchange(0);
   if (lost * kLostShare > frame) {
     calm_frames_ = 0;
-    if (++lost_frames_ >= kLostFrames) contended_.store(true, std::memory_order_relaxed);
+    lost_frames_ = std::min(lost_frames_ + 1, kLostFrames);
+    if (lost_frames_ == kLostFrames) contended_.store(true, std::memory_order_relaxed);
   } else {
     lost_frames_ = 0;
     if (contended_.load(std::memory_order_relaxed) && ++calm_frames_ >= kCalmFrames)
@@ -225,12 +242,12 @@ void SgmPool::WorkerLoop(unsigned long seen, unsigned long index) {
   constexpr int kRoams = -1, kNotPlaced = -2;
   int pinned_to = kNotPlaced;
   auto go_home = [&] {
-    const int home = roaming_.load(std::memory_order_relaxed) ? -1 : homes_[index].load(std::memory_order_relaxed);
+    const int home = homes_[index].load(std::memory_order_relaxed);
     if (home >= 0 && home != pinned_to) {
       pinned_to = BindThreadToCpu(home) == 0 ? home : kNotPlaced;
     } else if (home < 0 && pinned_to != kRoams) {
-      // No processor of its own (its own went to the frame's caller, or other work shares the processors): it roams
-      // over the process's processors.
+      // No processor of its own (the threads asked for outnumber the processors left beside the frame's caller): it
+      // roams over the process's processors.
       cpu_set_t all;
       CPU_ZERO(&all);
       for (const int processor : processors_) CPU_SET(processor, &all);
@@ -279,8 +296,7 @@ void SgmPool::Run(unsigned long tasks, const std::function<void(unsigned long)>&
   finished_ = 0;
   // The caller spins only on a processor that is no worker's home.
   const int processor = sched_getcpu();
-  sgm_spin_allowed() = !roaming_.load(std::memory_order_relaxed) &&
-                       (processor < 0 || processor >= CPU_SETSIZE || !CPU_ISSET(processor, &homes_set_));
+  sgm_spin_allowed() = processor < 0 || processor >= CPU_SETSIZE || !CPU_ISSET(processor, &homes_set_);
   lock.unlock();
   job_posted_.notify_all();
   lock.lock();

@@ -34,21 +34,22 @@ class SgmPool {
   // Wakes the workers for a frame's jobs: from Wake to Rest they look for the next job between jobs instead of
   // sleeping (each for a bounded time), so that the frame pays for waking them once, not once per job. With `adapt`,
   // for a frame that changes its schedule while the processors are contended: the threads also measure the time they
-  // go without their processors while they run the frame's tasks (in every such frame while Contended, else in every
-  // kCalmWatchEvery-th: the processor clocks cost a little), and while Contended the workers roam over the process's
-  // processors and no thread spins. Without, the workers stay on their processors whatever the load.
+  // go without their processors while they run the frame's tasks (in every kCalmWatchEvery-th such frame, and in the
+  // one after a frame that lost time: the processor clocks cost a little). The workers stay on their processors
+  // whatever the load: roaming threads met one another on a processor now and then, and lost more than the pinned
+  // ones beside other programs of their priority.
   void Wake(bool adapt = false);
   void Rest();
 
   // True from the kLostFrames-th watched frame in a row in which the threads together went without their processors
   // for more than a share of the frame (kLostShare), until kCalmFrames watched frames in a row have not: other work
   // then shares the processors (a single such frame may have met a passing kernel task). Tasks that wait for one
-  // another would wait for whichever thread lost its processor, and a pinned worker could not leave it for one that
-  // another program leaves free. Kept across Start and Stop: it belongs to the machine, not to the threads.
+  // another would wait for whichever thread lost its processor. Kept across Start and Stop: it belongs to the
+  // machine, not to the threads.
   bool Contended() const { return contended_.load(std::memory_order_relaxed); }
   static constexpr long kLostShare = 8;  // an eighth
-  static constexpr int kLostFrames = 2;
-  static constexpr int kCalmFrames = 8;
+  static constexpr int kLostFrames = 3;
+  static constexpr int kCalmFrames = 4;
   static constexpr int kCalmWatchEvery = 4;
 
   // Wake for its lifetime.
@@ -69,6 +70,9 @@ class SgmPool {
   // Gives the workers the process's processors in turn from the first after `processor`, leaving it out; none to
   // those beyond them. Holds lock.
   void PlaceWorkersAfter(int processor);
+  // A frame's caller not pinned, found on a worker's processor: that worker moves to the processor the caller left,
+  // so that the two do not share one for a time slice. Holds lock.
+  void HandOverHomeTo(int processor);
   // Looks, without the lock, for a job after `seen` until the time bound of the current state passes; false
   // when none came.
   bool AwaitJob(unsigned long seen) const;
@@ -114,7 +118,6 @@ class SgmPool {
   std::unique_ptr<std::atomic<long>[]> lost_;
   std::atomic<bool> watching_{false};
   std::atomic<bool> contended_{false};
-  std::atomic<bool> roaming_{false};  // the workers of this frame roam (a frame that adapts, while Contended)
   int lost_frames_ = 0;
   int calm_frames_ = 0;
   int unwatched_frames_ = 0;
